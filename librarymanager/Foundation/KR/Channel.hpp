@@ -272,7 +272,9 @@ private:
 
 // Brackets an object's data with its class. The frame header is: the tag
 // 0x4B52464D ("KRFM"), the class name as a C string, the major and the minor
-// class version (one byte each). Close writes the end tag 0x4B52464E.
+// class version (one byte each). Close writes the end tag 0x4B52464E. Tags
+// are 32-bit integers in the channel protocol's byte order. A class name of
+// 256 bytes or more is refused (ErrIllegalArgument) since no reader takes it.
 class OutputFrame {
 public:
     OutputFrame(OChannel& channel, const ClassInfo& classInfo);
@@ -291,10 +293,11 @@ private:
 
 // Reads a frame header and checks it against the expected class: another
 // class name gives ErrFrameClass, a newer major version ErrFrameVersion.
+// A header that is not a frame gives ErrBadFormat.
 class InputFrame {
 public:
     InputFrame(IChannel& channel, const ClassInfo& classInfo);
-    ~InputFrame();
+    ~InputFrame();  // reads the end tag when the header was good and Close was not called
     InputFrame(const InputFrame&) = delete;
     InputFrame& operator=(const InputFrame&) = delete;
 

@@ -74,14 +74,16 @@ private:
 
     std::vector<EventObserver*> observers_;
     mutable ObserverEnumerator* enumerators_ = nullptr;  // live enumerators, linked
+    bool destroying_ = false;  // set by the destructor; Attach is then ignored
 };
 
 // Walks the observers of a source:
 //   for (auto e = src.EnumerateObservers(); !e.IsEnd(); e.Next())
 //       e.GetCurrent()->...;
-// When the current observer is detached during the call, Next moves to the
-// observer that followed it; observers attached meanwhile are visited at the
-// end; when the source is destroyed, the enumeration ends.
+// When the current observer is detached during the call, GetCurrent gives
+// null until Next moves to the observer that followed it; observers attached
+// meanwhile are visited at the end; when the source is destroyed, the
+// enumeration ends.
 class ObserverEnumerator {
 public:
     ~ObserverEnumerator();

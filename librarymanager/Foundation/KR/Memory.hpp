@@ -21,7 +21,8 @@ public:
     char** NewHandle(std::size_t size, bool clear = false);
 
     // Frees a handle and nulls the caller's variable. A null handle is
-    // ignored; a foreign pointer is refused (ErrBadHandle) and left alone.
+    // ignored (ErrNilHandle is recorded); a foreign pointer is refused
+    // (ErrBadHandle) and left alone.
     void KillHandle(char**& handle);
 
     // Size of the block in bytes; 0 for a null or foreign handle (and then
@@ -38,15 +39,18 @@ public:
     // True when `handle` is a live handle of this manager.
     bool IsHandle(char** handle) const;
 
-    // Plain, non-movable blocks.
+    // Plain, non-movable blocks. KillPtr frees a block of NewPtr and nulls
+    // the caller's variable; null is ignored, and a pointer that NewPtr did
+    // not give is refused (ErrBadHandle) and left alone.
     void* NewPtr(std::size_t size, bool clear = false);
     void KillPtr(void*& ptr);
     template <typename T>
     void KillPtr(T*& ptr)
     {
-        void* p = ptr;
+        void* p = const_cast<void*>(static_cast<const volatile void*>(ptr));
         KillPtr(p);
-        ptr = nullptr;
+        if (p == nullptr)
+            ptr = nullptr;
     }
 
     // The error of the last operation of this manager (0 after a success).

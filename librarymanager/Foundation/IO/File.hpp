@@ -1,0 +1,73 @@
+// Files.
+//
+// A File names a file at a location; Open gives access to its content, and an
+// open file is both an input and an output channel whose default protocols
+// are the binary ones in this machine's byte order. Reads and writes are
+// buffered. A file served by a mounted FixedVFS can only be opened for
+// reading; its content is read into memory when it is opened.
+#pragma once
+
+#include "IO/Errors.hpp"
+#include "IO/Folder.hpp"
+#include "IO/Location.hpp"
+#include "KR/Channel.hpp"
+
+#include <memory>
+
+namespace IO {
+
+enum class OpenMode : std::int32_t {
+    Read = 0,       // read from the start
+    WriteNew = 1,   // the file's content is replaced by what is written (created when missing)
+    ReadWrite = 2,  // read and write anywhere; the content is kept (created when missing)
+};
+
+class File : public KR::IChannel, public KR::OChannel {
+public:
+    File();  // refers to nothing: GetStatus gives ErrBadLocation
+    // With OnNotFound::Create a missing file is created empty (its folder must
+    // exist).
+    explicit File(const Location& location, OnNotFound onNotFound = OnNotFound::Report);
+    // The entry `name` of `folder`.
+    File(const Folder& folder, const Name& name, OnNotFound onNotFound = OnNotFound::Report);
+    ~File() override;  // closes the file
+
+    // 0 when a file is at the location (or was created); ErrNotFound,
+    // ErrNotAFile, ErrBadLocation, ErrNotLocal, ErrAccessDenied otherwise.
+    KR::ErrorCode GetStatus() const;
+    const Location& GetLocation() const noexcept { return location_; }
+
+    KR::ErrorCode Open(OpenMode mode);
+    // Writes what is buffered and closes; returns the first error of the
+    // writes that were still buffered.
+    KR::ErrorCode Close();
+    bool IsOpen() const noexcept;
+
+    // Channel operations; ErrNotOpen when the file is not open,
+    // ErrWrongOpenMode for a write on a file opened for reading.
+    KR::ErrorCode ReadBin(void* buffer, std::size_t size, std::size_t* read = nullptr) override;
+    KR::ErrorCode WriteBin(const void* data, std::size_t size, std::size_t* written = nullptr) override;
+    KR::ErrorCode Flush() override;
+
+    KR::ErrorCode SetPosition(std::int64_t position);
+    KR::ErrorCode GetPosition(std::int64_t* position) const;
+    KR::ErrorCode GetSize(std::int64_t* size) const;
+
+    // Modification time in foundation time (KR/Time.hpp), open or not.
+    KR::ErrorCode GetModificationTime(std::int32_t* time) const;
+
+    using KR::IChannel::SetProtocol;
+    using KR::OChannel::SetProtocol;
+
+    struct Impl;
+
+protected:
+    // For files made at a location chosen by a derived class.
+    void Reset(const Location& location, OnNotFound onNotFound);
+
+private:
+    Location location_;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace IO

@@ -1,0 +1,61 @@
+// Walks a folder tree.
+//
+// Do() visits the entries of the root folder and of every folder entered,
+// depth first, each folder's entries in sorted name order (byte order), so
+// every walk of the same tree is the same. For each entry:
+//   1. EntryFound(name, isFolder); false passes the entry over.
+//   2. A symbolic link: LinkFound(name); true follows it (it is then handled
+//      as the entry it points to), false passes it over. Links are not
+//      followed by default. A followed link that leads back into a folder
+//      being walked is not entered again, so a link loop never hangs a walk.
+//   3. A file: FileFound(name); true stops the walk (as Stop() does).
+//   4. A folder: FolderFound(name); true enters it: FolderEntered(name,
+//      folder), its entries, FolderExited(name, folder). The root itself is
+//      not reported by FolderEntered/FolderExited.
+// A location where a FixedVFS is mounted is a folder to the walk (its mounted
+// content), whatever is stored there. While a callback runs, GetParent()
+// gives the folder whose entry it is. Stop() ends the walk: no callback
+// follows. Folders nested deeper than MaxDepth below the root are not entered.
+// Do() returns 0, or the error of reading the root folder; a subfolder that
+// cannot be read is passed over (GetSkippedCount tells how many).
+#pragma once
+
+#include "IO/Folder.hpp"
+
+namespace IO {
+
+class TreeEnumerator {
+public:
+    static constexpr std::uint32_t MaxDepth = 256;
+
+    explicit TreeEnumerator(const Folder& root);
+    TreeEnumerator(const TreeEnumerator&) = delete;
+    TreeEnumerator& operator=(const TreeEnumerator&) = delete;
+    virtual ~TreeEnumerator();
+
+    KR::ErrorCode Do();
+    void Stop() noexcept { stopped_ = true; }
+    bool IsStopped() const noexcept { return stopped_; }
+
+    const Folder& GetRoot() const noexcept { return root_; }
+    // The folder being walked; the root outside the walk.
+    Folder& GetParent() noexcept;
+    std::uint32_t GetSkippedCount() const noexcept { return skipped_; }
+
+protected:
+    virtual bool EntryFound(const Name& name, bool isFolder);  // default: true
+    virtual bool FileFound(const Name& name);                  // default: false
+    virtual bool FolderFound(const Name& name);                // default: true
+    virtual bool LinkFound(const Name& name);                  // default: false
+    virtual void FolderEntered(const Name& name, Folder& folder);
+    virtual void FolderExited(const Name& name, Folder& folder);
+
+private:
+    struct Walk;
+    Folder root_;
+    Folder* current_ = nullptr;
+    bool stopped_ = false;
+    std::uint32_t skipped_ = 0;
+};
+
+}  // namespace IO
