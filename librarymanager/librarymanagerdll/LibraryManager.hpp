@@ -1,0 +1,11 @@
+// LibraryManager: the module's public interface in one include.
+#pragma once
+
+#include "AncestryInfo.hpp"
+#include "ILibraryErrorHandler.hpp"
+#include "LibraryManagerModule.hpp"
+#include "LibrarySet.hpp"
+#include "LibrarySet/FolderSet.hpp"
+#include "LibrarySetObserver.hpp"
+#include "Paths.hpp"
+#include "PscBinCodes.hpp"

@@ -1,0 +1,216 @@
+// The library set: the application's set of active libraries, the part table
+// that enumeration fills, the folder set, the other objects and the type
+// hierarchy.
+//
+// Results follow one convention: error codes (0 for success), indices (-1 for
+// none), counts or bools. Every public operation runs under a guard: a
+// foundation exception raised inside is printed on KR::dbChannel and the
+// operation returns the value its documentation gives for that case; no
+// exception leaves the module through a guarded operation.
+//
+// A set whose construction failed (it caught an exception while creating its
+// parts) is unusable: IsUsable() is false and every operation refuses to
+// work, returning ErrSetUnusable where it returns an error code and its
+// fallback value (-1, 0, false or null) otherwise.
+#pragma once
+
+#include "FTM/FileTypes.hpp"
+#include "ILibraryErrorHandler.hpp"
+#include "IO/Location.hpp"
+#include "KR/Containers.hpp"
+#include "KR/Events.hpp"
+#include "KR/GUID.hpp"
+#include "KR/Iterator.hpp"
+#include "KR/String.hpp"
+#include "LMExport.hpp"
+#include "LibraryManagerModule.hpp"
+#include "LibrarySet/FolderSet.hpp"
+#include "LibrarySetObserver.hpp"
+#include "PscBinCodes.hpp"
+
+#include <vector>
+
+namespace LPF {
+class SymbolFile;
+class ScriptFile;
+}  // namespace LPF
+
+namespace LM {
+
+class ActiveLibraryList;
+class OtherObjectList;
+class PartTable;
+class AncestryHierarchy;
+class PscBinCodesContainer;
+struct FileCountRecord;
+
+// How a library is added: only Permanent (0) is told apart from every other
+// value. A permanent library is never replaced by a cache copy and is not
+// synchronised.
+enum PermanentMode : std::int32_t {
+    Permanent = 0,
+    NotPermanent = 1,
+};
+
+class LM_API LibrarySet : public KR::EventSource, public PscBinCodesContainerObserver {
+public:
+    // ----- Construction ---------------------------------------------------
+    LibrarySet(ILibraryErrorHandler& errorHandler, KR::ConstForwardIterator<FTM::GeneralID> storableFileTypes);
+    LibrarySet(const LibrarySet&) = delete;
+    LibrarySet& operator=(const LibrarySet&) = delete;
+    ~LibrarySet() override;
+
+    // False when the constructor could not create the set's parts.
+    bool IsUsable() const noexcept;
+
+    bool IsEnumerated() const noexcept;
+    void SetEnumerated(bool enumerated) noexcept;
+
+    // ----- Active libraries ----------------------------------------------
+    // Adds a folder library, or a library that is a container file (mounted at
+    // its location when `mount` is true). Returns its index, the index of the
+    // library that has this location already, or -1 for an empty location.
+    std::int32_t AddActiveLibrary(const IO::Location& location, PermanentMode mode, bool vital, bool mount);
+    // Adds a URL library; its index, the index of the library with this URL,
+    // or -1 for an empty URL.
+    std::int32_t AddActiveLibrary(const KR::String& url, PermanentMode mode, bool vital);
+    // 0, or ErrBadIndex.
+    std::int32_t RemoveActiveLibrary(std::int32_t index);
+    // Index and location of the first library whose folder can be written;
+    // -1 when there is none or `location` is null.
+    std::int32_t GetFirstWrittableActiveLibrary(IO::Location* location);
+    std::int32_t GetActiveLibraryNum() const;
+    // Index of the library with this location; -1 when none.
+    std::int32_t GetActiveLibraryIndex(const IO::Location& location);
+    // 0 with the field copied out, or ErrBadIndex (output unchanged).
+    std::int32_t GetActiveLibraryLocation(std::int32_t index, IO::Location* location) const;
+    std::int32_t GetActiveLibraryName(std::int32_t index, KR::String* name) const;
+    std::int32_t GetActiveLibraryUrl(std::int32_t index, KR::String* url) const;
+    // The flag; false for a bad index.
+    bool IsExistActiveLibrary(std::int32_t index);
+    bool IsVitalActiveLibrary(std::int32_t index);
+    bool IsUrlActiveLibrary(std::int32_t index) const;
+    bool IsPermanentActiveLibrary(std::int32_t index) const;
+
+    // ----- Observers ----------------------------------------------------
+    void Attach(LibrarySetObserver& observer);
+    void Detach(LibrarySetObserver& observer);
+
+    // ----- Folders and other objects ----------------------------------------
+    // Valid until the next enumeration.
+    FolderSet* GetFolderSet();
+    std::int32_t GetFolderNumber() const;
+    std::int32_t GetFolderParent(std::int32_t folder) const;          // -1 for a bad index
+    std::int32_t GetFolderActLibIndex(std::int32_t folder) const;     // -1 for a bad index
+    std::int32_t GetFolderTreeItemId(std::int32_t folder) const;      // -1 for a bad index
+    bool GetFolderExpandState(std::int32_t folder) const;             // false for a bad index
+    std::int32_t GetFolderName(std::int32_t folder, KR::String* name) const;  // 0 or ErrBadIndex
+    std::int32_t SetFolderTreeItemId(std::int32_t folder, std::int32_t id);   // 0 or ErrBadIndex
+    std::int32_t SetFolderExpandState(std::int32_t folder, bool expanded);    // 0 or ErrBadIndex
+
+    // Index of the new or already present object; -1 for an empty argument.
+    // Both clear the enumerated flag and notify the observers.
+    std::int32_t AddOtherObject(const IO::Location& location);
+    std::int32_t AddOtherObject(const KR::String& url);
+    std::int32_t GetOtherObjectNum() const;
+    bool IsUrlOtherObject(std::int32_t index) const;
+    std::int32_t GetOtherObjectLocation(std::int32_t index, IO::Location* location) const;  // 0 or ErrBadIndex
+    std::int32_t GetOtherObjectUrl(std::int32_t index, KR::String* url) const;
+    std::int32_t GetOtherObjectName(std::int32_t index, KR::String* name) const;
+    std::int32_t SetOtherObjectLocation(std::int32_t index, const IO::Location& location);
+    std::int32_t SetOtherObjectUrl(std::int32_t index, const KR::String& url);
+
+    // ----- Part records -------------------------------------------------------
+    std::int32_t GetSymbolNumber() const;
+    bool IsValidIndex(std::int32_t i) const;
+    bool IsSymbolValid(std::int32_t i) const;
+    std::int32_t SetSymbolValid(std::int32_t i, bool valid);
+    bool IsLibElementSymbol(std::int32_t i) const;
+    std::int32_t GetSymbolLocation(std::int32_t i, IO::Location* location) const;
+    std::int32_t GetSymbolGeneralFileType(std::int32_t i, FTM::GeneralID* type) const;
+    std::int32_t GetSymbolFolderIndex(std::int32_t i) const;
+    // Copies the document name (at most 32 bytes with the terminator).
+    std::int32_t GetSymbolDocumentName(std::int32_t i, char* name) const;
+    // Owned by the record; valid until it is re-initialised or the table replaced.
+    LPF::SymbolFile* GetSymbolFile(std::int32_t i);
+    LPF::ScriptFile* GetScriptFile(std::int32_t i);
+    std::uint32_t GetSymbolFlags(std::int32_t i) const;  // 1 for a bad index
+    std::int32_t SetSymbolFlags(std::int32_t i, std::uint32_t flags);
+    std::int16_t GetSymbolWDExprBits(std::int32_t i) const;
+    std::int32_t SetSymbolWDExprBits(std::int32_t i, std::int16_t bits);
+    std::int32_t GetSymbolPscCommandsBits(std::int32_t i, std::int16_t scriptType) const;
+    std::int32_t SetSymbolPscCommandsBits(std::int32_t i, std::int16_t scriptType, std::int32_t bits);
+    // `bits` holds 12 words.
+    std::int32_t GetSymbolPscGlobalsBits(std::int32_t i, std::int16_t scriptType, std::int32_t* bits) const;
+    std::int32_t SetSymbolPscGlobalsBits(std::int32_t i, std::int16_t scriptType, const std::int32_t* bits);
+    std::int32_t ResetSymbolPscGlobalsBits(std::int32_t i);
+    std::int32_t GetSymbolFileModTime(std::int32_t i, std::int32_t* time) const;
+    std::int32_t SetSymbolFileModTime(std::int32_t i, const std::int32_t& time);
+    std::int32_t GetSymbolOwnUnID(std::int32_t i, KR::UnID* id) const;
+    std::int32_t SetSymbolOwnUnID(std::int32_t i, const KR::UnID& id);
+    std::int32_t GetSymbolUrl(std::int32_t i, KR::String* url) const;
+    std::int32_t SetSymbolUrl(std::int32_t i, const KR::String& url);
+    std::int32_t GetSymbolProxy(std::int32_t i) const;
+    bool IsSymbolTemplate(std::int32_t i) const;
+    bool IsSymbolPlaceable(std::int32_t i) const;
+    bool IsSymbolArchivable(std::int32_t i) const;
+
+    // ----- Searches (an index, or -1 when nothing is found) -----------------------
+    std::int32_t SearchSymbol(const IO::Location& location);
+    std::int32_t SearchSymbolFileName(const char* name);
+    std::int32_t SearchSymbolFileName(const char* name, const FTM::GeneralID& type);
+    std::int32_t SearchSymbolDocuName(const char* name);
+    std::int32_t SearchSymbolDocuName(const char* name, const FTM::GeneralID& type);
+    std::int32_t SearchSymbolByUnID(const KR::UnID& id, const char* name) const;
+    // Appends the hits to `hits` (emptied first) and returns their number.
+    std::int32_t SearchSymbolByMainUnID(const KR::UnID& id, KR::VAArray<std::int32_t>* hits);
+    std::int32_t SearchSymbolAnyhow(const KR::UnID& id, const char* name, bool* ambiguous);
+    std::int32_t SearchDummySymbol(const KR::UnID& id, const char* name) const;
+    std::int32_t GetSortedSymbolIndexByName(std::int32_t k);
+
+    // ----- Caches ----------------------------------------------------------
+    std::int32_t GetLanCacheLocation(IO::Location* location);
+    std::int32_t GetFtpCacheLocation(IO::Location* location);
+    // 0, or ErrBadIndex for a location that is not valid, empty or not local.
+    std::int32_t SetLanCacheLocation(const IO::Location& location);
+    std::int32_t SetFtpCacheLocation(const IO::Location& location);
+    bool IsUseLanCache();
+    std::int32_t SetUseLanCache(bool use);
+    // Re-examines libraries that are not mounted and mounts cache copies of
+    // library files. Not guarded: exceptions reach the caller.
+    void RefreshMounted();
+
+private:
+    friend class AncestryHierarchy;
+    friend class LibrarySetInternals;  // the module's own helpers and tests
+
+    // The guard of the public operations (LibrarySet/Guard.hpp).
+    template <typename R, typename Body>
+    R Guard(R fallback, Body&& body) const noexcept;
+    template <typename Body>
+    KR::ErrorCode GuardError(Body&& body) const noexcept;
+
+    void NotifyObservers();
+
+    std::uint32_t GetSymbolAncestryId(std::int32_t i) const;
+    void SetSymbolAncestryId(std::int32_t i, std::uint32_t id);
+    void DetermineProxy(std::int32_t i);
+    KR::ErrorCode UpdateSymbolParameters(std::int32_t i, std::int32_t parent, bool mergeMode);
+
+    PartTable* partTable_ = nullptr;
+    FolderSet* folderSet_ = nullptr;
+    ActiveLibraryList* activeLibraries_ = nullptr;
+    OtherObjectList* otherObjects_ = nullptr;
+    std::vector<FTM::GeneralID> storableFileTypes_;
+    AncestryHierarchy* typeHierarchy_ = nullptr;
+    FileCountRecord* fileCountRecord_ = nullptr;
+    PscBinCodesContainer* scriptCodeContainer_ = nullptr;
+    bool enumerated_ = false;
+    bool useLanCache_ = false;
+    IO::Location lanCacheLocation_;
+    bool downloaded_ = false;
+    IO::Location urlCacheLocation_;
+    ILibraryErrorHandler& errorHandler_;
+};
+
+}  // namespace LM
