@@ -1,16 +1,132 @@
 // The part table of a library set: one record per enumerated or stored file,
 // with the two sorted indexes. Internal.
 //
-// (The records, their initialisation from files, the indexes, the searches
-// and the duplicate check are declared here as they are built.)
+// Records live in fixed-size pages, so a record never moves while the table
+// grows; its library part index is its position, from 0. Records are only
+// appended, never removed or reordered, until the table is replaced.
+//
+// The name index and the UnID index hold 32-bit record indices. They are
+// empty until BuildIndexes sorts them at the end of an enumeration; after
+// that UpdateIndexes keeps them current for records stored one at a time.
+//
+// Besides the two indexes the table keeps, for every record that has part
+// data, a chain of the records sharing the main GUID of its own UnID, in
+// ascending record order. The searches by main GUID and for placeholders
+// walk that chain instead of the whole table; it is kept in step with every
+// change of a record's part data or own UnID, which is why both are only
+// changed through the table.
 #pragma once
 
+#include "FTM/FileTypes.hpp"
 #include "ILibraryErrorHandler.hpp"
+#include "IO/Location.hpp"
+#include "KR/Containers.hpp"
+#include "KR/GUID.hpp"
+#include "KR/String.hpp"
+#include "KRUtils/KRUtils.hpp"
+
+#include <cstddef>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace LPF {
+class SymbolFile;
+class ScriptFile;
+}  // namespace LPF
 
 namespace LM {
 
+// Size of a document name field, terminator included.
+inline constexpr std::size_t DocumentNameSize = 32;
+// The one flag bit the module sets itself: the parent's parameters have been
+// merged into the part's parameter section.
+inline constexpr std::uint32_t ParametersMergedFlag = 0x20;
+// Four-character section type of the parameter section.
+inline constexpr std::uint32_t ParameterSectionType = 0x50415244;  // 'PARD'
+
+// What the application caches per library part. Present only in records of
+// the two library part file types.
+struct SymbolData {
+    static constexpr int CommandWordCount = 5;
+    static constexpr int GlobalsBlockCount = 12;
+    static constexpr int GlobalsWordCount = 12;
+    static constexpr int CodeIndexCount = 6;
+    static constexpr std::int32_t NoCode = -1;
+    static constexpr std::int32_t CodeNotLookedUp = -2;
+
+    SymbolData() noexcept;
+    SymbolData(const SymbolData&) = delete;
+    SymbolData& operator=(const SymbolData&) = delete;
+    ~SymbolData();
+
+    // Slot of a script type's command word (script types 8, 7, 9, 11, 12 in
+    // this order); -1 for any other script type.
+    static int CommandSlot(std::int16_t scriptType) noexcept;
+    // Block of a script type's globals bits (script types 10, 1 .. 9, 11, 12
+    // in this order); -1 outside 1 .. 12.
+    static int GlobalsSlot(std::int16_t scriptType) noexcept;
+    // Slot of a script type's compiled code index (1 .. 6); -1 otherwise.
+    static int CodeSlot(std::int16_t scriptType) noexcept;
+
+    const KR::UnID& GetOwnUnID() const noexcept { return ownUnID_; }
+
+    std::unique_ptr<LPF::SymbolFile> partFile;    // set for the first library part file type
+    std::unique_ptr<LPF::ScriptFile> scriptFile;  // set for the second library part file type
+    std::int32_t commandBits[CommandWordCount] = {};
+    std::int16_t wdExprBits = 0;
+
+private:
+    friend class PartTable;
+    KR::UnID ownUnID_ = NULLUnID;  // changed through PartTable::SetOwnUnID only
+
+public:
+    std::int32_t proxy = -1;
+    std::uint32_t ancestryId = 0;  // path id in the type hierarchy; 0: none
+    bool isTemplate = false;
+    bool placeable = false;
+    bool archivable = false;
+    std::int32_t globalsBits[GlobalsBlockCount][GlobalsWordCount] = {};
+    std::int32_t codeIndices[CodeIndexCount] = {NoCode, NoCode, NoCode, NoCode, NoCode, NoCode};
+};
+
+// One file of the active libraries.
+struct LibElement {
+    LibElement() noexcept;
+    LibElement(const LibElement&) = delete;
+    LibElement& operator=(const LibElement&) = delete;
+    ~LibElement();
+
+    char documentName[DocumentNameSize] = {};
+    IO::Location location;
+    KR::String url;
+    std::int32_t folderIndex = -1;
+    FTM::GeneralID fileType = FTM::UnknownType;
+    std::uint32_t flags = 0;
+    bool valid = false;
+    std::int32_t modificationTime = 0;
+
+    // Null unless the file type is one of the two library part file types.
+    SymbolData* GetSymbolData() noexcept { return symbolData_.get(); }
+    const SymbolData* GetSymbolData() const noexcept { return symbolData_.get(); }
+
+private:
+    friend class PartTable;
+    std::unique_ptr<SymbolData> symbolData_;  // replaced through the table only
+};
+
+// The identifier a record is sorted and checked by: its own UnID when it is
+// of a library part file type and has part data, NULLUnID otherwise.
+const KR::UnID& GetKeyUnID(const LibElement& record) noexcept;
+
+// The module's three-way order of document names: -1, 0 or 1.
+int CompareDocumentNames(const char* a, const char* b) noexcept;
+
 class PartTable {
 public:
+    // Records per page.
+    static constexpr std::size_t PageSize = 1024;
+
     explicit PartTable(ILibraryErrorHandler& errorHandler);
     PartTable(const PartTable&) = delete;
     PartTable& operator=(const PartTable&) = delete;
@@ -18,9 +134,121 @@ public:
 
     // Number of records.
     std::int32_t GetCount() const noexcept;
+    bool IsValidIndex(std::int32_t i) const noexcept;
+    // Record `i`, or null for an index outside 0 .. count - 1.
+    LibElement* Get(std::int32_t i) noexcept;
+    const LibElement* Get(std::int32_t i) const noexcept;
+
+    // ----- Records --------------------------------------------------------
+    // Appends a record initialised from the file at `location` and returns
+    // its index.
+    std::int32_t AppendFromFile(const IO::Location& location, std::int32_t folderIndex, FTM::GeneralID type,
+                                std::uint32_t flags);
+    // Appends a placeholder of a missing part and returns its index.
+    std::int32_t AppendPlaceholder(const char* name, const KR::UnID& id, std::int32_t folderIndex,
+                                   FTM::GeneralID type, std::uint32_t flags);
+    // Re-initialises record `i` as a placeholder (nothing for a bad index).
+    void InitPlaceholder(std::int32_t i, const char* name, const KR::UnID& id, std::int32_t folderIndex,
+                         FTM::GeneralID type, std::uint32_t flags);
+    // Refreshes record `i` from its file when the file is newer than the
+    // stored modification time; nothing otherwise or for a bad index.
+    void Refresh(std::int32_t i);
+    // Gives record `i` a new own UnID (nothing without part data or for a bad
+    // index).
+    void SetOwnUnID(std::int32_t i, const KR::UnID& id);
+    // Sets every code index of record `i` to `value` (nothing without part
+    // data or for a bad index).
+    void SetCodeIndices(std::int32_t i, std::int32_t value);
+
+    // ----- End of enumeration ---------------------------------------------
+    // Gives every record the new index of its folder: oldToNew[old]. Folder
+    // indices outside the map stay as they are.
+    void RenumberFolders(const std::vector<std::int32_t>& oldToNew);
+    // Releases the parameter section data held in memory by the open part
+    // files of valid records whose parameters were not merged.
+    void ReleaseUnmergedParameterSections();
+
+    // ----- Indexes --------------------------------------------------------
+    // Fills both indexes with every record, sorts them and runs the
+    // duplicate check.
+    void BuildIndexes();
+    // The two steps of BuildIndexes.
+    void SortIndexes();
+    void RunDuplicateCheck();
+    // Keeps the indexes current for record `i`, just appended or, when
+    // `reStored`, re-initialised: its old entries are removed and it is
+    // inserted before all entries of equal key.
+    void UpdateIndexes(std::int32_t i, bool reStored);
+    const std::vector<std::uint32_t>& GetNameIndex() const noexcept { return nameIndex_; }
+    const std::vector<std::uint32_t>& GetUnIDIndex() const noexcept { return unIDIndex_; }
+
+    // ----- Searches (an index, or -1) ---------------------------------------
+    // The first valid record at `location`, in table order.
+    std::int32_t FindByLocation(const IO::Location& location) const;
+    // The first valid record whose file name equals `name` (file name order)
+    // and, when `type` is given, whose file type is exactly `*type`.
+    std::int32_t FindByFileName(const char* name, const FTM::GeneralID* type) const;
+    // Positions [*first, *last) of the run of `name` in the name index.
+    void GetNameRange(const char* name, std::size_t* first, std::size_t* last) const;
+    // The first record of the run of `name` in the name index if it is valid.
+    std::int32_t FindByDocumentName(const char* name) const;
+    // The valid record with this UnID (the first of its run in the UnID
+    // index); for NULLUnID the first valid record named `name` whose key UnID
+    // is NULLUnID.
+    std::int32_t FindByUnID(const KR::UnID& id, const char* name) const;
+    // Empties `hits`, then appends the valid records of a library part file
+    // type whose own UnID has the main GUID of `id`, in table order, and
+    // returns their number. An exception while appending ends the search; it
+    // is printed and the hits found so far are counted.
+    std::int32_t FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int32_t>* hits) const;
+    // The first invalid record whose own UnID is `id` and, when `name` is not
+    // null, whose document name is `name`; -1 for NULLUnID without a name.
+    std::int32_t FindPlaceholder(const KR::UnID& id, const char* name) const;
+    // The record at place `k` of the name index.
+    std::int32_t GetSortedIndexByName(std::int32_t k) const noexcept;
 
 private:
+    static constexpr std::uint32_t NoRecord = 0xFFFFFFFFu;
+
+    struct MainGuidHash {
+        std::size_t operator()(const KR::GUID& guid) const noexcept;
+    };
+    struct MainGuidEqual {
+        bool operator()(const KR::GUID& a, const KR::GUID& b) const noexcept;
+    };
+    // Ascending chain of the records whose own UnID has one main GUID.
+    struct Chain {
+        std::uint32_t head = NoRecord;
+        std::uint32_t tail = NoRecord;
+    };
+
+    LibElement& Append();
+    LibElement& At(std::size_t i) noexcept { return pages_[i / PageSize][i % PageSize]; }
+    const LibElement& At(std::size_t i) const noexcept { return pages_[i / PageSize][i % PageSize]; }
+
+    void InitFromFile(std::int32_t i, const IO::Location& location, std::int32_t folderIndex,
+                      FTM::GeneralID type, std::uint32_t flags);
+    // Opens the record's file as the part file of its type and reads what it
+    // tells; the modification time only when `readTime`. Returns the error
+    // of GetDocumentName (0 when no file was opened).
+    KR::ErrorCode ReadPartFile(std::int32_t i, bool readTime);
+    // Gives record `i` new part data (null: none), keeping the chains current.
+    void ReplaceSymbolData(std::int32_t i, std::unique_ptr<SymbolData> data);
+    void MakeFallbackName(LibElement& record) const;
+
+    void Link(std::uint32_t i);
+    void Unlink(std::uint32_t i);
+
+    // Pages of PageSize records each; the records past count_ are unused.
+    std::vector<std::unique_ptr<LibElement[]>> pages_;
+    std::size_t count_ = 0;
+    std::vector<std::uint32_t> nameIndex_;
+    std::vector<std::uint32_t> unIDIndex_;
     ILibraryErrorHandler& errorHandler_;
+
+    std::unordered_map<KR::GUID, Chain, MainGuidHash, MainGuidEqual> chains_;
+    std::vector<std::uint32_t> chainNext_;
+    std::vector<std::uint32_t> chainPrev_;
 };
 
 }  // namespace LM

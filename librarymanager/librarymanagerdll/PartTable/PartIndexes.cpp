@@ -1,0 +1,431 @@
+// The part table's two sorted indexes, the duplicate check and the searches
+// over the table.
+//
+// Sorting: the indexes hold record indices only. To sort, each record's keys
+// are copied once into an auxiliary array (the document name's first eight
+// bytes packed into one integer in byte order, GUIDs packed into integers
+// in their field order, the mapped type), the array is sorted and the
+// indices are taken from it. Names that agree in their first eight bytes are
+// compared in full with the module's name comparison, so the order is
+// exactly the one that comparing the records would give.
+#include "PartTable/PartTable.hpp"
+
+#include "IO/Location.hpp"
+#include "KR/DebugChannel.hpp"
+#include "KR/Text.hpp"
+#include "LibrarySet/ModuleState.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace LM {
+
+namespace {
+
+// The first eight bytes of a name, zero after its terminator, as one
+// integer whose order is the byte order of the names' beginnings.
+std::uint64_t NamePrefix(const char* name) noexcept
+{
+    std::uint64_t value = 0;
+    bool ended = false;
+    for (int k = 0; k < 8; ++k) {
+        const unsigned char c = ended ? 0 : static_cast<unsigned char>(name[k]);
+        ended = ended || c == 0;
+        value = (value << 8) | c;
+    }
+    return value;
+}
+
+// Two names with equal prefixes: equal when the prefix holds the terminator,
+// otherwise as the full comparison says.
+int CompareNamesAfterPrefix(std::uint64_t prefix, const char* a, const char* b) noexcept
+{
+    if ((prefix & 0xFFu) == 0)
+        return 0;
+    return CompareDocumentNames(a, b);
+}
+
+struct PackedGuid {
+    std::uint64_t high;  // data1, data2, data3
+    std::uint64_t low;   // data4, first byte most significant
+};
+
+PackedGuid Pack(const KR::GUID& guid) noexcept
+{
+    std::uint64_t low = 0;
+    for (std::uint8_t byte : guid.data4)
+        low = (low << 8) | byte;
+    return {(static_cast<std::uint64_t>(guid.data1) << 32) | (static_cast<std::uint64_t>(guid.data2) << 16) |
+                guid.data3,
+            low};
+}
+
+struct NameKey {
+    std::uint64_t prefix;
+    const char* name;
+    FTM::GeneralID type;
+    std::uint32_t index;
+};
+
+bool NameKeyLess(const NameKey& a, const NameKey& b) noexcept
+{
+    if (a.prefix != b.prefix)
+        return a.prefix < b.prefix;
+    if (const int c = CompareNamesAfterPrefix(a.prefix, a.name, b.name); c != 0)
+        return c < 0;
+    return a.type < b.type;
+}
+
+struct UnIDKey {
+    PackedGuid main;
+    PackedGuid rev;
+    std::uint64_t prefix;
+    const char* name;
+    FTM::GeneralID type;
+    std::uint32_t index;
+};
+
+bool UnIDKeyLess(const UnIDKey& a, const UnIDKey& b) noexcept
+{
+    if (a.main.high != b.main.high)
+        return a.main.high < b.main.high;
+    if (a.main.low != b.main.low)
+        return a.main.low < b.main.low;
+    if (a.rev.high != b.rev.high)
+        return a.rev.high < b.rev.high;
+    if (a.rev.low != b.rev.low)
+        return a.rev.low < b.rev.low;
+    if (a.prefix != b.prefix)
+        return a.prefix < b.prefix;
+    if (const int c = CompareNamesAfterPrefix(a.prefix, a.name, b.name); c != 0)
+        return c < 0;
+    return a.type < b.type;
+}
+
+// Order of UnIDs: main GUID, then revision GUID.
+int CompareUnIDs(const KR::UnID& a, const KR::UnID& b) noexcept
+{
+    if (const int c = KR::guidManager.Compare(a.mainGuid, b.mainGuid); c != 0)
+        return c;
+    return KR::guidManager.Compare(a.revGuid, b.revGuid);
+}
+
+bool IsNullUnID(const KR::UnID& id) noexcept
+{
+    return id == NULLUnID;
+}
+
+// Fills the name, count and locations of a duplicate report.
+template <typename Report, typename LocationOf>
+void FillReport(Report& report, const char* name, std::uint32_t count, LocationOf&& locationOf)
+{
+    KR::ch04Manager.CopyN(report.name, name, sizeof report.name - 1);
+    report.count = count;
+    if (count > DuplicateNameReport::InlineCount) {
+        report.locations = new IO::Location[count];
+        for (std::uint32_t k = 0; k < count; ++k)
+            report.locations[k] = locationOf(k);
+    } else {
+        for (std::uint32_t k = 0; k < count; ++k)
+            report.inlineLocations[k] = locationOf(k);
+    }
+}
+
+}  // namespace
+
+// ----- Building --------------------------------------------------------------
+
+void PartTable::BuildIndexes()
+{
+    SortIndexes();
+    RunDuplicateCheck();
+}
+
+void PartTable::SortIndexes()
+{
+    nameIndex_.clear();
+    unIDIndex_.clear();
+    const std::size_t n = count_;
+    {
+        std::vector<NameKey> keys(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const LibElement& record = At(i);
+            keys[i] = {NamePrefix(record.documentName), record.documentName, MapPartFileType(record.fileType),
+                       static_cast<std::uint32_t>(i)};
+        }
+        std::sort(keys.begin(), keys.end(), NameKeyLess);
+        nameIndex_.resize(n);
+        for (std::size_t k = 0; k < n; ++k)
+            nameIndex_[k] = keys[k].index;
+    }
+    {
+        std::vector<UnIDKey> keys(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const LibElement& record = At(i);
+            const KR::UnID& id = GetKeyUnID(record);
+            keys[i] = {Pack(id.mainGuid), Pack(id.revGuid), NamePrefix(record.documentName), record.documentName,
+                       MapPartFileType(record.fileType), static_cast<std::uint32_t>(i)};
+        }
+        std::sort(keys.begin(), keys.end(), UnIDKeyLess);
+        unIDIndex_.resize(n);
+        for (std::size_t k = 0; k < n; ++k)
+            unIDIndex_[k] = keys[k].index;
+    }
+}
+
+void PartTable::RunDuplicateCheck()
+{
+    errorHandler_.DuplicateCheckStarted();
+    const FTM::GeneralID firstType = GetModuleState().firstPartFileType;
+
+    // Parts that share a UnID, and files without UnID that share a name and
+    // a type.
+    const std::size_t n = unIDIndex_.size();
+    for (std::size_t runStart = 0; runStart < n;) {
+        const KR::UnID key = GetKeyUnID(At(unIDIndex_[runStart]));
+        std::size_t runEnd = runStart + 1;
+        while (runEnd < n && GetKeyUnID(At(unIDIndex_[runEnd])) == key)
+            ++runEnd;
+        const bool nullKey = IsNullUnID(key);
+        if (runEnd - runStart >= 2) {
+            for (std::size_t subStart = runStart; subStart < runEnd;) {
+                const LibElement& first = At(unIDIndex_[subStart]);
+                const FTM::GeneralID firstMapped = MapPartFileType(first.fileType);
+                std::size_t subEnd = subStart + 1;
+                while (subEnd < runEnd) {
+                    const LibElement& other = At(unIDIndex_[subEnd]);
+                    if (CompareDocumentNames(first.documentName, other.documentName) != 0)
+                        break;
+                    if (nullKey && MapPartFileType(other.fileType) != firstMapped)
+                        break;
+                    ++subEnd;
+                }
+                const auto count = static_cast<std::uint32_t>(subEnd - subStart);
+                auto locationOf = [&, subStart](std::uint32_t k) -> const IO::Location& {
+                    return At(unIDIndex_[subStart + k]).location;
+                };
+                if (nullKey) {
+                    if (count >= 2) {
+                        DuplicateNameReport report;
+                        FillReport(report, first.documentName, count, locationOf);
+                        errorHandler_.DuplicateFilesFound(&report);
+                    }
+                } else {
+                    DuplicateUnIDReport report;
+                    report.unID = key;
+                    FillReport(report, first.documentName, count, locationOf);
+                    errorHandler_.DuplicateUnIDFound(&report);
+                }
+                subStart = subEnd;
+            }
+        }
+        runStart = runEnd;
+    }
+
+    // Library parts that share a name but not a UnID.
+    const std::size_t m = nameIndex_.size();
+    for (std::size_t runStart = 0; runStart < m;) {
+        const LibElement& first = At(nameIndex_[runStart]);
+        const FTM::GeneralID mapped = MapPartFileType(first.fileType);
+        std::size_t runEnd = runStart + 1;
+        while (runEnd < m) {
+            const LibElement& other = At(nameIndex_[runEnd]);
+            if (CompareDocumentNames(first.documentName, other.documentName) != 0 ||
+                MapPartFileType(other.fileType) != mapped)
+                break;
+            ++runEnd;
+        }
+        if (runEnd - runStart >= 2 && mapped == firstType) {
+            const KR::UnID& key = GetKeyUnID(first);
+            bool differs = false;
+            for (std::size_t k = runStart + 1; k < runEnd && !differs; ++k)
+                differs = GetKeyUnID(At(nameIndex_[k])) != key;
+            if (differs) {
+                DuplicateNameReport report;
+                FillReport(report, first.documentName, static_cast<std::uint32_t>(runEnd - runStart),
+                           [&, runStart](std::uint32_t k) -> const IO::Location& {
+                               return At(nameIndex_[runStart + k]).location;
+                           });
+                errorHandler_.DuplicateNameFound(&report);
+            }
+        }
+        runStart = runEnd;
+    }
+}
+
+void PartTable::UpdateIndexes(std::int32_t i, bool reStored)
+{
+    const LibElement* record = Get(i);
+    if (record == nullptr)
+        return;
+    const auto index = static_cast<std::uint32_t>(i);
+    if (reStored) {
+        for (std::vector<std::uint32_t>* list : {&nameIndex_, &unIDIndex_}) {
+            auto found = std::find(list->begin(), list->end(), index);
+            if (found != list->end())
+                list->erase(found);
+        }
+    }
+    const char* name = record->documentName;
+    auto namePosition = std::lower_bound(nameIndex_.begin(), nameIndex_.end(), name,
+                                         [this](std::uint32_t entry, const char* key) {
+                                             return CompareDocumentNames(At(entry).documentName, key) < 0;
+                                         });
+    nameIndex_.insert(namePosition, index);
+
+    const KR::UnID& id = GetKeyUnID(*record);
+    auto unIDPosition = std::lower_bound(unIDIndex_.begin(), unIDIndex_.end(), id,
+                                         [this](std::uint32_t entry, const KR::UnID& key) {
+                                             return CompareUnIDs(GetKeyUnID(At(entry)), key) < 0;
+                                         });
+    unIDIndex_.insert(unIDPosition, index);
+}
+
+// ----- Searches ------------------------------------------------------------------
+
+std::int32_t PartTable::FindByLocation(const IO::Location& location) const
+{
+    for (std::size_t i = 0; i < count_; ++i) {
+        const LibElement& record = At(i);
+        if (record.valid && record.location == location)
+            return static_cast<std::int32_t>(i);
+    }
+    return -1;
+}
+
+std::int32_t PartTable::FindByFileName(const char* name, const FTM::GeneralID* type) const
+{
+    if (name == nullptr)
+        return -1;
+    IO::Name last;
+    for (std::size_t i = 0; i < count_; ++i) {
+        const LibElement& record = At(i);
+        if (!record.valid || (type != nullptr && record.fileType != *type))
+            continue;
+        if (record.location.GetLastLocalName(&last) != 0)
+            continue;
+        if (KR::ch04Manager.Compare(last.ToCStr(), name, 1) == 0)
+            return static_cast<std::int32_t>(i);
+    }
+    return -1;
+}
+
+void PartTable::GetNameRange(const char* name, std::size_t* first, std::size_t* last) const
+{
+    *first = *last = 0;
+    if (name == nullptr)
+        return;
+    auto begin = std::lower_bound(nameIndex_.begin(), nameIndex_.end(), name,
+                                  [this](std::uint32_t entry, const char* key) {
+                                      return CompareDocumentNames(At(entry).documentName, key) < 0;
+                                  });
+    auto end = std::upper_bound(begin, nameIndex_.end(), name, [this](const char* key, std::uint32_t entry) {
+        return CompareDocumentNames(key, At(entry).documentName) < 0;
+    });
+    *first = static_cast<std::size_t>(begin - nameIndex_.begin());
+    *last = static_cast<std::size_t>(end - nameIndex_.begin());
+}
+
+std::int32_t PartTable::FindByDocumentName(const char* name) const
+{
+    if (name == nullptr || count_ == 0)
+        return -1;
+    auto found = std::lower_bound(nameIndex_.begin(), nameIndex_.end(), name,
+                                  [this](std::uint32_t entry, const char* key) {
+                                      return CompareDocumentNames(At(entry).documentName, key) < 0;
+                                  });
+    if (found == nameIndex_.end())
+        return -1;
+    const LibElement& record = At(*found);
+    if (CompareDocumentNames(record.documentName, name) != 0 || !record.valid)
+        return -1;
+    return static_cast<std::int32_t>(*found);
+}
+
+std::int32_t PartTable::FindByUnID(const KR::UnID& id, const char* name) const
+{
+    if (count_ == 0)
+        return -1;
+    if (!IsNullUnID(id)) {
+        auto found = std::lower_bound(unIDIndex_.begin(), unIDIndex_.end(), id,
+                                      [this](std::uint32_t entry, const KR::UnID& key) {
+                                          return CompareUnIDs(GetKeyUnID(At(entry)), key) < 0;
+                                      });
+        if (found == unIDIndex_.end())
+            return -1;
+        const LibElement& record = At(*found);
+        if (GetKeyUnID(record) != id || !record.valid)
+            return -1;
+        return static_cast<std::int32_t>(*found);
+    }
+    std::size_t first = 0;
+    std::size_t last = 0;
+    GetNameRange(name, &first, &last);
+    for (std::size_t k = first; k < last; ++k) {
+        const LibElement& record = At(nameIndex_[k]);
+        if (record.valid && IsNullUnID(GetKeyUnID(record)))
+            return static_cast<std::int32_t>(nameIndex_[k]);
+    }
+    return -1;
+}
+
+std::int32_t PartTable::FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int32_t>* hits) const
+{
+    hits->Clear();
+    std::int32_t count = 0;
+    auto chain = chains_.find(id.mainGuid);
+    if (chain == chains_.end())
+        return 0;
+    try {
+        for (std::uint32_t i = chain->second.head; i != NoRecord; i = chainNext_[i]) {
+            const LibElement& record = At(i);
+            if (record.valid && IsLibraryPartFileType(record.fileType)) {
+                hits->Push(static_cast<std::int32_t>(i));
+                ++count;
+            }
+        }
+    } catch (const KR::KRException& e) {
+        e.Print(KR::dbChannel);
+    }
+    return count;
+}
+
+std::int32_t PartTable::FindPlaceholder(const KR::UnID& id, const char* name) const
+{
+    if (IsNullUnID(id)) {
+        if (name == nullptr)
+            return -1;
+        // Records without part data have NULLUnID too: scan the table.
+        for (std::size_t i = 0; i < count_; ++i) {
+            const LibElement& record = At(i);
+            const SymbolData* data = record.GetSymbolData();
+            if (record.valid || (data != nullptr && !IsNullUnID(data->GetOwnUnID())))
+                continue;
+            if (CompareDocumentNames(record.documentName, name) == 0)
+                return static_cast<std::int32_t>(i);
+        }
+        return -1;
+    }
+    // Only records with part data can carry a UnID other than NULLUnID, and
+    // their chain lists them in table order.
+    auto chain = chains_.find(id.mainGuid);
+    if (chain == chains_.end())
+        return -1;
+    for (std::uint32_t i = chain->second.head; i != NoRecord; i = chainNext_[i]) {
+        const LibElement& record = At(i);
+        if (record.valid || record.GetSymbolData()->GetOwnUnID() != id)
+            continue;
+        if (name == nullptr || CompareDocumentNames(record.documentName, name) == 0)
+            return static_cast<std::int32_t>(i);
+    }
+    return -1;
+}
+
+std::int32_t PartTable::GetSortedIndexByName(std::int32_t k) const noexcept
+{
+    if (!IsValidIndex(k) || static_cast<std::size_t>(k) >= nameIndex_.size())
+        return -1;
+    return static_cast<std::int32_t>(nameIndex_[static_cast<std::size_t>(k)]);
+}
+
+}  // namespace LM
