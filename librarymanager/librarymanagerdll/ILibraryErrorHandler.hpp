@@ -18,7 +18,9 @@ struct LM_API DuplicateNameReport {
     char name[32] = {};
     std::uint32_t count = 0;
     IO::Location inlineLocations[InlineCount];
-    IO::Location* locations = nullptr;  // count entries when count > 3, else null
+    // count entries (allocated with new[]) when count > 3, else null; the
+    // report's destructor frees them.
+    IO::Location* locations = nullptr;
 
     DuplicateNameReport() = default;
     DuplicateNameReport(const DuplicateNameReport&) = delete;

@@ -63,6 +63,10 @@ public:
     // False when the constructor could not create the set's parts.
     bool IsUsable() const noexcept;
 
+    // The script code container this set observes is being destroyed (when
+    // the module is unloaded before the set): the set forgets it.
+    void SourceDestroyed(KR::EventSource* source) override;
+
     bool IsEnumerated() const noexcept;
     void SetEnumerated(bool enumerated) noexcept;
 

@@ -7,6 +7,7 @@
 #include "KR/String.hpp"
 #include "LMExport.hpp"
 
+#include <unordered_map>
 #include <vector>
 
 namespace LM {
@@ -31,15 +32,20 @@ public:
     std::int32_t GetCount() const noexcept;
     // Item `index`, or null for an index outside 0 .. count - 1.
     const FolderItem* GetItem(std::int32_t index) const noexcept;
+    // The same, for changing the item. FindFolderOfFile keeps an index of
+    // the item locations that this call makes it rebuild, so change an
+    // item's location right after taking the pointer.
     FolderItem* GetItem(std::int32_t index) noexcept;
 
-    // Appends an item and returns its index.
+    // Appends an item and returns its index. The parent must be an item of
+    // the set (0 .. count - 1); KR::IllegalArgumentException otherwise.
     std::int32_t AddFolder(const IO::Location& location, const KR::String& name, std::int32_t parent,
                            std::int32_t activeLibraryIndex);
 
     // Index of the folder that holds the file at `fileLocation`: the first
     // item whose location equals the file's location without its last name;
-    // without one, the first closing item (count - 2).
+    // without one (or for a location that has no last name), the first
+    // closing item (count - 2).
     std::int32_t FindFolderOfFile(const IO::Location& fileLocation) const;
 
     // The end of an enumeration: orders the items (root first, then by active
@@ -52,7 +58,13 @@ public:
                        std::vector<std::int32_t>* oldToNew);
 
 private:
+    void RebuildLocationIndex() const;
+
     std::vector<FolderItem> items_;
+    // Location -> index of the first item at that location; valid while
+    // locationIndexValid_ is true.
+    mutable std::unordered_map<IO::Location, std::int32_t> locationIndex_;
+    mutable bool locationIndexValid_ = false;
 };
 
 }  // namespace LM

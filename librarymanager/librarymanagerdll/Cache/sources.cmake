@@ -1,0 +1,2 @@
+target_sources(LibraryManagerObjects PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/CacheLocations.cpp)

@@ -1,0 +1,233 @@
+// The list of active libraries.
+#include "LibrarySet/ActiveLibraryList.hpp"
+
+#include "IO/File.hpp"
+#include "IO/FileSystem.hpp"
+#include "IO/Folder.hpp"
+#include "KR/Text.hpp"
+#include "KRUtils/KRUtils.hpp"
+#include "LibrarySet/ModuleState.hpp"
+
+#include <utility>
+
+namespace LM {
+
+void UnmountAndDelete(IO::FixedVFS*& fileSystem) noexcept
+{
+    if (fileSystem == nullptr)
+        return;
+    IO::FixedVFS* doomed = fileSystem;
+    fileSystem = nullptr;
+    KR::ErrorCode error = IO::ErrSystem;
+    try {
+        error = IO::fileSystem.Unmount(*doomed);
+    } catch (...) {
+    }
+    // A file system that may still be in the mount table is left alive
+    // rather than leaving the table pointing at freed memory.
+    if (error == KR::NoError || error == IO::ErrNotMounted)
+        delete doomed;
+}
+
+ActiveLibrary::ActiveLibrary(ActiveLibrary&& other) noexcept
+    : location(std::move(other.location)),
+      url(std::move(other.url)),
+      name(std::move(other.name)),
+      exists(other.exists),
+      vital(other.vital),
+      fileSystem(std::exchange(other.fileSystem, nullptr)),
+      cacheFileSystem(std::exchange(other.cacheFileSystem, nullptr)),
+      permanent(other.permanent)
+{
+}
+
+ActiveLibrary& ActiveLibrary::operator=(ActiveLibrary&& other) noexcept
+{
+    if (this != &other) {
+        ReleaseFileSystems();
+        location = std::move(other.location);
+        url = std::move(other.url);
+        name = std::move(other.name);
+        exists = other.exists;
+        vital = other.vital;
+        fileSystem = std::exchange(other.fileSystem, nullptr);
+        cacheFileSystem = std::exchange(other.cacheFileSystem, nullptr);
+        permanent = other.permanent;
+    }
+    return *this;
+}
+
+ActiveLibrary::~ActiveLibrary()
+{
+    ReleaseFileSystems();
+}
+
+void ActiveLibrary::ReleaseFileSystems() noexcept
+{
+    UnmountAndDelete(fileSystem);
+    UnmountAndDelete(cacheFileSystem);
+}
+
+ActiveLibraryList::~ActiveLibraryList() = default;
+
+ActiveLibrary* ActiveLibraryList::Get(std::int32_t index) noexcept
+{
+    return IsValidIndex(index) ? &libraries_[static_cast<std::size_t>(index)] : nullptr;
+}
+
+const ActiveLibrary* ActiveLibraryList::Get(std::int32_t index) const noexcept
+{
+    return IsValidIndex(index) ? &libraries_[static_cast<std::size_t>(index)] : nullptr;
+}
+
+std::int32_t ActiveLibraryList::GetUrlOrNotPermanentCount() const noexcept
+{
+    std::int32_t count = 0;
+    for (const ActiveLibrary& library : libraries_)
+        if (!library.url.IsEmpty() || !library.permanent)
+            ++count;
+    return count;
+}
+
+KR::String ActiveLibraryList::MakeLocationName(const IO::Location& location)
+{
+    IO::Name name;
+    if (IsResourceFileSystemMountPoint(location))
+        GetResourceFileSystemLocationFromMountPoint(location).GetLastLocalName(&name);
+    else
+        location.GetLastLocalName(&name);
+    return KR::String(name.Std());
+}
+
+KR::String ActiveLibraryList::MakeUrlName(const KR::String& url)
+{
+    if (url.GetLength() < 2)
+        return KR::String();
+    const char* text = url.ToCStr();
+    auto searched = static_cast<std::int32_t>(url.GetLength() - 1);
+    const char* slash = KR::ch04Manager.FindLastChar(text, searched, '/');
+    if (slash == nullptr)
+        return KR::String();
+    const char* first = slash + 1;
+    return KR::String(first, static_cast<std::size_t>(text + searched - first));
+}
+
+IO::FixedVFS* ActiveLibraryList::MakeFileSystem(const IO::Location& location, bool mount)
+{
+    auto create = GetModuleState().callBacks.createFixedVFS;
+    if (create == nullptr || IO::File(location).GetStatus() != KR::NoError)
+        return nullptr;
+    IO::FixedVFS* fileSystem = create(location);
+    if (fileSystem == nullptr || !mount)
+        return fileSystem;
+    KR::ErrorCode error = IO::ErrSystem;
+    try {
+        error = IO::fileSystem.Mount(*fileSystem, location);
+    } catch (...) {
+        delete fileSystem;
+        throw;
+    }
+    if (error != KR::NoError) {
+        delete fileSystem;
+        return nullptr;
+    }
+    return fileSystem;
+}
+
+std::int32_t ActiveLibraryList::Find(const IO::Location& location) const noexcept
+{
+    for (std::size_t i = 0; i < libraries_.size(); ++i)
+        if (libraries_[i].location == location)
+            return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+std::int32_t ActiveLibraryList::Add(const IO::Location& location, bool permanent, bool vital, bool mount)
+{
+    if (location.IsEmpty())
+        return -1;
+    std::int32_t present = Find(location);
+    if (present >= 0)
+        return present;
+
+    ActiveLibrary library;
+    library.location = location;
+    library.permanent = permanent;
+    library.vital = vital;
+    library.exists = IO::Folder(location).GetStatus() == KR::NoError;
+    library.name = MakeLocationName(location);
+    if (!library.exists) {
+        library.fileSystem = MakeFileSystem(location, mount);
+        library.exists = library.fileSystem != nullptr;
+    }
+    return Insert(std::move(library));
+}
+
+std::int32_t ActiveLibraryList::Add(const KR::String& url, bool permanent, bool vital)
+{
+    if (url.IsEmpty())
+        return -1;
+    for (std::size_t i = 0; i < libraries_.size(); ++i)
+        if (libraries_[i].url == url)
+            return static_cast<std::int32_t>(i);
+
+    ActiveLibrary library;
+    library.url = url;
+    library.permanent = permanent;
+    library.vital = vital;
+    library.exists = true;
+    library.name = MakeUrlName(url);
+    return Insert(std::move(library));
+}
+
+std::int32_t ActiveLibraryList::Insert(ActiveLibrary&& library)
+{
+    std::size_t position = 0;
+    while (position < libraries_.size() &&
+           KR::ch04Manager.Compare(libraries_[position].name.ToCStr(), library.name.ToCStr(), 1) < 0)
+        ++position;
+    if (libraries_.size() == libraries_.capacity())
+        libraries_.reserve(libraries_.capacity() + GrowthStep);
+    // With room reserved and a move that cannot throw, the insertion itself
+    // cannot fail half-way.
+    libraries_.insert(libraries_.begin() + static_cast<std::ptrdiff_t>(position), std::move(library));
+    return static_cast<std::int32_t>(position);
+}
+
+bool ActiveLibraryList::Remove(std::int32_t index)
+{
+    if (!IsValidIndex(index))
+        return false;
+    auto at = libraries_.begin() + index;
+    at->ReleaseFileSystems();
+    libraries_.erase(at);
+    return true;
+}
+
+void ActiveLibraryList::Clear() noexcept
+{
+    libraries_.clear();
+}
+
+std::int32_t ActiveLibraryList::FindFirstWriteable(IO::Location* location) const
+{
+    if (location == nullptr)
+        return -1;
+    location->Clear();
+    for (std::size_t i = 0; i < libraries_.size(); ++i) {
+        const ActiveLibrary& library = libraries_[i];
+        if (!library.exists || !library.url.IsEmpty())
+            continue;
+        // A library that is a file (a container, mounted or not) is no
+        // folder to write into.
+        if (IO::File(library.location).GetStatus() == KR::NoError)
+            continue;
+        if (!IO::Folder(library.location).IsWriteable())
+            continue;
+        *location = library.location;
+        return static_cast<std::int32_t>(i);
+    }
+    return -1;
+}
+
+}  // namespace LM
