@@ -1,0 +1,354 @@
+// The sorted indexes, the duplicate check, keeping the indexes current and
+// the searches of the part table.
+#include "PartTableTestSupport.hpp"
+
+#include "KR/Text.hpp"
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+namespace PartTableTest {
+namespace {
+
+using Indexes = LibrarySetFixture;
+
+int CompareGuids(const KR::GUID& a, const KR::GUID& b)
+{
+    return KR::guidManager.Compare(a, b);
+}
+
+// The orders of the indexes, written straight from their definition.
+int NaiveNameOrder(const LM::LibElement& a, const LM::LibElement& b)
+{
+    if (int c = KR::ch04Manager.Compare(a.documentName, -1, b.documentName, -1, 0, 0); c != 0)
+        return c;
+    const FTM::GeneralID ta = LM::MapPartFileType(a.fileType);
+    const FTM::GeneralID tb = LM::MapPartFileType(b.fileType);
+    return ta < tb ? -1 : ta > tb ? 1 : 0;
+}
+
+int NaiveUnIDOrder(const LM::LibElement& a, const LM::LibElement& b)
+{
+    const KR::UnID& ka = LM::GetKeyUnID(a);
+    const KR::UnID& kb = LM::GetKeyUnID(b);
+    if (int c = CompareGuids(ka.mainGuid, kb.mainGuid); c != 0)
+        return c;
+    if (int c = CompareGuids(ka.revGuid, kb.revGuid); c != 0)
+        return c;
+    return NaiveNameOrder(a, b);
+}
+
+// Random placeholders: names that often share their first eight bytes,
+// identifiers from a small pool, the three kinds of type.
+void FillRandomly(LM::PartTable& table, std::mt19937& random, int count, int idPool)
+{
+    static const char* const stems[] = {"Window", "Window_Double_", "Window_Double_Hung", "Door", "door", "D",
+                                        "", "Wall 10", "Wall 9", "\xC3\xA9tag\xC3\xA8re"};
+    const Types& t = GetTypes();
+    const FTM::GeneralID types[] = {t.part, t.script, t.text};
+    for (int k = 0; k < count; ++k) {
+        std::string name = stems[random() % std::size(stems)];
+        if (random() % 2 != 0)
+            name += std::to_string(random() % 20);
+        const KR::UnID id = MakeUnID(static_cast<std::uint32_t>(random() % idPool),
+                                     static_cast<std::uint32_t>(random() % 3));
+        const std::int32_t i = table.AppendPlaceholder(name.c_str(), id, 0, types[random() % 3], 0);
+        table.Get(i)->valid = random() % 4 != 0;
+    }
+}
+
+TEST_F(Indexes, SortingGivesTheOrdersOfTheDefinition)
+{
+    std::mt19937 random(11);
+    FillRandomly(Table(), random, 3000, 40);
+    Table().SortIndexes();
+    for (const auto* index : {&Table().GetNameIndex(), &Table().GetUnIDIndex()}) {
+        ASSERT_EQ(index->size(), 3000u);
+        std::vector<std::uint32_t> sorted(*index);
+        std::sort(sorted.begin(), sorted.end());
+        for (std::uint32_t k = 0; k < sorted.size(); ++k)
+            ASSERT_EQ(sorted[k], k);
+    }
+    const auto& byName = Table().GetNameIndex();
+    const auto& byUnID = Table().GetUnIDIndex();
+    for (std::size_t k = 1; k < byName.size(); ++k) {
+        ASSERT_LE(NaiveNameOrder(*Table().Get(byName[k - 1]), *Table().Get(byName[k])), 0) << k;
+        ASSERT_LE(NaiveUnIDOrder(*Table().Get(byUnID[k - 1]), *Table().Get(byUnID[k])), 0) << k;
+    }
+}
+
+TEST_F(Indexes, DuplicateCheckReportsEachKindWithItsLocations)
+{
+    const Types& t = GetTypes();
+    // A part and a script file named Door count as one type.
+    const auto doorPart = WritePart("Door.gsm", "Door", MakeUnID(1, 1));
+    const auto doorScript = WriteScript("Door.scr", "Door");
+    AddFile(doorPart, t.part);
+    AddFile(doorScript, t.script);
+    // One UnID under two names: two identifier reports of one part each.
+    AddFile(WritePart("Chair.gsm", "Chair", MakeUnID(2, 1)), t.part);
+    AddFile(WritePart("Stool.gsm", "Stool", MakeUnID(2, 1)), t.part);
+    // Two script files sharing a name: files without identifier.
+    AddFile(WriteScript("Shelf1.scr", "Shelf"), t.script);
+    AddFile(WriteScript("Shelf2.scr", "Shelf"), t.script);
+    // Five parts sharing a name with different UnIDs: allocated locations.
+    std::vector<IO::Location> sofas;
+    for (std::uint32_t k = 0; k < 5; ++k) {
+        sofas.push_back(WritePart("Sofa" + std::to_string(k) + ".gsm", "Sofa", MakeUnID(10 + k, 1)));
+        AddFile(sofas.back(), t.part);
+    }
+    // Ordinary files of different types sharing a name are no duplicates.
+    AddFile(WritePlain("Lamp.txt"), t.text);
+    AddFile(WritePlain("Lamp.xyz"), t.group);
+
+    Table().BuildIndexes();
+    EXPECT_EQ(handler_.started, 1);
+
+    std::map<RecordedReport::Kind, std::vector<RecordedReport>> byKind;
+    for (const RecordedReport& r : handler_.reports)
+        byKind[r.kind].push_back(r);
+    ASSERT_EQ(byKind[RecordedReport::Kind::UnID].size(), 2u);
+    for (const RecordedReport& r : byKind[RecordedReport::Kind::UnID]) {
+        EXPECT_EQ(r.unID, MakeUnID(2, 1));
+        EXPECT_EQ(r.count, 1u);
+        EXPECT_FALSE(r.allocated);
+    }
+    EXPECT_EQ(byKind[RecordedReport::Kind::UnID][0].name, "Chair");
+    EXPECT_EQ(byKind[RecordedReport::Kind::UnID][1].name, "Stool");
+
+    ASSERT_EQ(byKind[RecordedReport::Kind::Files].size(), 1u);
+    EXPECT_EQ(byKind[RecordedReport::Kind::Files][0].name, "Shelf");
+    EXPECT_EQ(byKind[RecordedReport::Kind::Files][0].count, 2u);
+
+    ASSERT_EQ(byKind[RecordedReport::Kind::Name].size(), 2u);
+    const RecordedReport& door = byKind[RecordedReport::Kind::Name][0];
+    EXPECT_EQ(door.name, "Door");
+    ASSERT_EQ(door.count, 2u);
+    EXPECT_FALSE(door.allocated);
+    // Equal in name and mapped type, the two keep no particular order.
+    EXPECT_TRUE((door.locations == std::vector<IO::Location>{doorPart, doorScript}) ||
+                (door.locations == std::vector<IO::Location>{doorScript, doorPart}));
+    const RecordedReport& sofa = byKind[RecordedReport::Kind::Name][1];
+    EXPECT_EQ(sofa.name, "Sofa");
+    ASSERT_EQ(sofa.count, 5u);
+    EXPECT_TRUE(sofa.allocated);
+    EXPECT_TRUE(sofa.inlineEmpty);
+    std::vector<IO::Location> reported(sofa.locations);
+    std::sort(reported.begin(), reported.end(), [](auto& a, auto& b) { return a.GetText() < b.GetText(); });
+    EXPECT_EQ(reported, sofas);
+    EXPECT_EQ(handler_.reports.size(), 5u);
+}
+
+TEST_F(Indexes, SharedUnIDWithOneNameIsOneReport)
+{
+    for (int k = 0; k < 4; ++k)
+        AddFile(WritePart("T" + std::to_string(k) + ".gsm", "Table", MakeUnID(3, 3)), GetTypes().part);
+    Table().BuildIndexes();
+    ASSERT_EQ(handler_.reports.size(), 1u);
+    EXPECT_EQ(handler_.reports[0].kind, RecordedReport::Kind::UnID);
+    EXPECT_EQ(handler_.reports[0].count, 4u);
+    EXPECT_TRUE(handler_.reports[0].allocated);
+}
+
+TEST_F(Indexes, IndexesKeptCurrentInsertBeforeEqualKeys)
+{
+    const Types& t = GetTypes();
+    AddFile(WritePart("a.gsm", "Arch", MakeUnID(5, 1)), t.part);
+    AddFile(WritePlain("Bench.txt"), t.text);
+    AddFile(WritePart("c.gsm", "Column", MakeUnID(7, 1)), t.part);
+    Table().BuildIndexes();
+
+    // A new part named like an existing file of a greater type goes first.
+    const std::int32_t bench = AddFile(WritePart("b.gsm", "Bench", MakeUnID(7, 1)), t.part);
+    Table().UpdateIndexes(bench, false);
+    EXPECT_EQ(Table().GetNameIndex(), (std::vector<std::uint32_t>{0, 3, 1, 2}));
+    // Before the equal UnID of Column, after Arch; the file's NULLUnID first.
+    EXPECT_EQ(Table().GetUnIDIndex(), (std::vector<std::uint32_t>{1, 0, 3, 2}));
+
+    // Re-stored under another name and identifier: moved, not duplicated.
+    Table().InitPlaceholder(bench, "Zone", MakeUnID(1, 1), 0, t.part, 0);
+    Table().UpdateIndexes(bench, true);
+    EXPECT_EQ(Table().GetNameIndex(), (std::vector<std::uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(Table().GetUnIDIndex(), (std::vector<std::uint32_t>{1, 3, 0, 2}));
+}
+
+TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
+{
+    const Types& t = GetTypes();
+    const std::int32_t benchPart = AddFile(WritePart("Bench.gsm", "Bench", MakeUnID(1, 1)), t.part);
+    const std::int32_t benchText = AddFile(WritePlain("Bench.txt"), t.text);
+    const std::int32_t script = AddFile(WriteScript("Door.scr", "Door"), t.script);
+    EXPECT_EQ(set_->GetSortedSymbolIndexByName(0), -1);  // not built yet
+    EXPECT_EQ(set_->SearchSymbolDocuName("Bench"), -1);
+    Table().BuildIndexes();
+
+    EXPECT_EQ(set_->GetSortedSymbolIndexByName(0), benchPart);
+    EXPECT_EQ(set_->GetSortedSymbolIndexByName(set_->GetSymbolNumber()), -1);
+    EXPECT_EQ(set_->GetSortedSymbolIndexByName(-1), -1);
+
+    EXPECT_EQ(set_->SearchSymbolDocuName("Bench"), benchPart);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Bench", t.part), benchPart);
+    // The typed search looks at the first record of the run only.
+    EXPECT_EQ(set_->SearchSymbolDocuName("Bench", t.text), -1);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Door", t.script), script);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Door", t.part), -1);
+    EXPECT_EQ(set_->SearchSymbolDocuName(nullptr), -1);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Benc"), -1);
+
+    // An invalid first record of the run hides the valid ones after it.
+    set_->SetSymbolValid(benchPart, false);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Bench"), -1);
+    set_->SetSymbolValid(benchPart, true);
+    set_->SetSymbolValid(benchText, false);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Bench"), benchPart);
+
+    // File names: name order (case does not matter), valid only, exact type.
+    EXPECT_EQ(set_->SearchSymbolFileName("bench.GSM"), benchPart);
+    EXPECT_EQ(set_->SearchSymbolFileName("Bench.txt"), -1);
+    EXPECT_EQ(set_->SearchSymbolFileName("Door.scr", t.script), script);
+    EXPECT_EQ(set_->SearchSymbolFileName("Door.scr", t.part), -1);
+    EXPECT_EQ(set_->SearchSymbolFileName(nullptr), -1);
+    EXPECT_EQ(set_->SearchSymbol(PathOf("Door.scr")), script);
+    EXPECT_EQ(set_->SearchSymbol(PathOf("Bench.txt")), -1);
+}
+
+TEST_F(Indexes, SearchesByUnID)
+{
+    const Types& t = GetTypes();
+    const KR::UnID id = MakeUnID(4, 4);
+    const std::int32_t zed = AddFile(WritePart("Z.gsm", "Zed", id), t.part);
+    const std::int32_t alpha = AddFile(WritePart("A.gsm", "Alpha", id), t.part);
+    const std::int32_t script = AddFile(WriteScript("Door.scr", "Door"), t.script);
+    const std::int32_t placeholder = Table().AppendPlaceholder("Ghost", MakeUnID(6, 6), 0, t.part, 0);
+    Table().BuildIndexes();
+
+    EXPECT_EQ(set_->SearchSymbolByUnID(id, nullptr), alpha);  // smallest name of the run
+    set_->SetSymbolValid(alpha, false);
+    EXPECT_EQ(set_->SearchSymbolByUnID(id, nullptr), -1);
+    set_->SetSymbolValid(alpha, true);
+    EXPECT_NE(zed, alpha);
+
+    EXPECT_EQ(set_->SearchSymbolByUnID(MakeUnID(6, 6), nullptr), -1);
+    EXPECT_EQ(set_->SearchDummySymbol(MakeUnID(6, 6), nullptr), placeholder);
+    EXPECT_EQ(set_->SearchDummySymbol(MakeUnID(6, 6), "Ghost"), placeholder);
+    EXPECT_EQ(set_->SearchDummySymbol(MakeUnID(6, 6), "Other"), -1);
+    EXPECT_EQ(set_->SearchDummySymbol(MakeUnID(6, 7), nullptr), -1);
+    EXPECT_EQ(set_->SearchDummySymbol(NULLUnID, nullptr), -1);
+
+    EXPECT_EQ(set_->SearchSymbolByUnID(NULLUnID, nullptr), -1);
+    EXPECT_EQ(set_->SearchSymbolByUnID(NULLUnID, "Door"), script);
+    EXPECT_EQ(set_->SearchSymbolByUnID(NULLUnID, "Alpha"), -1);  // has a UnID
+}
+
+TEST_F(Indexes, SearchAnyhowResolvesMainGuidAmbiguity)
+{
+    const Types& t = GetTypes();
+    const std::int32_t first = AddFile(WritePart("a.gsm", "Alpha", MakeUnID(8, 1)), t.part);
+    const std::int32_t second = AddFile(WritePart("b.gsm", "Beta", MakeUnID(8, 2)), t.part);
+    AddFile(WritePart("c.gsm", "Gamma", MakeUnID(8, 3)), t.part);
+    const std::int32_t single = AddFile(WritePart("d.gsm", "Delta", MakeUnID(9, 1)), t.part);
+    const std::int32_t file = AddFile(WritePlain("Notes.txt"), t.text);
+    Table().BuildIndexes();
+
+    bool ambiguous = false;
+    EXPECT_EQ(set_->SearchSymbolAnyhow(MakeUnID(8, 9), "Beta", &ambiguous), second);
+    EXPECT_TRUE(ambiguous);
+    ambiguous = false;
+    EXPECT_EQ(set_->SearchSymbolAnyhow(MakeUnID(8, 9), nullptr, &ambiguous), first);
+    EXPECT_TRUE(ambiguous);
+    EXPECT_EQ(set_->SearchSymbolAnyhow(MakeUnID(8, 2), "Gamma", &ambiguous), second);
+    EXPECT_FALSE(ambiguous);
+    EXPECT_EQ(set_->SearchSymbolAnyhow(MakeUnID(9, 5), nullptr, &ambiguous), single);
+    EXPECT_FALSE(ambiguous);
+    // Then by document name, then by file name.
+    EXPECT_EQ(set_->SearchSymbolAnyhow(MakeUnID(70, 1), "Delta", nullptr), single);
+    EXPECT_EQ(set_->SearchSymbolAnyhow(NULLUnID, "Notes.txt", nullptr), file);
+    EXPECT_EQ(set_->SearchSymbolAnyhow(MakeUnID(70, 1), nullptr, nullptr), -1);
+}
+
+TEST_F(Indexes, SearchByMainGuidListsValidPartsInTableOrder)
+{
+    const Types& t = GetTypes();
+    const std::int32_t a = AddFile(WritePart("a.gsm", "A", MakeUnID(8, 1)), t.part);
+    const std::int32_t b = AddFile(WritePart("b.gsm", "B", MakeUnID(8, 2)), t.part);
+    const std::int32_t c = AddFile(WritePart("c.gsm", "C", MakeUnID(8, 3)), t.part);
+    Table().AppendPlaceholder("D", MakeUnID(8, 4), 0, t.part, 0);
+    KR::VAArray<std::int32_t> hits;
+    hits.Push(99);
+    set_->SetSymbolValid(b, false);
+    EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(8, 0), &hits), 2);
+    ASSERT_EQ(hits.GetSize(), 2u);
+    EXPECT_EQ(hits[1], a);
+    EXPECT_EQ(hits[2], c);
+    EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(5, 0), &hits), 0);
+    EXPECT_EQ(hits.GetSize(), 0u);
+    EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(8, 0), nullptr), -1);
+}
+
+// The chains behind the main GUID and placeholder searches against plain
+// scans, while identifiers, types and validity change at random.
+TEST_F(Indexes, MainGuidLookupStaysInStepWithTheRecords)
+{
+    std::mt19937 random(5);
+    const Types& t = GetTypes();
+    const FTM::GeneralID types[] = {t.part, t.script, t.text};
+    FillRandomly(Table(), random, 400, 12);
+
+    const auto naiveMain = [&](const KR::UnID& id) {
+        std::vector<std::int32_t> hits;
+        for (std::int32_t i = 0; i < Table().GetCount(); ++i) {
+            const LM::LibElement& r = *Table().Get(i);
+            if (r.valid && LM::IsLibraryPartFileType(r.fileType) &&
+                KR::guidManager.IsEqual(r.GetSymbolData()->GetOwnUnID().mainGuid, id.mainGuid))
+                hits.push_back(i);
+        }
+        return hits;
+    };
+    const auto naiveDummy = [&](const KR::UnID& id, const char* name) -> std::int32_t {
+        if (id == NULLUnID && name == nullptr)
+            return -1;
+        for (std::int32_t i = 0; i < Table().GetCount(); ++i) {
+            const LM::LibElement& r = *Table().Get(i);
+            const KR::UnID own = r.GetSymbolData() != nullptr ? r.GetSymbolData()->GetOwnUnID() : NULLUnID;
+            if (!r.valid && own == id && (name == nullptr || LM::CompareDocumentNames(r.documentName, name) == 0))
+                return i;
+        }
+        return -1;
+    };
+
+    for (int round = 0; round < 30; ++round) {
+        for (int step = 0; step < 40; ++step) {
+            const auto i = static_cast<std::int32_t>(random() % static_cast<unsigned>(Table().GetCount()));
+            const KR::UnID id = random() % 8 == 0 ? NULLUnID
+                                                  : MakeUnID(static_cast<std::uint32_t>(random() % 12),
+                                                             static_cast<std::uint32_t>(random() % 3));
+            switch (random() % 4) {
+            case 0: set_->SetSymbolOwnUnID(i, id); break;
+            case 1: Table().InitPlaceholder(i, "Re", id, 0, types[random() % 3], 0); break;
+            case 2: Table().AppendPlaceholder("New", id, 0, types[random() % 3], 0); break;
+            default: Table().Get(i)->valid = !Table().Get(i)->valid; break;
+            }
+        }
+        for (std::uint32_t main = 0; main < 12; ++main) {
+            KR::VAArray<std::int32_t> hits;
+            const KR::UnID probe = MakeUnID(main, 0);
+            const std::int32_t n = set_->SearchSymbolByMainUnID(probe, &hits);
+            const std::vector<std::int32_t> got(hits.begin(), hits.end());
+            ASSERT_EQ(got, naiveMain(probe)) << "round " << round << " main " << main;
+            ASSERT_EQ(n, static_cast<std::int32_t>(got.size()));
+            for (std::uint32_t rev = 0; rev < 3; ++rev) {
+                const KR::UnID id = MakeUnID(main, rev);
+                ASSERT_EQ(set_->SearchDummySymbol(id, nullptr), naiveDummy(id, nullptr));
+                ASSERT_EQ(set_->SearchDummySymbol(id, "Re"), naiveDummy(id, "Re"));
+            }
+        }
+        KR::VAArray<std::int32_t> nullHits;
+        set_->SearchSymbolByMainUnID(NULLUnID, &nullHits);
+        ASSERT_EQ(std::vector<std::int32_t>(nullHits.begin(), nullHits.end()), naiveMain(NULLUnID));
+        ASSERT_EQ(set_->SearchDummySymbol(NULLUnID, "Re"), naiveDummy(NULLUnID, "Re"));
+    }
+}
+
+}  // namespace
+}  // namespace PartTableTest

@@ -1,0 +1,213 @@
+// Shared helpers of the part table tests: a module set up with two library
+// part file types, part files written into a temporary folder, and an error
+// handler that records the duplicate reports it receives.
+#pragma once
+
+#include "FTM/FileTypes.hpp"
+#include "ILibraryErrorHandler.hpp"
+#include "IO/Location.hpp"
+#include "KR/GUID.hpp"
+#include "KR/Iterator.hpp"
+#include "KRUtils/KRUtils.hpp"
+#include "LPF/PartFile.hpp"
+#include "LibraryManagerModule.hpp"
+#include "LibrarySet.hpp"
+#include "LibrarySet/LibrarySetInternals.hpp"
+#include "LibrarySet/ModuleState.hpp"
+#include "PartTable/PartTable.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace PartTableTest {
+
+// File types registered once per process.
+struct Types {
+    FTM::TypeID part = 0;    // first library part file type, extension "gsm"
+    FTM::TypeID script = 0;  // second library part file type, extension "scr"
+    FTM::TypeID text = 0;    // an ordinary type, extensions "txt" and "xyz"
+    FTM::GroupID group = 0;  // a group holding only the text type
+};
+
+inline const Types& GetTypes()
+{
+    static const Types types = [] {
+        Types t;
+        FTM::FileType part("Test part");
+        part.AddExtension("gsm");
+        t.part = FTM::FileTypeManager::AddType(part);
+        FTM::FileType script("Test script");
+        script.AddExtension("scr");
+        t.script = FTM::FileTypeManager::AddType(script);
+        t.group = FTM::FileTypeManager::AddGroup("Test texts");
+        FTM::FileType text("Test text");
+        text.AddExtension("txt");
+        text.AddExtension("xyz");
+        t.text = FTM::FileTypeManager::AddType(text, t.group);
+        return t;
+    }();
+    return types;
+}
+
+inline KR::UnID MakeUnID(std::uint32_t main, std::uint32_t rev)
+{
+    KR::UnID id{};
+    id.mainGuid.data1 = main;
+    id.mainGuid.data4[7] = 1;
+    id.revGuid.data1 = rev;
+    id.revGuid.data4[7] = 2;
+    return id;
+}
+
+struct RecordedReport {
+    enum class Kind { Files, UnID, Name } kind = Kind::Files;
+    KR::UnID unID{};
+    std::string name;
+    std::uint32_t count = 0;
+    std::vector<IO::Location> locations;
+    bool allocated = false;      // the locations came in the allocated array
+    bool inlineEmpty = true;     // no inline location was set
+};
+
+class RecordingHandler : public LM::ILibraryErrorHandler {
+public:
+    void DuplicateCheckStarted() override { ++started; }
+    void DuplicateFilesFound(const LM::DuplicateNameReport* r) override { Record(RecordedReport::Kind::Files, *r, {}); }
+    void DuplicateUnIDFound(const LM::DuplicateUnIDReport* r) override
+    {
+        Record(RecordedReport::Kind::UnID, *r, r->unID);
+    }
+    void DuplicateNameFound(const LM::DuplicateNameReport* r) override { Record(RecordedReport::Kind::Name, *r, {}); }
+    void ApplicationReport(KR::ErrorCode, const IO::Location&) override {}
+    void CacheEqualsLibrary(const IO::Location&, const IO::Location&) override {}
+    void CacheNestedWithLibrary(const IO::Location&, const IO::Location&) override {}
+    void DownloadFailed(const IO::Location&, const IO::Location&) override {}
+    void UploadFailed(const IO::Location&, const IO::Location&) override {}
+    std::int32_t AskDeletedFromLibrary(const IO::Location&, const IO::Location&) override { return 0; }
+    std::int32_t AskChangedInBoth(const IO::Location&, const IO::Location&) override { return 0; }
+    std::int32_t AskNameTooLong(const IO::Name&) override { return 0; }
+
+    int started = 0;
+    std::vector<RecordedReport> reports;
+
+private:
+    template <typename Report>
+    void Record(RecordedReport::Kind kind, const Report& r, const KR::UnID& id)
+    {
+        RecordedReport rec;
+        rec.kind = kind;
+        rec.unID = id;
+        rec.name = r.name;
+        rec.count = r.count;
+        rec.allocated = r.locations != nullptr;
+        for (const IO::Location& l : r.inlineLocations)
+            rec.inlineEmpty = rec.inlineEmpty && l.IsEmpty();
+        for (std::uint32_t k = 0; k < r.count; ++k)
+            rec.locations.push_back(r.GetLocation(k));
+        reports.push_back(rec);
+    }
+};
+
+// A temporary folder, the module initialised with the test types, and
+// helpers to write files into the folder.
+class PartFileFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static std::atomic<int> serial{0};
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("lm_parttable_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
+        std::filesystem::create_directories(folder_ / "cache");
+        const Types& types = GetTypes();
+        LM::LibraryManagerCallBacks callBacks;
+        LM::LibraryManagerStrings strings;
+        strings.Set(5, "Libraries");
+        strings.Set(7, "Other objects");
+        strings.Set(8, "Missing parts");
+        LM::InitLibraryManager(callBacks, strings, types.part, types.script,
+                               IO::Location((folder_ / "cache").string()));
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    IO::Location PathOf(const std::string& fileName) const { return IO::Location((folder_ / fileName).string()); }
+
+    // A part file of the first kind.
+    IO::Location WritePart(const std::string& fileName, const std::string& documentName, const KR::UnID& id,
+                           bool placeable = false, bool archivable = false) const
+    {
+        LPF::PartFileWriter writer(LPF::PartKind::Symbol);
+        writer.SetOwnUnID(id);
+        writer.SetPlaceable(placeable);
+        writer.SetArchivable(archivable);
+        if (!documentName.empty()) {
+            EXPECT_EQ(writer.SetDocumentName(documentName), 0);
+        }
+        const IO::Location location = PathOf(fileName);
+        EXPECT_EQ(writer.WriteTo(location), 0);
+        return location;
+    }
+
+    // A part file of the second kind.
+    IO::Location WriteScript(const std::string& fileName, const std::string& documentName) const
+    {
+        LPF::PartFileWriter writer(LPF::PartKind::Script);
+        if (!documentName.empty()) {
+            EXPECT_EQ(writer.SetDocumentName(documentName), 0);
+        }
+        const IO::Location location = PathOf(fileName);
+        EXPECT_EQ(writer.WriteTo(location), 0);
+        return location;
+    }
+
+    // Any other file.
+    IO::Location WritePlain(const std::string& fileName, const std::string& content = "data") const
+    {
+        std::ofstream(folder_ / fileName, std::ios::binary) << content;
+        return PathOf(fileName);
+    }
+
+    std::filesystem::path folder_;
+};
+
+// A library set on top of the fixture.
+class LibrarySetFixture : public PartFileFixture {
+protected:
+    void SetUp() override
+    {
+        PartFileFixture::SetUp();
+        const std::vector<FTM::GeneralID> storable{GetTypes().part, GetTypes().script};
+        set_ = std::make_unique<LM::LibrarySet>(
+            handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+        ASSERT_TRUE(set_->IsUsable());
+    }
+
+    void TearDown() override
+    {
+        set_.reset();
+        PartFileFixture::TearDown();
+    }
+
+    LM::PartTable& Table() { return *LM::LibrarySetInternals::GetPartTable(*set_); }
+
+    std::int32_t AddFile(const IO::Location& location, FTM::GeneralID type, std::int32_t folder = 0)
+    {
+        return Table().AppendFromFile(location, folder, type, 0);
+    }
+
+    RecordingHandler handler_;
+    std::unique_ptr<LM::LibrarySet> set_;
+};
+
+}  // namespace PartTableTest

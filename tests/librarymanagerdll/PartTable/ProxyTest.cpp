@@ -1,0 +1,161 @@
+// Proxies from the type hierarchy, merging a parent's parameters into a
+// part, and releasing unmerged parameter sections.
+#include "PartTableTestSupport.hpp"
+
+#include "AncestryHierarchy.hpp"
+#include "KR/DebugChannel.hpp"
+#include "KR/Memory.hpp"
+#include "PSC/Parameters.hpp"
+
+namespace PartTableTest {
+namespace {
+
+using LM::LibrarySetInternals;
+
+class Proxies : public LibrarySetFixture {
+protected:
+    // Gives record `i` the path ancestors..., own UnID.
+    void SetPath(std::int32_t i, const std::vector<KR::UnID>& ancestors)
+    {
+        KR::UnID own{};
+        set_->GetSymbolOwnUnID(i, &own);
+        const std::uint32_t id = LibrarySetInternals::GetTypeHierarchy(*set_)->AddPath(
+            ancestors.data(), static_cast<std::uint32_t>(ancestors.size()), own);
+        LibrarySetInternals::SetSymbolAncestryId(*set_, i, id);
+    }
+
+    void DetermineAll()
+    {
+        for (std::int32_t i = 0; i < set_->GetSymbolNumber(); ++i)
+            LibrarySetInternals::DetermineProxy(*set_, i);
+    }
+};
+
+TEST_F(Proxies, NearestPresentAncestorStandsInForAMissingPart)
+{
+    const Types& t = GetTypes();
+    const KR::UnID root = MakeUnID(1, 1), grand = MakeUnID(2, 1), parent = MakeUnID(3, 1);
+    const std::int32_t rootPart = AddFile(WritePart("Root.gsm", "Root", root), t.part);
+    const std::int32_t grandPart = AddFile(WritePart("Grand.gsm", "Grand", grand), t.part);
+    const std::int32_t missing = Table().AppendPlaceholder("Missing", MakeUnID(4, 1), 0, t.part, 0);
+    const std::int32_t orphan = Table().AppendPlaceholder("Orphan", MakeUnID(5, 1), 0, t.part, 0);
+    const std::int32_t scriptPlaceholder = Table().AppendPlaceholder("Script", NULLUnID, 0, t.script, 0);
+    const std::int32_t plain = AddFile(WritePlain("a.txt"), t.text);
+    SetPath(rootPart, {});
+    SetPath(grandPart, {root});
+    SetPath(missing, {root, grand, parent});
+    SetPath(orphan, {MakeUnID(6, 1), MakeUnID(7, 1)});
+    Table().BuildIndexes();
+
+    KR::DebugCapture capture;
+    DetermineAll();
+    EXPECT_EQ(set_->GetSymbolProxy(rootPart), rootPart);
+    EXPECT_EQ(set_->GetSymbolProxy(missing), grandPart);  // the parent is not in the table
+    EXPECT_EQ(set_->GetSymbolProxy(orphan), orphan);
+    // No path: the path tree's refusal is printed and the proxy stays.
+    EXPECT_EQ(set_->GetSymbolProxy(scriptPlaceholder), -1);
+    EXPECT_NE(capture.GetText().find("Illegal index in Paths<NodeData, Comparision>::"), std::string::npos);
+    EXPECT_EQ(set_->GetSymbolProxy(plain), -1);
+
+    // An invalid grandparent does not count; the root does.
+    set_->SetSymbolValid(grandPart, false);
+    DetermineAll();
+    EXPECT_EQ(set_->GetSymbolProxy(missing), rootPart);
+}
+
+class Parameters : public LibrarySetFixture {
+protected:
+    static PSC::Parameter Integer(const char* name, std::int32_t value)
+    {
+        PSC::Parameter p;
+        p.name = name;
+        p.kind = PSC::Parameter::Kind::Integer;
+        p.integer = value;
+        return p;
+    }
+
+    IO::Location WriteWithParameters(const std::string& file, const KR::UnID& id,
+                                     const std::vector<PSC::Parameter>& parameters)
+    {
+        LPF::PartFileWriter writer(LPF::PartKind::Symbol);
+        writer.SetOwnUnID(id);
+        writer.SetDocumentName(file);
+        if (!parameters.empty()) {
+            char** handle = PSC::WriteParameters(parameters);
+            EXPECT_NE(handle, nullptr);
+            EXPECT_EQ(writer.AddSection(LM::ParameterSectionType, 0, LPF::SectionDescriptor{}, *handle,
+                                        KR::bmManager.GetHandleSize(handle)),
+                      0);
+            KR::bmManager.KillHandle(handle);
+        }
+        const IO::Location location = PathOf(file + ".gsm");
+        EXPECT_EQ(writer.WriteTo(location), 0);
+        return location;
+    }
+
+    std::vector<std::string> NamesOf(std::int32_t i)
+    {
+        char** section = nullptr;
+        EXPECT_EQ(set_->GetSymbolFile(i)->GetSectionDataRef(LM::ParameterSectionType, 0, &section), 0);
+        std::vector<PSC::Parameter> parameters;
+        EXPECT_EQ(PSC::ReadParameters(section, &parameters), 0);
+        std::vector<std::string> names;
+        for (const PSC::Parameter& p : parameters)
+            names.push_back(p.name + "=" + std::to_string(p.integer));
+        return names;
+    }
+
+    KR::ErrorCode Update(std::int32_t i, std::int32_t parent, bool mergeMode)
+    {
+        return LibrarySetInternals::UpdateSymbolParameters(*set_, i, parent, mergeMode);
+    }
+};
+
+TEST_F(Parameters, RefusedWithoutParentParametersOrValidParts)
+{
+    const Types& t = GetTypes();
+    const std::int32_t bare = AddFile(WriteWithParameters("Bare", MakeUnID(1, 1), {}), t.part);
+    const std::int32_t part = AddFile(WriteWithParameters("Part", MakeUnID(2, 1), {Integer("a", 1)}), t.part);
+    const std::int32_t script = AddFile(WriteScript("S.scr", "S"), t.script);
+    set_->SetSymbolFlags(part, 4);
+    EXPECT_EQ(Update(part, bare, false), LM::ErrParameter);
+    EXPECT_EQ(Update(part, -1, false), LM::ErrParameter);
+    EXPECT_EQ(Update(part, script, false), LM::ErrParameter);
+    EXPECT_EQ(Update(set_->GetSymbolNumber(), part, false), LM::ErrParameter);
+    set_->SetSymbolValid(bare, false);
+    EXPECT_EQ(Update(bare, part, false), LM::ErrParameter);
+    EXPECT_EQ(set_->GetSymbolFlags(part), 4u);
+    EXPECT_EQ(NamesOf(part), (std::vector<std::string>{"a=1"}));
+}
+
+TEST_F(Parameters, MergeKeepsOwnValuesOrAddsMissingOnes)
+{
+    const Types& t = GetTypes();
+    const std::int32_t parent =
+        AddFile(WriteWithParameters("Parent", MakeUnID(1, 1), {Integer("a", 1), Integer("b", 2)}), t.part);
+    const std::int32_t keep =
+        AddFile(WriteWithParameters("Keep", MakeUnID(2, 1), {Integer("c", 7), Integer("a", 5)}), t.part);
+    const std::int32_t add =
+        AddFile(WriteWithParameters("Add", MakeUnID(3, 1), {Integer("c", 7), Integer("a", 5)}), t.part);
+    const std::int32_t bare = AddFile(WriteWithParameters("Bare", MakeUnID(4, 1), {}), t.part);
+
+    EXPECT_EQ(Update(keep, parent, false), 0);
+    EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"a=5", "b=2", "c=7"}));
+    EXPECT_EQ(Update(add, parent, true), 0);
+    EXPECT_EQ(NamesOf(add), (std::vector<std::string>{"c=7", "a=5", "b=2"}));
+    EXPECT_EQ(Update(bare, parent, true), 0);
+    EXPECT_EQ(NamesOf(bare), (std::vector<std::string>{"a=1", "b=2"}));
+    for (std::int32_t i : {keep, add, bare})
+        EXPECT_EQ(set_->GetSymbolFlags(i) & LM::ParametersMergedFlag, LM::ParametersMergedFlag);
+    EXPECT_EQ(set_->GetSymbolFlags(parent), 0u);
+
+    // Sections changed in memory are released only where nothing was merged.
+    char** changed = PSC::WriteParameters({Integer("z", 9)});
+    ASSERT_EQ(set_->GetSymbolFile(parent)->SetSectionDataRef(LM::ParameterSectionType, 0, changed), 0);
+    Table().ReleaseUnmergedParameterSections();
+    EXPECT_EQ(NamesOf(parent), (std::vector<std::string>{"a=1", "b=2"}));
+    EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"a=5", "b=2", "c=7"}));
+}
+
+}  // namespace
+}  // namespace PartTableTest

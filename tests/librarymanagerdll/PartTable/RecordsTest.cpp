@@ -1,0 +1,284 @@
+// Records of the part table: initialisation from files and as placeholders,
+// refreshing, fallback names, and the library set's attribute accessors.
+#include "PartTableTestSupport.hpp"
+
+#include "IO/File.hpp"
+
+#include <chrono>
+#include <cstring>
+
+namespace PartTableTest {
+namespace {
+
+using Records = LibrarySetFixture;
+
+std::string NameOf(LM::LibrarySet& set, std::int32_t i)
+{
+    char name[32];
+    std::memset(name, 'x', sizeof name);
+    EXPECT_EQ(set.GetSymbolDocumentName(i, name), 0);
+    return std::string(name, ::strnlen(name, sizeof name));
+}
+
+void Touch(const IO::Location& location, int secondsFromNow)
+{
+    std::filesystem::last_write_time(location.GetText(),
+                                     std::filesystem::file_time_type::clock::now() + std::chrono::seconds(secondsFromNow));
+}
+
+TEST_F(Records, PartFileRecordCarriesWhatTheFileTells)
+{
+    const KR::UnID id = MakeUnID(7, 1);
+    const IO::Location location = WritePart("Door.gsm", "Front door", id, true, true);
+    const std::int32_t i = Table().AppendFromFile(location, 3, GetTypes().part, 5);
+    ASSERT_EQ(i, 0);
+
+    EXPECT_TRUE(set_->IsSymbolValid(i));
+    EXPECT_EQ(NameOf(*set_, i), "Front door");
+    EXPECT_EQ(set_->GetSymbolFolderIndex(i), 3);
+    EXPECT_EQ(set_->GetSymbolFlags(i), 5u);
+    KR::UnID read{};
+    EXPECT_EQ(set_->GetSymbolOwnUnID(i, &read), 0);
+    EXPECT_EQ(read, id);
+    EXPECT_TRUE(set_->IsSymbolPlaceable(i));
+    EXPECT_NE(set_->GetSymbolFile(i), nullptr);
+    EXPECT_EQ(set_->GetScriptFile(i), nullptr);
+    EXPECT_EQ(set_->GetSymbolProxy(i), -1);
+    std::int32_t fileTime = 0;
+    std::int32_t time = 0;
+    ASSERT_EQ(IO::File(location).GetModificationTime(&fileTime), 0);
+    EXPECT_EQ(set_->GetSymbolFileModTime(i, &time), 0);
+    EXPECT_EQ(time, fileTime);
+    for (std::int32_t code : Table().Get(i)->GetSymbolData()->codeIndices)
+        EXPECT_EQ(code, -1);
+
+    const std::int32_t s = Table().AppendFromFile(WriteScript("Door.scr", "Door script"), 0, GetTypes().script, 0);
+    EXPECT_EQ(s, 1);
+    EXPECT_EQ(NameOf(*set_, s), "Door script");
+    EXPECT_NE(set_->GetScriptFile(s), nullptr);
+    EXPECT_EQ(set_->GetSymbolFile(s), nullptr);
+    EXPECT_EQ(set_->GetSymbolOwnUnID(s, &read), 0);
+    EXPECT_EQ(read, NULLUnID);
+}
+
+TEST_F(Records, FilesThatCannotBeReadAndOtherTypes)
+{
+    const Types& t = GetTypes();
+    // An ordinary file: no part data, its time read, the fallback name.
+    const std::int32_t plain = AddFile(WritePlain("Notes.txt"), t.text);
+    EXPECT_FALSE(set_->IsLibElementSymbol(plain));
+    EXPECT_EQ(NameOf(*set_, plain), "Notes");
+    std::int32_t time = 0;
+    set_->GetSymbolFileModTime(plain, &time);
+    EXPECT_NE(time, 0);
+
+    // A missing ordinary file keeps an empty name; its validity follows the
+    // location alone.
+    const std::int32_t missing = AddFile(PathOf("Gone.txt"), t.text);
+    EXPECT_TRUE(set_->IsSymbolValid(missing));
+    EXPECT_EQ(NameOf(*set_, missing), "");
+
+    // A part file that cannot be opened: no file object, the fallback name.
+    const std::int32_t broken = AddFile(WritePlain("Broken.gsm", "not a part file"), t.part);
+    EXPECT_TRUE(set_->IsLibElementSymbol(broken));
+    EXPECT_EQ(set_->GetSymbolFile(broken), nullptr);
+    EXPECT_EQ(NameOf(*set_, broken), "Broken");
+
+    const std::int32_t empty = AddFile(IO::Location(), t.part);
+    EXPECT_FALSE(set_->IsSymbolValid(empty));
+    EXPECT_EQ(NameOf(*set_, empty), "");
+}
+
+TEST_F(Records, FallbackNamesDropOnlyExtensionsOfTheType)
+{
+    const Types& t = GetTypes();
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePart("Wall.gsm", "", MakeUnID(1, 1)), t.part)), "Wall");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.xyz"), t.text)), "Wall");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.abc"), t.text)), "Wall.abc");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Unknown.xyz"), FTM::UnknownType)), "Unknown.xyz");
+    // A group: dropped when a type of the group has the extension.
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.xyz"), t.group)), "Slab");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.gsm"), t.group)), "Slab.gsm");
+
+    const std::string longName(40, 'L');
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain(longName), t.text)), longName.substr(0, 31));
+    const std::string longPart = std::string(35, 'P') + ".gsm";
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePart(longPart, "", MakeUnID(2, 1)), t.part)), std::string(31, 'P'));
+}
+
+TEST_F(Records, PlaceholdersAreInvalidAndCutLongNames)
+{
+    const Types& t = GetTypes();
+    const KR::UnID id = MakeUnID(9, 9);
+    const std::string longName(40, 'N');
+    const std::int32_t p = Table().AppendPlaceholder(longName.c_str(), id, 4, t.part, 2);
+    EXPECT_FALSE(set_->IsSymbolValid(p));
+    EXPECT_EQ(NameOf(*set_, p), longName.substr(0, 31));
+    EXPECT_EQ(set_->GetSymbolFolderIndex(p), 4);
+    KR::UnID read{};
+    set_->GetSymbolOwnUnID(p, &read);
+    EXPECT_EQ(read, id);
+
+    const std::int32_t q = Table().AppendPlaceholder(nullptr, id, 4, t.text, 0);
+    EXPECT_FALSE(set_->IsLibElementSymbol(q));
+    EXPECT_EQ(NameOf(*set_, q), "");
+
+    // Re-initialising a record as a placeholder drops its file.
+    const std::int32_t r = AddFile(WritePart("Real.gsm", "Real", MakeUnID(3, 3)), t.part);
+    Table().InitPlaceholder(r, "Real", id, 1, t.part, 0);
+    EXPECT_FALSE(set_->IsSymbolValid(r));
+    EXPECT_EQ(set_->GetSymbolFile(r), nullptr);
+    EXPECT_EQ(set_->SearchDummySymbol(id, "Real"), r);
+}
+
+TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
+{
+    const Types& t = GetTypes();
+    const IO::Location location = WritePart("Beam.gsm", "Beam", MakeUnID(1, 1));
+    Touch(location, -100);
+    const std::int32_t i = AddFile(location, t.part);
+    std::int32_t stored = 0;
+    set_->GetSymbolFileModTime(i, &stored);
+
+    // Rewritten but not newer: nothing changes.
+    WritePart("Beam.gsm", "Girder", MakeUnID(2, 2));
+    Touch(location, -200);
+    Table().Refresh(i);
+    EXPECT_EQ(NameOf(*set_, i), "Beam");
+
+    // Newer: read again, the stored time left as it was.
+    Touch(location, 100);
+    Table().Refresh(i);
+    EXPECT_EQ(NameOf(*set_, i), "Girder");
+    KR::UnID read{};
+    set_->GetSymbolOwnUnID(i, &read);
+    EXPECT_EQ(read, MakeUnID(2, 2));
+    std::int32_t after = 0;
+    set_->GetSymbolFileModTime(i, &after);
+    EXPECT_EQ(after, stored);
+
+    // A newer file without a name gets the fallback name.
+    WritePart("Beam.gsm", "", MakeUnID(2, 2));
+    Touch(location, 300);
+    set_->SetSymbolFileModTime(i, stored);
+    Table().Refresh(i);
+    EXPECT_EQ(NameOf(*set_, i), "Beam");
+}
+
+TEST_F(Records, BadIndicesGiveTheFallbacksAndChangeNothing)
+{
+    AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), GetTypes().part);
+    const std::int32_t bad = set_->GetSymbolNumber();
+    EXPECT_EQ(bad, 1);
+    for (std::int32_t i : {bad, std::int32_t{-1}}) {
+        EXPECT_FALSE(set_->IsValidIndex(i));
+        EXPECT_EQ(set_->GetSymbolFlags(i), 1u);
+        EXPECT_EQ(set_->GetSymbolFolderIndex(i), -1);
+        EXPECT_EQ(set_->GetSymbolProxy(i), -1);
+        EXPECT_FALSE(set_->IsSymbolArchivable(i));
+        EXPECT_EQ(set_->GetSymbolFile(i), nullptr);
+        IO::Location location("/unchanged");
+        EXPECT_EQ(set_->GetSymbolLocation(i, &location), LM::ErrBadIndex);
+        EXPECT_EQ(location, IO::Location("/unchanged"));
+        std::int32_t bits[12] = {42};
+        EXPECT_EQ(set_->GetSymbolPscGlobalsBits(i, 1, bits), LM::ErrBadIndex);
+        EXPECT_EQ(bits[0], 42);
+        EXPECT_EQ(set_->SetSymbolFlags(i, 9), LM::ErrBadIndex);
+        EXPECT_EQ(set_->SetSymbolOwnUnID(i, MakeUnID(5, 5)), LM::ErrBadIndex);
+        EXPECT_EQ(set_->ResetSymbolPscGlobalsBits(i), LM::ErrBadIndex);
+    }
+    // Missing outputs.
+    EXPECT_EQ(set_->GetSymbolLocation(0, nullptr), LM::ErrParameter);
+    EXPECT_EQ(set_->GetSymbolDocumentName(0, nullptr), LM::ErrParameter);
+    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(0, 1, nullptr), LM::ErrParameter);
+    EXPECT_EQ(set_->SetSymbolPscGlobalsBits(0, 1, nullptr), LM::ErrParameter);
+}
+
+TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
+{
+    const std::int32_t part = AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), GetTypes().part);
+    const std::int32_t plain = AddFile(WritePlain("B.txt"), GetTypes().text);
+
+    // Command words exist for 7, 8, 9, 11 and 12, each its own.
+    for (std::int16_t type : {7, 8, 9, 11, 12})
+        EXPECT_EQ(set_->SetSymbolPscCommandsBits(part, type, 100 + type), 0);
+    for (std::int16_t type : {7, 8, 9, 11, 12})
+        EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, type), 100 + type);
+    EXPECT_EQ(set_->SetSymbolPscCommandsBits(part, 10, 55), 0);
+    EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, 10), 0);
+    EXPECT_EQ(set_->SetSymbolPscCommandsBits(plain, 7, 55), 0);
+    EXPECT_EQ(set_->GetSymbolPscCommandsBits(plain, 7), 0);
+
+    // Globals blocks for 1 to 12.
+    for (std::int16_t type = 1; type <= 12; ++type) {
+        std::int32_t block[12];
+        for (int w = 0; w < 12; ++w)
+            block[w] = type * 100 + w;
+        EXPECT_EQ(set_->SetSymbolPscGlobalsBits(part, type, block), 0);
+    }
+    std::int32_t out[12];
+    for (std::int16_t type = 1; type <= 12; ++type) {
+        ASSERT_EQ(set_->GetSymbolPscGlobalsBits(part, type, out), 0);
+        EXPECT_EQ(out[0], type * 100);
+        EXPECT_EQ(out[11], type * 100 + 11);
+    }
+    std::fill(std::begin(out), std::end(out), -5);
+    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(part, 13, out), 0);
+    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(part, 0, out), 0);
+    EXPECT_EQ(out[0], -5);
+    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(plain, 1, out), 0);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[1], -5);
+
+    // Reset clears the command words and the blocks of 1 to 10 only.
+    EXPECT_EQ(set_->ResetSymbolPscGlobalsBits(part), 0);
+    for (std::int16_t type : {7, 8, 9, 11, 12})
+        EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, type), 0);
+    for (std::int16_t type = 1; type <= 12; ++type) {
+        set_->GetSymbolPscGlobalsBits(part, type, out);
+        EXPECT_EQ(out[5], type >= 11 ? type * 100 + 5 : 0) << "script type " << type;
+    }
+    EXPECT_EQ(set_->ResetSymbolPscGlobalsBits(plain), 0);
+}
+
+TEST_F(Records, ArchivableDependsOnFolderAndLibrary)
+{
+    const IO::Location permanentRoot = PathOf("");
+    std::filesystem::create_directories(folder_ / "other");
+    const std::int32_t permanent = set_->AddActiveLibrary(permanentRoot, LM::Permanent, false, false);
+    const std::int32_t other = set_->AddActiveLibrary(PathOf("other"), LM::NotPermanent, false, false);
+    ASSERT_GE(permanent, 0);
+    ASSERT_GE(other, 0);
+    LM::FolderSet* folders = set_->GetFolderSet();
+    const std::int32_t fp = folders->AddFolder(permanentRoot, "lib", 0, permanent);
+    const std::int32_t fo = folders->AddFolder(PathOf("other"), "other", 0, other);
+    std::vector<std::int32_t> map;
+    folders->OrderAndClose("Other objects", "Missing parts", &map);
+    Table().RenumberFolders(map);
+    const std::int32_t n = set_->GetFolderNumber();
+
+    const auto add = [&](const char* file, bool archivable, std::int32_t folder) {
+        return AddFile(WritePart(file, file, MakeUnID(1, 1), false, archivable), GetTypes().part,
+                       map[static_cast<std::size_t>(folder)]);
+    };
+    EXPECT_TRUE(set_->IsSymbolArchivable(add("a.gsm", true, fp)));
+    EXPECT_FALSE(set_->IsSymbolArchivable(add("b.gsm", false, fp)));
+    EXPECT_TRUE(set_->IsSymbolArchivable(add("c.gsm", false, fo)));
+    EXPECT_TRUE(set_->IsSymbolArchivable(AddFile(WritePart("d.gsm", "d", MakeUnID(1, 1)), GetTypes().part, n - 2)));
+    EXPECT_FALSE(
+        set_->IsSymbolArchivable(AddFile(WritePart("e.gsm", "e", MakeUnID(1, 1), false, true), GetTypes().part, n - 1)));
+}
+
+TEST_F(Records, RenumberFoldersMapsKnownIndicesOnly)
+{
+    const std::int32_t a = AddFile(WritePlain("a.txt"), GetTypes().text, 0);
+    const std::int32_t b = AddFile(WritePlain("b.txt"), GetTypes().text, 2);
+    const std::int32_t c = AddFile(WritePlain("c.txt"), GetTypes().text, 7);
+    Table().RenumberFolders({0, 2, 1});
+    EXPECT_EQ(set_->GetSymbolFolderIndex(a), 0);
+    EXPECT_EQ(set_->GetSymbolFolderIndex(b), 1);
+    EXPECT_EQ(set_->GetSymbolFolderIndex(c), 7);
+}
+
+}  // namespace
+}  // namespace PartTableTest
