@@ -1,0 +1,213 @@
+// The active library list: order, names, container libraries and the
+// results for bad indices.
+#include "LibrarySetTestSupport.hpp"
+
+#include "IO/FileSystem.hpp"
+#include "IO/Folder.hpp"
+#include "KRUtils/KRUtils.hpp"
+#include "LibrarySet/ActiveLibraryList.hpp"
+#include "LibrarySet/LibrarySetInternals.hpp"
+
+using namespace LMTest;
+using Names = std::vector<std::string>;
+
+TEST_F(SetFixture, LibrariesStaySortedByNameEqualNamesGoFirst)
+{
+    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("beta"), LM::NotPermanent, false, true));
+    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("Alpha"), LM::NotPermanent, false, true));
+    EXPECT_EQ(2, set->AddActiveLibrary(dir.MakeFolder("gamma"), LM::NotPermanent, false, true));
+    // Equal to "Alpha" in name order: inserted before it.
+    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("x/alpha"), LM::NotPermanent, false, true));
+    EXPECT_EQ(4, set->AddActiveLibrary(dir.Loc("zeta"), LM::NotPermanent, false, true));
+    EXPECT_EQ((Names{"alpha", "Alpha", "beta", "gamma", "zeta"}), LibraryNames());
+
+    EXPECT_EQ(0, set->RemoveActiveLibrary(1));
+    EXPECT_EQ((Names{"alpha", "beta", "gamma", "zeta"}), LibraryNames());
+    EXPECT_EQ(2, set->GetActiveLibraryIndex(dir.Loc("gamma")));
+    EXPECT_EQ(-1, set->GetActiveLibraryIndex(dir.Loc("Alpha")));
+    EXPECT_TRUE(set->IsExistActiveLibrary(2));
+    EXPECT_FALSE(set->IsExistActiveLibrary(3));  // no folder, no file
+}
+
+TEST_F(SetFixture, AddingAPresentLibraryReturnsItsIndexAndClearsTheFlag)
+{
+    IO::Location lib = dir.MakeFolder("lib");
+    ASSERT_EQ(0, set->AddActiveLibrary(lib, LM::Permanent, true, true));
+    EXPECT_EQ(0, set->AddActiveLibrary(KR::String("http://host/b/"), LM::NotPermanent, false));
+    set->SetEnumerated(true);
+    EXPECT_EQ(1, set->AddActiveLibrary(lib, LM::NotPermanent, false, true));
+    EXPECT_FALSE(set->IsEnumerated());
+    set->SetEnumerated(true);
+    EXPECT_EQ(0, set->AddActiveLibrary(KR::String("http://host/b/"), LM::Permanent, true));
+    EXPECT_FALSE(set->IsEnumerated());
+    EXPECT_EQ(2, set->GetActiveLibraryNum());
+    EXPECT_TRUE(set->IsVitalActiveLibrary(1));       // flags of the first add
+    EXPECT_TRUE(set->IsPermanentActiveLibrary(1));
+    EXPECT_FALSE(set->IsPermanentActiveLibrary(0));
+
+    EXPECT_EQ(-1, set->AddActiveLibrary(IO::Location(), LM::Permanent, false, true));
+    EXPECT_EQ(-1, set->AddActiveLibrary(KR::String(), LM::Permanent, false));
+    // Every mode but 0 counts as not permanent.
+    EXPECT_GE(set->AddActiveLibrary(dir.MakeFolder("other"), static_cast<LM::PermanentMode>(7), false, true), 0);
+    EXPECT_FALSE(set->IsPermanentActiveLibrary(set->GetActiveLibraryIndex(dir.Loc("other"))));
+}
+
+TEST(ActiveLibraryNameTest, UrlAndLocationNames)
+{
+    using List = LM::ActiveLibraryList;
+    EXPECT_EQ("lib", List::MakeUrlName(KR::String("http://host/a/lib/")).Std());
+    EXPECT_EQ("", List::MakeUrlName(KR::String("x")).Std());
+    EXPECT_EQ("", List::MakeUrlName(KR::String("a/")).Std());
+    EXPECT_EQ("li", List::MakeUrlName(KR::String("http://host/lib")).Std());  // the last character is dropped
+    EXPECT_EQ("Lib 1", List::MakeLocationName(IO::Location("/data/Lib 1")).Std());
+
+    TempDir dir;
+    IO::Location mountPoint = dir.MakeFolder("mp");
+    ASSERT_EQ(0, AddResourceFileSystemMountPoint(mountPoint, dir.Loc("Shown Library")));
+    EXPECT_EQ("Shown Library", List::MakeLocationName(mountPoint).Std());
+    RemoveResourceFileSystemMountPoint(mountPoint);
+}
+
+TEST_F(SetFixture, ContainerLibraryIsMountedAndUnmountedWithItsRecord)
+{
+    IO::Location zip = MakeZip(dir, "Parts.zip", {{"sub/a.gsm", "A"}});
+    int aliveBefore = CountingVFS::alive;
+    ASSERT_EQ(0, set->AddActiveLibrary(zip, LM::NotPermanent, false, true));
+    EXPECT_TRUE(set->IsExistActiveLibrary(0));
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
+    EXPECT_EQ(KR::NoError, IO::Folder(IO::Location(zip, "sub")).GetStatus());
+    KR::String name;
+    set->GetActiveLibraryName(0, &name);
+    EXPECT_EQ("Parts.zip", name.Std());
+
+    EXPECT_EQ(0, set->RemoveActiveLibrary(0));
+    EXPECT_FALSE(IO::fileSystem.IsMountPoint(zip));
+    EXPECT_EQ(aliveBefore, CountingVFS::alive);
+
+    // Not mounted when not asked to; the file system is kept all the same.
+    ASSERT_EQ(0, set->AddActiveLibrary(zip, LM::NotPermanent, false, false));
+    EXPECT_TRUE(set->IsExistActiveLibrary(0));
+    EXPECT_FALSE(IO::fileSystem.IsMountPoint(zip));
+    EXPECT_EQ(aliveBefore + 1, CountingVFS::alive);
+
+    // Destroying the set unmounts and deletes what it holds.
+    ASSERT_EQ(1, set->AddActiveLibrary(MakeZip(dir, "Second.zip", {{"b.gsm", "B"}}), LM::NotPermanent, false, true));
+    set.reset();
+    EXPECT_FALSE(IO::fileSystem.IsMountPoint(dir.Loc("Second.zip")));
+    EXPECT_EQ(aliveBefore, CountingVFS::alive);
+}
+
+TEST_F(SetFixture, FilesThatGiveNoFileSystemAreMissingLibraries)
+{
+    std::string zipBytes;
+    {
+        TempDir scratch;
+        MakeZip(scratch, "good.zip", {{"a.gsm", std::string(2000, 'a')}});
+        std::ifstream in(scratch.Path("good.zip"), std::ios::binary);
+        zipBytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    IO::Location text = dir.WriteFile("notes.txt", "no archive");
+    IO::Location damaged = dir.WriteFile("damaged.zip", zipBytes.substr(0, zipBytes.size() / 2));
+    for (const IO::Location& file : {text, damaged}) {
+        std::int32_t index = set->AddActiveLibrary(file, LM::NotPermanent, false, true);
+        ASSERT_GE(index, 0);
+        EXPECT_FALSE(set->IsExistActiveLibrary(index));
+        EXPECT_FALSE(IO::fileSystem.IsMountPoint(file));
+    }
+
+    // Without the callback, and with a callback that gives nothing, even a
+    // good zip file is a missing library.
+    IO::Location good = dir.WriteFile("good.zip", zipBytes);
+    for (auto callback : {static_cast<IO::FixedVFS* (*)(const IO::Location&)>(nullptr),
+                          +[](const IO::Location&) -> IO::FixedVFS* { return nullptr; }}) {
+        InitModule(dir.Loc("scriptcache"), callback);
+        LM::LibrarySet other(handler, NoTypes());
+        ASSERT_EQ(0, other.AddActiveLibrary(good, LM::NotPermanent, false, true));
+        EXPECT_FALSE(other.IsExistActiveLibrary(0));
+    }
+}
+
+namespace {
+
+IO::FixedVFS* blocker = nullptr;
+
+// Gives a file system, but something else is mounted at the location first,
+// so that mounting it fails.
+IO::FixedVFS* CreateBlockedVFS(const IO::Location& location)
+{
+    blocker = IO::CreateZipVFS(location);
+    IO::fileSystem.Mount(*blocker, location);
+    return CreateCountedZipVFS(location);
+}
+
+}  // namespace
+
+TEST_F(SetFixture, FileSystemThatCannotBeMountedIsDeleted)
+{
+    IO::Location zip = MakeZip(dir, "Blocked.zip", {{"a.gsm", "A"}});
+    InitModule(dir.Loc("scriptcache"), &CreateBlockedVFS);
+    int deletedBefore = CountingVFS::deleted;
+    int aliveBefore = CountingVFS::alive;
+    ASSERT_EQ(0, set->AddActiveLibrary(zip, LM::NotPermanent, false, true));
+    EXPECT_FALSE(set->IsExistActiveLibrary(0));
+    EXPECT_EQ(deletedBefore + 1, CountingVFS::deleted);
+    EXPECT_EQ(aliveBefore, CountingVFS::alive);
+    ASSERT_NE(nullptr, blocker);
+    EXPECT_EQ(KR::NoError, IO::fileSystem.Unmount(*blocker));
+    delete blocker;
+}
+
+TEST_F(SetFixture, FirstWriteableLibrarySkipsFilesUrlsAndMissingFolders)
+{
+    IO::Location out("/untouched");
+    EXPECT_EQ(-1, set->GetFirstWrittableActiveLibrary(&out));
+    EXPECT_TRUE(out.IsEmpty());
+    EXPECT_EQ(-1, set->GetFirstWrittableActiveLibrary(nullptr));
+
+    set->AddActiveLibrary(MakeZip(dir, "A mounted.zip", {{"a.gsm", "A"}}), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(MakeZip(dir, "B unmounted.zip", {{"b.gsm", "B"}}), LM::NotPermanent, false, false);
+    set->AddActiveLibrary(KR::String("http://host/C/"), LM::NotPermanent, false);
+    set->AddActiveLibrary(dir.Loc("D missing"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("E folder"), LM::NotPermanent, false, true);
+    ASSERT_EQ((Names{"A mounted.zip", "B unmounted.zip", "C", "D missing", "E folder"}), LibraryNames());
+    EXPECT_EQ(4, set->GetFirstWrittableActiveLibrary(&out));
+    EXPECT_EQ(dir.Loc("E folder"), out);
+}
+
+TEST_F(SetFixture, BadIndicesGiveFalseOrBadIndexAndLeaveOutputs)
+{
+    set->AddActiveLibrary(dir.MakeFolder("lib"), LM::NotPermanent, true, true);
+    const std::int32_t count = set->GetActiveLibraryNum();
+    KR::String name("kept");
+    IO::Location location("/kept");
+    for (std::int32_t bad : {-1, count}) {
+        EXPECT_FALSE(set->IsUrlActiveLibrary(bad));
+        EXPECT_FALSE(set->IsExistActiveLibrary(bad));
+        EXPECT_FALSE(set->IsVitalActiveLibrary(bad));
+        EXPECT_FALSE(set->IsPermanentActiveLibrary(bad));
+        EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryName(bad, &name));
+        EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryUrl(bad, &name));
+        EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryLocation(bad, &location));
+        EXPECT_EQ(LM::ErrBadIndex, set->RemoveActiveLibrary(bad));
+    }
+    EXPECT_EQ("kept", name.Std());
+    EXPECT_EQ(IO::Location("/kept"), location);
+    EXPECT_EQ(count, set->GetActiveLibraryNum());
+    EXPECT_EQ(LM::ErrParameter, set->GetActiveLibraryName(0, nullptr));
+}
+
+TEST_F(SetFixture, ListCountsAndInternalRecords)
+{
+    set->AddActiveLibrary(dir.MakeFolder("perm"), LM::Permanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("temp"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(KR::String("http://h/url/"), LM::Permanent, false);
+    LM::ActiveLibraryList* list = LM::LibrarySetInternals::GetActiveLibraries(*set);
+    EXPECT_EQ(3, list->GetCount());
+    EXPECT_EQ(2, list->GetUrlOrNotPermanentCount());
+    ASSERT_NE(nullptr, list->Get(2));
+    EXPECT_EQ("url", list->Get(2)->name.Std());
+    EXPECT_TRUE(list->Get(2)->exists);
+    EXPECT_EQ(nullptr, list->Get(3));
+    list->Clear();
+    EXPECT_EQ(0, set->GetActiveLibraryNum());
+}

@@ -1,0 +1,142 @@
+// Cache locations, the locations that stand for a library's content and the
+// refresh of mounted libraries.
+#include "LibrarySetTestSupport.hpp"
+
+#include "IO/FileSystem.hpp"
+#include "LibrarySet/ActiveLibraryList.hpp"
+#include "LibrarySet/LibrarySetInternals.hpp"
+
+using namespace LMTest;
+
+TEST_F(SetFixture, RefusedLanCacheLocationSwitchesTheCacheOffAndKeepsTheOldOne)
+{
+    IO::Location cache = dir.MakeFolder("lan");
+    ASSERT_EQ(0, set->SetLanCacheLocation(cache));
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    ASSERT_TRUE(set->IsUseLanCache());
+
+    for (const IO::Location& refused : {IO::Location(), IO::Location("http://host/cache/"),
+                                        IO::Location("relative/cache")}) {
+        ASSERT_EQ(0, set->SetUseLanCache(true));
+        EXPECT_EQ(LM::ErrBadIndex, set->SetLanCacheLocation(refused));
+        EXPECT_FALSE(set->IsUseLanCache());
+        IO::Location out;
+        EXPECT_EQ(0, set->GetLanCacheLocation(&out));
+        EXPECT_EQ(cache, out);
+    }
+    EXPECT_EQ(LM::ErrParameter, set->GetLanCacheLocation(nullptr));
+}
+
+TEST_F(SetFixture, UrlCacheLocationRulesChangeNothingOnRefusal)
+{
+    IO::Location cache = dir.Loc("url cache");  // need not exist
+    ASSERT_EQ(0, set->SetFtpCacheLocation(cache));
+    ASSERT_EQ(0, set->SetLanCacheLocation(dir.MakeFolder("lan")));
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    for (const IO::Location& refused : {IO::Location(), IO::Location("ftp://host/c/"), IO::Location("rel")}) {
+        EXPECT_EQ(LM::ErrBadIndex, set->SetFtpCacheLocation(refused));
+        IO::Location out;
+        EXPECT_EQ(0, set->GetFtpCacheLocation(&out));
+        EXPECT_EQ(cache, out);
+    }
+    EXPECT_TRUE(set->IsUseLanCache());
+}
+
+TEST_F(SetFixture, UseLanCacheNeedsAnExistingFolder)
+{
+    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));  // no location at all
+    ASSERT_EQ(0, set->SetLanCacheLocation(dir.Loc("not yet")));
+    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));
+    EXPECT_FALSE(set->IsUseLanCache());
+    dir.MakeFolder("not yet");
+    EXPECT_EQ(0, set->SetUseLanCache(true));
+    EXPECT_TRUE(set->IsUseLanCache());
+    EXPECT_EQ(0, set->SetUseLanCache(false));
+    EXPECT_FALSE(set->IsUseLanCache());
+}
+
+TEST_F(SetFixture, CacheCopyAndContentLocations)
+{
+    set->AddActiveLibrary(dir.MakeFolder("Perm"), LM::Permanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("Temp"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(KR::String("http://host/Web/"), LM::NotPermanent, false);
+    const LM::ActiveLibraryList& list = *LM::LibrarySetInternals::GetActiveLibraries(*set);
+    IO::Location lan("/caches/lan"), url("/caches/url"), out;
+
+    for (const IO::Location& root : {lan, url, IO::Location("/elsewhere")}) {
+        ASSERT_TRUE(list.GetCacheCopyLocation(0, root, &out));
+        EXPECT_EQ(dir.Loc("Perm"), out);
+    }
+    ASSERT_TRUE(list.GetCacheCopyLocation(1, lan, &out));
+    EXPECT_EQ(IO::Location("/caches/lan/Temp"), out);
+    EXPECT_FALSE(list.GetCacheCopyLocation(3, lan, &out));
+
+    ASSERT_TRUE(list.GetContentLocation(2, false, lan, url, &out));
+    EXPECT_EQ(IO::Location("/caches/url/Web"), out);
+    ASSERT_TRUE(list.GetContentLocation(1, true, lan, url, &out));
+    EXPECT_EQ(IO::Location("/caches/lan/Temp"), out);
+    ASSERT_TRUE(list.GetContentLocation(1, false, lan, url, &out));
+    EXPECT_EQ(dir.Loc("Temp"), out);
+    ASSERT_TRUE(list.GetContentLocation(0, true, lan, url, &out));
+    EXPECT_EQ(dir.Loc("Perm"), out);
+}
+
+TEST_F(SetFixture, RefreshMountedLeavesAloneWhatItMustNotTouch)
+{
+    IO::Location missing = dir.Loc("A missing");
+    set->AddActiveLibrary(missing, LM::NotPermanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("B permanent"), LM::Permanent, false, true);
+    set->AddActiveLibrary(KR::String("http://host/C/"), LM::NotPermanent, false);
+    IO::Location zip = MakeZip(dir, "D mounted.zip", {{"a.gsm", "A"}});
+    set->AddActiveLibrary(zip, LM::NotPermanent, false, true);
+    const LM::ActiveLibrary* mounted = LM::LibrarySetInternals::GetActiveLibraries(*set)->Get(3);
+    IO::FixedVFS* before = mounted->fileSystem;
+    ASSERT_NE(nullptr, before);
+
+    dir.MakeFolder("A missing");                    // appears, but the library did not exist
+    fs::remove_all(dir.Path("B permanent"));        // vanishes, but the library is permanent
+    set->RefreshMounted();
+    EXPECT_FALSE(set->IsExistActiveLibrary(0));
+    EXPECT_TRUE(set->IsExistActiveLibrary(1));
+    EXPECT_TRUE(set->IsExistActiveLibrary(2));
+    EXPECT_TRUE(set->IsExistActiveLibrary(3));
+    EXPECT_EQ(before, mounted->fileSystem);
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
+}
+
+TEST_F(SetFixture, RefreshMountedFollowsFoldersThatVanishedOrBecameContainers)
+{
+    set->AddActiveLibrary(dir.MakeFolder("Gone"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("Zipped"), LM::NotPermanent, false, true);
+    fs::remove_all(dir.Path("Gone"));
+    fs::remove_all(dir.Path("Zipped"));
+    IO::Location zipped = MakeZip(dir, "Zipped", {{"a.gsm", "A"}});
+
+    set->RefreshMounted();
+    EXPECT_FALSE(set->IsExistActiveLibrary(0));
+    EXPECT_TRUE(set->IsExistActiveLibrary(1));
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zipped));
+}
+
+TEST_F(SetFixture, RefreshMountedMountsCacheCopiesOfLibraryFiles)
+{
+    IO::Location lan = dir.MakeFolder("lan");
+    ASSERT_EQ(0, set->SetLanCacheLocation(lan));
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    // Added unmounted, as a configuration that uses the LAN cache adds them.
+    set->AddActiveLibrary(MakeZip(dir, "libs/Copied.zip", {{"a.gsm", "A"}}), LM::NotPermanent, false, false);
+    set->AddActiveLibrary(MakeZip(dir, "libs/Uncopied.zip", {{"b.gsm", "B"}}), LM::NotPermanent, false, false);
+    IO::Location copy = MakeZip(dir, "lan/Copied.zip", {{"a.gsm", "A"}});
+    int aliveBefore = CountingVFS::alive;
+
+    set->RefreshMounted();
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(copy));
+    EXPECT_TRUE(set->IsExistActiveLibrary(0));
+    // Without a copy the library loses its file system and no longer exists.
+    EXPECT_FALSE(set->IsExistActiveLibrary(1));
+    EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetActiveLibraries(*set)->Get(1)->fileSystem);
+    EXPECT_EQ(aliveBefore, CountingVFS::alive);  // one copy mounted, one file system deleted
+
+    set->RemoveActiveLibrary(0);
+    EXPECT_FALSE(IO::fileSystem.IsMountPoint(copy));
+}

@@ -1,0 +1,238 @@
+// The module functions, the set's construction and destruction, the shared
+// script code container and the guard of the public operations.
+#include "LibrarySetTestSupport.hpp"
+
+#include "KR/DebugChannel.hpp"
+#include "LibrarySet/Guard.hpp"
+#include "LibrarySet/LibrarySetInternals.hpp"
+#include "LibrarySet/ModuleState.hpp"
+#include "PartTable/PscBinCodesContainer.hpp"
+
+#include <cstring>
+#include <stdexcept>
+
+using namespace LMTest;
+
+TEST(ModuleTest, StringsBlockRoundTripsAllBytes)
+{
+    LM::LibraryManagerStrings in;
+    auto* bytes = reinterpret_cast<unsigned char*>(&in);
+    for (std::size_t i = 0; i < sizeof in; ++i)
+        bytes[i] = static_cast<unsigned char>((i * 37 + 11) % 255 + 1);  // no field is terminated
+    LM::SetLibraryManagerStrings(in);
+    LM::LibraryManagerStrings out;
+    LM::GetLibraryManagerStrings(&out);
+    EXPECT_EQ(0, std::memcmp(&in, &out, sizeof in));
+    // An unterminated entry is read as its first 255 bytes.
+    EXPECT_EQ(255u, std::strlen(LM::GetModuleString(LM::ModuleString::FolderSetRoot)));
+    EXPECT_EQ(0, std::memcmp(LM::GetModuleString(LM::ModuleString::FolderSetRoot), in.entries[5], 255));
+}
+
+TEST(ModuleTest, StringEntriesAreCutAndBounded)
+{
+    LM::LibraryManagerStrings strings;
+    strings.Set(4, std::string(300, 'x').c_str());
+    EXPECT_EQ(std::string(255, 'x'), strings.Get(4));
+    strings.Set(4, "short");
+    EXPECT_STREQ("short", strings.Get(4));
+    EXPECT_EQ('\0', strings.entries[4][6]);  // no tail of the longer text
+    strings.Set(11, "ignored");
+    EXPECT_STREQ("", strings.Get(11));
+}
+
+TEST(ModuleTest, InitReplacesTheStateAndCallBacksRoundTrip)
+{
+    TempDir dir;
+    InitModule(dir.Loc("first"));
+    InitModule(dir.Loc("second"), nullptr);
+    const LM::ModuleState& state = LM::GetModuleState();
+    EXPECT_EQ(dir.Loc("second"), state.scriptCodeCacheFolder);
+    EXPECT_TRUE(LM::IsLibraryPartFileType(2));
+    EXPECT_FALSE(LM::IsLibraryPartFileType(3));
+    EXPECT_EQ(1, LM::MapPartFileType(2));
+    EXPECT_STREQ("All Libraries", LM::GetModuleString(LM::ModuleString::FolderSetRoot));
+
+    LM::LibraryManagerCallBacks callBacks;
+    callBacks.createFixedVFS = &CreateCountedZipVFS;
+    LM::SetLibraryManagerCallBacks(callBacks);
+    LM::LibraryManagerCallBacks out;
+    LM::GetLibraryManagerCallBacks(&out);
+    EXPECT_EQ(&CreateCountedZipVFS, out.createFixedVFS);
+}
+
+TEST(LibrarySetLifeTest, NewSetIsUsableEmptyAndKeepsDuplicateTypes)
+{
+    TempDir dir;
+    InitModule(dir.MakeFolder("cache"));
+    NullErrorHandler handler;
+    std::vector<FTM::GeneralID> types{3, 3, 7};
+    LM::LibrarySet set(handler, KR::ConstForwardIterator<FTM::GeneralID>(types.begin(), types.end()));
+    EXPECT_TRUE(set.IsUsable());
+    EXPECT_FALSE(set.IsEnumerated());
+    EXPECT_FALSE(set.IsUseLanCache());
+    EXPECT_EQ(0, set.GetActiveLibraryNum());
+    EXPECT_EQ(0, set.GetOtherObjectNum());
+    EXPECT_EQ(types, LM::LibrarySetInternals::GetStorableFileTypes(set));
+    IO::Location lan("/somewhere");
+    EXPECT_EQ(0, set.GetLanCacheLocation(&lan));
+    EXPECT_TRUE(lan.IsEmpty());
+    set.SetEnumerated(true);
+    EXPECT_TRUE(set.IsEnumerated());
+}
+
+TEST(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
+{
+    TempDir dir;
+    InitModule(dir.MakeFolder("shared"));
+    NullErrorHandler handler;
+    auto first = std::make_unique<LM::LibrarySet>(handler, NoTypes());
+    LM::LibrarySet second(handler, NoTypes());
+    LM::PscBinCodesContainer* container = LM::LibrarySetInternals::GetScriptCodeContainer(*first);
+    ASSERT_NE(nullptr, container);
+    EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
+    EXPECT_EQ(container, LM::PscBinCodesContainerRegistry::Find(dir.Loc("shared")));
+    EXPECT_EQ(dir.Loc("shared"), container->GetFolder().GetLocation());
+    EXPECT_EQ(2u, container->GetObserverCount());
+
+    first.reset();
+    EXPECT_EQ(container, LM::PscBinCodesContainerRegistry::Find(dir.Loc("shared")));
+    EXPECT_TRUE(container->IsAttached(second));
+    EXPECT_EQ(1u, container->GetObserverCount());
+
+    // A new cache folder gives later sets a container of their own; existing
+    // sets keep theirs.
+    InitModule(dir.MakeFolder("other"));
+    LM::LibrarySet third(handler, NoTypes());
+    EXPECT_NE(container, LM::LibrarySetInternals::GetScriptCodeContainer(third));
+    EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
+}
+
+namespace {
+
+// Yields one identifier, then fails as a foundation container would.
+struct FailingTypeIterator {
+    int position = 0;
+    const FTM::GeneralID& operator*() const
+    {
+        static const FTM::GeneralID type = 4;
+        if (position > 0)
+            throw KR::IllegalArgumentException("No such element.", "FailingTypeIterator");
+        return type;
+    }
+    FailingTypeIterator& operator++()
+    {
+        ++position;
+        return *this;
+    }
+    bool operator!=(const FailingTypeIterator& other) const { return position != other.position; }
+};
+
+}  // namespace
+
+TEST(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEverything)
+{
+    TempDir dir;
+    InitModule(dir.MakeFolder("cache"));
+    NullErrorHandler handler;
+    LM::PscBinCodesContainer* container = LM::PscBinCodesContainerRegistry::Obtain(dir.Loc("cache"));
+    ASSERT_NE(nullptr, container);
+    KR::DebugCapture capture;
+    LM::LibrarySet set(handler, KR::ConstForwardIterator<FTM::GeneralID>(FailingTypeIterator{0},
+                                                                          FailingTypeIterator{5}));
+    EXPECT_NE(std::string::npos, capture.GetText().find("IllegalArgumentException"));
+    EXPECT_FALSE(set.IsUsable());
+    EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetPartTable(set));
+    EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetActiveLibraries(set));
+    EXPECT_TRUE(LM::LibrarySetInternals::GetStorableFileTypes(set).empty());
+    EXPECT_FALSE(container->IsAttached(set));
+
+    EXPECT_EQ(-1, set.AddActiveLibrary(dir.Loc("cache"), LM::Permanent, false, false));
+    EXPECT_EQ(-1, set.GetActiveLibraryNum());
+    EXPECT_EQ(LM::ErrSetUnusable, set.RemoveActiveLibrary(0));
+    KR::String name;
+    EXPECT_EQ(LM::ErrSetUnusable, set.GetFolderName(0, &name));
+    EXPECT_EQ(nullptr, set.GetFolderSet());
+    EXPECT_EQ(0, set.GetFolderNumber());
+    EXPECT_EQ(-1, set.AddOtherObject(KR::String("http://h/x")));
+    EXPECT_EQ(LM::ErrSetUnusable, set.SetLanCacheLocation(dir.Loc("cache")));
+    set.RefreshMounted();  // no guard, and nothing to do
+}
+
+namespace {
+
+class ThrowingObserver : public LM::LibrarySetObserver {
+public:
+    enum class Kind { Foundation, Memory, Standard, Unknown } kind = Kind::Foundation;
+
+protected:
+    void SomethingHappened() override
+    {
+        switch (kind) {
+        case Kind::Foundation:
+            throw KR::IllegalStateException("Observer failed.", "Test");
+        case Kind::Memory:
+            throw std::bad_alloc();
+        case Kind::Standard:
+            throw std::runtime_error("standard failure");
+        case Kind::Unknown:
+            throw 42;
+        }
+    }
+};
+
+}  // namespace
+
+TEST_F(SetFixture, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
+{
+    ThrowingObserver observer;
+    set->Attach(observer);
+    struct Case {
+        ThrowingObserver::Kind kind;
+        const char* printed;
+    };
+    for (Case c : {Case{ThrowingObserver::Kind::Foundation, "IllegalStateException 0x81000007 in Test"},
+                   Case{ThrowingObserver::Kind::Memory, "OutOfMemoryException 0xFFFFFF94"},
+                   Case{ThrowingObserver::Kind::Standard, "KRException 0x8100000A in LibrarySet: standard failure"},
+                   Case{ThrowingObserver::Kind::Unknown, "KRException 0x8100000A"}}) {
+        observer.kind = c.kind;
+        KR::DebugCapture capture;
+        EXPECT_EQ(-1, set->AddOtherObject(dir.Loc("part.gsm")));
+        EXPECT_NE(std::string::npos, capture.GetText().find(c.printed)) << capture.GetText();
+    }
+    // The object was added before the observer failed; it is there once.
+    EXPECT_EQ(1, set->GetOtherObjectNum());
+    set->Detach(observer);
+}
+
+TEST(GuardTest, ErrorCodesOfCaughtExceptions)
+{
+    KR::DebugCapture capture;
+    auto run = [](auto body) {
+        KR::ErrorCode error = 0;
+        EXPECT_FALSE(LM::GuardPrivate::Run(body, &error));
+        return error;
+    };
+    EXPECT_EQ(KR::ErrBadFormat, run([] { throw KR::KRException(KR::ErrBadFormat, "bad"); }));
+    EXPECT_EQ(LM::ErrMemory, run([] { throw std::bad_alloc(); }));
+    EXPECT_EQ(KR::ErrInternal, run([] { throw std::logic_error("logic"); }));
+    EXPECT_EQ(KR::ErrInternal, run([] { throw 1; }));
+    KR::ErrorCode untouched = 5;
+    EXPECT_TRUE(LM::GuardPrivate::Run([] {}, &untouched));
+    EXPECT_EQ(5, untouched);
+    EXPECT_NE(std::string::npos, capture.GetText().find("KRException 0x81000004: bad"));
+}
+
+TEST(DuplicateReportTest, LocationsInlineOrAllocated)
+{
+    LM::DuplicateNameReport small;
+    small.count = 2;
+    small.inlineLocations[1] = IO::Location("/b");
+    EXPECT_EQ(IO::Location("/b"), small.GetLocation(1));
+    EXPECT_THROW(small.GetLocation(2), KR::IllegalArgumentException);
+
+    LM::DuplicateUnIDReport large;
+    large.count = 5;
+    large.locations = new IO::Location[5];
+    large.locations[4] = IO::Location("/e");
+    EXPECT_EQ(IO::Location("/e"), large.GetLocation(4));  // freed by the report
+}
