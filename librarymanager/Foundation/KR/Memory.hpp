@@ -4,6 +4,8 @@
 // movable block. Every handle knows its size. Operations given a null handle
 // or a pointer that is not a live handle of this manager refuse it (they
 // never dereference it) and record an error that GetLastError reports.
+// Every MemoryManager object works on the same registry of live handles;
+// bmManager is the one the code uses.
 //
 // Allocation failures never throw from here: they return null (or an error
 // code) and record ErrMemFull. Callers that need an exception use

@@ -4,7 +4,7 @@
 //   0  byte order: the texts compare as sequences of unsigned bytes.
 //   1  name order, the way a file browser sorts names: ASCII letters compare
 //      without regard to case, and runs of decimal digits compare by their
-//      numeric value ("Part 2" before "Part 10"). Texts that differ only in
+//      numeric value ("Door 2" before "Door 10"). Texts that differ only in
 //      the case of ASCII letters compare equal. Of two texts whose digit runs
 //      have equal values, the one with fewer leading zeros comes first when
 //      nothing else differs ("a1" before "a01").

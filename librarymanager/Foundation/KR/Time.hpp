@@ -1,8 +1,8 @@
 // Clock ticks and calendar time.
 //
 // Foundation time is a signed 32-bit count of seconds since
-// 2001-01-01 00:00:00 UTC, which covers the years 1933 to 2069. Calendar
-// records are in UTC.
+// 2001-01-01 00:00:00 UTC, which covers 1932-12-13 20:45:52 to
+// 2069-01-19 03:14:07. Calendar records are in UTC.
 #pragma once
 
 #include "KR/Definitions.hpp"
@@ -37,8 +37,9 @@ public:
     // Builds a time from a record. A month outside 1 .. 12 carries into the
     // year (month 13 is January of the next year, month 0 December of the year
     // before); a day beyond the end of its month is taken as the month's last
-    // day; hour, minute and second outside their ranges carry. A result
-    // outside the 32-bit range is clamped to it.
+    // day and a day below 1 as the first; hour, minute and second outside
+    // their ranges carry (also backwards when negative). A result outside the
+    // 32-bit range is clamped to it.
     std::int32_t Combine(const DateTimeRecord& record) const noexcept;
 
     // Conversions to and from Unix time (seconds since 1970), clamped.
