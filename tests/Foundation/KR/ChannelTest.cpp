@@ -1,0 +1,313 @@
+#include "KR/Channel.hpp"
+#include "KR/String.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdio>
+#include <initializer_list>
+#include <limits>
+
+using namespace KR;
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> values)
+{
+    std::string s;
+    for (int v : values)
+        s += static_cast<char>(v);
+    return s;
+}
+
+constexpr bool LittleEndianHost = std::endian::native == std::endian::little;
+
+// Bytes of `v` written most significant first, or least significant first.
+std::string BigEndian32(std::uint32_t v)
+{
+    return Bytes({int(v >> 24), int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)});
+}
+std::string LittleEndian32(std::uint32_t v)
+{
+    return Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)});
+}
+
+const ClassInfo thingInfo("Test::Thing", ClassVersion{2, 3});
+
+}  // namespace
+
+TEST(BinaryProtocols, IntegersHaveExactBytesInBothOrders)
+{
+    for (bool reversed : {false, true}) {
+        StringOChannel out(reversed ? binRevOProtocol : binOProtocol);
+        out << std::uint8_t{0xAB} << std::int8_t{-2} << std::uint16_t{0x1234} << std::int16_t{-3}
+            << std::uint32_t{0x11223344} << std::int32_t{-5};
+        ASSERT_EQ(out.GetStatus(), NoError);
+        const bool bigEndian = LittleEndianHost == reversed;
+        std::string expected = Bytes({0xAB, 0xFE});
+        expected += bigEndian ? Bytes({0x12, 0x34, 0xFF, 0xFD}) : Bytes({0x34, 0x12, 0xFD, 0xFF});
+        expected += bigEndian ? BigEndian32(0x11223344) + BigEndian32(0xFFFFFFFB)
+                              : LittleEndian32(0x11223344) + LittleEndian32(0xFFFFFFFB);
+        EXPECT_EQ(out.GetText(), expected) << "reversed=" << reversed;
+
+        StringIChannel in(out.GetText(), reversed ? binRevIProtocol : binIProtocol);
+        std::uint8_t u8 = 0;
+        std::int8_t i8 = 0;
+        std::uint16_t u16 = 0;
+        std::int16_t i16 = 0;
+        std::uint32_t u32 = 0;
+        std::int32_t i32 = 0;
+        ASSERT_EQ(in.Read(u8) | in.Read(i8) | in.Read(u16) | in.Read(i16) | in.Read(u32) | in.Read(i32), NoError);
+        EXPECT_EQ(u8, 0xAB);
+        EXPECT_EQ(i8, -2);
+        EXPECT_EQ(u16, 0x1234);
+        EXPECT_EQ(i16, -3);
+        EXPECT_EQ(u32, 0x11223344u);
+        EXPECT_EQ(i32, -5);
+        EXPECT_EQ(in.GetRemaining(), 0u);
+    }
+}
+
+TEST(BinaryProtocols, BoolsAndCharsAreOneByte)
+{
+    StringOChannel out(binOProtocol);
+    out << true << false << 'q';
+    EXPECT_EQ(out.GetText(), Bytes({1, 0, 'q'}));
+
+    StringIChannel in(Bytes({0x00, 0x01, 0x7F, 0xFF}));
+    bool values[4] = {true, false, false, false};
+    for (bool& b : values)
+        ASSERT_EQ(in.Read(b), NoError);
+    EXPECT_FALSE(values[0]);
+    EXPECT_TRUE(values[1]);
+    EXPECT_TRUE(values[2]);
+    EXPECT_TRUE(values[3]);
+    EXPECT_EQ(in.Read(values[0]), ErrEndOfChannel);
+}
+
+TEST(BinaryProtocols, CStringsAndTheirLimits)
+{
+    StringOChannel out(binOProtocol);
+    out.Write("abc");
+    out.Write(static_cast<const char*>(nullptr));
+    EXPECT_EQ(out.GetText(), std::string("abc\0\0", 5));
+
+    char buffer[8];
+    StringIChannel exact(std::string("abc\0", 4));
+    EXPECT_EQ(exact.Read(buffer, 4), NoError);
+    EXPECT_STREQ(buffer, "abc");
+
+    StringIChannel tooLong(std::string("abcd\0", 5));
+    EXPECT_EQ(tooLong.Read(buffer, 4), ErrBadFormat);
+    EXPECT_EQ(buffer[3], '\0');
+
+    StringIChannel unterminated("abc");
+    EXPECT_EQ(unterminated.Read(buffer, sizeof buffer), ErrEndOfChannel);
+    EXPECT_STREQ(buffer, "abc");
+
+    StringIChannel any("x");
+    EXPECT_EQ(any.Read(buffer, 0), ErrParam);
+}
+
+TEST(BinaryProtocols, CountedStrings)
+{
+    StringOChannel out(binRevOProtocol);
+    out.WriteString(std::string_view("hey"));
+    out.WriteString(std::string_view());
+    std::string count = LittleEndianHost ? BigEndian32(3) : LittleEndian32(3);
+    std::string zero(4, '\0');
+    EXPECT_EQ(out.GetText(), count + "hey" + zero);
+
+    StringIChannel in(out.GetText(), binRevIProtocol);
+    std::string value = "old";
+    ASSERT_EQ(in.ReadString(&value), NoError);
+    EXPECT_EQ(value, "hey");
+    ASSERT_EQ(in.ReadString(&value), NoError);
+    EXPECT_EQ(value, "");
+
+    // A count above the limit is refused right after the count is read.
+    StringIChannel limited(out.GetText(), binRevIProtocol);
+    value = "old";
+    EXPECT_EQ(limited.ReadString(&value, 2), ErrBadFormat);
+    EXPECT_EQ(limited.GetPosition(), 4u);
+    EXPECT_EQ(value, "old");
+
+    // A forged count with little data behind it fails without a huge
+    // allocation and leaves the value alone.
+    StringIChannel forged(LittleEndian32(0xFFFFFFF0u) + "abc");
+    EXPECT_EQ(forged.ReadString(&value, std::numeric_limits<std::size_t>::max()), ErrEndOfChannel);
+    EXPECT_EQ(value, "old");
+    StringIChannel shortCount(Bytes({3, 0}));
+    EXPECT_EQ(shortCount.ReadString(&value), ErrEndOfChannel);
+}
+
+TEST(BinaryProtocols, LongStringsCrossReadChunks)
+{
+    std::string big(200000, 'x');
+    for (std::size_t i = 0; i < big.size(); i += 997)
+        big[i] = static_cast<char>('a' + i % 26);
+    StringOChannel out(binOProtocol);
+    ASSERT_EQ(out.WriteString(big), NoError);
+    StringIChannel in(out.Take());
+    std::string back;
+    ASSERT_EQ(in.ReadString(&back), NoError);
+    EXPECT_EQ(back, big);
+}
+
+TEST(Channels, ShortReadReportsPartialCount)
+{
+    StringIChannel in("abc");
+    char buffer[8] = {};
+    std::size_t got = 99;
+    EXPECT_EQ(in.ReadBin(buffer, 5, &got), ErrEndOfChannel);
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    EXPECT_EQ(in.ReadBin(buffer, 1, &got), ErrEndOfChannel);
+    EXPECT_EQ(got, 0u);
+}
+
+TEST(Channels, TextProtocolPrintsValues)
+{
+    StringOChannel out;
+    out << std::int32_t{-5} << ' ' << true << ' ' << false << ' ' << std::uint16_t{7} << ' '
+        << std::int8_t{-128} << ' ' << std::numeric_limits<std::uint32_t>::max() << ' ' << "cstr"
+        << std::string("|std");
+    EXPECT_EQ(out.GetStatus(), NoError);
+    EXPECT_EQ(out.GetText(), "-5 true false 7 -128 4294967295 cstr|std");
+    String s("obj");
+    s.Print(out);
+    EXPECT_EQ(out.Take(), "-5 true false 7 -128 4294967295 cstr|stdobj");
+    EXPECT_EQ(out.GetText(), "");
+}
+
+TEST(Channels, FileChannelWritesAndStatusKeepsFirstError)
+{
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    {
+        FileOChannel out(f);
+        out << std::int32_t{42} << " ok";
+        EXPECT_EQ(out.Flush(), NoError);
+    }
+    std::rewind(f);
+    char line[16] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
+    EXPECT_STREQ(line, "42 ok");
+    std::fclose(f);
+
+    FileOChannel closed(nullptr);
+    closed << std::int32_t{1};
+    EXPECT_EQ(closed.GetStatus(), ErrChannelClosed);
+    closed.ResetStatus();
+    EXPECT_EQ(closed.GetStatus(), NoError);
+}
+
+TEST(Frames, HeaderDataAndEndTag)
+{
+    StringOChannel out(binOProtocol);
+    {
+        OutputFrame frame(out, thingInfo);
+        ASSERT_EQ(frame.GetStatus(), NoError);
+        out << std::int32_t{7};
+        EXPECT_EQ(frame.Close(), NoError);
+    }
+    const std::string tag = LittleEndianHost ? LittleEndian32(0x4B52464D) : BigEndian32(0x4B52464D);
+    const std::string end = LittleEndianHost ? LittleEndian32(0x4B52464E) : BigEndian32(0x4B52464E);
+    const std::string seven = LittleEndianHost ? LittleEndian32(7) : BigEndian32(7);
+    EXPECT_EQ(out.GetText(), tag + std::string("Test::Thing\0", 12) + Bytes({2, 3}) + seven + end);
+
+    StringIChannel in(out.GetText());
+    InputFrame frame(in, thingInfo);
+    ASSERT_EQ(frame.GetStatus(), NoError);
+    EXPECT_EQ(frame.GetVersion(), (ClassVersion{2, 3}));
+    std::int32_t value = 0;
+    ASSERT_EQ(in.Read(value), NoError);
+    EXPECT_EQ(value, 7);
+    EXPECT_EQ(frame.Close(), NoError);
+    EXPECT_EQ(in.GetRemaining(), 0u);
+}
+
+TEST(Frames, ReversedFramesAndDestructorsCloseBothEnds)
+{
+    StringOChannel out(binRevOProtocol);
+    for (std::int16_t i = 1; i <= 2; ++i) {
+        OutputFrame frame(out, thingInfo);
+        out << i;
+    }
+    EXPECT_EQ(out.GetText().substr(0, 4), LittleEndianHost ? BigEndian32(0x4B52464D) : LittleEndian32(0x4B52464D));
+
+    StringIChannel in(out.GetText(), binRevIProtocol);
+    for (std::int16_t i = 1; i <= 2; ++i) {
+        InputFrame frame(in, thingInfo);
+        ASSERT_EQ(frame.GetStatus(), NoError) << i;
+        std::int16_t value = 0;
+        ASSERT_EQ(in.Read(value), NoError);
+        EXPECT_EQ(value, i);
+    }
+    EXPECT_EQ(in.GetRemaining(), 0u);
+}
+
+TEST(Frames, ReaderRejectsWrongClassNewerVersionAndBadTags)
+{
+    StringOChannel out(binOProtocol);
+    OutputFrame(out, thingInfo).Close();
+    const std::string good = out.GetText();
+
+    const ClassInfo other("Test::Other", ClassVersion{2, 3});
+    const ClassInfo olderReader("Test::Thing", ClassVersion{1, 9});
+    const ClassInfo newerReader("Test::Thing", ClassVersion{3, 0});
+    StringIChannel a(good);
+    EXPECT_EQ(InputFrame(a, other).GetStatus(), ErrFrameClass);
+    StringIChannel b(good);
+    EXPECT_EQ(InputFrame(b, olderReader).GetStatus(), ErrFrameVersion);
+    StringIChannel c(good);
+    InputFrame newer(c, newerReader);
+    EXPECT_EQ(newer.GetStatus(), NoError);
+    EXPECT_EQ(newer.Close(), NoError);
+
+    StringIChannel noEnd(good.substr(0, good.size() - 4));
+    InputFrame missing(noEnd, thingInfo);
+    ASSERT_EQ(missing.GetStatus(), NoError);
+    EXPECT_EQ(missing.Close(), ErrBadFormat);
+
+    std::string wrongEnd = good;
+    wrongEnd.back() ^= 0x01;
+    StringIChannel d(wrongEnd);
+    InputFrame wrong(d, thingInfo);
+    EXPECT_EQ(wrong.Close(), ErrBadFormat);
+
+    StringIChannel notAFrame(std::string(16, 'z'));
+    EXPECT_EQ(InputFrame(notAFrame, thingInfo).GetStatus(), ErrBadFormat);
+    StringIChannel truncated(good.substr(0, 7));
+    EXPECT_EQ(InputFrame(truncated, thingInfo).GetStatus(), ErrEndOfChannel);
+
+    // A class name too long for any reader is refused on both sides.
+    std::string longName(300, 'n');
+    const ClassInfo longInfo(longName.c_str(), ClassVersion{1, 0});
+    StringOChannel refused(binOProtocol);
+    EXPECT_EQ(OutputFrame(refused, longInfo).GetStatus(), ErrIllegalArgument);
+    EXPECT_EQ(refused.GetText(), "");
+    StringOChannel forged(binOProtocol);
+    forged << std::uint32_t{0x4B52464D} << longName.c_str() << std::uint8_t{1} << std::uint8_t{0};
+    StringIChannel e(forged.GetText());
+    EXPECT_EQ(InputFrame(e, longInfo).GetStatus(), ErrBadFormat);
+}
+
+TEST(StringObject, WritesACountedStringAndReadsItBack)
+{
+    String s("name");
+    StringOChannel out(binOProtocol);
+    ASSERT_EQ(out.Write(s), NoError);
+    StringIChannel in(out.GetText());
+    String back;
+    ASSERT_EQ(in.Read(back), NoError);
+    EXPECT_EQ(back, s);
+
+    String cut("abcdef");
+    cut.SetLength(2);
+    EXPECT_EQ(cut, String("ab"));
+    cut.SetLength(4);
+    EXPECT_EQ(cut.GetLength(), 4u);
+    EXPECT_EQ(cut.Std(), std::string("ab\0\0", 4));
+    EXPECT_TRUE(String(static_cast<const char*>(nullptr)).IsEmpty());
+}

@@ -1,0 +1,165 @@
+#include "KR/GUID.hpp"
+#include "KR/Hash.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+using namespace KR;
+
+namespace {
+
+const GUID sample{0x01A2B3C4u, 0xD5E6u, 0x0F78u, {0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78}};
+const char* const sampleText = "01A2B3C4-D5E6-0F78-9ABC-DEF012345678";
+
+bool SameBytes(const GUID& a, const GUID& b)
+{
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+}  // namespace
+
+TEST(GUIDText, UpperCaseFormAndCaseInsensitiveParse)
+{
+    char text[37];
+    std::memset(text, '#', sizeof text);
+    guidManager.ToText(sample, text);
+    EXPECT_STREQ(text, sampleText);
+    EXPECT_EQ(guidManager.ToText(sample), sampleText);
+    EXPECT_EQ(guidManager.ToText(GUID{}), "00000000-0000-0000-0000-000000000000");
+
+    GUID parsed;
+    ASSERT_EQ(guidManager.FromText("01a2b3c4-d5e6-0f78-9aBc-def012345678", &parsed), NoError);
+    EXPECT_TRUE(SameBytes(parsed, sample));
+}
+
+TEST(GUIDText, MalformedTextIsRefusedAndLeavesTheGUID)
+{
+    const char* bad[] = {
+        "",
+        "01A2B3C4-D5E6-0F78-9ABC-DEF01234567",    // one digit short
+        "01A2B3C4-D5E6-0F78-9ABC-DEF0123456789",  // one digit long
+        "01A2B3C4D5E6-0F78-9ABC-DEF0123456789",   // hyphen missing
+        "01A2B3C4-D5E6-0F78-9ABC_DEF012345678",   // wrong separator
+        "01A2B3C4-D5E6-0F78-9ABCD-EF012345678",   // hyphen moved
+        "01A2B3C4-D5E6A0F78-9ABC-DEF012345678",   // hex digit for a hyphen
+        "01A2B3G4-D5E6-0F78-9ABC-DEF012345678",   // not a hex digit
+        "01A2B3C4-D5E6-0F78-9ABC-DEF01234567 ",   // trailing blank
+        "{01A2B3C4-D5E6-0F78-9ABC-DEF012345678}",
+    };
+    for (const char* text : bad) {
+        GUID g = sample;
+        EXPECT_EQ(guidManager.FromText(text, &g), ErrBadFormat) << text;
+        EXPECT_TRUE(SameBytes(g, sample)) << text;
+    }
+    GUID g;
+    EXPECT_EQ(guidManager.FromText(nullptr, &g), ErrBadFormat);
+}
+
+TEST(GUIDOrder, ComparesFieldValuesInOrder)
+{
+    GUID a{}, b{};
+    a.data1 = 0x00000100u;  // bytes 00 01 00 00 on a little-endian machine
+    b.data1 = 0x000000FFu;
+    EXPECT_EQ(guidManager.Compare(a, b), 1);
+    EXPECT_EQ(guidManager.Compare(b, a), -1);
+
+    a = b;
+    a.data2 = 1;
+    b.data3 = 0xFFFF;
+    EXPECT_EQ(guidManager.Compare(a, b), 1);  // data2 decides before data3
+    a = b;
+    a.data4[0] = 1;
+    b.data4[7] = 0xFF;
+    EXPECT_EQ(guidManager.Compare(a, b), 1);  // earlier data4 bytes decide
+    EXPECT_EQ(guidManager.Compare(sample, sample), 0);
+    EXPECT_TRUE(guidManager.IsEqual(sample, sample));
+    EXPECT_FALSE(guidManager.IsEqual(a, b));
+    EXPECT_TRUE(guidManager.IsNull(GUID{}));
+    EXPECT_FALSE(guidManager.IsNull(sample));
+}
+
+TEST(GUIDOrder, ConvertByteOrderReversesTheIntegerFields)
+{
+    GUID g = sample;
+    guidManager.ConvertByteOrder(&g);
+    EXPECT_EQ(g.data1, 0xC4B3A201u);
+    EXPECT_EQ(g.data2, 0xE6D5u);
+    EXPECT_EQ(g.data3, 0x780Fu);
+    EXPECT_EQ(std::memcmp(g.data4, sample.data4, 8), 0);
+    guidManager.ConvertByteOrder(&g);
+    EXPECT_TRUE(SameBytes(g, sample));
+}
+
+TEST(UnIDText, RoundTripAndErrors)
+{
+    UnID id;
+    id.mainGuid = sample;
+    id.revGuid.data4[7] = 0x0A;
+    const std::string text = id.ToString();
+    EXPECT_EQ(text, std::string("{") + sampleText + "}-{00000000-0000-0000-0000-00000000000A}");
+
+    UnID back;
+    ASSERT_EQ(UnID::FromString(text.c_str(), &back), NoError);
+    EXPECT_EQ(back, id);
+    std::string lower = text;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ASSERT_EQ(UnID::FromString(lower.c_str(), &back), NoError);
+    EXPECT_EQ(back, id);
+
+    for (std::string broken : {text.substr(1), text + "}", "(" + text.substr(1), text.substr(0, 37) + "}+" + text.substr(39)}) {
+        UnID untouched = id;
+        EXPECT_EQ(UnID::FromString(broken.c_str(), &untouched), ErrBadFormat) << broken;
+        EXPECT_EQ(untouched, id);
+    }
+    EXPECT_FALSE(id.IsNull());
+    EXPECT_TRUE(UnID{}.IsNull());
+    UnID otherRev = id;
+    otherRev.revGuid.data1 = 1;
+    EXPECT_NE(otherRev, id);
+}
+
+TEST(Hash, FNV1aVectors)
+{
+    EXPECT_EQ(GenerateHashValue(nullptr), 0u);
+    EXPECT_EQ(GenerateHashValue(""), 0x811C9DC5u);
+    EXPECT_EQ(GenerateHashValue("a"), 0xE40C292Cu);
+    EXPECT_EQ(GenerateHashValue("foobar"), 0xBF9CF968u);
+    EXPECT_EQ(GenerateHashValue("\xFF"), (0x811C9DC5u ^ 0xFFu) * 16777619u);  // bytes are unsigned
+}
+
+TEST(Hash, CapacitiesArePrimesThatRoughlyDouble)
+{
+    using namespace HashTablePrivate;
+    auto isPrime = [](std::uint32_t n) {
+        for (std::uint32_t d = 2; d <= n / d; ++d)
+            if (n % d == 0)
+                return false;
+        return n >= 2;
+    };
+    EXPECT_EQ(GetNextCapacity(0), 7u);
+    EXPECT_EQ(GetPreviousCapacity(0), 7u);
+    EXPECT_EQ(GetPreviousCapacity(7), 7u);
+    std::uint32_t p = 7;
+    int count = 1;
+    while (GetNextCapacity(p) != p) {
+        std::uint32_t next = GetNextCapacity(p);
+        ASSERT_TRUE(isPrime(next)) << next;
+        ASSERT_GT(next, p + p / 3) << p;
+        ASSERT_LE(std::uint64_t{next}, 3ull * p) << p;
+        EXPECT_EQ(GetNextCapacity(p + 1), next);  // strictly greater, smallest such
+        EXPECT_EQ(GetNextCapacity(next - 1), next);
+        EXPECT_EQ(GetPreviousCapacity(next), p);
+        EXPECT_EQ(GetPreviousCapacity(next + 1), next);
+        p = next;
+        ++count;
+    }
+    EXPECT_GE(p, 1u << 30);
+    EXPECT_LT(p, 1u << 31);
+    EXPECT_GT(count, 20);
+    EXPECT_EQ(GetNextCapacity(std::numeric_limits<std::uint32_t>::max()), p);
+    EXPECT_EQ(GetPreviousCapacity(std::numeric_limits<std::uint32_t>::max()), p);
+}

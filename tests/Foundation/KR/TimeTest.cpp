@@ -1,0 +1,154 @@
+#include "KR/Time.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <thread>
+
+using namespace KR;
+
+namespace {
+
+constexpr std::int32_t Min32 = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t Max32 = std::numeric_limits<std::int32_t>::max();
+
+DateTimeRecord Record(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
+{
+    DateTimeRecord r;
+    r.year = static_cast<std::int16_t>(y);
+    r.month = static_cast<std::int16_t>(mo);
+    r.day = static_cast<std::int16_t>(d);
+    r.hour = static_cast<std::int16_t>(h);
+    r.minute = static_cast<std::int16_t>(mi);
+    r.second = static_cast<std::int16_t>(s);
+    return r;
+}
+
+std::int32_t Combine(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
+{
+    return dateTimeManager.Combine(Record(y, mo, d, h, mi, s));
+}
+
+void ExpectSplit(std::int32_t t, int y, int mo, int d, int h, int mi, int s, int dow)
+{
+    DateTimeRecord r;
+    dateTimeManager.Split(t, &r);
+    EXPECT_EQ(r.year, y) << t;
+    EXPECT_EQ(r.month, mo) << t;
+    EXPECT_EQ(r.day, d) << t;
+    EXPECT_EQ(r.hour, h) << t;
+    EXPECT_EQ(r.minute, mi) << t;
+    EXPECT_EQ(r.second, s) << t;
+    EXPECT_EQ(r.dayOfWeek, dow) << t;
+}
+
+constexpr std::int32_t Day = 86400;
+
+}  // namespace
+
+TEST(CalendarTime, EpochAndRangeEnds)
+{
+    ExpectSplit(0, 2001, 1, 1, 0, 0, 0, 1);            // a Monday
+    ExpectSplit(-1, 2000, 12, 31, 23, 59, 59, 0);      // a Sunday
+    ExpectSplit(Max32, 2069, 1, 19, 3, 14, 7, 6);
+    ExpectSplit(Min32, 1932, 12, 13, 20, 45, 52, 2);
+    EXPECT_EQ(Combine(2001, 1, 1), 0);
+    EXPECT_EQ(Combine(2069, 1, 19, 3, 14, 7), Max32);
+    EXPECT_EQ(Combine(1932, 12, 13, 20, 45, 52), Min32);
+    EXPECT_EQ(Combine(2069, 1, 19, 3, 14, 8), Max32);  // one second past: clamped
+    EXPECT_EQ(Combine(2100, 1, 1), Max32);
+    EXPECT_EQ(Combine(1900, 1, 1), Min32);
+    EXPECT_EQ(Combine(-32768, 1, 1), Min32);
+    EXPECT_EQ(Combine(32767, 12, 31), Max32);
+}
+
+TEST(CalendarTime, LeapYearsAndDayClamping)
+{
+    EXPECT_EQ(Combine(2004, 3, 1) - Combine(2004, 2, 28), 2 * Day);
+    EXPECT_EQ(Combine(2000, 3, 1) - Combine(2000, 2, 28), 2 * Day);  // divisible by 400
+    EXPECT_EQ(Combine(2001, 3, 1) - Combine(2001, 2, 28), Day);
+    EXPECT_EQ(Combine(2001, 2, 29), Combine(2001, 2, 28));
+    EXPECT_EQ(Combine(2001, 2, 31), Combine(2001, 2, 28));
+    EXPECT_EQ(Combine(2004, 2, 31), Combine(2004, 2, 29));
+    EXPECT_EQ(Combine(2001, 4, 31), Combine(2001, 4, 30));
+    EXPECT_EQ(Combine(2001, 12, 99), Combine(2001, 12, 31));
+    EXPECT_EQ(Combine(2001, 5, 0), Combine(2001, 5, 1));
+    // Leap days near both ends of the range.
+    ExpectSplit(Combine(1936, 2, 29), 1936, 2, 29, 0, 0, 0, 6);
+    ExpectSplit(Combine(2068, 2, 29, 12), 2068, 2, 29, 12, 0, 0, 3);
+}
+
+TEST(CalendarTime, MonthsCarryAcrossYearEnds)
+{
+    EXPECT_EQ(Combine(2004, 13, 1), Combine(2005, 1, 1));
+    EXPECT_EQ(Combine(2004, 0, 1), Combine(2003, 12, 1));
+    EXPECT_EQ(Combine(2004, -1, 15), Combine(2003, 11, 15));
+    EXPECT_EQ(Combine(2004, -12, 1), Combine(2002, 12, 1));
+    EXPECT_EQ(Combine(2004, 25, 1), Combine(2006, 1, 1));
+    EXPECT_EQ(Combine(2004, 24, 31), Combine(2005, 12, 31));
+    // The day is clamped in the month reached after the carry.
+    EXPECT_EQ(Combine(2003, 14, 30), Combine(2004, 2, 29));
+    EXPECT_EQ(Combine(2005, -10, 31), Combine(2004, 2, 29));
+}
+
+TEST(CalendarTime, ClockFieldsCarry)
+{
+    EXPECT_EQ(Combine(2001, 1, 1, 24), Day);
+    EXPECT_EQ(Combine(2001, 1, 1, 0, 0, -1), -1);
+    EXPECT_EQ(Combine(2001, 1, 1, 0, 61, 61), 3721);
+    EXPECT_EQ(Combine(2000, 12, 31, 23, 59, 60), 0);
+    EXPECT_EQ(Combine(2001, 1, 1, -25), -25 * 3600);
+    EXPECT_EQ(Combine(2001, 1, 1, 32767, 32767, 32767), 32767 * 3600 + 32767 * 60 + 32767);
+}
+
+TEST(CalendarTime, SplitAndCombineAgreeWithTheSystemCalendar)
+{
+    const std::int64_t step = 9999991;  // a prime, so times of day vary
+    for (std::int64_t t = Min32; t <= Max32; t += step) {
+        const std::int32_t time = static_cast<std::int32_t>(t);
+        DateTimeRecord r;
+        dateTimeManager.Split(time, &r);
+        ASSERT_EQ(dateTimeManager.Combine(r), time);
+
+        std::time_t unix = static_cast<std::time_t>(DateTimeManager::ToUnixTime(time));
+        std::tm tm{};
+        ASSERT_NE(gmtime_r(&unix, &tm), nullptr);
+        ASSERT_EQ(r.year, tm.tm_year + 1900) << time;
+        ASSERT_EQ(r.month, tm.tm_mon + 1) << time;
+        ASSERT_EQ(r.day, tm.tm_mday) << time;
+        ASSERT_EQ(r.hour, tm.tm_hour) << time;
+        ASSERT_EQ(r.minute, tm.tm_min) << time;
+        ASSERT_EQ(r.second, tm.tm_sec) << time;
+        ASSERT_EQ(r.dayOfWeek, tm.tm_wday) << time;
+    }
+    // Every day around the epoch and the ends of February and December.
+    for (std::int32_t d = -800; d <= 800; ++d) {
+        DateTimeRecord r;
+        dateTimeManager.Split(d * Day + 3661, &r);
+        ASSERT_EQ(dateTimeManager.Combine(r), d * Day + 3661);
+    }
+}
+
+TEST(CalendarTime, UnixConversions)
+{
+    EXPECT_EQ(DateTimeManager::FromUnixTime(978307200), 0);
+    EXPECT_EQ(DateTimeManager::ToUnixTime(0), 978307200);
+    EXPECT_EQ(DateTimeManager::ToUnixTime(Min32), std::int64_t{Min32} + 978307200);
+    EXPECT_EQ(DateTimeManager::FromUnixTime(std::numeric_limits<std::int64_t>::max()), Max32);
+    EXPECT_EQ(DateTimeManager::FromUnixTime(std::numeric_limits<std::int64_t>::min()), Min32);
+    EXPECT_EQ(DateTimeManager::FromUnixTime(0), -978307200);
+}
+
+TEST(Clock, TicksAndCurrentTime)
+{
+    EXPECT_EQ(clockManager.GetTicksPerSecond(), 1000);
+    const std::int64_t start = clockManager.GetTicks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_GE(clockManager.GetTicks() - start, 20);
+
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr)) - 978307200;
+    EXPECT_LE(std::abs(dateTimeManager.GetCurrentTime() - now), 2);
+}
