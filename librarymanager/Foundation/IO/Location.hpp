@@ -10,9 +10,10 @@
 //     ErrBadLocation. Its text is kept, so two such locations made from the
 //     same text are equal, but no file operation accepts it.
 //   - A text of the form scheme://rest (scheme: a letter followed by letters,
-//     digits, '+', '-' or '.') is a URL. "file://" URLs become the local
-//     location of their path (percent escapes decoded); other URLs stay URLs:
-//     IsLocal is false and the local operations give ErrNotLocal.
+//     digits, '+', '-' or '.') is a URL. "file://" URLs of this machine (no
+//     host, or "localhost") become the local location of their path (percent
+//     escapes decoded; a malformed escape makes a bad location); other URLs
+//     stay URLs: IsLocal is false and the local operations give ErrNotLocal.
 //   - The empty text makes the empty location: IsEmpty is true and GetStatus
 //     is 0.
 #pragma once
@@ -134,8 +135,8 @@ public:
     // two are equal); ErrNotInside when `descendant` is not below.
     KR::ErrorCode GetDifference(const Location& descendant, RelativeLocation* relative) const;
 
-    // The path of a local location (the kept text of a bad one);
-    // ErrNotLocal for a URL.
+    // The path of a local location (the kept text of a bad one, with
+    // ErrBadLocation); ErrNotLocal for a URL.
     KR::ErrorCode ToPath(KR::String* path) const;
     // The URL: "file://" with the percent-escaped path for a local location.
     KR::ErrorCode ToURL(KR::String* url) const;
