@@ -4,7 +4,9 @@
 // open file is both an input and an output channel whose default protocols
 // are the binary ones in this machine's byte order. Reads and writes are
 // buffered. A file served by a mounted FixedVFS can only be opened for
-// reading; its content is read into memory when it is opened.
+// reading; its content is read into memory when it is opened. At a mount
+// point itself a File is the entry stored there (the container file), not
+// the mounted folder.
 #pragma once
 
 #include "IO/Errors.hpp"
@@ -49,6 +51,8 @@ public:
     KR::ErrorCode WriteBin(const void* data, std::size_t size, std::size_t* written = nullptr) override;
     KR::ErrorCode Flush() override;
 
+    // Any position from 0 on; a read beyond the end reaches the end of the
+    // channel, a write there extends the file.
     KR::ErrorCode SetPosition(std::int64_t position);
     KR::ErrorCode GetPosition(std::int64_t* position) const;
     KR::ErrorCode GetSize(std::int64_t* size) const;

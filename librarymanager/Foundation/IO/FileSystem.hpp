@@ -14,7 +14,9 @@ public:
     // Modification times are kept. The copy is made under a scratch name
     // beside `to` and renamed to `to` only when it is complete, so a failed
     // copy leaves nothing at `to`. `from` may be served by a mounted FixedVFS
-    // (copying out of it); `to` may not (ErrReadOnly).
+    // (copying out of it); `to` may not (ErrReadOnly). Like File, Copy and
+    // Delete take a mount point itself as the entry stored there (the
+    // container file).
     KR::ErrorCode Copy(const Location& from, const Location& to);
 
     // Deletes the file or folder at `location` (see DataSafety). The trash is

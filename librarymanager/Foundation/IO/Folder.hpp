@@ -35,7 +35,9 @@ public:
     explicit Folder(const Location& location, OnNotFound onNotFound = OnNotFound::Report);
 
     // 0 when a folder is at the location (or was created); ErrNotFound,
-    // ErrNotAFolder, ErrBadLocation, ErrNotLocal, ErrAccessDenied otherwise.
+    // ErrNotAFolder, ErrBadLocation, ErrNotLocal, ErrAccessDenied otherwise
+    // (ErrReadOnly when a missing folder would have to be created inside a
+    // mounted file system).
     KR::ErrorCode GetStatus() const noexcept { return status_; }
     const Location& GetLocation() const noexcept { return location_; }
 

@@ -1,0 +1,520 @@
+#include "IO/File.hpp"
+
+#include "IO/FileSystem.hpp"
+#include "IO/Internal.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace IO {
+
+namespace {
+
+using Internal::ErrorFromErrno;
+
+constexpr std::size_t BufferCapacity = 64u * 1024u;
+// Reads of at least this many bytes that the buffer cannot serve go straight
+// into the caller's memory: one system call, no copy, and no read-ahead that
+// a caller reading whole blocks would not use.
+constexpr std::size_t DirectReadThreshold = 4096;
+
+// Reads up to `size` bytes at `offset`; fewer only at the end of the file.
+KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t* done)
+{
+    *done = 0;
+    while (*done < size) {
+        const ssize_t n = ::pread(fd, buffer + *done, size - *done, static_cast<off_t>(offset) + *done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return ErrorFromErrno(errno);
+        }
+        if (n == 0)
+            break;
+        *done += static_cast<std::size_t>(n);
+    }
+    return KR::NoError;
+}
+
+KR::ErrorCode WriteAt(int fd, const char* data, std::size_t size, std::int64_t offset, std::size_t* done)
+{
+    *done = 0;
+    while (*done < size) {
+        const ssize_t n = ::pwrite(fd, data + *done, size - *done, static_cast<off_t>(offset) + *done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return ErrorFromErrno(errno);
+        }
+        *done += static_cast<std::size_t>(n);
+    }
+    return KR::NoError;
+}
+
+}  // namespace
+
+struct File::Impl {
+    // Status of the location. Determined when first asked for (or at Open),
+    // so that making a File and opening it costs no extra system call.
+    mutable KR::ErrorCode status = KR::NoError;
+    mutable bool statusKnown = false;
+
+    bool open = false;
+    OpenMode mode = OpenMode::Read;
+    int fd = -1;
+    std::int64_t position = 0;
+
+    // A file of a mounted file system: its whole content.
+    bool mounted = false;
+    std::string content;
+
+    // Size and time seen when the file was opened for reading; they answer
+    // GetSize and GetModificationTime while it stays open.
+    bool openInfoValid = false;
+    std::int64_t openSize = 0;
+    std::int32_t openTime = 0;
+
+    // One buffer that holds either bytes read ahead or bytes not yet written.
+    enum class Buffered : std::uint8_t { Nothing, ReadAhead, PendingWrite };
+    std::unique_ptr<char[]> buffer;
+    Buffered buffered = Buffered::Nothing;
+    std::int64_t bufferOffset = 0;  // file offset of buffer[0]
+    std::size_t bufferLength = 0;
+    KR::ErrorCode writeError = KR::NoError;  // first failed write, reported again by Close
+
+    bool EnsureBuffer()
+    {
+        if (!buffer)
+            buffer.reset(new (std::nothrow) char[BufferCapacity]);
+        return static_cast<bool>(buffer);
+    }
+
+    KR::ErrorCode FlushWrites()
+    {
+        if (buffered != Buffered::PendingWrite)
+            return KR::NoError;
+        std::size_t done = 0;
+        const KR::ErrorCode err = WriteAt(fd, buffer.get(), bufferLength, bufferOffset, &done);
+        buffered = Buffered::Nothing;
+        bufferLength = 0;
+        if (err != KR::NoError && writeError == KR::NoError)
+            writeError = err;
+        return err;
+    }
+};
+
+File::File()
+{
+    Reset(Location(), OnNotFound::Report);
+}
+
+File::File(const Location& location, OnNotFound onNotFound)
+{
+    Reset(location, onNotFound);
+}
+
+File::File(const Folder& folder, const Name& name, OnNotFound onNotFound)
+{
+    Reset(Location(folder.GetLocation(), name), onNotFound);
+}
+
+File::~File()
+{
+    if (IsOpen())
+        Close();
+}
+
+namespace {
+
+// What is at `location`, seen as a file.
+KR::ErrorCode FindFileStatus(const Location& location)
+{
+    const KR::ErrorCode err = Internal::CheckLocal(location);
+    if (err != KR::NoError)
+        return err;
+    const std::string& path = location.GetText();
+    RelativeLocation inside;
+    if (const FixedVFS* vfs = Internal::FindEntryMount(path, &inside)) {
+        FixedVFS::EntryInfo info;
+        const KR::ErrorCode infoErr = vfs->GetInfo(inside, &info);
+        if (infoErr != KR::NoError)
+            return infoErr;
+        return info.isFolder ? ErrNotAFile : KR::NoError;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return ErrorFromErrno(errno);
+    return S_ISDIR(st.st_mode) ? ErrNotAFile : KR::NoError;
+}
+
+}  // namespace
+
+void File::Reset(const Location& location, OnNotFound onNotFound)
+{
+    if (IsOpen())
+        Close();
+    location_ = location;
+    impl_ = std::make_unique<Impl>();
+    const KR::ErrorCode err = Internal::CheckLocal(location_);
+    if (err != KR::NoError || onNotFound == OnNotFound::Report) {
+        impl_->status = err;
+        impl_->statusKnown = err != KR::NoError;
+        return;
+    }
+    impl_->statusKnown = true;
+    impl_->status = FindFileStatus(location_);
+    if (impl_->status != ErrNotFound)
+        return;
+    if (Internal::FindEntryMount(location_.GetText(), nullptr) != nullptr) {
+        impl_->status = ErrReadOnly;
+        return;
+    }
+    const int fd = ::open(location_.GetText().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::close(fd);
+        impl_->status = KR::NoError;
+    } else {
+        impl_->status = errno == EEXIST ? FindFileStatus(location_) : ErrorFromErrno(errno);
+    }
+}
+
+KR::ErrorCode File::GetStatus() const
+{
+    if (!impl_->statusKnown) {
+        impl_->status = FindFileStatus(location_);
+        impl_->statusKnown = true;
+    }
+    return impl_->status;
+}
+
+bool File::IsOpen() const noexcept
+{
+    return impl_ && impl_->open;
+}
+
+KR::ErrorCode File::Open(OpenMode mode)
+{
+    Impl& impl = *impl_;
+    if (impl.open)
+        return ErrAlreadyOpen;
+    if (mode != OpenMode::Read && mode != OpenMode::WriteNew && mode != OpenMode::ReadWrite)
+        return KR::ErrIllegalArgument;
+    KR::ErrorCode err = Internal::CheckLocal(location_);
+    if (err != KR::NoError)
+        return err;
+
+    const std::string& path = location_.GetText();
+    RelativeLocation inside;
+    if (const FixedVFS* vfs = Internal::FindEntryMount(path, &inside)) {
+        FixedVFS::EntryInfo info;
+        err = vfs->GetInfo(inside, &info);
+        if (err == KR::NoError && info.isFolder)
+            err = ErrNotAFile;
+        impl.status = err;
+        impl.statusKnown = true;
+        if (err != KR::NoError)
+            return err;
+        if (mode != OpenMode::Read)
+            return ErrReadOnly;
+        if (info.size > Internal::MaxInMemoryFileSize)
+            return ErrTooLarge;
+        std::string content;
+        err = vfs->ReadFile(inside, &content, Internal::MaxInMemoryFileSize);
+        if (err != KR::NoError)
+            return err;
+        impl.content = std::move(content);
+        impl.mounted = true;
+        impl.openInfoValid = true;
+        impl.openSize = static_cast<std::int64_t>(impl.content.size());
+        impl.openTime = info.modificationTime;
+    } else {
+        int flags = O_CLOEXEC;
+        switch (mode) {
+        case OpenMode::Read:
+            flags |= O_RDONLY;
+            break;
+        case OpenMode::WriteNew:
+            flags |= O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case OpenMode::ReadWrite:
+            flags |= O_RDWR | O_CREAT;
+            break;
+        }
+        const int fd = ::open(path.c_str(), flags, 0666);
+        if (fd < 0) {
+            err = ErrorFromErrno(errno);
+            if (err == ErrNotFound || err == ErrNotAFile || err == ErrNotAFolder) {
+                impl.status = err;
+                impl.statusKnown = true;
+            }
+            return err;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+            err = S_ISDIR(st.st_mode) ? ErrNotAFile : ErrorFromErrno(errno);
+            ::close(fd);
+            impl.status = err;
+            impl.statusKnown = true;
+            return err;
+        }
+        impl.fd = fd;
+        impl.openInfoValid = mode == OpenMode::Read;
+        impl.openSize = st.st_size;
+        impl.openTime = Internal::FoundationTime(st.st_mtim.tv_sec);
+    }
+    impl.status = KR::NoError;
+    impl.statusKnown = true;
+    impl.open = true;
+    impl.mode = mode;
+    impl.position = 0;
+    impl.buffered = Impl::Buffered::Nothing;
+    impl.bufferLength = 0;
+    impl.writeError = KR::NoError;
+    return KR::NoError;
+}
+
+KR::ErrorCode File::Close()
+{
+    Impl& impl = *impl_;
+    if (!impl.open)
+        return ErrNotOpen;
+    impl.FlushWrites();
+    KR::ErrorCode err = impl.writeError;
+    if (impl.fd >= 0 && ::close(impl.fd) != 0 && err == KR::NoError)
+        err = ErrorFromErrno(errno);
+    impl.fd = -1;
+    impl.open = false;
+    impl.mounted = false;
+    impl.openInfoValid = false;
+    std::string().swap(impl.content);
+    impl.buffer.reset();
+    impl.buffered = Impl::Buffered::Nothing;
+    impl.bufferLength = 0;
+    impl.writeError = KR::NoError;
+    return err;
+}
+
+KR::ErrorCode File::ReadBin(void* buffer, std::size_t size, std::size_t* read)
+{
+    if (read != nullptr)
+        *read = 0;
+    Impl& impl = *impl_;
+    if (!impl.open)
+        return ErrNotOpen;
+    if (impl.mode == OpenMode::WriteNew)
+        return ErrWrongOpenMode;
+    if (size == 0)
+        return KR::NoError;
+    if (buffer == nullptr)
+        return KR::ErrIllegalArgument;
+    char* out = static_cast<char*>(buffer);
+    std::size_t copied = 0;
+
+    if (impl.mounted) {
+        const auto available = static_cast<std::int64_t>(impl.content.size()) - impl.position;
+        copied = available > 0 ? std::min(size, static_cast<std::size_t>(available)) : 0;
+        if (copied > 0)
+            std::memcpy(out, impl.content.data() + impl.position, copied);
+    } else {
+        KR::ErrorCode err = impl.FlushWrites();
+        if (err != KR::NoError)
+            return err;
+        if (impl.buffered == Impl::Buffered::ReadAhead && impl.position >= impl.bufferOffset &&
+            impl.position < impl.bufferOffset + static_cast<std::int64_t>(impl.bufferLength)) {
+            const auto skip = static_cast<std::size_t>(impl.position - impl.bufferOffset);
+            copied = std::min(size, impl.bufferLength - skip);
+            std::memcpy(out, impl.buffer.get() + skip, copied);
+        }
+        const std::size_t remaining = size - copied;
+        const std::int64_t offset = impl.position + static_cast<std::int64_t>(copied);
+        if (remaining >= DirectReadThreshold) {
+            std::size_t done = 0;
+            err = ReadAt(impl.fd, out + copied, remaining, offset, &done);
+            copied += done;
+        } else if (remaining > 0) {
+            if (!impl.EnsureBuffer())
+                return KR::ErrMemFull;
+            std::size_t done = 0;
+            impl.buffered = Impl::Buffered::Nothing;
+            err = ReadAt(impl.fd, impl.buffer.get(), BufferCapacity, offset, &done);
+            if (err == KR::NoError) {
+                impl.buffered = Impl::Buffered::ReadAhead;
+                impl.bufferOffset = offset;
+                impl.bufferLength = done;
+                const std::size_t take = std::min(remaining, done);
+                std::memcpy(out + copied, impl.buffer.get(), take);
+                copied += take;
+            }
+        }
+        if (err != KR::NoError) {
+            impl.position += static_cast<std::int64_t>(copied);
+            if (read != nullptr)
+                *read = copied;
+            return err;
+        }
+    }
+    impl.position += static_cast<std::int64_t>(copied);
+    if (read != nullptr)
+        *read = copied;
+    return copied < size ? KR::ErrEndOfChannel : KR::NoError;
+}
+
+KR::ErrorCode File::WriteBin(const void* data, std::size_t size, std::size_t* written)
+{
+    if (written != nullptr)
+        *written = 0;
+    Impl& impl = *impl_;
+    if (!impl.open)
+        return ErrNotOpen;
+    if (impl.mode == OpenMode::Read)
+        return ErrWrongOpenMode;
+    if (size == 0)
+        return KR::NoError;
+    if (data == nullptr)
+        return KR::ErrIllegalArgument;
+    const char* in = static_cast<const char*>(data);
+
+    // Bytes read ahead may be overwritten now; they are read again if needed.
+    if (impl.buffered == Impl::Buffered::ReadAhead) {
+        impl.buffered = Impl::Buffered::Nothing;
+        impl.bufferLength = 0;
+    }
+    // Pending bytes are one contiguous run; a write elsewhere sends them first.
+    if (impl.buffered == Impl::Buffered::PendingWrite &&
+        (impl.position != impl.bufferOffset + static_cast<std::int64_t>(impl.bufferLength) ||
+         impl.bufferLength + size > BufferCapacity)) {
+        const KR::ErrorCode err = impl.FlushWrites();
+        if (err != KR::NoError)
+            return err;
+    }
+    if (impl.buffered == Impl::Buffered::Nothing && size >= BufferCapacity) {
+        std::size_t done = 0;
+        const KR::ErrorCode err = WriteAt(impl.fd, in, size, impl.position, &done);
+        impl.position += static_cast<std::int64_t>(done);
+        if (written != nullptr)
+            *written = done;
+        return err;
+    }
+    if (impl.buffered == Impl::Buffered::Nothing) {
+        if (!impl.EnsureBuffer())
+            return KR::ErrMemFull;
+        impl.buffered = Impl::Buffered::PendingWrite;
+        impl.bufferOffset = impl.position;
+        impl.bufferLength = 0;
+    }
+    std::memcpy(impl.buffer.get() + impl.bufferLength, in, size);
+    impl.bufferLength += size;
+    impl.position += static_cast<std::int64_t>(size);
+    if (written != nullptr)
+        *written = size;
+    return KR::NoError;
+}
+
+KR::ErrorCode File::Flush()
+{
+    Impl& impl = *impl_;
+    if (!impl.open)
+        return ErrNotOpen;
+    return impl.FlushWrites();
+}
+
+KR::ErrorCode File::SetPosition(std::int64_t position)
+{
+    Impl& impl = *impl_;
+    if (!impl.open)
+        return ErrNotOpen;
+    if (position < 0)
+        return KR::ErrIllegalArgument;
+    impl.position = position;
+    return KR::NoError;
+}
+
+KR::ErrorCode File::GetPosition(std::int64_t* position) const
+{
+    if (position == nullptr)
+        return KR::ErrIllegalArgument;
+    if (!impl_->open)
+        return ErrNotOpen;
+    *position = impl_->position;
+    return KR::NoError;
+}
+
+KR::ErrorCode File::GetSize(std::int64_t* size) const
+{
+    if (size == nullptr)
+        return KR::ErrIllegalArgument;
+    const Impl& impl = *impl_;
+    if (impl.open) {
+        if (impl.openInfoValid) {
+            *size = impl.openSize;
+            return KR::NoError;
+        }
+        struct stat st {};
+        if (::fstat(impl.fd, &st) != 0)
+            return ErrorFromErrno(errno);
+        std::int64_t result = st.st_size;
+        if (impl.buffered == Impl::Buffered::PendingWrite)
+            result = std::max(result, impl.bufferOffset + static_cast<std::int64_t>(impl.bufferLength));
+        *size = result;
+        return KR::NoError;
+    }
+    KR::ErrorCode err = Internal::CheckLocal(location_);
+    if (err != KR::NoError)
+        return err;
+    RelativeLocation inside;
+    if (const FixedVFS* vfs = Internal::FindEntryMount(location_.GetText(), &inside)) {
+        FixedVFS::EntryInfo info;
+        err = vfs->GetInfo(inside, &info);
+        if (err == KR::NoError && info.isFolder)
+            err = ErrNotAFile;
+        if (err == KR::NoError)
+            *size = static_cast<std::int64_t>(info.size);
+        return err;
+    }
+    struct stat st {};
+    if (::stat(location_.GetText().c_str(), &st) != 0)
+        return ErrorFromErrno(errno);
+    if (S_ISDIR(st.st_mode))
+        return ErrNotAFile;
+    *size = st.st_size;
+    return KR::NoError;
+}
+
+KR::ErrorCode File::GetModificationTime(std::int32_t* time) const
+{
+    if (time == nullptr)
+        return KR::ErrIllegalArgument;
+    const Impl& impl = *impl_;
+    if (impl.open && impl.openInfoValid) {
+        *time = impl.openTime;
+        return KR::NoError;
+    }
+    KR::ErrorCode err = Internal::CheckLocal(location_);
+    if (err != KR::NoError)
+        return err;
+    RelativeLocation inside;
+    if (const FixedVFS* vfs = Internal::FindEntryMount(location_.GetText(), &inside)) {
+        FixedVFS::EntryInfo info;
+        err = vfs->GetInfo(inside, &info);
+        if (err == KR::NoError && info.isFolder)
+            err = ErrNotAFile;
+        if (err == KR::NoError)
+            *time = info.modificationTime;
+        return err;
+    }
+    struct stat st {};
+    if (::stat(location_.GetText().c_str(), &st) != 0)
+        return ErrorFromErrno(errno);
+    if (S_ISDIR(st.st_mode))
+        return ErrNotAFile;
+    *time = Internal::FoundationTime(st.st_mtim.tv_sec);
+    return KR::NoError;
+}
+
+}  // namespace IO

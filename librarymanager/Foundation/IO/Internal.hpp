@@ -1,0 +1,49 @@
+// Helpers shared by the implementation files of the input/output library.
+// Not part of the library's interface.
+#pragma once
+
+#include "IO/Errors.hpp"
+#include "IO/FixedVFS.hpp"
+#include "IO/Location.hpp"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace IO::Internal {
+
+// Largest file served from memory: a mounted file read by IO::File, or an
+// entry copied out of a mounted file system.
+inline constexpr std::uint64_t MaxInMemoryFileSize = 256u * 1024u * 1024u;
+
+// The IO error code of a failed system call.
+KR::ErrorCode ErrorFromErrno(int error) noexcept;
+
+// 0 for a well-formed local location, otherwise the reason why it cannot be
+// used by a local operation (ErrBadLocation, ErrNotLocal).
+KR::ErrorCode CheckLocal(const Location& location) noexcept;
+
+// True when nothing is mounted: the mount table lookups can be skipped.
+bool NothingMounted() noexcept;
+
+// The mounted file system that serves `path` as a folder: the one mounted at
+// the longest mount point equal to `path` or above it. `inside` receives the
+// names below that mount point.
+FixedVFS* FindFolderMount(const std::string& path, RelativeLocation* inside);
+
+// The mounted file system that holds the entry at `path`: the one mounted at
+// the longest mount point strictly above `path`. At a mount point itself the
+// entry is the one stored there (the container file), so only mount points
+// above it count.
+FixedVFS* FindEntryMount(const std::string& path, RelativeLocation* inside);
+
+// True when a file system is mounted exactly at `path`.
+bool IsMountPath(const std::string& path) noexcept;
+
+// "%XX" escapes for every byte but the unreserved characters and '/'.
+std::string PercentEncode(std::string_view text);
+
+// Foundation time of a Unix time.
+std::int32_t FoundationTime(std::int64_t unixTime) noexcept;
+
+}  // namespace IO::Internal
