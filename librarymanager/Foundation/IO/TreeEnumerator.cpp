@@ -1,0 +1,250 @@
+#include "IO/TreeEnumerator.hpp"
+
+#include "IO/Internal.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+namespace IO {
+
+namespace {
+
+using Internal::ErrorFromErrno;
+
+enum class Kind : std::uint8_t { File, Folder, Link, Other };
+
+struct Item {
+    Name name;
+    Kind kind;
+};
+
+// Identity of a real folder, to recognise a folder met again through a link.
+struct FolderId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const FolderId&, const FolderId&) = default;
+};
+
+Kind KindOfMode(mode_t mode) noexcept
+{
+    if (S_ISDIR(mode))
+        return Kind::Folder;
+    if (S_ISREG(mode))
+        return Kind::File;
+    if (S_ISLNK(mode))
+        return Kind::Link;
+    return Kind::Other;
+}
+
+// The entries of the folder at `location` in name order. `*id` receives the
+// identity of a real folder; `*real` tells whether it is one.
+KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, FolderId* id, bool* real)
+{
+    items->clear();
+    const std::string& path = location.GetText();
+    const bool anyMount = !Internal::NothingMounted();
+    RelativeLocation inside;
+    if (const FixedVFS* vfs = Internal::FindFolderMount(path, &inside)) {
+        *real = false;
+        std::vector<FixedVFS::FolderEntry> entries;
+        const KR::ErrorCode err = vfs->ListFolder(inside, &entries);
+        if (err != KR::NoError)
+            return err;
+        items->reserve(entries.size());
+        for (FixedVFS::FolderEntry& entry : entries) {
+            if (!entry.name.IsValid())
+                continue;
+            Kind kind = entry.isFolder ? Kind::Folder : Kind::File;
+            if (kind == Kind::File && anyMount && Internal::IsMountPath(Location(location, entry.name).GetText()))
+                kind = Kind::Folder;
+            items->push_back(Item{std::move(entry.name), kind});
+        }
+    } else {
+        *real = true;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return ErrorFromErrno(errno);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return ErrorFromErrno(error);
+        }
+        *id = FolderId{st.st_dev, st.st_ino};
+        DIR* dir = ::fdopendir(fd);
+        if (dir == nullptr) {
+            const int error = errno;
+            ::close(fd);
+            return ErrorFromErrno(error);
+        }
+        errno = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            Name name(entry->d_name);
+            if (!name.IsValid()) {
+                errno = 0;
+                continue;
+            }
+            Kind kind = Kind::Other;
+            switch (entry->d_type) {
+            case DT_DIR:
+                kind = Kind::Folder;
+                break;
+            case DT_REG:
+                kind = Kind::File;
+                break;
+            case DT_LNK:
+                kind = Kind::Link;
+                break;
+            case DT_UNKNOWN: {
+                struct stat entrySt {};
+                if (::fstatat(::dirfd(dir), entry->d_name, &entrySt, AT_SYMLINK_NOFOLLOW) == 0)
+                    kind = KindOfMode(entrySt.st_mode);
+                break;
+            }
+            default:
+                break;
+            }
+            // A mount point is a folder to the walk, whatever is stored there.
+            if (kind != Kind::Folder && anyMount && Internal::IsMountPath(Location(location, name).GetText()))
+                kind = Kind::Folder;
+            items->push_back(Item{std::move(name), kind});
+            errno = 0;
+        }
+        const int error = errno;
+        ::closedir(dir);
+        if (error != 0)
+            return ErrorFromErrno(error);
+    }
+    std::sort(items->begin(), items->end(), [](const Item& a, const Item& b) { return a.name.Std() < b.name.Std(); });
+    return KR::NoError;
+}
+
+}  // namespace
+
+struct TreeEnumerator::Walk {
+    TreeEnumerator& self;
+    std::vector<FolderId> openFolders;  // real folders from the root to the one being walked
+
+    void WalkItems(Folder& folder, const std::vector<Item>& items, std::uint32_t depth)
+    {
+        for (const Item& item : items) {
+            if (self.stopped_)
+                return;
+            self.current_ = &folder;
+            Kind kind = item.kind;
+            if (kind == Kind::Other)
+                continue;  // devices, pipes and sockets are no library content
+            Kind target = Kind::Other;
+            if (kind == Kind::Link) {
+                struct stat st {};
+                if (::stat(Location(folder.GetLocation(), item.name).GetText().c_str(), &st) == 0)
+                    target = KindOfMode(st.st_mode);
+            }
+
+            if (!self.EntryFound(item.name, kind == Kind::Folder || target == Kind::Folder) || self.stopped_)
+                continue;
+            if (kind == Kind::Link) {
+                if (!self.LinkFound(item.name) || self.stopped_)
+                    continue;
+                kind = target;  // a dangling link or a link to a device is passed over
+            }
+            if (kind == Kind::File) {
+                if (self.FileFound(item.name))
+                    self.Stop();
+            } else if (kind == Kind::Folder) {
+                if (self.FolderFound(item.name) && !self.stopped_ && depth + 1 <= MaxDepth)
+                    Enter(folder, item.name, Location(folder.GetLocation(), item.name), depth + 1);
+            }
+        }
+    }
+
+    void Enter(Folder& parent, const Name& name, const Location& location, std::uint32_t depth)
+    {
+        std::vector<Item> items;
+        FolderId id;
+        bool real = false;
+        if (ListFolder(location, &items, &id, &real) != KR::NoError) {
+            ++self.skipped_;
+            return;
+        }
+        // A folder already open on the way down is met again through a link:
+        // entering it would never end.
+        if (real && std::find(openFolders.begin(), openFolders.end(), id) != openFolders.end())
+            return;
+        Folder folder(location);
+        if (real)
+            openFolders.push_back(id);
+        self.current_ = &parent;
+        self.FolderEntered(name, folder);
+        if (!self.stopped_)
+            WalkItems(folder, items, depth);
+        self.current_ = &parent;
+        if (!self.stopped_)
+            self.FolderExited(name, folder);
+        if (real)
+            openFolders.pop_back();
+    }
+};
+
+TreeEnumerator::TreeEnumerator(const Folder& root) : root_(root) {}
+
+TreeEnumerator::~TreeEnumerator() = default;
+
+Folder& TreeEnumerator::GetParent() noexcept
+{
+    return current_ != nullptr ? *current_ : root_;
+}
+
+KR::ErrorCode TreeEnumerator::Do()
+{
+    stopped_ = false;
+    skipped_ = 0;
+    current_ = nullptr;
+    if (root_.GetStatus() != KR::NoError)
+        return root_.GetStatus();
+    std::vector<Item> items;
+    FolderId id;
+    bool real = false;
+    const KR::ErrorCode err = ListFolder(root_.GetLocation(), &items, &id, &real);
+    if (err != KR::NoError)
+        return err;
+    Walk walk{*this, {}};
+    if (real)
+        walk.openFolders.push_back(id);
+    walk.WalkItems(root_, items, 0);
+    current_ = nullptr;
+    return KR::NoError;
+}
+
+bool TreeEnumerator::EntryFound(const Name&, bool)
+{
+    return true;
+}
+
+bool TreeEnumerator::FileFound(const Name&)
+{
+    return false;
+}
+
+bool TreeEnumerator::FolderFound(const Name&)
+{
+    return true;
+}
+
+bool TreeEnumerator::LinkFound(const Name&)
+{
+    return false;
+}
+
+void TreeEnumerator::FolderEntered(const Name&, Folder&) {}
+
+void TreeEnumerator::FolderExited(const Name&, Folder&) {}
+
+}  // namespace IO
