@@ -5,8 +5,9 @@
 // entries of the archive and every folder implied by a file's path. Entries
 // whose names are absolute, contain a ".." component, contain a backslash or a
 // zero byte, or are empty are refused: they are not part of the tree
-// (GetRefusedCount tells how many there were). A damaged archive gives an
-// error, never a crash.
+// (GetRefusedCount tells how many there were). So is an entry that clashes
+// with an earlier one (a second entry of the same name, or a path through
+// a file). A damaged archive gives an error, never a crash.
 #pragma once
 
 #include "IO/FixedVFS.hpp"
