@@ -1,0 +1,279 @@
+#include "IOTestSupport.hpp"
+
+#include <unistd.h>
+
+#include <random>
+
+using IO::File;
+using IO::Folder;
+using IO::Location;
+using IO::Name;
+using IO::OnNotFound;
+using IO::OpenMode;
+using IOTest::ReadText;
+using IOTest::TempDir;
+using IOTest::WriteText;
+
+TEST(Folder, StatusAndCreation)
+{
+    TempDir dir;
+    EXPECT_EQ(Folder(Location(dir.Path())).GetStatus(), 0);
+    EXPECT_EQ(Folder(Location(dir / "missing")).GetStatus(), IO::ErrNotFound);
+    EXPECT_EQ(Folder().GetStatus(), IO::ErrBadLocation);
+    EXPECT_EQ(Folder(Location("relative")).GetStatus(), IO::ErrBadLocation);
+    EXPECT_EQ(Folder(Location("http://h/x")).GetStatus(), IO::ErrNotLocal);
+    WriteText(dir / "file", "x");
+    EXPECT_EQ(Folder(Location(dir / "file")).GetStatus(), IO::ErrNotAFolder);
+    EXPECT_EQ(Folder(Location(dir / "file/below"), OnNotFound::Create).GetStatus(), IO::ErrNotAFolder);
+
+    const Folder made(Location(dir / "p/q/r"), OnNotFound::Create);
+    EXPECT_EQ(made.GetStatus(), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "p/q/r"));
+    EXPECT_TRUE(made.IsWriteable());
+    EXPECT_FALSE(Folder(Location(dir / "missing")).IsWriteable());
+}
+
+TEST(Folder, CreateFolderReportsWhatIsThere)
+{
+    TempDir dir;
+    Folder folder{Location(dir.Path())};
+    IO::FolderEntry entry;
+    ASSERT_EQ(folder.CreateFolder(Name("sub"), &entry), 0);
+    EXPECT_EQ(entry.location, Location(dir / "sub"));
+    EXPECT_TRUE(entry.isFolder);
+
+    IO::FolderEntry again;
+    EXPECT_EQ(folder.CreateFolder(Name("sub"), &again), IO::ErrAlreadyExists);
+    EXPECT_EQ(static_cast<std::uint32_t>(IO::ErrAlreadyExists), 0x81010206u);
+    EXPECT_EQ(again.location, entry.location);  // filled all the same
+    EXPECT_EQ(again.name, Name("sub"));
+
+    WriteText(dir / "plain", "");
+    EXPECT_EQ(folder.CreateFolder(Name("plain")), IO::ErrNotAFolder);
+    EXPECT_EQ(folder.CreateFolder(Name("..")), IO::ErrBadName);
+    EXPECT_EQ(Folder(Location(dir / "gone")).CreateFolder(Name("x")), IO::ErrNotFound);
+}
+
+TEST(Folder, ListIsSortedByBytesAndKnowsFolders)
+{
+    TempDir dir;
+    for (const char* name : {"b", "B", "a", "_", "\xC3\xA4", "a0"})
+        WriteText(dir / name, name);
+    std::filesystem::create_directory(dir / "Dir");
+    std::filesystem::create_directory_symlink(dir / "Dir", dir / "linkToDir");
+
+    std::vector<IO::FolderEntry> entries = {IO::FolderEntry{}};  // replaced, not appended to
+    ASSERT_EQ(Folder(Location(dir.Path())).List(&entries), 0);
+    std::vector<std::string> names;
+    for (const IO::FolderEntry& entry : entries) {
+        names.push_back(entry.name.Std());
+        EXPECT_EQ(entry.location, Location(dir / entry.name.Std()));
+        EXPECT_EQ(entry.isFolder, entry.name == Name("Dir") || entry.name == Name("linkToDir")) << entry.name;
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"B", "Dir", "_", "a", "a0", "b", "linkToDir", "\xC3\xA4"}));
+
+    bool isFolder = false;
+    EXPECT_TRUE(Folder(Location(dir.Path())).Contains(Name("Dir"), &isFolder));
+    EXPECT_TRUE(isFolder);
+    EXPECT_TRUE(Folder(Location(dir.Path())).Contains(Name("a"), &isFolder));
+    EXPECT_FALSE(isFolder);
+    EXPECT_FALSE(Folder(Location(dir.Path())).Contains(Name("nothing")));
+}
+
+TEST(Folder, DeleteNowRemovesTreesWithoutFollowingLinks)
+{
+    TempDir dir;
+    WriteText(dir / "keep/precious", "data");
+    WriteText(dir / "tree/a/b/c.txt", "c");
+    std::filesystem::create_directory_symlink(dir / "keep", dir / "tree/a/linkToKeep");
+    std::filesystem::create_symlink(dir / "keep/precious", dir / "tree/fileLink");
+
+    Folder folder{Location(dir.Path())};
+    ASSERT_EQ(folder.Delete(Name("tree"), IO::DataSafety::DeleteNow), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "tree"));
+    EXPECT_EQ(ReadText(dir / "keep/precious"), "data");
+    EXPECT_EQ(folder.Delete(Name("tree"), IO::DataSafety::DeleteNow), IO::ErrNotFound);
+    EXPECT_EQ(folder.Delete(Name("."), IO::DataSafety::DeleteNow), IO::ErrBadName);
+}
+
+TEST(File, StatusAndOpenErrors)
+{
+    TempDir dir;
+    WriteText(dir / "f", "abc");
+    EXPECT_EQ(File(Location(dir / "f")).GetStatus(), 0);
+    EXPECT_EQ(File(Location(dir / "none")).GetStatus(), IO::ErrNotFound);
+    EXPECT_EQ(File(Location(dir.Path())).GetStatus(), IO::ErrNotAFile);
+    EXPECT_EQ(File().GetStatus(), IO::ErrBadLocation);
+    EXPECT_EQ(File(Location("ftp://h/x")).GetStatus(), IO::ErrNotLocal);
+    EXPECT_EQ(File(Folder(Location(dir.Path())), Name("f")).GetStatus(), 0);
+
+    File folderAsFile{Location(dir.Path())};
+    EXPECT_EQ(folderAsFile.Open(OpenMode::Read), IO::ErrNotAFile);
+    EXPECT_EQ(folderAsFile.Open(OpenMode::WriteNew), IO::ErrNotAFile);
+    File missing{Location(dir / "none")};
+    EXPECT_EQ(missing.Open(OpenMode::Read), IO::ErrNotFound);
+    EXPECT_EQ(File(Location(dir / "no/such/parent")).Open(OpenMode::WriteNew), IO::ErrNotFound);
+
+    File file{Location(dir / "f")};
+    char byte = 0;
+    EXPECT_EQ(file.ReadBin(&byte, 1), IO::ErrNotOpen);
+    EXPECT_EQ(file.Close(), IO::ErrNotOpen);
+    ASSERT_EQ(file.Open(OpenMode::Read), 0);
+    EXPECT_EQ(file.Open(OpenMode::Read), IO::ErrAlreadyOpen);
+    EXPECT_EQ(file.WriteBin("x", 1), IO::ErrWrongOpenMode);
+    EXPECT_EQ(file.Close(), 0);
+    ASSERT_EQ(file.Open(OpenMode::WriteNew), 0);
+    EXPECT_EQ(file.ReadBin(&byte, 1), IO::ErrWrongOpenMode);
+}
+
+TEST(File, CreateOnNotFound)
+{
+    TempDir dir;
+    const File made(Location(dir / "new.dat"), OnNotFound::Create);
+    EXPECT_EQ(made.GetStatus(), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "new.dat"));
+    EXPECT_EQ(std::filesystem::file_size(dir / "new.dat"), 0u);
+    WriteText(dir / "old.dat", "keep");
+    EXPECT_EQ(File(Location(dir / "old.dat"), OnNotFound::Create).GetStatus(), 0);
+    EXPECT_EQ(ReadText(dir / "old.dat"), "keep");
+    EXPECT_EQ(File(Location(dir / "none/new.dat"), OnNotFound::Create).GetStatus(), IO::ErrNotFound);
+}
+
+TEST(File, ModesKeepOrReplaceContent)
+{
+    TempDir dir;
+    const std::string path = dir / "m";
+    WriteText(path, "0123456789");
+    File file{Location(path)};
+    ASSERT_EQ(file.Open(OpenMode::ReadWrite), 0);
+    ASSERT_EQ(file.SetPosition(3), 0);
+    ASSERT_EQ(file.WriteBin("ab", 2), 0);
+    ASSERT_EQ(file.Close(), 0);
+    EXPECT_EQ(ReadText(path), "012ab56789");
+
+    ASSERT_EQ(file.Open(OpenMode::WriteNew), 0);
+    ASSERT_EQ(file.WriteBin("xy", 2), 0);
+    ASSERT_EQ(file.Close(), 0);
+    EXPECT_EQ(ReadText(path), "xy");
+
+    ASSERT_EQ(file.Open(OpenMode::Read), 0);
+    char buffer[8] = {};
+    std::size_t read = 0;
+    EXPECT_EQ(file.ReadBin(buffer, sizeof buffer, &read), KR::ErrEndOfChannel);
+    EXPECT_EQ(read, 2u);
+    EXPECT_EQ(std::string(buffer, read), "xy");
+    EXPECT_EQ(file.ReadBin(buffer, 0, &read), 0);
+    ASSERT_EQ(file.Close(), 0);
+}
+
+// Random reads, writes and moves of every size against a model of the
+// content: the buffer must never show stale bytes nor lose written ones.
+TEST(File, BufferedMixedAccessMatchesModel)
+{
+    TempDir dir;
+    const std::string path = dir / "mixed";
+    std::mt19937 random(20240531);
+    std::string model(150000, '\0');
+    for (char& c : model)
+        c = static_cast<char>('a' + random() % 26);
+    WriteText(path, model);
+
+    File file{Location(path)};
+    ASSERT_EQ(file.Open(OpenMode::ReadWrite), 0);
+    std::int64_t position = 0;
+    const std::size_t sizes[] = {1, 3, 17, 4095, 4096, 5000, 65535, 65536, 70000};
+    for (int step = 0; step < 600; ++step) {
+        const std::size_t size = sizes[random() % std::size(sizes)];
+        switch (random() % 3) {
+        case 0: {
+            position = static_cast<std::int64_t>(random() % (model.size() + 10));
+            ASSERT_EQ(file.SetPosition(position), 0);
+            break;
+        }
+        case 1: {
+            std::string data(size, '\0');
+            for (char& c : data)
+                c = static_cast<char>('A' + random() % 26);
+            ASSERT_EQ(file.WriteBin(data.data(), size), 0);
+            const auto at = static_cast<std::size_t>(position);
+            if (model.size() < at + size)
+                model.resize(at + size, '\0');
+            model.replace(at, size, data);
+            position += static_cast<std::int64_t>(size);
+            break;
+        }
+        default: {
+            std::string data(size, '\0');
+            std::size_t read = 0;
+            const KR::ErrorCode err = file.ReadBin(data.data(), size, &read);
+            const auto at = static_cast<std::size_t>(position);
+            const std::size_t expected = at < model.size() ? std::min(size, model.size() - at) : 0;
+            ASSERT_EQ(read, expected) << "step " << step;
+            ASSERT_EQ(err, expected < size ? KR::ErrEndOfChannel : 0);
+            ASSERT_EQ(data.substr(0, read), model.substr(at, read)) << "step " << step;
+            position += static_cast<std::int64_t>(read);
+            break;
+        }
+        }
+        std::int64_t reported = -1;
+        ASSERT_EQ(file.GetPosition(&reported), 0);
+        ASSERT_EQ(reported, position);
+    }
+    std::int64_t size = 0;
+    ASSERT_EQ(file.GetSize(&size), 0);
+    EXPECT_EQ(size, static_cast<std::int64_t>(model.size()));
+    ASSERT_EQ(file.Close(), 0);
+    EXPECT_TRUE(ReadText(path) == model);
+}
+
+TEST(File, TypedValuesThroughTheChannel)
+{
+    TempDir dir;
+    File file{Location(dir / "typed")};
+    ASSERT_EQ(file.Open(OpenMode::WriteNew), 0);
+    ASSERT_EQ(file.Write(std::int32_t{-7}), 0);
+    ASSERT_EQ(file.Write(Name("lib.gsm")), 0);
+    ASSERT_EQ(file.Write(Location("/a/b")), 0);
+    ASSERT_EQ(file.Close(), 0);
+
+    ASSERT_EQ(file.Open(OpenMode::Read), 0);
+    std::int32_t value = 0;
+    Name name;
+    Location location;
+    ASSERT_EQ(file.Read(value), 0);
+    ASSERT_EQ(file.Read(name), 0);
+    ASSERT_EQ(file.Read(location), 0);
+    EXPECT_EQ(value, -7);
+    EXPECT_EQ(name, Name("lib.gsm"));
+    EXPECT_EQ(location, Location("/a/b"));
+    EXPECT_EQ(file.Read(value), KR::ErrEndOfChannel);
+}
+
+TEST(File, ModificationTimeInFoundationTime)
+{
+    TempDir dir;
+    const std::string path = dir / "timed";
+    WriteText(path, "t");
+    const std::int64_t unixTime = IOTest::UtcTime(2015, 3, 1, 8, 0, 0);
+    IOTest::SetUnixTime(path, unixTime);
+
+    File file{Location(path)};
+    std::int32_t time = 0;
+    ASSERT_EQ(file.GetModificationTime(&time), 0);
+    EXPECT_EQ(time, unixTime - KR::DateTimeManager::UnixEpochOffset);
+    ASSERT_EQ(file.Open(OpenMode::Read), 0);
+    ASSERT_EQ(file.GetModificationTime(&time), 0);
+    EXPECT_EQ(time, unixTime - KR::DateTimeManager::UnixEpochOffset);
+    EXPECT_EQ(File(Location(dir / "none")).GetModificationTime(&time), IO::ErrNotFound);
+}
+
+TEST(File, CloseReportsBufferedWriteFailure)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    File full{Location("/dev/full")};
+    ASSERT_EQ(full.Open(OpenMode::WriteNew), 0);
+    EXPECT_EQ(full.WriteBin("buffered", 8), 0);  // held in the buffer
+    EXPECT_EQ(full.Close(), IO::ErrDiskFull);
+    EXPECT_FALSE(full.IsOpen());
+}

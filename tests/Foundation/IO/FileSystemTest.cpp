@@ -1,0 +1,179 @@
+#include "IOTestSupport.hpp"
+
+#include <cstdlib>
+#include <regex>
+
+using IO::Location;
+using IOTest::ReadText;
+using IOTest::TempDir;
+using IOTest::UnixTimeOf;
+using IOTest::WriteText;
+
+namespace {
+
+std::vector<std::string> NamesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Points XDG_DATA_HOME somewhere else for the life of the object.
+class DataHome {
+public:
+    explicit DataHome(const std::string& path)
+    {
+        if (const char* old = std::getenv("XDG_DATA_HOME"))
+            old_ = old, hadOld_ = true;
+        ::setenv("XDG_DATA_HOME", path.c_str(), 1);
+    }
+    DataHome(const DataHome&) = delete;
+    DataHome& operator=(const DataHome&) = delete;
+    ~DataHome()
+    {
+        if (hadOld_)
+            ::setenv("XDG_DATA_HOME", old_.c_str(), 1);
+        else
+            ::unsetenv("XDG_DATA_HOME");
+    }
+
+private:
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+}  // namespace
+
+TEST(FileSystemCopy, FileKeepsContentAndTime)
+{
+    TempDir dir;
+    WriteText(dir / "src.gsm", "part data");
+    IOTest::SetUnixTime(dir / "src.gsm", 1234567890);
+    ASSERT_EQ(IO::fileSystem.Copy(Location(dir / "src.gsm"), Location(dir / "dst.gsm")), 0);
+    EXPECT_EQ(ReadText(dir / "dst.gsm"), "part data");
+    EXPECT_EQ(UnixTimeOf(dir / "dst.gsm"), 1234567890);
+    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"dst.gsm", "src.gsm"}));  // no scratch left
+}
+
+TEST(FileSystemCopy, FolderTreeKeepsTimesAndLinks)
+{
+    TempDir dir;
+    WriteText(dir / "src/a/one.txt", "1");
+    WriteText(dir / "src/two.txt", std::string(300000, '2'));
+    std::filesystem::create_symlink("two.txt", dir / "src/link");
+    IOTest::SetUnixTime(dir / "src/a/one.txt", 1000000000);
+    IOTest::SetUnixTime(dir / "src/a", 1100000000);
+    IOTest::SetUnixTime(dir / "src", 1200000000);
+
+    ASSERT_EQ(IO::fileSystem.Copy(Location(dir / "src"), Location(dir / "dst")), 0);
+    EXPECT_EQ(ReadText(dir / "dst/a/one.txt"), "1");
+    EXPECT_EQ(ReadText(dir / "dst/two.txt"), std::string(300000, '2'));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dst/link"));
+    EXPECT_EQ(std::filesystem::read_symlink(dir / "dst/link"), "two.txt");
+    EXPECT_EQ(UnixTimeOf(dir / "dst/a/one.txt"), 1000000000);
+    EXPECT_EQ(UnixTimeOf(dir / "dst/a"), 1100000000);
+    EXPECT_EQ(UnixTimeOf(dir / "dst"), 1200000000);
+}
+
+TEST(FileSystemCopy, RefusesWhatCannotBeCopied)
+{
+    TempDir dir;
+    WriteText(dir / "f", "f");
+    WriteText(dir / "g", "g");
+    WriteText(dir / "folder/x", "x");
+    EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "f"), Location(dir / "g")), IO::ErrAlreadyExists);
+    EXPECT_EQ(ReadText(dir / "g"), "g");
+    EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "f"), Location(dir / "no/parent")), IO::ErrNotFound);
+    EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "none"), Location(dir / "h")), IO::ErrNotFound);
+    EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "folder"), Location(dir / "folder/inside")), KR::ErrIllegalArgument);
+    EXPECT_EQ(IO::fileSystem.Copy(Location("rel"), Location(dir / "h")), IO::ErrBadLocation);
+    EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "f"), Location("http://h/x")), IO::ErrNotLocal);
+    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"f", "folder", "g"}));
+}
+
+TEST(FileSystemCopy, OutOfAMountAndFailureLeavesNothing)
+{
+    TempDir dir;
+    const std::int64_t when = IOTest::UtcTime(2017, 4, 5, 6, 7, 8);
+    IOTest::MakeZip(dir / "lib.zip", {{"Sub/a.gsm", "aaa", when},
+                                      {"Sub/b.gsm", "BROKEN-BYTES", when, false, true},
+                                      {"Good/c.gsm", "ccc", when}});
+    IOTest::PatchFile(dir / "lib.zip", "BROKEN-BYTES", "BROKEN-BYTEZ");
+    const std::string mount = dir / "lib.zip";
+    IOTest::MountedZip mounted(mount, mount);
+    ASSERT_NE(mounted.Get(), nullptr);
+    std::filesystem::create_directory(dir / "out");
+
+    ASSERT_EQ(IO::fileSystem.Copy(Location(mount + "/Good"), Location(dir / "out/Good")), 0);
+    EXPECT_EQ(ReadText(dir / "out/Good/c.gsm"), "ccc");
+    EXPECT_EQ(UnixTimeOf(dir / "out/Good/c.gsm"), when);
+    EXPECT_EQ(UnixTimeOf(dir / "out/Good"), when);
+    ASSERT_EQ(IO::fileSystem.Copy(Location(mount + "/Sub/a.gsm"), Location(dir / "out/a.gsm")), 0);
+    EXPECT_EQ(ReadText(dir / "out/a.gsm"), "aaa");
+
+    // The damaged entry fails the folder copy half way: nothing remains.
+    EXPECT_EQ(IO::fileSystem.Copy(Location(mount + "/Sub"), Location(dir / "out/Sub")), IO::ErrDamagedArchive);
+    EXPECT_EQ(NamesIn(dir / "out"), (std::vector<std::string>{"Good", "a.gsm"}));
+
+    // At the mount point the entry is the container file itself.
+    ASSERT_EQ(IO::fileSystem.Copy(Location(mount), Location(dir / "out/copy.zip")), 0);
+    EXPECT_EQ(ReadText(dir / "out/copy.zip"), ReadText(mount));
+}
+
+TEST(FileSystemDelete, MoveToTrashWritesInfoFile)
+{
+    TempDir dir;
+    DataHome home(dir / "data");
+    WriteText(dir / "lib/my part.gsm", "first");
+    const Location part(dir / "lib/my part.gsm");
+    ASSERT_EQ(IO::fileSystem.Delete(part, IO::DataSafety::MoveToTrash), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "lib/my part.gsm"));
+    EXPECT_EQ(ReadText(dir / "data/Trash/files/my part.gsm"), "first");
+
+    const std::string info = ReadText(dir / "data/Trash/info/my part.gsm.trashinfo");
+    const std::regex form("\\[Trash Info\\]\nPath=(.*)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(info, match, form)) << info;
+    KR::String url;
+    ASSERT_EQ(part.ToURL(&url), 0);
+    EXPECT_EQ("file://" + match[1].str(), url.Std());  // the path, percent-encoded
+    EXPECT_NE(match[1].str().find("my%20part.gsm"), std::string::npos);
+
+    // The same name again gets a name of its own; folders go whole.
+    WriteText(dir / "lib/my part.gsm", "second");
+    WriteText(dir / "lib/Folder/inner.txt", "inner");
+    ASSERT_EQ(IO::fileSystem.Delete(part, IO::DataSafety::MoveToTrash), 0);
+    ASSERT_EQ(IO::fileSystem.Delete(Location(dir / "lib/Folder"), IO::DataSafety::MoveToTrash), 0);
+    EXPECT_EQ(NamesIn(dir / "data/Trash/files"), (std::vector<std::string>{"Folder", "my part.2.gsm", "my part.gsm"}));
+    EXPECT_EQ(ReadText(dir / "data/Trash/files/my part.2.gsm"), "second");
+    EXPECT_EQ(ReadText(dir / "data/Trash/files/Folder/inner.txt"), "inner");
+    EXPECT_EQ(NamesIn(dir / "data/Trash/info"), (std::vector<std::string>{"Folder.trashinfo", "my part.2.gsm.trashinfo",
+                                                                          "my part.gsm.trashinfo"}));
+    EXPECT_TRUE(NamesIn(dir / "lib").empty());
+}
+
+TEST(FileSystemDelete, WithoutUsableTrashNothingIsDeleted)
+{
+    TempDir dir;
+    WriteText(dir / "blocker", "a file where the data folder should be");
+    DataHome home(dir / "blocker/data");
+    WriteText(dir / "keep.txt", "keep");
+    EXPECT_EQ(IO::fileSystem.Delete(Location(dir / "keep.txt"), IO::DataSafety::MoveToTrash), IO::ErrNoTrash);
+    EXPECT_EQ(ReadText(dir / "keep.txt"), "keep");
+    EXPECT_EQ(IO::fileSystem.Delete(Location(dir / "none"), IO::DataSafety::MoveToTrash), IO::ErrNotFound);
+}
+
+TEST(FileSystem, ExistsSeesFoldersFilesAndNothing)
+{
+    TempDir dir;
+    WriteText(dir / "f", "");
+    bool isFolder = true;
+    EXPECT_TRUE(IO::fileSystem.Exists(Location(dir / "f"), &isFolder));
+    EXPECT_FALSE(isFolder);
+    EXPECT_TRUE(IO::fileSystem.Exists(Location(dir.Path()), &isFolder));
+    EXPECT_TRUE(isFolder);
+    EXPECT_FALSE(IO::fileSystem.Exists(Location(dir / "none")));
+    EXPECT_FALSE(IO::fileSystem.Exists(Location("relative")));
+}

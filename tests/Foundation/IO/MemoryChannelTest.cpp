@@ -1,0 +1,66 @@
+#include "IO/MemoryChannel.hpp"
+#include "KR/Memory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+TEST(MemoryChannel, WritesGrowAndTransferOwnership)
+{
+    IO::MemoryOChannel out(4, 1);  // tiny start and step: growth must still be cheap and correct
+    std::string expected;
+    for (std::int32_t i = 0; i < 5000; ++i) {
+        ASSERT_EQ(out.Write(i), 0);
+        expected.append(reinterpret_cast<const char*>(&i), sizeof i);
+    }
+    ASSERT_EQ(out.WriteString("tail"), 0);
+    const std::uint32_t count = 4;
+    expected.append(reinterpret_cast<const char*>(&count), sizeof count).append("tail");
+    ASSERT_EQ(out.GetDataSize(), expected.size());
+    const char* borrowed = out.GetDestination(IO::Ownership::Borrow);
+    ASSERT_NE(borrowed, nullptr);
+    EXPECT_EQ(std::memcmp(borrowed, expected.data(), expected.size()), 0);
+
+    char* owned = out.GetDestination(IO::Ownership::Transfer);
+    ASSERT_NE(owned, nullptr);
+    EXPECT_EQ(out.GetDataSize(), 0u);  // the channel starts empty again
+    EXPECT_EQ(out.GetDestination(IO::Ownership::Transfer), nullptr);
+
+    // The transferred block is read back and freed by the input channel.
+    IO::MemoryIChannel in(owned, expected.size(), IO::Ownership::Transfer);
+    for (std::int32_t i = 0; i < 5000; ++i) {
+        std::int32_t value = -1;
+        ASSERT_EQ(in.Read(value), 0);
+        ASSERT_EQ(value, i);
+    }
+    std::string tail;
+    ASSERT_EQ(in.ReadString(&tail), 0);
+    EXPECT_EQ(tail, "tail");
+    EXPECT_EQ(in.GetPosition(), in.GetDataSize());
+}
+
+TEST(MemoryChannel, ReadsStopAtTheEnd)
+{
+    const char data[] = {1, 2, 3, 4, 5};
+    IO::MemoryIChannel in(data, sizeof data);
+    char buffer[8] = {};
+    std::size_t read = 0;
+    ASSERT_EQ(in.SetPosition(2), 0);
+    EXPECT_EQ(in.ReadBin(buffer, 8, &read), KR::ErrEndOfChannel);
+    EXPECT_EQ(read, 3u);
+    EXPECT_EQ(buffer[0], 3);
+    EXPECT_EQ(in.SetPosition(6), KR::ErrIllegalArgument);
+    EXPECT_EQ(in.SetPosition(5), 0);
+    std::uint16_t value = 0;
+    EXPECT_EQ(in.Read(value), KR::ErrEndOfChannel);
+
+    // Reversed byte order protocol.
+    const unsigned char big[] = {0x12, 0x34, 0x56, 0x78};
+    IO::MemoryIChannel reversed(big, sizeof big, IO::Ownership::Borrow, IO::binRevIProtocol);
+    std::uint32_t word = 0;
+    ASSERT_EQ(reversed.Read(word), 0);
+    std::uint32_t native = 0;
+    std::memcpy(&native, big, 4);
+    EXPECT_EQ(word, __builtin_bswap32(native));
+}

@@ -1,0 +1,290 @@
+#include "IOTestSupport.hpp"
+
+using IO::File;
+using IO::Folder;
+using IO::Location;
+using IO::Name;
+using IO::RelativeLocation;
+using IO::ZipVFS;
+using IOTest::FoundationTime;
+using IOTest::TempDir;
+using IOTest::UtcTime;
+using IOTest::ZipEntry;
+
+namespace {
+
+std::vector<std::string> ListNames(const IO::FixedVFS& vfs, const char* path)
+{
+    std::vector<IO::FixedVFS::FolderEntry> entries;
+    EXPECT_EQ(vfs.ListFolder(RelativeLocation(path), &entries), 0) << path;
+    std::vector<std::string> names;
+    for (const auto& entry : entries)
+        names.push_back(entry.name.Std() + (entry.isFolder ? "/" : ""));
+    return names;
+}
+
+std::unique_ptr<ZipVFS> OpenZip(const std::string& path, KR::ErrorCode expected = 0)
+{
+    KR::ErrorCode err = -1;
+    std::unique_ptr<ZipVFS> vfs = ZipVFS::Open(Location(path), &err);
+    EXPECT_EQ(err, expected) << path;
+    EXPECT_EQ(vfs == nullptr, expected != 0);
+    return vfs;
+}
+
+// Runs with the given time zone for the life of the object, so that times
+// stored as calendar fields are seen to be read as UTC, not as local time.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            old_ = old, hadOld_ = true;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+    ~TimeZone()
+    {
+        if (hadOld_)
+            ::setenv("TZ", old_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+}  // namespace
+
+TEST(ZipVFS, TreeWithImpliedFoldersAndTimes)
+{
+    const TimeZone zone("EST5EDT,M3.2.0,M11.1.0");  // a rule, so no zone database is needed
+    TempDir dir;
+    const std::int64_t older = UtcTime(2019, 1, 2, 3, 4, 6);
+    const std::int64_t newer = UtcTime(2021, 7, 8, 9, 10, 12);
+    const std::int64_t exact = UtcTime(2022, 2, 3, 4, 5, 7);  // odd second: only the extended field keeps it
+    IOTest::MakeZip(dir / "a.zip", {{"lib/a.txt", "alpha", older},
+                                    {"lib/sub/b.gsm", "beta", newer},
+                                    {"empty/", "", older},
+                                    {"top.txt", std::string(100000, 'x'), exact, true},
+                                    {"./dot//x.txt", "x", older}});
+    const auto vfs = OpenZip(dir / "a.zip");
+    ASSERT_NE(vfs, nullptr);
+    EXPECT_EQ(vfs->GetRefusedCount(), 0u);
+    EXPECT_EQ(ListNames(*vfs, ""), (std::vector<std::string>{"dot/", "empty/", "lib/", "top.txt"}));
+    EXPECT_EQ(ListNames(*vfs, "lib"), (std::vector<std::string>{"a.txt", "sub/"}));
+    EXPECT_TRUE(ListNames(*vfs, "empty").empty());
+
+    IO::FixedVFS::EntryInfo info;
+    ASSERT_EQ(vfs->GetInfo(RelativeLocation("lib/a.txt"), &info), 0);
+    EXPECT_FALSE(info.isFolder);
+    EXPECT_EQ(info.size, 5u);
+    EXPECT_EQ(info.modificationTime, FoundationTime(older));  // DOS fields read as UTC
+    ASSERT_EQ(vfs->GetInfo(RelativeLocation("top.txt"), &info), 0);
+    EXPECT_EQ(info.modificationTime, FoundationTime(exact));
+    ASSERT_EQ(vfs->GetInfo(RelativeLocation("lib"), &info), 0);
+    EXPECT_TRUE(info.isFolder);
+    EXPECT_EQ(info.modificationTime, FoundationTime(newer));  // newest below an implied folder
+    ASSERT_EQ(vfs->GetInfo(RelativeLocation("empty"), &info), 0);
+    EXPECT_EQ(info.modificationTime, FoundationTime(older));  // a folder entry's own time
+    EXPECT_EQ(vfs->GetInfo(RelativeLocation("lib/none"), &info), IO::ErrNotFound);
+    EXPECT_EQ(vfs->GetInfo(RelativeLocation("lib/../top.txt"), &info), IO::ErrNotFound);
+
+    std::string content;
+    ASSERT_EQ(vfs->ReadFile(RelativeLocation("lib/sub/b.gsm"), &content, 100), 0);
+    EXPECT_EQ(content, "beta");
+    ASSERT_EQ(vfs->ReadFile(RelativeLocation("top.txt"), &content, 100000), 0);
+    EXPECT_EQ(content, std::string(100000, 'x'));
+    EXPECT_EQ(vfs->ReadFile(RelativeLocation("top.txt"), &content, 99999), IO::ErrTooLarge);
+    EXPECT_EQ(vfs->ReadFile(RelativeLocation("lib"), &content, 100), IO::ErrNotAFile);
+    std::vector<IO::FixedVFS::FolderEntry> entries;
+    EXPECT_EQ(vfs->ListFolder(RelativeLocation("top.txt"), &entries), IO::ErrNotAFolder);
+}
+
+TEST(ZipVFS, UnsafeAndClashingNamesAreRefused)
+{
+    TempDir dir;
+    IOTest::MakeZip(dir / "bad.zip", {{"../evil.txt", "e"},
+                                      {"/abs.txt", "a"},
+                                      {"a\\b.txt", "b"},
+                                      {"ok/../../up.txt", "u"},
+                                      {"", "empty"},
+                                      {"nul@name.txt", "z"},
+                                      {"safe.txt", "s"},
+                                      {"dupe.txt", "again"},
+                                      {"safe.txt/below", "clash"}});
+    IOTest::PatchFile(dir / "bad.zip", "nul@name", std::string("nul\0name", 8));
+    IOTest::PatchFile(dir / "bad.zip", "dupe.txt", "safe.txt");  // libzip will not write one name twice
+    const auto vfs = OpenZip(dir / "bad.zip");
+    ASSERT_NE(vfs, nullptr);
+    EXPECT_EQ(ListNames(*vfs, ""), (std::vector<std::string>{"safe.txt"}));
+    EXPECT_EQ(vfs->GetRefusedCount(), 8u);
+    std::string content;
+    ASSERT_EQ(vfs->ReadFile(RelativeLocation("safe.txt"), &content, 10), 0);
+    EXPECT_EQ(content, "s");  // the first of two entries of one name
+}
+
+TEST(ZipVFS, DamagedArchivesGiveErrors)
+{
+    TempDir dir;
+    IOTest::WriteText(dir / "garbage.zip", std::string(5000, 'G'));
+    OpenZip(dir / "garbage.zip", IO::ErrDamagedArchive);
+    IOTest::WriteText(dir / "empty.zip", "");
+    OpenZip(dir / "empty.zip", IO::ErrDamagedArchive);
+    OpenZip(dir / "missing.zip", IO::ErrNotFound);
+    OpenZip(dir.Path(), IO::ErrNotAFile);
+    EXPECT_EQ(IO::CreateZipVFS(Location(dir / "garbage.zip")), nullptr);
+
+    IOTest::MakeZip(dir / "whole.zip", {{"a.txt", std::string(3000, 'a')}, {"b.txt", "b"}});
+    const std::string bytes = IOTest::ReadText(dir / "whole.zip");
+    for (std::size_t keep : {bytes.size() / 2, bytes.size() - 10, std::size_t{30}}) {
+        IOTest::WriteText(dir / "cut.zip", bytes.substr(0, keep));
+        OpenZip(dir / "cut.zip", IO::ErrDamagedArchive);
+    }
+
+    // Damaged entry data: a stored entry whose bytes changed fails its CRC,
+    // a deflated one fails to inflate or its CRC; the others stay readable.
+    IOTest::MakeZip(dir / "crc.zip", {{"stored.txt", "STORED-CONTENT-HERE", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
+                                      {"deflated.txt", std::string(20000, 'q') + "TAIL"},
+                                      {"good.txt", "fine"}});
+    IOTest::PatchFile(dir / "crc.zip", "CONTENT", "CONTEXT");
+    const auto damaged = OpenZip(dir / "crc.zip");
+    ASSERT_NE(damaged, nullptr);
+    std::string content = "untouched";
+    EXPECT_EQ(damaged->ReadFile(RelativeLocation("stored.txt"), &content, 1000), IO::ErrDamagedArchive);
+    EXPECT_EQ(content, "untouched");
+    std::string good;
+    EXPECT_EQ(damaged->ReadFile(RelativeLocation("good.txt"), &good, 1000), 0);
+    EXPECT_EQ(good, "fine");
+
+    // Corrupt the compressed stream of the deflated entry.
+    std::string raw = IOTest::ReadText(dir / "crc.zip");
+    const std::size_t header = raw.find("deflated.txt");
+    ASSERT_NE(header, std::string::npos);
+    for (std::size_t i = header + 12; i < header + 40 && i < raw.size(); ++i)
+        raw[i] = static_cast<char>(raw[i] ^ 0x5A);
+    IOTest::WriteText(dir / "crc.zip", raw);
+    const auto inflated = OpenZip(dir / "crc.zip");
+    ASSERT_NE(inflated, nullptr);
+    EXPECT_EQ(inflated->ReadFile(RelativeLocation("deflated.txt"), &content, 100000), IO::ErrDamagedArchive);
+}
+
+TEST(ZipVFS, MountedZipServesFoldersFilesAndTimes)
+{
+    TempDir dir;
+    const std::int64_t when = UtcTime(2018, 5, 6, 7, 8, 10);
+    IOTest::MakeZip(dir / "lib.zip", {{"Doors/door.gsm", "door data", when}, {"readme.txt", "hello", when}});
+    const std::string mount = dir / "lib.zip";
+    IOTest::MountedZip mounted(mount, mount);
+    ASSERT_NE(mounted.Get(), nullptr);
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(Location(mount)));
+
+    // The mount point is a folder for Folder, and the container file for File.
+    const Folder root{Location(mount)};
+    EXPECT_EQ(root.GetStatus(), 0);
+    EXPECT_FALSE(root.IsWriteable());
+    std::vector<IO::FolderEntry> entries;
+    ASSERT_EQ(root.List(&entries), 0);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].location, Location(mount + "/Doors"));
+    EXPECT_TRUE(entries[0].isFolder);
+    File container{Location(mount)};
+    EXPECT_EQ(container.GetStatus(), 0);
+    std::int64_t size = 0;
+    ASSERT_EQ(container.GetSize(&size), 0);
+    EXPECT_EQ(size, static_cast<std::int64_t>(std::filesystem::file_size(mount)));
+    bool isFolder = false;
+    EXPECT_TRUE(IO::fileSystem.Exists(Location(mount), &isFolder));
+    EXPECT_TRUE(isFolder);
+
+    File door{Location(mount + "/Doors/door.gsm")};
+    EXPECT_EQ(door.GetStatus(), 0);
+    std::int32_t time = 0;
+    ASSERT_EQ(door.GetModificationTime(&time), 0);
+    EXPECT_EQ(time, FoundationTime(when));
+    ASSERT_EQ(door.Open(IO::OpenMode::Read), 0);
+    char buffer[32] = {};
+    std::size_t read = 0;
+    EXPECT_EQ(door.ReadBin(buffer, sizeof buffer, &read), KR::ErrEndOfChannel);
+    EXPECT_EQ(std::string(buffer, read), "door data");
+    ASSERT_EQ(door.SetPosition(5), 0);
+    EXPECT_EQ(door.ReadBin(buffer, 4), 0);
+    EXPECT_EQ(std::string(buffer, 4), "data");
+    ASSERT_EQ(door.Close(), 0);
+    EXPECT_EQ(File(Location(mount + "/Doors")).GetStatus(), IO::ErrNotAFile);
+    EXPECT_EQ(Folder(Location(mount + "/none")).GetStatus(), IO::ErrNotFound);
+}
+
+TEST(ZipVFS, WritesIntoAMountAreRefused)
+{
+    TempDir dir;
+    IOTest::MakeZip(dir / "lib.zip", {{"Doors/door.gsm", "door"}});
+    const std::string mount = dir / "lib.zip";
+    IOTest::MountedZip mounted(mount, mount);
+    ASSERT_NE(mounted.Get(), nullptr);
+    const Location door(mount + "/Doors/door.gsm");
+
+    EXPECT_EQ(File(door).Open(IO::OpenMode::WriteNew), IO::ErrReadOnly);
+    EXPECT_EQ(File(door).Open(IO::OpenMode::ReadWrite), IO::ErrReadOnly);
+    EXPECT_EQ(File(Location(mount + "/new.gsm"), IO::OnNotFound::Create).GetStatus(), IO::ErrReadOnly);
+    EXPECT_EQ(Folder(Location(mount + "/NewFolder"), IO::OnNotFound::Create).GetStatus(), IO::ErrReadOnly);
+    Folder doors{Location(mount + "/Doors")};
+    EXPECT_EQ(doors.CreateFolder(Name("x")), IO::ErrReadOnly);
+    EXPECT_EQ(doors.Delete(Name("door.gsm"), IO::DataSafety::DeleteNow), IO::ErrReadOnly);
+    IOTest::WriteText(dir / "outside.txt", "o");
+    EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "outside.txt"), Location(mount + "/outside.txt")), IO::ErrReadOnly);
+    EXPECT_TRUE(std::filesystem::exists(mount));
+    EXPECT_EQ(IOTest::ReadText(dir / "outside.txt"), "o");
+}
+
+TEST(ZipVFS, ZipInsideAMountedZip)
+{
+    TempDir dir;
+    IOTest::MakeZip(dir / "inner.zip", {{"deep/file.txt", "inner content"}});
+    IOTest::MakeZip(dir / "outer.zip", {{"nested/inner.zip", IOTest::ReadText(dir / "inner.zip")}});
+    const std::string outer = dir / "outer.zip";
+    IOTest::MountedZip mountedOuter(outer, outer);
+    ASSERT_NE(mountedOuter.Get(), nullptr);
+    const std::string innerPath = outer + "/nested/inner.zip";
+    IOTest::MountedZip mountedInner(innerPath, innerPath);
+    ASSERT_NE(mountedInner.Get(), nullptr);
+
+    // The longest mount point serves: the inner file system for its content.
+    RelativeLocation inside;
+    EXPECT_EQ(IO::fileSystem.FindMount(Location(innerPath + "/deep/file.txt"), &inside), mountedInner.Get());
+    EXPECT_EQ(inside.ToString(), "deep/file.txt");
+    EXPECT_EQ(IO::fileSystem.FindMount(Location(innerPath), &inside), mountedInner.Get());
+    EXPECT_EQ(IO::fileSystem.FindMount(Location(outer + "/nested"), &inside), mountedOuter.Get());
+    EXPECT_EQ(File(Location(innerPath)).GetStatus(), 0);  // the container file, from the outer zip
+
+    File file{Location(innerPath + "/deep/file.txt")};
+    ASSERT_EQ(file.Open(IO::OpenMode::Read), 0);
+    char buffer[13] = {};
+    ASSERT_EQ(file.ReadBin(buffer, sizeof buffer), 0);
+    EXPECT_EQ(std::string(buffer, sizeof buffer), "inner content");
+}
+
+TEST(ZipVFS, MountTableRules)
+{
+    TempDir dir;
+    IOTest::MakeZip(dir / "a.zip", {{"x", "x"}});
+    auto first = OpenZip(dir / "a.zip");
+    auto second = OpenZip(dir / "a.zip");
+    ASSERT_TRUE(first && second);
+    const std::size_t before = IO::fileSystem.GetMountCount();
+    ASSERT_EQ(IO::fileSystem.Mount(*first, Location(dir / "m1")), 0);
+    EXPECT_EQ(IO::fileSystem.Mount(*first, Location(dir / "m2")), IO::ErrAlreadyMounted);
+    EXPECT_EQ(IO::fileSystem.Mount(*second, Location(dir / "m1")), IO::ErrAlreadyMounted);
+    EXPECT_EQ(IO::fileSystem.Mount(*second, Location("rel")), IO::ErrBadLocation);
+    EXPECT_EQ(IO::fileSystem.GetMountCount(), before + 1);
+    EXPECT_EQ(IO::fileSystem.FindMount(Location(dir / "m10")), nullptr);  // a name boundary
+    EXPECT_EQ(IO::fileSystem.Unmount(*second), IO::ErrNotMounted);
+    EXPECT_EQ(IO::fileSystem.Unmount(*first), 0);
+    EXPECT_EQ(IO::fileSystem.GetMountCount(), before);
+    EXPECT_FALSE(IO::fileSystem.IsMountPoint(Location(dir / "m1")));
+}
