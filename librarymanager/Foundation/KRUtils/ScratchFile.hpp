@@ -10,6 +10,8 @@
 
 #include "IO/File.hpp"
 
+#include <string>
+
 namespace IOUtil {
 
 class ScratchFile : public IO::File {
@@ -19,7 +21,13 @@ public:
     ~ScratchFile() override;
 
     const IO::Location& GetTarget() const noexcept { return target_; }
-    // 0 when the scratch file could be made (GetStatus tells the same).
+    // 0 when the scratch file could be made; otherwise why not: ErrReadOnly
+    // for a target inside a mounted file system, ErrNotLocal for a URL,
+    // ErrBadLocation, ErrNotAFile for a folder, or the system's refusal.
+    KR::ErrorCode GetStatus() const;
+    // Replaces the target by the scratch file (closing it first when it is
+    // open). 0 when done; the error of the first step that failed otherwise,
+    // and then the target is as it was.
     KR::ErrorCode MakePermanent();
     bool IsPermanent() const noexcept { return permanent_; }
 
@@ -27,6 +35,9 @@ private:
     void Create();
 
     IO::Location target_;
+    std::string targetPath_;
+    std::string scratchPath_;  // empty when no scratch file was made
+    KR::ErrorCode createError_ = KR::NoError;
     bool permanent_ = false;
 };
 
