@@ -1,0 +1,152 @@
+#include "FTM/FileTypes.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using FTM::FileTypeManager;
+
+// The registry is process-wide: every test registers types of its own
+// extensions, so the tests do not depend on each other.
+FTM::FileType Type(const char* name, std::initializer_list<const char*> extensions)
+{
+    FTM::FileType type(name);
+    for (const char* e : extensions)
+        EXPECT_EQ(type.AddExtension(e), KR::NoError) << e;
+    return type;
+}
+
+IO::Location At(const char* fileName)
+{
+    return IO::Location(std::string("/library/folder/") + fileName);
+}
+
+TEST(FileType, ExtensionsAreKeptInLowerCaseOnceAndComparedWithoutCase)
+{
+    FTM::FileType type("Part");
+    ASSERT_EQ(type.AddExtension("GSM"), KR::NoError);
+    ASSERT_EQ(type.AddExtension("gsm"), KR::NoError);
+    ASSERT_EQ(type.AddExtension("Lpf"), KR::NoError);
+    EXPECT_EQ(type.GetExtensions(), (std::vector<std::string>{"gsm", "lpf"}));
+    EXPECT_TRUE(type.IsExtensionIncluded("gSm"));
+    EXPECT_TRUE(type.IsExtensionIncluded("LPF"));
+    EXPECT_FALSE(type.IsExtensionIncluded("gs"));
+    EXPECT_FALSE(type.IsExtensionIncluded("gsmx"));
+    EXPECT_FALSE(type.IsExtensionIncluded(nullptr));
+}
+
+TEST(FileType, BadExtensionsAreRefused)
+{
+    FTM::FileType type("Part");
+    for (const char* bad : {"", ".gsm", "g.sm", "a/b"})
+        EXPECT_EQ(type.AddExtension(bad), FTM::ErrBadExtension) << bad;
+    EXPECT_EQ(type.AddExtension(nullptr), FTM::ErrBadExtension);
+    EXPECT_TRUE(type.GetExtensions().empty());
+}
+
+TEST(FileTypeManager, TypesAndGroupsGetIdsOfTheirOwnRange)
+{
+    const FTM::TypeID a = FileTypeManager::AddType(Type("A", {"ida"}));
+    const FTM::TypeID b = FileTypeManager::AddType(Type("B", {"idb"}));
+    EXPECT_GE(a, 1);
+    EXPECT_EQ(b, a + 1);
+    const FTM::GroupID g = FileTypeManager::AddGroup("G");
+    const FTM::GroupID h = FileTypeManager::AddGroup("H", g);
+    EXPECT_LE(g, -2);
+    EXPECT_EQ(h, g - 1);
+    EXPECT_TRUE(FTM::IsGroup(g));
+    EXPECT_FALSE(FTM::IsGroup(a));
+    // Into a group that does not exist nothing is registered.
+    EXPECT_EQ(FileTypeManager::AddType(Type("X", {"idx"}), -9999), FTM::UnknownType);
+    EXPECT_EQ(FileTypeManager::AddGroup("X", -9999), 0);
+    EXPECT_EQ(FileTypeManager::AddGroup("X", a), 0);
+
+    FTM::FileType copy;
+    ASSERT_EQ(FileTypeManager::GetType(b, &copy), KR::NoError);
+    EXPECT_EQ(copy.GetName(), "B");
+    EXPECT_EQ(copy.GetExtensions(), (std::vector<std::string>{"idb"}));
+    EXPECT_EQ(FileTypeManager::GetType(b + 1000, &copy), FTM::ErrUnknownID);
+    EXPECT_EQ(FileTypeManager::GetType(g, &copy), FTM::ErrUnknownID);
+    EXPECT_EQ(FileTypeManager::GetType(b, nullptr), KR::ErrParam);
+    ASSERT_EQ(FileTypeManager::GetType(FTM::UnknownType, &copy), KR::NoError);
+    EXPECT_TRUE(copy.GetExtensions().empty());
+}
+
+TEST(FileTypeManager, TypeOfAFileIsJudgedByItsExtension)
+{
+    const FTM::TypeID part = FileTypeManager::AddType(Type("Part", {"tpart", "tprt"}));
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("Wall.tpart")), part);
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("Wall.TPRT")), part);
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("Wall.tpart.bak")), FTM::UnknownType);
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("tpart")), FTM::UnknownType);   // no extension
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At(".tpart")), FTM::UnknownType);  // a hidden name, no extension
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("Wall.")), FTM::UnknownType);
+    EXPECT_EQ(FileTypeManager::GetTypeOf(IO::Location()), FTM::UnknownType);
+
+    // Of two types with the same extension the first registered wins.
+    const FTM::TypeID later = FileTypeManager::AddType(Type("Later", {"tpart", "tlater"}));
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("x.tpart")), part);
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("x.tlater")), later);
+}
+
+TEST(FileTypeManager, GroupsNestAndRestrictTheSearch)
+{
+    const FTM::GroupID outer = FileTypeManager::AddGroup("Outer");
+    const FTM::GroupID inner = FileTypeManager::AddGroup("Inner", outer);
+    const FTM::GroupID other = FileTypeManager::AddGroup("Other");
+    const FTM::TypeID deep = FileTypeManager::AddType(Type("Deep", {"gdeep", "gshared"}), inner);
+    const FTM::TypeID side = FileTypeManager::AddType(Type("Side", {"gside", "gshared"}), other);
+
+    EXPECT_TRUE(FileTypeManager::IsTypeInGroup(deep, inner));
+    EXPECT_TRUE(FileTypeManager::IsTypeInGroup(deep, outer));
+    EXPECT_TRUE(FileTypeManager::IsTypeInGroup(deep, FTM::RootGroup));
+    EXPECT_FALSE(FileTypeManager::IsTypeInGroup(deep, other));
+    EXPECT_FALSE(FileTypeManager::IsTypeInGroup(FTM::UnknownType, FTM::RootGroup));
+    EXPECT_FALSE(FileTypeManager::IsTypeInGroup(deep, -9999));
+
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("a.gshared")), deep);
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("a.gshared"), other), side);
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("a.gside"), outer), FTM::UnknownType);
+
+    ASSERT_EQ(FileTypeManager::AddTypeToGroup(side, inner), KR::NoError);
+    ASSERT_EQ(FileTypeManager::AddTypeToGroup(side, inner), KR::NoError);  // twice is once
+    EXPECT_TRUE(FileTypeManager::IsTypeInGroup(side, outer));
+    EXPECT_EQ(FileTypeManager::GetTypeOf(At("a.gside"), outer), side);
+    EXPECT_EQ(FileTypeManager::AddTypeToGroup(side, -9999), FTM::ErrUnknownID);
+    EXPECT_EQ(FileTypeManager::AddTypeToGroup(9999, inner), FTM::ErrUnknownID);
+}
+
+TEST(FileTypeManager, MatchByTypeOrByGroup)
+{
+    const FTM::GroupID parts = FileTypeManager::AddGroup("Parts");
+    const FTM::TypeID symbol = FileTypeManager::AddType(Type("Symbol", {"msym"}), parts);
+    const FTM::TypeID picture = FileTypeManager::AddType(Type("Picture", {"mpic"}));
+
+    EXPECT_TRUE(FileTypeManager::Match(At("a.MSYM"), symbol));
+    EXPECT_FALSE(FileTypeManager::Match(At("a.mpic"), symbol));
+    EXPECT_TRUE(FileTypeManager::Match(At("a.msym"), parts));
+    EXPECT_FALSE(FileTypeManager::Match(At("a.mpic"), parts));
+    EXPECT_TRUE(FileTypeManager::Match(At("a.mpic"), FTM::RootGroup));
+    // A file of no registered type is of UnknownType and in no group.
+    EXPECT_TRUE(FileTypeManager::Match(At("a.mnothing"), FTM::UnknownType));
+    EXPECT_FALSE(FileTypeManager::Match(At("a.mnothing"), FTM::RootGroup));
+    // Judged within a group, a type outside it is not seen.
+    EXPECT_FALSE(FileTypeManager::Match(At("a.mpic"), picture, parts));
+    EXPECT_TRUE(FileTypeManager::Match(At("a.mpic"), FTM::UnknownType, parts));
+}
+
+TEST(FileTypeManager, SearchForTypeFindsTheFirstTypeWithEveryExtension)
+{
+    const FTM::GroupID group = FileTypeManager::AddGroup("Search");
+    const FTM::TypeID both = FileTypeManager::AddType(Type("Both", {"sa", "sb"}));
+    const FTM::TypeID grouped = FileTypeManager::AddType(Type("Grouped", {"sa", "sb", "sc"}), group);
+
+    EXPECT_EQ(FileTypeManager::SearchForType(Type("p", {"SA"}), FTM::RootGroup), both);
+    EXPECT_EQ(FileTypeManager::SearchForType(Type("p", {"sa", "sb"}), FTM::RootGroup), both);
+    EXPECT_EQ(FileTypeManager::SearchForType(Type("p", {"sa", "sc"}), FTM::RootGroup), grouped);
+    EXPECT_EQ(FileTypeManager::SearchForType(Type("p", {"sa"}), group), grouped);
+    EXPECT_EQ(FileTypeManager::SearchForType(Type("p", {"sa", "sd"}), FTM::RootGroup), FTM::UnknownType);
+    EXPECT_EQ(FileTypeManager::SearchForType(FTM::FileType("empty"), FTM::RootGroup), FTM::UnknownType);
+}
+
+}  // namespace
