@@ -37,6 +37,10 @@ inline constexpr KR::ErrorCode ErrNameTooLong = KR::MakeErrorCode(0x81050009u);
 // Longest document name a part file stores.
 inline constexpr std::size_t MaxDocumentNameLength = 255;
 
+// Format version that PartFileWriter writes (major 1, minor 0). Files of
+// another major version are refused with ErrUnsupportedVersion.
+inline constexpr std::uint16_t CurrentFormatVersion = 0x0100;
+
 enum class PartKind : std::uint16_t { Symbol = 1, Script = 2 };
 
 class PartFileException : public KR::KRException {
@@ -62,6 +66,9 @@ public:
     PartKind GetKind() const noexcept;
     // Platform code of the byte order of the file's header.
     std::uint32_t GetHeaderPlatform() const noexcept;
+    // Format version of the file: major version in the high byte, minor in
+    // the low byte.
+    std::uint16_t GetFormatVersion() const noexcept;
 
     // Copies at most 31 characters of the document name and a terminator
     // into `name` (32 bytes); ErrNoName (with `name` empty) when the part file
