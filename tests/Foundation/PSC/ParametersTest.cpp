@@ -1,0 +1,289 @@
+#include "PSC/Parameters.hpp"
+
+#include "KR/Memory.hpp"
+#include "LPF/ByteOrder.hpp"
+#include "LPF/Sections.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+using Kind = PSC::Parameter::Kind;
+
+PSC::Parameter Number(const char* name, double v)
+{
+    PSC::Parameter p;
+    p.name = name;
+    p.kind = Kind::Number;
+    p.number = v;
+    return p;
+}
+PSC::Parameter Integer(const char* name, std::int32_t v)
+{
+    PSC::Parameter p;
+    p.name = name;
+    p.kind = Kind::Integer;
+    p.integer = v;
+    return p;
+}
+PSC::Parameter Boolean(const char* name, bool v)
+{
+    PSC::Parameter p;
+    p.name = name;
+    p.kind = Kind::Boolean;
+    p.boolean = v;
+    return p;
+}
+PSC::Parameter Text(const char* name, std::string v)
+{
+    PSC::Parameter p;
+    p.name = name;
+    p.kind = Kind::Text;
+    p.text = std::move(v);
+    return p;
+}
+
+// Owns a handle for the length of a test.
+struct Handle {
+    char** h = nullptr;
+    explicit Handle(char** handle) : h(handle) {}
+    Handle(const std::string& bytes) : h(KR::bmManager.NewHandle(bytes.size()))
+    {
+        std::memcpy(*h, bytes.data(), bytes.size());
+    }
+    ~Handle()
+    {
+        if (h != nullptr)
+            KR::bmManager.KillHandle(h);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    std::string Bytes() const { return std::string(*h, KR::bmManager.GetHandleSize(h)); }
+};
+
+std::vector<PSC::Parameter> Read(char** section)
+{
+    std::vector<PSC::Parameter> list;
+    EXPECT_EQ(PSC::ReadParameters(section, &list), KR::NoError);
+    return list;
+}
+
+std::vector<PSC::Parameter> Sample()
+{
+    return {Number("A", 1.25), Integer("n", -7), Boolean("on", true), Text("mat", "Oak"),
+            Number("tiny", std::numeric_limits<double>::denorm_min()), Text("empty", ""),
+            Text("bytes", std::string("a\0b\"c", 5)), Integer(std::string(31, 'x').c_str(), INT32_MIN)};
+}
+
+// --- Format -------------------------------------------------------------------
+
+TEST(ParameterSection, RoundTripKeepsEveryKindAndValue)
+{
+    Handle section(PSC::WriteParameters(Sample()));
+    ASSERT_NE(section.h, nullptr);
+    EXPECT_EQ(Read(section.h), Sample());
+
+    Handle none(PSC::WriteParameters({}));
+    EXPECT_EQ(none.Bytes(), std::string("DRAP\0\0\0\0", 8));  // tag and count, little-endian
+    EXPECT_TRUE(Read(none.h).empty());
+}
+
+TEST(ParameterSection, RecordLayout)
+{
+    Handle section(PSC::WriteParameters({Integer("ab", 0x01020304), Boolean("c", true), Text("t", "hi")}));
+    const std::string expected = std::string("DRAP\x03\0\0\0", 8) +          // tag, count 3
+                                 std::string("\x02\x02" "ab\x04\x03\x02\x01", 8) +  // integer
+                                 std::string("\x03\x01" "c\x01", 4) +             // boolean
+                                 std::string("\x04\x01" "t\x02\0\0\0" "hi", 9);   // text
+    EXPECT_EQ(section.Bytes(), expected);
+}
+
+TEST(ParameterSection, WriteRefusesBadNames)
+{
+    KR::ErrorCode err = KR::NoError;
+    EXPECT_EQ(PSC::WriteParameters({Number("", 1)}, &err), nullptr);
+    EXPECT_EQ(err, PSC::ErrBadParameter);
+    err = KR::NoError;
+    EXPECT_EQ(PSC::WriteParameters({Number(std::string(32, 'n').c_str(), 1)}, &err), nullptr);
+    EXPECT_EQ(err, PSC::ErrBadParameter);
+    PSC::Parameter odd = Number("k", 1);
+    odd.kind = static_cast<Kind>(9);
+    EXPECT_EQ(PSC::WriteParameters({odd}, &err), nullptr);
+    EXPECT_EQ(err, PSC::ErrBadParameter);
+}
+
+TEST(ParameterSection, EveryTruncationAndExtensionIsRefused)
+{
+    Handle good(PSC::WriteParameters(Sample()));
+    const std::string bytes = good.Bytes();
+    for (std::size_t length = 0; length < bytes.size(); ++length) {
+        Handle cut(bytes.substr(0, length));
+        std::vector<PSC::Parameter> list = {Number("stale", 1)};
+        EXPECT_EQ(PSC::ReadParameters(cut.h, &list), PSC::ErrBadSection) << "length " << length;
+        EXPECT_TRUE(list.empty());
+    }
+    Handle longer(bytes + "x");
+    std::vector<PSC::Parameter> list;
+    EXPECT_EQ(PSC::ReadParameters(longer.h, &list), PSC::ErrBadSection);
+}
+
+TEST(ParameterSection, DamagedFieldsAreRefused)
+{
+    const std::string good = Handle(PSC::WriteParameters({Boolean("b", false), Text("t", "xy")})).Bytes();
+    // Offsets: 0 tag, 4 count, 8 kind, 9 name length, 10 name, 11 bool,
+    // 12 kind, 13 name length, 14 name, 15 text length, 19 text.
+    auto patched = [&](std::size_t at, char value) {
+        std::string b = good;
+        b[at] = value;
+        return b;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"tag", patched(0, 'X')},
+        {"count larger", patched(4, 3)},
+        {"count smaller", patched(4, 1)},
+        {"huge count", patched(7, '\x7F')},
+        {"unknown kind", patched(8, 5)},
+        {"kind zero", patched(8, 0)},
+        {"empty name", patched(9, 0)},
+        {"name too long", patched(9, 32)},
+        {"boolean not 0 or 1", patched(11, 2)},
+        {"text longer than the section", patched(15, 3)},
+        {"huge text length", patched(18, '\x80')},
+    };
+    for (const auto& c : cases) {
+        Handle h(c.bytes);
+        std::vector<PSC::Parameter> list;
+        EXPECT_EQ(PSC::ReadParameters(h.h, &list), PSC::ErrBadSection) << c.what;
+    }
+    std::vector<PSC::Parameter> list;
+    EXPECT_EQ(PSC::ReadParameters(nullptr, &list), KR::ErrNilHandle);
+}
+
+// --- Merging ------------------------------------------------------------------
+
+class Merge : public ::testing::Test {
+protected:
+    // The parent has A, B, C; the part overrides B, redefines C with another
+    // kind and adds D.
+    Handle parent{PSC::WriteParameters({Number("A", 1), Number("B", 2), Integer("C", 3)})};
+    Handle own{PSC::WriteParameters({Text("D", "mine"), Number("B", 20), Text("C", "other kind")})};
+
+    std::vector<PSC::Parameter> Merged(char** p, char** o, PSC::ParHdlMergeType type)
+    {
+        Handle result(NewSyParHdlFromRef(p, o, nullptr, type));
+        EXPECT_NE(result.h, nullptr);
+        return result.h != nullptr ? Read(result.h) : std::vector<PSC::Parameter>{};
+    }
+};
+
+TEST_F(Merge, KeepOwnValuesTakesTheParentsListWithTheOwnValues)
+{
+    EXPECT_EQ(Merged(parent.h, own.h, PSC::KeepOwnValues),
+              (std::vector<PSC::Parameter>{Number("A", 1), Number("B", 20), Integer("C", 3), Text("D", "mine")}));
+}
+
+TEST_F(Merge, TakeParentValuesKeepsTheParentsValues)
+{
+    EXPECT_EQ(Merged(parent.h, own.h, PSC::TakeParentValues),
+              (std::vector<PSC::Parameter>{Number("A", 1), Number("B", 2), Integer("C", 3), Text("D", "mine")}));
+}
+
+TEST_F(Merge, AddMissingParametersKeepsTheOwnListAndAddsTheRest)
+{
+    EXPECT_EQ(Merged(parent.h, own.h, PSC::AddMissingParameters),
+              (std::vector<PSC::Parameter>{Text("D", "mine"), Number("B", 20), Text("C", "other kind"),
+                                           Number("A", 1)}));
+}
+
+TEST_F(Merge, MissingOrBadInputs)
+{
+    EXPECT_EQ(Merged(parent.h, nullptr, PSC::KeepOwnValues), Read(parent.h));
+    EXPECT_EQ(Merged(nullptr, own.h, PSC::AddMissingParameters), Read(own.h));
+    EXPECT_EQ(NewSyParHdlFromRef(nullptr, nullptr, nullptr, PSC::KeepOwnValues), nullptr);
+    EXPECT_EQ(NewSyParHdlFromRef(parent.h, own.h, own.h, PSC::KeepOwnValues), nullptr);
+    EXPECT_EQ(NewSyParHdlFromRef(parent.h, own.h, nullptr, static_cast<PSC::ParHdlMergeType>(3)), nullptr);
+    Handle damaged(parent.Bytes().substr(0, 12));
+    EXPECT_EQ(NewSyParHdlFromRef(damaged.h, own.h, nullptr, PSC::KeepOwnValues), nullptr);
+    // The inputs stay as they were and stay the caller's.
+    EXPECT_EQ(Read(parent.h), (std::vector<PSC::Parameter>{Number("A", 1), Number("B", 2), Integer("C", 3)}));
+}
+
+// --- The section handler --------------------------------------------------------
+
+class Handler : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        PSC::InstallSectionHandler();
+        handler = LPF::GetSectionHandler(PSC::ParameterSectionType);
+        ASSERT_NE(handler, nullptr);
+    }
+    LPF::ISectionHandler* handler = nullptr;
+};
+
+TEST_F(Handler, ConvertsBothWaysAndBack)
+{
+    Handle section(PSC::WriteParameters(Sample()));
+    const std::string native = section.Bytes();
+    LPF::SectionDescriptor descriptor{1, LPF::NativePlatform, 0};
+    ASSERT_EQ(handler->ConvertToPlatform(&descriptor, section.h, LPF::OtherPlatform), KR::NoError);
+    EXPECT_EQ(descriptor.platform, LPF::OtherPlatform);
+    const std::string big = section.Bytes();
+    EXPECT_EQ(big.substr(0, 8), std::string("PARD\0\0\0\x08", 8));
+    EXPECT_EQ(big.substr(8, 5), std::string("\x01\x01" "A\x3F\xF4", 5));  // 1.25 big-endian
+    EXPECT_EQ(handler->Validate(&descriptor, section.h), KR::NoError);
+
+    ASSERT_EQ(handler->ConvertToNative(nullptr, &descriptor, section.h), KR::NoError);
+    EXPECT_EQ(descriptor.platform, LPF::NativePlatform);
+    EXPECT_EQ(section.Bytes(), native);
+    // Converting to the order it is in already changes nothing.
+    ASSERT_EQ(handler->ConvertToNative(nullptr, &descriptor, section.h), KR::NoError);
+    EXPECT_EQ(section.Bytes(), native);
+    EXPECT_TRUE(handler->CanConvert());
+}
+
+TEST_F(Handler, DamagedSectionIsNeitherConvertedNorValidated)
+{
+    std::string bytes = Handle(PSC::WriteParameters(Sample())).Bytes();
+    bytes.pop_back();
+    Handle section(bytes);
+    LPF::SectionDescriptor descriptor{1, LPF::NativePlatform, 0};
+    EXPECT_EQ(handler->Validate(&descriptor, section.h), PSC::ErrBadSection);
+    EXPECT_EQ(handler->ConvertToPlatform(&descriptor, section.h, LPF::OtherPlatform), PSC::ErrBadSection);
+    EXPECT_EQ(descriptor.platform, LPF::NativePlatform);
+    EXPECT_EQ(section.Bytes(), bytes);
+    // Native bytes read as big-endian are damage too.
+    Handle good(PSC::WriteParameters(Sample()));
+    LPF::SectionDescriptor wrong{1, LPF::OtherPlatform, 0};
+    EXPECT_EQ(handler->Validate(&wrong, good.h), PSC::ErrBadSection);
+}
+
+TEST_F(Handler, DumpPrintsOneLinePerParameter)
+{
+    Handle section(PSC::WriteParameters({Number("width", 1.5), Integer("n", -3), Boolean("on", false),
+                                         Text("label", "say \"hi\"")}));
+    LPF::SectionDescriptor descriptor{1, LPF::NativePlatform, 0};
+    KR::StringOChannel brief;
+    ASSERT_EQ(handler->Dump(brief, &descriptor, section.h, false), KR::NoError);
+    EXPECT_EQ(brief.GetText(), "Number of parameters: 4\n");
+    KR::StringOChannel detailed;
+    ASSERT_EQ(handler->Dump(detailed, &descriptor, section.h, true), KR::NoError);
+    EXPECT_EQ(detailed.GetText(),
+              "Number of parameters: 4\nwidth = 1.5\nn = -3\non = false\nlabel = \"say \\\"hi\\\"\"\n");
+
+    // A big-endian section prints the same values.
+    LPF::SectionDescriptor big = descriptor;
+    ASSERT_EQ(handler->ConvertToPlatform(&big, section.h, LPF::OtherPlatform), KR::NoError);
+    KR::StringOChannel fromBig;
+    ASSERT_EQ(handler->Dump(fromBig, &big, section.h, true), KR::NoError);
+    EXPECT_EQ(fromBig.GetText(), detailed.GetText());
+}
+
+}  // namespace
