@@ -1,0 +1,26 @@
+// Section contents that the tool writes: the ancestry section, the parameter
+// section in either byte order, and the script text section.
+#pragma once
+
+#include "KR/GUID.hpp"
+#include "LPF/ByteOrder.hpp"
+#include "PSC/Parameters.hpp"
+
+#include <string>
+#include <vector>
+
+namespace lpftool {
+
+inline constexpr std::uint32_t AncestrySectionType = LPF::MakeSectionType('A', 'N', 'C', 'S');
+inline constexpr std::uint32_t ScriptSectionType = LPF::MakeSectionType('S', 'C', 'R', 'P');
+
+// The module's ancestry section: a 32-byte header (byte 0 the template flag,
+// bytes 4-7 the ancestor count, the rest zero) and 32 bytes per ancestor
+// (main GUID, revision GUID), root-most first, in byte order `order`.
+std::string BuildAncestrySection(bool isTemplate, const std::vector<KR::UnID>& ancestors, LPF::ByteOrder order);
+
+// A parameter section in byte order `order`; ErrBadParameter for a bad name.
+KR::ErrorCode BuildParameterSection(const std::vector<PSC::Parameter>& parameters, LPF::ByteOrder order,
+                                    std::string* bytes);
+
+}  // namespace lpftool
