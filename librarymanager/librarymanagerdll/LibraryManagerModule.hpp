@@ -21,7 +21,7 @@ inline constexpr KR::ErrorCode ErrExportStopped = KR::MakeErrorCode(0x835E0001u)
 inline constexpr KR::ErrorCode ErrSetUnusable = KR::MakeErrorCode(0x835E0002u);    // the set's construction failed
 
 // The application's callbacks.
-struct LibraryManagerCallBacks {
+struct LM_API LibraryManagerCallBacks {
     // Makes a read-only file system that presents the content of the file at
     // the location as a folder tree, or returns null when the file is no such
     // container. The module owns what it returns and deletes it when it
@@ -35,7 +35,7 @@ struct LibraryManagerCallBacks {
 // 6 (base name of the compiled script code cache file), 7 (name of the folder
 // of parts outside every library) and 8 (name of the folder of placeholder
 // parts); the others are carried unread.
-struct LibraryManagerStrings {
+struct LM_API LibraryManagerStrings {
     static constexpr std::size_t EntryCount = 11;
     static constexpr std::size_t EntrySize = 256;
     char entries[EntryCount][EntrySize] = {};

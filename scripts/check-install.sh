@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs a build of the project into a temporary prefix, builds the example
+# consumer (an outside project that finds the package with find_package) and
+# runs it. Argument: the build folder (default build/default).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/default}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Runs a step quietly; shows its output when it fails.
+step() {
+  if ! "$@" >"$work/step.log" 2>&1; then
+    cat "$work/step.log"
+    echo "check-install: failed: $*" >&2
+    exit 1
+  fi
+}
+
+step cmake --install "$build" --prefix "$work/prefix"
+step cmake -S examples/consumer -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+     -DCMAKE_PREFIX_PATH="$work/prefix"
+step cmake --build "$work/consumer"
+mkdir "$work/Example Library"
+output=$("$work/consumer/consumer" "$work/Example Library")
+echo "$output"
+if ! grep -qx 'library: Example Library' <<<"$output" || ! grep -qx 'libraries: 1' <<<"$output"; then
+  echo "check-install: the consumer printed something else" >&2
+  exit 1
+fi
+echo "check-install: the installed package builds and runs the example consumer"
