@@ -118,7 +118,7 @@ bool NormalisePath(std::string_view path, std::string* out)
         result.append(component);
     }
     if (result.empty())
-        result = "/";
+        result.push_back('/');  // the root
     *out = std::move(result);
     return true;
 }
@@ -281,7 +281,7 @@ Location::Location(const Location& parent, const Name& name) : Location(parent)
             text.push_back('/');
         text.append(name.Std());
         if (text.empty())
-            text = ".";  // a bad location always keeps some text
+            text.push_back('.');  // a bad location always keeps some text
         kind_ = Kind::BadLocal;
         text_ = std::move(text);
     }
