@@ -374,8 +374,11 @@ std::string ScratchPathBeside(const std::string& path, const char* purpose)
     for (;;) {
         const std::string candidate = Join(folder, "." + name + "." + purpose + "-" + std::to_string(::getpid()) + "-" +
                                                        std::to_string(++counter));
+        // Taken names are skipped; any other answer (nothing there, or a
+        // path the system refuses) ends the search, and making the copy
+        // then reports what is wrong.
         struct stat st {};
-        if (::lstat(candidate.c_str(), &st) != 0 && errno == ENOENT)
+        if (::lstat(candidate.c_str(), &st) != 0)
             return candidate;
     }
 }

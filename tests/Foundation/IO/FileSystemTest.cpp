@@ -91,6 +91,13 @@ TEST(FileSystemCopy, RefusesWhatCannotBeCopied)
     EXPECT_EQ(IO::fileSystem.Copy(Location("rel"), Location(dir / "h")), IO::ErrBadLocation);
     EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "f"), Location("http://h/x")), IO::ErrNotLocal);
     EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"f", "folder", "g"}));
+
+    // A destination whose scratch name would be too long for the system.
+    std::string deep = dir.Path();
+    while (deep.size() < 3900)
+        deep += "/" + std::string(200, 'd');
+    std::filesystem::create_directories(deep);
+    EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "f"), Location(deep + "/" + std::string(150, 'n'))), IO::ErrSystem);
 }
 
 TEST(FileSystemCopy, OutOfAMountAndFailureLeavesNothing)
