@@ -136,6 +136,9 @@ IO::FixedVFS* ActiveLibraryList::MakeFileSystem(const IO::Location& location, bo
 
 std::int32_t ActiveLibraryList::Find(const IO::Location& location) const noexcept
 {
+    // URL libraries have no location; the empty location names none of them.
+    if (location.IsEmpty())
+        return -1;
     for (std::size_t i = 0; i < libraries_.size(); ++i)
         if (libraries_[i].location == location)
             return static_cast<std::int32_t>(i);

@@ -70,7 +70,8 @@ public:
     // Removes every library.
     void Clear() noexcept;
 
-    // Index of the library with this location, or -1.
+    // Index of the library with this location, or -1 (also for the empty
+    // location).
     std::int32_t Find(const IO::Location& location) const noexcept;
     // Index of the first library that exists, is no URL library, is no file
     // and whose folder can be written, with its location; -1 when none.

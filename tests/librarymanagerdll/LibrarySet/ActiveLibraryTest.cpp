@@ -45,6 +45,7 @@ TEST_F(SetFixture, AddingAPresentLibraryReturnsItsIndexAndClearsTheFlag)
     EXPECT_TRUE(set->IsPermanentActiveLibrary(1));
     EXPECT_FALSE(set->IsPermanentActiveLibrary(0));
 
+    EXPECT_EQ(-1, set->GetActiveLibraryIndex(IO::Location()));  // not the URL library
     EXPECT_EQ(-1, set->AddActiveLibrary(IO::Location(), LM::Permanent, false, true));
     EXPECT_EQ(-1, set->AddActiveLibrary(KR::String(), LM::Permanent, false));
     // Every mode but 0 counts as not permanent.
