@@ -1,5 +1,8 @@
 #include "IOTestSupport.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <regex>
 
@@ -159,6 +162,28 @@ TEST(FileSystemDelete, MoveToTrashWritesInfoFile)
     EXPECT_EQ(NamesIn(dir / "data/Trash/info"), (std::vector<std::string>{"Folder.trashinfo", "my part.2.gsm.trashinfo",
                                                                           "my part.gsm.trashinfo"}));
     EXPECT_TRUE(NamesIn(dir / "lib").empty());
+}
+
+TEST(FileSystemDelete, MoveToTrashAcrossFileSystemsCopiesThenDeletes)
+{
+    struct stat tmp {};
+    struct stat shm {};
+    if (::stat("/tmp", &tmp) != 0 || ::stat("/dev/shm", &shm) != 0 || tmp.st_dev == shm.st_dev ||
+        ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second file system to move to";
+    TempDir dir;
+    TempDir other("/dev/shm");
+    DataHome home(other.Path());
+    WriteText(dir / "lib/Folder/part.gsm", "content");
+    std::filesystem::create_symlink("part.gsm", dir / "lib/Folder/link");
+    IOTest::SetUnixTime(dir / "lib/Folder/part.gsm", 1300000000);
+
+    ASSERT_EQ(IO::fileSystem.Delete(Location(dir / "lib/Folder"), IO::DataSafety::MoveToTrash), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "lib/Folder"));
+    EXPECT_EQ(ReadText(other / "Trash/files/Folder/part.gsm"), "content");
+    EXPECT_EQ(UnixTimeOf(other / "Trash/files/Folder/part.gsm"), 1300000000);
+    EXPECT_TRUE(std::filesystem::is_symlink(other / "Trash/files/Folder/link"));
+    EXPECT_TRUE(std::filesystem::exists(other / "Trash/info/Folder.trashinfo"));
 }
 
 TEST(FileSystemDelete, WithoutUsableTrashNothingIsDeleted)

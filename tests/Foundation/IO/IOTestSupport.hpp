@@ -23,12 +23,12 @@ namespace IOTest {
 // A folder made with mkdtemp under /tmp and removed with its content.
 class TempDir {
 public:
-    TempDir()
+    explicit TempDir(const std::string& base = "/tmp")
     {
-        char pattern[] = "/tmp/lm-io-test-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        path_ = made != nullptr ? made : "/tmp/lm-io-test-failed";
+        std::string pattern = base + "/lm-io-test-XXXXXX";
+        const char* made = ::mkdtemp(pattern.data());
+        EXPECT_NE(made, nullptr) << base;
+        path_ = made != nullptr ? made : base + "/lm-io-test-failed";
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
