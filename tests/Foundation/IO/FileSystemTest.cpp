@@ -196,16 +196,3 @@ TEST(FileSystemDelete, WithoutUsableTrashNothingIsDeleted)
     EXPECT_EQ(ReadText(dir / "keep.txt"), "keep");
     EXPECT_EQ(IO::fileSystem.Delete(Location(dir / "none"), IO::DataSafety::MoveToTrash), IO::ErrNotFound);
 }
-
-TEST(FileSystem, ExistsSeesFoldersFilesAndNothing)
-{
-    TempDir dir;
-    WriteText(dir / "f", "");
-    bool isFolder = true;
-    EXPECT_TRUE(IO::fileSystem.Exists(Location(dir / "f"), &isFolder));
-    EXPECT_FALSE(isFolder);
-    EXPECT_TRUE(IO::fileSystem.Exists(Location(dir.Path()), &isFolder));
-    EXPECT_TRUE(isFolder);
-    EXPECT_FALSE(IO::fileSystem.Exists(Location(dir / "none")));
-    EXPECT_FALSE(IO::fileSystem.Exists(Location("relative")));
-}

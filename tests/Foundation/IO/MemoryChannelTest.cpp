@@ -55,12 +55,4 @@ TEST(MemoryChannel, ReadsStopAtTheEnd)
     std::uint16_t value = 0;
     EXPECT_EQ(in.Read(value), KR::ErrEndOfChannel);
 
-    // Reversed byte order protocol.
-    const unsigned char big[] = {0x12, 0x34, 0x56, 0x78};
-    IO::MemoryIChannel reversed(big, sizeof big, IO::Ownership::Borrow, IO::binRevIProtocol);
-    std::uint32_t word = 0;
-    ASSERT_EQ(reversed.Read(word), 0);
-    std::uint32_t native = 0;
-    std::memcpy(&native, big, 4);
-    EXPECT_EQ(word, __builtin_bswap32(native));
 }
