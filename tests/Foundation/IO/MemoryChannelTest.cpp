@@ -54,5 +54,4 @@ TEST(MemoryChannel, ReadsStopAtTheEnd)
     EXPECT_EQ(in.SetPosition(5), 0);
     std::uint16_t value = 0;
     EXPECT_EQ(in.Read(value), KR::ErrEndOfChannel);
-
 }
