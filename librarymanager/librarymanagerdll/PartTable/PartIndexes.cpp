@@ -2,12 +2,15 @@
 // over the table.
 //
 // Sorting: the indexes hold record indices only. To sort, each record's keys
-// are copied once into an auxiliary array (the document name's first eight
-// bytes packed into one integer in byte order, GUIDs packed into integers
-// in their field order, the mapped type), the array is sorted and the
-// indices are taken from it. Names that agree in their first eight bytes are
-// compared in full with the module's name comparison, so the order is
-// exactly the one that comparing the records would give.
+// are copied once into an auxiliary array, the array is sorted and the
+// indices are taken from it. For the name index the key is the document
+// name's first sixteen bytes packed into two integers in byte order and the
+// mapped type; names that agree in those bytes are compared in full with the
+// module's name comparison, so the order is exactly the one that comparing
+// the records would give. The sorted names then give every record the rank
+// of its (name, mapped type), and the UnID index sorts the packed GUIDs
+// (integers in the GUID's field order) followed by that rank, without
+// comparing a string again. The duplicate check runs on the same keys.
 #include "PartTable/PartTable.hpp"
 
 #include "IO/Location.hpp"
@@ -22,27 +25,56 @@ namespace LM {
 
 namespace {
 
-// The first eight bytes of a name, zero after its terminator, as one
-// integer whose order is the byte order of the names' beginnings.
-std::uint64_t NamePrefix(const char* name) noexcept
+// The first sixteen bytes of a name, zero after its terminator, as two
+// integers whose order is the byte order of the names' beginnings.
+struct NamePrefix {
+    std::uint64_t high;
+    std::uint64_t low;
+};
+
+NamePrefix MakeNamePrefix(const char* name) noexcept
 {
-    std::uint64_t value = 0;
+    std::uint64_t words[2] = {0, 0};
     bool ended = false;
-    for (int k = 0; k < 8; ++k) {
+    for (int k = 0; k < 16; ++k) {
         const unsigned char c = ended ? 0 : static_cast<unsigned char>(name[k]);
         ended = ended || c == 0;
-        value = (value << 8) | c;
+        words[k / 8] = (words[k / 8] << 8) | c;
     }
-    return value;
+    return {words[0], words[1]};
 }
 
-// Two names with equal prefixes: equal when the prefix holds the terminator,
-// otherwise as the full comparison says.
-int CompareNamesAfterPrefix(std::uint64_t prefix, const char* a, const char* b) noexcept
+struct NameKey {
+    std::uint64_t high;
+    std::uint64_t low;
+    const char* name;
+    FTM::GeneralID type;
+    std::uint32_t index;
+};
+
+// Two names with equal prefixes are equal when the prefix holds the
+// terminator; otherwise the full comparison decides.
+int CompareNameKeys(const NameKey& a, const NameKey& b) noexcept
 {
-    if ((prefix & 0xFFu) == 0)
+    if (a.high != b.high)
+        return a.high < b.high ? -1 : 1;
+    if (a.low != b.low)
+        return a.low < b.low ? -1 : 1;
+    if ((a.low & 0xFFu) == 0)
         return 0;
-    return CompareDocumentNames(a, b);
+    return CompareDocumentNames(a.name, b.name);
+}
+
+bool NameKeyLess(const NameKey& a, const NameKey& b) noexcept
+{
+    if (const int c = CompareNameKeys(a, b); c != 0)
+        return c < 0;
+    return a.type < b.type;
+}
+
+bool SameName(const NameKey& a, const NameKey& b) noexcept
+{
+    return CompareNameKeys(a, b) == 0;
 }
 
 struct PackedGuid {
@@ -60,28 +92,11 @@ PackedGuid Pack(const KR::GUID& guid) noexcept
             low};
 }
 
-struct NameKey {
-    std::uint64_t prefix;
-    const char* name;
-    FTM::GeneralID type;
-    std::uint32_t index;
-};
-
-bool NameKeyLess(const NameKey& a, const NameKey& b) noexcept
-{
-    if (a.prefix != b.prefix)
-        return a.prefix < b.prefix;
-    if (const int c = CompareNamesAfterPrefix(a.prefix, a.name, b.name); c != 0)
-        return c < 0;
-    return a.type < b.type;
-}
-
 struct UnIDKey {
     PackedGuid main;
     PackedGuid rev;
-    std::uint64_t prefix;
-    const char* name;
-    FTM::GeneralID type;
+    std::uint32_t nameTypeRank;  // rank of (name, mapped type) in name order
+    std::uint32_t nameRank;      // rank of the name alone
     std::uint32_t index;
 };
 
@@ -95,11 +110,18 @@ bool UnIDKeyLess(const UnIDKey& a, const UnIDKey& b) noexcept
         return a.rev.high < b.rev.high;
     if (a.rev.low != b.rev.low)
         return a.rev.low < b.rev.low;
-    if (a.prefix != b.prefix)
-        return a.prefix < b.prefix;
-    if (const int c = CompareNamesAfterPrefix(a.prefix, a.name, b.name); c != 0)
-        return c < 0;
-    return a.type < b.type;
+    return a.nameTypeRank < b.nameTypeRank;
+}
+
+bool SameUnID(const UnIDKey& a, const UnIDKey& b) noexcept
+{
+    return a.main.high == b.main.high && a.main.low == b.main.low && a.rev.high == b.rev.high &&
+           a.rev.low == b.rev.low;
+}
+
+bool IsNullKey(const UnIDKey& key) noexcept
+{
+    return (key.main.high | key.main.low | key.rev.high | key.rev.low) == 0;
 }
 
 // Order of UnIDs: main GUID, then revision GUID.
@@ -137,83 +159,95 @@ void FillReport(Report& report, const char* name, std::uint32_t count, LocationO
 
 void PartTable::BuildIndexes()
 {
-    SortIndexes();
-    RunDuplicateCheck();
+    SortAndCheck(true);
 }
 
 void PartTable::SortIndexes()
 {
+    SortAndCheck(false);
+}
+
+void PartTable::SortAndCheck(bool check)
+{
     nameIndex_.clear();
     unIDIndex_.clear();
     const std::size_t n = count_;
+
+    // The name index, and for every record the rank of its name and of its
+    // (name, mapped type) in name order: equal names share a rank.
+    std::vector<std::uint32_t> nameRank(n);
+    std::vector<std::uint32_t> nameTypeRank(n);
     {
         std::vector<NameKey> keys(n);
         for (std::size_t i = 0; i < n; ++i) {
             const LibElement& record = At(i);
-            keys[i] = {NamePrefix(record.documentName), record.documentName, MapPartFileType(record.fileType),
+            const NamePrefix prefix = MakeNamePrefix(record.documentName);
+            keys[i] = {prefix.high, prefix.low, record.documentName, MapPartFileType(record.fileType),
                        static_cast<std::uint32_t>(i)};
         }
         std::sort(keys.begin(), keys.end(), NameKeyLess);
         nameIndex_.resize(n);
-        for (std::size_t k = 0; k < n; ++k)
+        std::uint32_t rank = 0;
+        std::uint32_t typeRank = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            if (k > 0) {
+                const bool sameName = SameName(keys[k - 1], keys[k]);
+                rank += sameName ? 0 : 1;
+                typeRank += sameName && keys[k - 1].type == keys[k].type ? 0 : 1;
+            }
             nameIndex_[k] = keys[k].index;
-    }
-    {
-        std::vector<UnIDKey> keys(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const LibElement& record = At(i);
-            const KR::UnID& id = GetKeyUnID(record);
-            keys[i] = {Pack(id.mainGuid), Pack(id.revGuid), NamePrefix(record.documentName), record.documentName,
-                       MapPartFileType(record.fileType), static_cast<std::uint32_t>(i)};
+            nameRank[keys[k].index] = rank;
+            nameTypeRank[keys[k].index] = typeRank;
         }
-        std::sort(keys.begin(), keys.end(), UnIDKeyLess);
-        unIDIndex_.resize(n);
-        for (std::size_t k = 0; k < n; ++k)
-            unIDIndex_[k] = keys[k].index;
     }
-}
 
-void PartTable::RunDuplicateCheck()
-{
+    // The UnID index: the key UnID, then the (name, mapped type) rank, which
+    // orders as name and type do.
+    std::vector<UnIDKey> keys(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const KR::UnID& id = GetKeyUnID(At(i));
+        keys[i] = {Pack(id.mainGuid), Pack(id.revGuid), nameTypeRank[i], nameRank[i], static_cast<std::uint32_t>(i)};
+    }
+    std::sort(keys.begin(), keys.end(), UnIDKeyLess);
+    unIDIndex_.resize(n);
+    for (std::size_t k = 0; k < n; ++k)
+        unIDIndex_[k] = keys[k].index;
+
+    if (!check)
+        return;
+
+    // The duplicate check, on the sorted keys; records are read only for
+    // what is reported.
     errorHandler_.DuplicateCheckStarted();
-    const FTM::GeneralID firstType = GetModuleState().firstPartFileType;
+    const auto locationsFrom = [this](const std::vector<std::uint32_t>& index, std::size_t start) {
+        return [this, &index, start](std::uint32_t k) -> const IO::Location& { return At(index[start + k]).location; };
+    };
 
     // Parts that share a UnID, and files without UnID that share a name and
     // a type.
-    const std::size_t n = unIDIndex_.size();
     for (std::size_t runStart = 0; runStart < n;) {
-        const KR::UnID key = GetKeyUnID(At(unIDIndex_[runStart]));
         std::size_t runEnd = runStart + 1;
-        while (runEnd < n && GetKeyUnID(At(unIDIndex_[runEnd])) == key)
+        while (runEnd < n && SameUnID(keys[runStart], keys[runEnd]))
             ++runEnd;
-        const bool nullKey = IsNullUnID(key);
+        const bool nullKey = IsNullKey(keys[runStart]);
         if (runEnd - runStart >= 2) {
             for (std::size_t subStart = runStart; subStart < runEnd;) {
-                const LibElement& first = At(unIDIndex_[subStart]);
-                const FTM::GeneralID firstMapped = MapPartFileType(first.fileType);
                 std::size_t subEnd = subStart + 1;
-                while (subEnd < runEnd) {
-                    const LibElement& other = At(unIDIndex_[subEnd]);
-                    if (CompareDocumentNames(first.documentName, other.documentName) != 0)
-                        break;
-                    if (nullKey && MapPartFileType(other.fileType) != firstMapped)
-                        break;
+                while (subEnd < runEnd && (nullKey ? keys[subEnd].nameTypeRank == keys[subStart].nameTypeRank
+                                                   : keys[subEnd].nameRank == keys[subStart].nameRank))
                     ++subEnd;
-                }
                 const auto count = static_cast<std::uint32_t>(subEnd - subStart);
-                auto locationOf = [&, subStart](std::uint32_t k) -> const IO::Location& {
-                    return At(unIDIndex_[subStart + k]).location;
-                };
+                const LibElement& first = At(keys[subStart].index);
                 if (nullKey) {
                     if (count >= 2) {
                         DuplicateNameReport report;
-                        FillReport(report, first.documentName, count, locationOf);
+                        FillReport(report, first.documentName, count, locationsFrom(unIDIndex_, subStart));
                         errorHandler_.DuplicateFilesFound(&report);
                     }
                 } else {
                     DuplicateUnIDReport report;
-                    report.unID = key;
-                    FillReport(report, first.documentName, count, locationOf);
+                    report.unID = GetKeyUnID(first);
+                    FillReport(report, first.documentName, count, locationsFrom(unIDIndex_, subStart));
                     errorHandler_.DuplicateUnIDFound(&report);
                 }
                 subStart = subEnd;
@@ -223,30 +257,25 @@ void PartTable::RunDuplicateCheck()
     }
 
     // Library parts that share a name but not a UnID.
-    const std::size_t m = nameIndex_.size();
-    for (std::size_t runStart = 0; runStart < m;) {
-        const LibElement& first = At(nameIndex_[runStart]);
-        const FTM::GeneralID mapped = MapPartFileType(first.fileType);
+    const FTM::GeneralID firstType = GetModuleState().firstPartFileType;
+    for (std::size_t runStart = 0; runStart < n;) {
+        const std::uint32_t rank = nameTypeRank[nameIndex_[runStart]];
         std::size_t runEnd = runStart + 1;
-        while (runEnd < m) {
-            const LibElement& other = At(nameIndex_[runEnd]);
-            if (CompareDocumentNames(first.documentName, other.documentName) != 0 ||
-                MapPartFileType(other.fileType) != mapped)
-                break;
+        while (runEnd < n && nameTypeRank[nameIndex_[runEnd]] == rank)
             ++runEnd;
-        }
-        if (runEnd - runStart >= 2 && mapped == firstType) {
-            const KR::UnID& key = GetKeyUnID(first);
-            bool differs = false;
-            for (std::size_t k = runStart + 1; k < runEnd && !differs; ++k)
-                differs = GetKeyUnID(At(nameIndex_[k])) != key;
-            if (differs) {
-                DuplicateNameReport report;
-                FillReport(report, first.documentName, static_cast<std::uint32_t>(runEnd - runStart),
-                           [&, runStart](std::uint32_t k) -> const IO::Location& {
-                               return At(nameIndex_[runStart + k]).location;
-                           });
-                errorHandler_.DuplicateNameFound(&report);
+        if (runEnd - runStart >= 2) {
+            const LibElement& first = At(nameIndex_[runStart]);
+            if (MapPartFileType(first.fileType) == firstType) {
+                const KR::UnID& key = GetKeyUnID(first);
+                bool differs = false;
+                for (std::size_t k = runStart + 1; k < runEnd && !differs; ++k)
+                    differs = GetKeyUnID(At(nameIndex_[k])) != key;
+                if (differs) {
+                    DuplicateNameReport report;
+                    FillReport(report, first.documentName, static_cast<std::uint32_t>(runEnd - runStart),
+                               locationsFrom(nameIndex_, runStart));
+                    errorHandler_.DuplicateNameFound(&report);
+                }
             }
         }
         runStart = runEnd;

@@ -170,11 +170,10 @@ public:
 
     // ----- Indexes --------------------------------------------------------
     // Fills both indexes with every record, sorts them and runs the
-    // duplicate check.
+    // duplicate check, which reports to the error handler.
     void BuildIndexes();
-    // The two steps of BuildIndexes.
+    // The same without the duplicate check.
     void SortIndexes();
-    void RunDuplicateCheck();
     // Keeps the indexes current for record `i`, just appended or, when
     // `reStored`, re-initialised: its old entries are removed and it is
     // inserted before all entries of equal key.
@@ -226,6 +225,7 @@ private:
     LibElement& At(std::size_t i) noexcept { return pages_[i / PageSize][i % PageSize]; }
     const LibElement& At(std::size_t i) const noexcept { return pages_[i / PageSize][i % PageSize]; }
 
+    void SortAndCheck(bool check);
     void InitFromFile(std::int32_t i, const IO::Location& location, std::int32_t folderIndex,
                       FTM::GeneralID type, std::uint32_t flags);
     // Opens the record's file as the part file of its type and reads what it

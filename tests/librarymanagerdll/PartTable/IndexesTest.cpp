@@ -51,8 +51,9 @@ void FillRandomly(LM::PartTable& table, std::mt19937& random, int count, int idP
         std::string name = stems[random() % std::size(stems)];
         if (random() % 2 != 0)
             name += std::to_string(random() % 20);
-        const KR::UnID id = MakeUnID(static_cast<std::uint32_t>(random() % idPool),
-                                     static_cast<std::uint32_t>(random() % 3));
+        const KR::UnID id = random() % 6 == 0 ? NULLUnID
+                                              : MakeUnID(static_cast<std::uint32_t>(random() % idPool),
+                                                         static_cast<std::uint32_t>(random() % 3));
         const std::int32_t i = table.AppendPlaceholder(name.c_str(), id, 0, types[random() % 3], 0);
         table.Get(i)->valid = random() % 4 != 0;
     }
@@ -138,6 +139,77 @@ TEST_F(Indexes, DuplicateCheckReportsEachKindWithItsLocations)
     std::sort(reported.begin(), reported.end(), [](auto& a, auto& b) { return a.GetText() < b.GetText(); });
     EXPECT_EQ(reported, sofas);
     EXPECT_EQ(handler_.reports.size(), 5u);
+}
+
+// The duplicate check against the rules applied by hand to the sorted
+// indexes, on random tables full of clashes.
+TEST_F(Indexes, DuplicateCheckMatchesTheRulesOnRandomTables)
+{
+    std::mt19937 random(3);
+    FillRandomly(Table(), random, 2000, 15);
+    for (std::int32_t i = 0; i < Table().GetCount(); ++i)
+        Table().Get(i)->location = IO::Location("/r/" + std::to_string(i));
+    Table().BuildIndexes();
+
+    const auto record = [&](std::uint32_t i) -> const LM::LibElement& { return *Table().Get(static_cast<std::int32_t>(i)); };
+    const auto sameName = [&](std::uint32_t a, std::uint32_t b) {
+        return LM::CompareDocumentNames(record(a).documentName, record(b).documentName) == 0;
+    };
+    const auto mapped = [&](std::uint32_t i) { return LM::MapPartFileType(record(i).fileType); };
+    std::vector<RecordedReport> expected;
+    const auto expect = [&](RecordedReport::Kind kind, const std::vector<std::uint32_t>& index, std::size_t from,
+                            std::size_t to) {
+        RecordedReport r;
+        r.kind = kind;
+        r.unID = kind == RecordedReport::Kind::UnID ? LM::GetKeyUnID(record(index[from])) : KR::UnID{};
+        r.name = record(index[from]).documentName;
+        r.count = static_cast<std::uint32_t>(to - from);
+        for (std::size_t k = from; k < to; ++k)
+            r.locations.push_back(record(index[k]).location);
+        expected.push_back(r);
+    };
+    const auto& byUnID = Table().GetUnIDIndex();
+    for (std::size_t start = 0; start < byUnID.size();) {
+        const KR::UnID key = LM::GetKeyUnID(record(byUnID[start]));
+        std::size_t end = start;
+        while (end < byUnID.size() && LM::GetKeyUnID(record(byUnID[end])) == key)
+            ++end;
+        for (std::size_t sub = start; end - start >= 2 && sub < end;) {
+            std::size_t subEnd = sub + 1;
+            while (subEnd < end && sameName(byUnID[sub], byUnID[subEnd]) &&
+                   (key != NULLUnID || mapped(byUnID[sub]) == mapped(byUnID[subEnd])))
+                ++subEnd;
+            if (key != NULLUnID)
+                expect(RecordedReport::Kind::UnID, byUnID, sub, subEnd);
+            else if (subEnd - sub >= 2)
+                expect(RecordedReport::Kind::Files, byUnID, sub, subEnd);
+            sub = subEnd;
+        }
+        start = end;
+    }
+    const auto& byName = Table().GetNameIndex();
+    for (std::size_t start = 0; start < byName.size();) {
+        std::size_t end = start + 1;
+        while (end < byName.size() && sameName(byName[start], byName[end]) && mapped(byName[start]) == mapped(byName[end]))
+            ++end;
+        bool differs = false;
+        for (std::size_t k = start + 1; k < end; ++k)
+            differs = differs || LM::GetKeyUnID(record(byName[k])) != LM::GetKeyUnID(record(byName[start]));
+        if (differs && mapped(byName[start]) == GetTypes().part)
+            expect(RecordedReport::Kind::Name, byName, start, end);
+        start = end;
+    }
+
+    ASSERT_EQ(handler_.reports.size(), expected.size());
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        const RecordedReport& got = handler_.reports[k];
+        EXPECT_EQ(got.kind, expected[k].kind) << k;
+        EXPECT_EQ(got.unID, expected[k].unID) << k;
+        EXPECT_EQ(got.name, expected[k].name) << k;
+        EXPECT_EQ(got.locations, expected[k].locations) << k;
+        EXPECT_EQ(got.allocated, got.count > 3) << k;
+    }
+    EXPECT_GT(expected.size(), 50u);  // the table does hold clashes of every kind
 }
 
 TEST_F(Indexes, SharedUnIDWithOneNameIsOneReport)
