@@ -2,6 +2,7 @@
 // script code container and the guard of the public operations.
 #include "LibrarySetTestSupport.hpp"
 
+#include "AncestryHierarchy.hpp"
 #include "KR/DebugChannel.hpp"
 #include "LibrarySet/Guard.hpp"
 #include "LibrarySet/LibrarySetInternals.hpp"
@@ -105,6 +106,34 @@ TEST(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
     LM::LibrarySet third(handler, NoTypes());
     EXPECT_NE(container, LM::LibrarySetInternals::GetScriptCodeContainer(third));
     EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
+}
+
+TEST(LibrarySetLifeTest, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
+{
+    TempDir dir;
+    InitModule(dir.MakeFolder("cache"));
+    NullErrorHandler handler;
+    LM::LibrarySet set(handler, NoTypes());
+    LM::AncestryHierarchy* hierarchy = LM::LibrarySetInternals::GetTypeHierarchy(set);
+    ASSERT_NE(nullptr, hierarchy);
+    EXPECT_EQ(&set, hierarchy->GetLibrarySet());
+
+    const KR::ClassInfo* info = LM::AncestryHierarchy::Get_ClassInfoStatic();
+    EXPECT_STREQ("LM::AncestryHierarchy", info->GetName());
+    EXPECT_EQ((KR::ClassVersion{1, 0}), info->GetVersion());
+    EXPECT_EQ(info, hierarchy->Get_ClassInfo());
+    EXPECT_TRUE(info->IsA(KR::Object::classInfo));
+
+    KR::UnID path[2]{};
+    path[1].mainGuid.data1 = 7;
+    std::uint32_t id = hierarchy->AddPath(path, 2);
+    LM::AncestryHierarchy copy(*hierarchy);
+    EXPECT_EQ(&set, copy.GetLibrarySet());
+    EXPECT_EQ(2u, copy.GetPathLength(id));
+    LM::AncestryHierarchy assigned(nullptr);
+    assigned = copy;
+    EXPECT_EQ(&set, assigned.GetLibrarySet());
+    EXPECT_TRUE(assigned.IsNodeOnPath(id, path[1]));
 }
 
 namespace {
