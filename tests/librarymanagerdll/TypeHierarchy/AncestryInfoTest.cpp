@@ -1,0 +1,300 @@
+#include "AncestryInfo.hpp"
+#include "TypeHierarchy/AncestrySectionHandler.hpp"
+#include "librarymanagerdll/TypeHierarchy/TestIds.hpp"
+
+#include "KR/DebugChannel.hpp"
+#include "KR/Memory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using LM::AncestryInfo;
+using TestIds::LE32;
+using TestIds::Raw;
+using TestIds::U;
+
+namespace {
+
+// A memory handle holding `bytes`, freed at the end of the scope.
+struct Handle {
+    explicit Handle(const std::string& bytes) : h(KR::bmManager.NewHandle(bytes.size()))
+    {
+        std::memcpy(*h, bytes.data(), bytes.size());
+    }
+    explicit Handle(char** taken) : h(taken) {}
+    ~Handle()
+    {
+        if (h != nullptr)
+            KR::bmManager.KillHandle(h);
+    }
+    std::string Bytes() const { return std::string(*h, KR::bmManager.GetHandleSize(h)); }
+    char** h;
+};
+
+std::string Header(std::uint8_t flag, std::uint32_t count)
+{
+    return std::string(1, char(flag)) + std::string(3, '\0') + LE32(count) + std::string(24, '\0');
+}
+
+AncestryInfo Info(std::initializer_list<KR::UnID> ids, bool isTemplate = false)
+{
+    AncestryInfo info;
+    for (const KR::UnID& id : ids)
+        info.Append(id);
+    if (isTemplate)
+        info.MarkAsTemplate();
+    return info;
+}
+
+std::string Listed(const AncestryInfo& info)
+{
+    std::string s;
+    for (std::uint32_t k = 1; k <= info.GetAncestorsCount(); ++k)
+        s += std::to_string(info.GetAncestorRef(k).mainGuid.data1) + ".";
+    return s;
+}
+
+// A GUID with every field set, and its big-endian bytes.
+KR::GUID Full(std::uint32_t d1, std::uint16_t d2, std::uint16_t d3, std::uint8_t first)
+{
+    KR::GUID g{d1, d2, d3, {}};
+    for (int i = 0; i < 8; ++i)
+        g.data4[i] = std::uint8_t(first + i);
+    return g;
+}
+
+}  // namespace
+
+TEST(AncestryInfoTest, SectionLayout)
+{
+    Handle empty(AncestryInfo().GetAncestrySection());
+    EXPECT_EQ(empty.Bytes(), Header(0, 0));
+    Handle flagged(Info({}, true).GetAncestrySection());
+    EXPECT_EQ(flagged.Bytes(), Header(1, 0));
+
+    Handle two(Info({U(7, 1), U(9, 2)}, true).GetAncestrySection());
+    EXPECT_EQ(two.Bytes(), Header(1, 2) + Raw(U(7, 1)) + Raw(U(9, 2)));
+
+    AncestryInfo back(two.h);
+    EXPECT_TRUE(back.IsTemplate());
+    EXPECT_EQ(Listed(back), "7.9.");
+    EXPECT_EQ(back.GetAncestorsRef()[1], U(9, 2));
+    EXPECT_EQ(AncestryInfo().GetAncestorsRef(), nullptr);
+}
+
+TEST(AncestryInfoTest, ParentAndAncestorQueries)
+{
+    EXPECT_EQ(AncestryInfo().GetParentID(), KR::UnID{});
+    AncestryInfo abc = Info({U(1), U(2), U(3)});
+    EXPECT_EQ(abc.GetParentID(), U(3));
+    EXPECT_TRUE(abc.IsAncestor(U(2)));
+    EXPECT_FALSE(abc.IsAncestor(U(2, 5)));  // same main GUID, other revision
+
+    EXPECT_EQ(abc.SetAncestor(2, U(8)), KR::NoError);
+    EXPECT_EQ(Listed(abc), "1.8.3.");
+    KR::DebugCapture capture;
+    EXPECT_NE(abc.SetAncestor(4, U(9)), KR::NoError);  // never appends
+    EXPECT_NE(abc.SetAncestor(0, U(9)), KR::NoError);
+    EXPECT_EQ(abc.GetAncestorRef(4), KR::UnID{});
+    EXPECT_EQ(Listed(abc), "1.8.3.");
+    EXPECT_NE(capture.GetText().find("IllegalArgumentException"), std::string::npos);
+}
+
+TEST(AncestryInfoTest, CheckAndFixCutsCycles)
+{
+    AncestryInfo aba = Info({U(1), U(2), U(1)}, true);
+    EXPECT_EQ(aba.CheckAndFix(), KR::NoError);
+    EXPECT_EQ(Listed(aba), "1.2.");
+    EXPECT_TRUE(aba.IsTemplate());
+
+    AncestryInfo abc = Info({U(1), U(2), U(3)});
+    abc.CheckAndFix(U(2));
+    EXPECT_EQ(Listed(abc), "1.");
+
+    AncestryInfo own = Info({U(5), U(6)}, true);
+    own.CheckAndFix(U(5));
+    EXPECT_EQ(own.GetAncestorsCount(), 0u);
+    EXPECT_TRUE(own.IsTemplate());
+
+    AncestryInfo revisions = Info({U(4, 1), U(3), U(4, 2)});  // main GUID only
+    revisions.CheckAndFix();
+    EXPECT_EQ(Listed(revisions), "4.3.");
+
+    AncestryInfo clean = Info({U(9), U(2), U(5), U(1)});
+    clean.CheckAndFix(U(3));
+    EXPECT_EQ(Listed(clean), "9.2.5.1.");
+}
+
+TEST(AncestryInfoTest, EqualityComparesWholeUnIDsNotFlags)
+{
+    EXPECT_TRUE(Info({U(1), U(2)}, true) == Info({U(1), U(2)}, false));
+    EXPECT_TRUE(Info({U(1), U(2)}) != Info({U(1), U(2, 1)}));
+    EXPECT_TRUE(Info({U(1)}) != Info({U(1), U(2)}));
+    EXPECT_TRUE(AncestryInfo() == AncestryInfo());
+
+    AncestryInfo copy = Info({U(1)}, true);
+    copy = copy;
+    AncestryInfo assigned;
+    assigned = copy;
+    EXPECT_TRUE(assigned == copy && assigned.IsTemplate());
+    assigned.Clear();
+    EXPECT_FALSE(assigned.IsTemplate());
+    EXPECT_EQ(assigned.GetAncestorsCount(), 0u);
+}
+
+TEST(AncestryInfoTest, ChannelRoundTrip)
+{
+    AncestryInfo info = Info({U(3, 1), U(4, 2)}, true);
+    std::string bytes = TestIds::Written(info);
+    EXPECT_EQ(bytes, Header(1, 2) + Raw(U(3, 1)) + Raw(U(4, 2)));
+
+    KR::StringIChannel in(bytes);
+    AncestryInfo back;
+    EXPECT_EQ(back.Read(in), KR::NoError);
+    EXPECT_TRUE(back == info);
+    EXPECT_TRUE(back.IsTemplate());
+    EXPECT_EQ(in.GetRemaining(), 0u);
+}
+
+TEST(AncestryInfoTest, ReadOfTruncatedStreamChangesNothing)
+{
+    const std::string full = Header(1, 2) + Raw(U(3)) + Raw(U(4));
+    for (std::size_t cut : {0u, 10u, 32u, 50u, 95u}) {
+        AncestryInfo info = Info({U(9)});
+        KR::StringIChannel in(full.substr(0, cut));
+        EXPECT_EQ(info.Read(in), KR::ErrEndOfChannel) << cut;
+        EXPECT_EQ(Listed(info), "9.") << cut;
+        EXPECT_FALSE(info.IsTemplate());
+    }
+    // A count that the stream does not back fails without a huge allocation.
+    AncestryInfo info;
+    KR::StringIChannel in(Header(0, 0xFFFFFFFFu) + Raw(U(1)));
+    EXPECT_EQ(info.Read(in), KR::ErrEndOfChannel);
+}
+
+TEST(AncestryInfoTest, SetAncestrySectionRefusesBadBlocks)
+{
+    AncestryInfo info = Info({U(9)});
+    Handle shortForCount(Header(1, 2) + Raw(U(1)));  // 64 bytes, count says 2
+    EXPECT_EQ(info.SetAncestrySection(shortForCount.h), -7003);
+    Handle headerOnly(std::string(16, '\0'));
+    EXPECT_EQ(info.SetAncestrySection(headerOnly.h), -7003);
+    Handle hugeCount(Header(0, 0xFFFFFFFFu));
+    EXPECT_EQ(info.SetAncestrySection(hugeCount.h), -7003);
+    EXPECT_EQ(info.SetAncestrySection(nullptr), -50);
+    char* notAHandle = nullptr;
+    EXPECT_EQ(info.SetAncestrySection(&notAHandle), -50);
+    EXPECT_EQ(Listed(info), "9.");
+
+    Handle longer(Header(2, 1) + Raw(U(5)) + std::string(32, 'x'));  // extra bytes are ignored
+    EXPECT_EQ(info.SetAncestrySection(longer.h), KR::NoError);
+    EXPECT_EQ(Listed(info), "5.");
+    EXPECT_TRUE(info.IsTemplate());
+    EXPECT_EQ(AncestryInfo(nullptr).GetAncestorsCount(), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// The section handler
+
+namespace {
+
+const KR::GUID mainGuid = Full(0x11223344, 0x5566, 0x7788, 0x99);
+const KR::GUID revGuid = Full(0x01020304, 0x0506, 0x0708, 0x01);
+const std::string mainText = "11223344-5566-7788-999A-9B9C9D9E9FA0";
+const std::string revText = "01020304-0506-0708-0102-030405060708";
+
+// The big-endian section of one template ancestor {mainGuid, revGuid}.
+std::string ForeignSection()
+{
+    std::string s = std::string("\x01\0\0\0" "\0\0\0\x01", 8) + std::string(24, '\0');
+    s += std::string("\x11\x22\x33\x44\x55\x66\x77\x88\x99\x9A\x9B\x9C\x9D\x9E\x9F\xA0", 16);
+    s += std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x01\x02\x03\x04\x05\x06\x07\x08", 16);
+    return s;
+}
+
+std::string NativeSection()
+{
+    return TestIds::Written(Info({KR::UnID{mainGuid, revGuid}}, true));
+}
+
+}  // namespace
+
+TEST(AncestrySectionHandlerTest, IsRegisteredForAncs)
+{
+    EXPECT_NE(dynamic_cast<LM::AncestrySectionHandler*>(LPF::GetSectionHandler(0x414E4353)), nullptr);
+    LM::AncestrySectionHandler handler;
+    EXPECT_TRUE(handler.CanConvert());
+    Handle any(std::string(3, '\0'));
+    LPF::SectionDescriptor d;
+    EXPECT_EQ(handler.Validate(&d, any.h), KR::NoError);
+}
+
+TEST(AncestrySectionHandlerTest, ConvertsBothWays)
+{
+    LM::AncestrySectionHandler handler;
+    Handle section(ForeignSection());
+    LPF::SectionDescriptor d{3, LPF::OtherPlatform, 0};
+    ASSERT_EQ(handler.ConvertToNative(nullptr, &d, section.h), KR::NoError);
+    EXPECT_EQ(d.platform, LPF::NativePlatform);
+    EXPECT_EQ(d.version, 3u);
+    EXPECT_EQ(section.Bytes(), NativeSection());
+    EXPECT_EQ(AncestryInfo(section.h).GetParentID(), (KR::UnID{mainGuid, revGuid}));
+
+    // Already in the target order: nothing changes.
+    EXPECT_EQ(handler.ConvertToPlatform(&d, section.h, LPF::NativePlatform), KR::NoError);
+    EXPECT_EQ(section.Bytes(), NativeSection());
+
+    ASSERT_EQ(handler.ConvertToPlatform(&d, section.h, LPF::OtherPlatform), KR::NoError);
+    EXPECT_EQ(d.platform, LPF::OtherPlatform);
+    EXPECT_EQ(section.Bytes(), ForeignSection());
+}
+
+TEST(AncestrySectionHandlerTest, RefusesBlocksOfWrongSize)
+{
+    LM::AncestrySectionHandler handler;
+    // 64 bytes whose (big-endian) count says 2: refused, left as it came.
+    std::string bytes = ForeignSection();
+    bytes[7] = 2;
+    Handle mismatch(bytes);
+    LPF::SectionDescriptor d{0, LPF::OtherPlatform, 0};
+    EXPECT_EQ(handler.ConvertToNative(nullptr, &d, mismatch.h), -7003);
+    EXPECT_EQ(d.platform, LPF::OtherPlatform);
+    EXPECT_EQ(mismatch.Bytes(), bytes);
+
+    Handle tiny(std::string(31, '\0'));
+    EXPECT_EQ(handler.ConvertToNative(nullptr, &d, tiny.h), -7003);
+    EXPECT_EQ(d.platform, LPF::OtherPlatform);
+    EXPECT_EQ(handler.ConvertToNative(nullptr, &d, nullptr), -50);
+}
+
+TEST(AncestrySectionHandlerTest, DumpTexts)
+{
+    LM::AncestrySectionHandler handler;
+    const std::string line = "\t{" + mainText + "}-{" + revText + "}\n";
+
+    Handle foreign(ForeignSection());
+    LPF::SectionDescriptor d{0, LPF::OtherPlatform, 0};
+    KR::StringOChannel out;
+    EXPECT_EQ(handler.Dump(out, &d, foreign.h, true), KR::NoError);
+    EXPECT_EQ(out.Take(), "Number of ancestors: 1\n" + line);
+    EXPECT_EQ(foreign.Bytes(), ForeignSection());  // the caller's bytes and descriptor stay
+    EXPECT_EQ(d.platform, LPF::OtherPlatform);
+
+    Handle native(NativeSection() + Raw(KR::UnID{revGuid, mainGuid}));
+    std::memcpy(*native.h + 4, "\x02\0\0\0", 4);
+    LPF::SectionDescriptor n;
+    EXPECT_EQ(handler.Dump(out, &n, native.h, true), KR::NoError);
+    EXPECT_EQ(out.Take(), "Number of ancestors: 2\n" + line + "\t{" + revText + "}-{" + mainText + "}\n");
+    EXPECT_EQ(handler.Dump(out, &n, native.h, false), KR::NoError);
+    EXPECT_EQ(out.Take(), "Number of ancestors: 2\n");
+
+    // A native block shorter than its count is refused without output.
+    std::memcpy(*native.h + 4, "\x03\0\0\0", 4);
+    EXPECT_EQ(handler.Dump(out, &n, native.h, true), -7003);
+    std::string bad = ForeignSection();
+    bad[7] = 5;
+    Handle badForeign(bad);
+    EXPECT_EQ(handler.Dump(out, &d, badForeign.h, true), -7003);
+    EXPECT_EQ(out.GetText(), "");
+}
