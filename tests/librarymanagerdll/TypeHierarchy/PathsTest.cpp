@@ -1,0 +1,404 @@
+#include "Paths.hpp"
+#include "librarymanagerdll/TypeHierarchy/TestIds.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using TestIds::IllegalText;
+using TestIds::LE32;
+using TestIds::Raw;
+using TestIds::U;
+using TestIds::Written;
+
+namespace {
+
+using Tree = KR::Paths<KR::UnID, Cmp_UnIDs>;
+
+class TestTree : public Tree {
+public:
+    using Tree::FindNodeId;
+    using Tree::GetRootNodeId;
+    using Tree::PushChildNodeIds;
+    using Tree::PushSubNodeIds;
+};
+
+std::uint32_t Add(Tree& t, std::initializer_list<std::uint32_t> mains)
+{
+    std::vector<KR::UnID> ids;
+    for (std::uint32_t m : mains)
+        ids.push_back(U(m));
+    return t.AddPath(ids.data(), std::uint32_t(ids.size()));
+}
+
+// The path's main GUIDs, "1.2.3".
+std::string PathText(const Tree& t, std::uint32_t id)
+{
+    std::vector<KR::UnID> ids(t.GetPathLength(id));
+    t.GetPath(id, ids.data());
+    std::string s;
+    for (const KR::UnID& u : ids)
+        s += (s.empty() ? "" : ".") + std::to_string(u.mainGuid.data1);
+    return s;
+}
+
+std::vector<std::uint32_t> Drain(Tree::IdQueue& q)
+{
+    std::vector<std::uint32_t> ids;
+    while (!q.IsEmpty())
+        ids.push_back(q.Pop());
+    return ids;
+}
+
+std::vector<std::uint32_t> Children(const TestTree& t, std::uint32_t node)
+{
+    Tree::IdQueue q;
+    t.PushChildNodeIds(node, &q);
+    return Drain(q);
+}
+
+void Letter(void*, KR::OChannel& out, const KR::UnID& id)
+{
+    out << std::string(1, char('A' + id.mainGuid.data1 - 1));
+}
+
+const std::string nullText = "{00000000-0000-0000-0000-000000000000}-{00000000-0000-0000-0000-000000000000}";
+
+std::string Illegal(const char* operation)
+{
+    return std::string("Illegal index in Paths<NodeData, Comparision>::") + operation + ".|Paths";
+}
+
+}  // namespace
+
+TEST(PathsTest, SharedPrefixesAndReferenceCounts)
+{
+    TestTree t;
+    std::uint32_t ab = Add(t, {1, 2});
+    std::uint32_t ad = Add(t, {1, 4});
+    std::uint32_t a = t.FindNodeId(U(1));
+    EXPECT_EQ(t.GetPathMultiplicity(a), 2u);
+    EXPECT_EQ(t.GetPathMultiplicity(t.GetRootNodeId()), 2u);
+    EXPECT_EQ(t.FindPathId(U(1)), 0u);  // inner node only
+
+    t.DeletePath(ab);
+    EXPECT_EQ(t.GetPathMultiplicity(a), 1u);
+    EXPECT_EQ(PathText(t, ad), "1.4");
+    EXPECT_EQ(t.FindNodeId(U(2)), 0u);
+    EXPECT_EQ(Add(t, {1, 3}), ab);  // the freed entry comes back first
+
+    std::uint32_t x = Add(t, {7});
+    EXPECT_EQ(Add(t, {7}), x);
+    EXPECT_EQ(t.GetPathMultiplicity(x), 2u);
+    t.DeletePath(x);
+    EXPECT_EQ(t.GetPathMultiplicity(x), 1u);
+    EXPECT_EQ(PathText(t, x), "7");
+    EXPECT_NO_THROW(t.Check());
+}
+
+TEST(PathsTest, DeletingTheLastPathLeavesAFreshRoot)
+{
+    Tree fresh;
+    Tree t;
+    std::uint32_t p = Add(t, {1, 2});
+    std::uint32_t x = Add(t, {3});
+    EXPECT_EQ(Add(t, {3}), x);
+    t.DeletePath(x);
+    t.DeletePath(x);
+    t.DeletePath(p);
+    EXPECT_EQ(Written(t), Written(fresh));
+    KR::StringOChannel out;
+    t.Print(out);
+    EXPECT_EQ(out.Take(), "<BuiltIn Root> " + nullText + " (0)\n");
+    EXPECT_EQ(Add(t, {5}), 2u);  // ids count again from the fresh array
+}
+
+TEST(PathsTest, AddPathVariants)
+{
+    TestTree t;
+    std::uint32_t one = t.AddPath(nullptr, 0, U(5));
+    EXPECT_EQ(t.GetPathLength(one), 1u);
+    EXPECT_EQ(t.GetPathMultiplicity(t.GetRootNodeId()), 1u);
+
+    std::string before = Written(t);
+    KR::UnID nodes[] = {U(5), U(6)};
+    EXPECT_EQ(t.AddPath(nullptr, 2, U(7)), 0u);  // no parent: refused
+    EXPECT_EQ(t.AddPath(nullptr, 2), 0u);
+    EXPECT_EQ(t.AddPath(nodes, 0), 0u);
+    EXPECT_EQ(Written(t), before);
+
+    std::uint32_t three = t.AddPath(nodes, 2, U(7));
+    EXPECT_EQ(PathText(t, three), "5.6.7");
+    EXPECT_EQ(t.GetPathMultiplicity(one), 2u);
+    EXPECT_EQ(t.GetPathMultiplicity(t.GetRootNodeId()), 2u);
+}
+
+TEST(PathsTest, AppendAndDeleteLastNode)
+{
+    TestTree t;
+    std::uint32_t p = Add(t, {1});
+    std::uint32_t q = t.AppendPathNode(p, U(2));
+    EXPECT_NE(q, p);
+    EXPECT_EQ(PathText(t, q), "1.2");
+    EXPECT_EQ(t.FindPathId(U(1)), p);  // p stays a path end
+    EXPECT_EQ(t.GetPathMultiplicity(p), 2u);
+
+    EXPECT_EQ(t.DeleteLastPathNode(q), p);  // q's reference now belongs to p
+    EXPECT_EQ(t.FindNodeId(U(2)), 0u);
+    EXPECT_EQ(t.GetPathMultiplicity(p), 2u);
+    std::uint32_t root = t.DeleteLastPathNode(p);
+    EXPECT_EQ(root, t.GetRootNodeId());
+    EXPECT_EQ(t.GetPathLength(root), 0u);
+    EXPECT_EQ(t.GetPathMultiplicity(p), 1u);
+    std::uint32_t three = t.AppendPathNode(root, U(3));
+    EXPECT_EQ(three, t.FindNodeId(U(3)));
+    EXPECT_EQ(t.GetPathLength(three), 1u);
+}
+
+TEST(PathsTest, SiblingOrderAndPrint)
+{
+    TestTree t;
+    Add(t, {4, 5});
+    Add(t, {1, 3});
+    Add(t, {1, 2});
+    KR::StringOChannel out;
+    t.Print(out, Letter, nullptr);
+    EXPECT_EQ(out.Take(), "<BuiltIn Root> " + nullText + " (3)\n"
+                          "|\n"
+                          "+---A (2)\n"
+                          "|   |\n"
+                          "|   +---B (1)\n"
+                          "|   |\n"
+                          "|   +---C (1)\n"
+                          "|\n"
+                          "+---D (1)\n"
+                          "    |\n"
+                          "    +---E (1)\n");
+
+    TestTree revisions;
+    std::uint32_t r2 = revisions.AddPath(nullptr, 0, U(1, 2));
+    std::uint32_t r1 = revisions.AddPath(nullptr, 0, U(1, 1));
+    EXPECT_EQ(Children(revisions, revisions.GetRootNodeId()), (std::vector<std::uint32_t>{r1, r2}));
+    revisions.Print(out);
+    EXPECT_EQ(out.Take(), "<BuiltIn Root> " + nullText + " (2)\n|\n+---" + U(1, 1).ToString() + " (1)\n|\n+---" +
+                              U(1, 2).ToString() + " (1)\n");
+}
+
+TEST(PathsTest, QueriesAlongAPath)
+{
+    Tree t;
+    std::uint32_t p = Add(t, {1, 2, 3});
+    KR::UnID u;
+    t.GetPathNode(p, 1, &u);
+    EXPECT_EQ(u, U(2));
+    t.GetPathNodeFromBack(p, 0, &u);
+    EXPECT_EQ(u, U(3));
+    t.GetPathNodeFromBack(p, 2, &u);
+    EXPECT_EQ(u, U(1));
+    t.GetPathNodeFromBack(p, 3, &u);
+    EXPECT_EQ(u, KR::UnID{});
+    t.GetPathNodeFromBack(p, 99, &u);
+    EXPECT_EQ(u, KR::UnID{});
+    EXPECT_TRUE(t.IsNodeOnPath(p, U(1)));
+    EXPECT_TRUE(t.IsNodeOnPath(p, KR::UnID{}));  // the root's
+    EXPECT_FALSE(t.IsNodeOnPath(p, U(1, 1)));
+    EXPECT_FALSE(t.IsNodeOnPath(0, KR::UnID{}));
+}
+
+TEST(PathsTest, SubTreeWalksAndFindPathId)
+{
+    TestTree t;
+    std::uint32_t a = Add(t, {1});
+    std::uint32_t c = Add(t, {1, 3});
+    std::uint32_t b = Add(t, {1, 2});
+    std::uint32_t e = Add(t, {4, 5});
+    std::uint32_t d = t.FindNodeId(U(4));
+    std::uint32_t root = t.GetRootNodeId();
+    Tree::IdQueue q;
+    t.PushSubPathIds(root, &q);
+    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{a, b, c, e}));
+    t.PushSubNodeIds(root, &q);
+    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{a, b, c, d, e}));
+    t.PushSubPathIds(a, &q);
+    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{b, c}));
+    EXPECT_EQ(Children(t, root), (std::vector<std::uint32_t>{a, d}));
+    EXPECT_EQ(t.FindPathId(U(5)), e);
+    EXPECT_EQ(t.FindPathId(U(4)), 0u);
+    EXPECT_EQ(t.FindPathId(U(9)), 0u);
+}
+
+TEST(PathsTest, SetPathNode)
+{
+    TestTree t;
+    std::uint32_t p = Add(t, {1, 2});
+    EXPECT_EQ(t.SetPathNode(p, 1, U(9)), p);  // only user of its last node: in place
+    EXPECT_EQ(PathText(t, p), "1.9");
+
+    // In place keeps the node where it stands, even where it sorts elsewhere.
+    std::uint32_t five = Add(t, {5});
+    std::uint32_t six = Add(t, {6});
+    std::uint32_t seven = Add(t, {7});
+    EXPECT_EQ(t.SetPathNode(six, 0, U(9)), six);
+    std::uint32_t root = t.GetRootNodeId();
+    std::uint32_t one = t.FindNodeId(U(1));
+    EXPECT_EQ(Children(t, root), (std::vector<std::uint32_t>{one, five, six, seven}));
+    std::uint32_t eight = Add(t, {8});  // a walk stops at the first larger sibling, 9
+    EXPECT_EQ(Children(t, root), (std::vector<std::uint32_t>{one, five, eight, six, seven}));
+
+    std::uint32_t shared = Add(t, {1, 2, 3});
+    EXPECT_EQ(Add(t, {1, 2, 3}), shared);
+    std::uint32_t moved = t.SetPathNode(shared, 1, U(4));
+    EXPECT_EQ(PathText(t, moved), "1.4.3");
+    EXPECT_EQ(t.GetPathMultiplicity(shared), 1u);
+
+    std::uint32_t head = t.SetPathNode(moved, 0, U(6));  // not the last node: rebuilt
+    EXPECT_EQ(PathText(t, head), "6.4.3");
+    EXPECT_EQ(PathText(t, shared), "1.2.3");
+    EXPECT_EQ(t.GetPathMultiplicity(t.FindNodeId(U(1))), 2u);
+    EXPECT_EQ(IllegalText([&] { t.SetPathNode(head, 3, U(1)); }), Illegal("SetPathNode"));
+    EXPECT_NO_THROW(t.Check());
+}
+
+TEST(PathsTest, DeletePathNodeAndReplacePath)
+{
+    TestTree t;
+    std::uint32_t p = Add(t, {1, 2, 3});
+    std::uint32_t q = t.DeletePathNode(p, 1);
+    EXPECT_EQ(PathText(t, q), "1.3");
+    EXPECT_EQ(t.FindNodeId(U(2)), 0u);
+    EXPECT_EQ(t.DeletePathNode(q, 1), t.FindNodeId(U(1)));  // the last node: DeleteLastPathNode
+    EXPECT_EQ(IllegalText([&] { t.DeletePathNode(q, 1); }), Illegal("DeletePathNode"));
+
+    std::uint32_t r = Add(t, {4, 5});
+    KR::UnID nodes[] = {U(6)};
+    std::uint32_t s = t.ReplacePath(r, nodes, 1);
+    EXPECT_EQ(PathText(t, s), "6");
+    EXPECT_EQ(t.FindNodeId(U(4)), 0u);
+    EXPECT_EQ(IllegalText([&] { t.ReplacePath(s, nullptr, 0); }), Illegal("ReplacePath"));
+    EXPECT_EQ(t.ReplacePath(s, nodes, 0), 0u);
+    EXPECT_EQ(t.FindNodeId(U(6)), 0u);
+    EXPECT_NO_THROW(t.Check());
+}
+
+TEST(PathsTest, IllegalIdsRaiseAndChangeNothing)
+{
+    TestTree t;
+    std::uint32_t freed = Add(t, {1, 2});
+    std::uint32_t p = Add(t, {1, 3});
+    t.DeletePath(freed);
+    const std::string before = Written(t);
+    KR::UnID u;
+    Tree::IdQueue q;
+    for (std::uint32_t bad : {0u, 99u, freed}) {
+        EXPECT_EQ(IllegalText([&] { t.DeletePath(bad); }), Illegal("DeletePath"));
+        EXPECT_EQ(IllegalText([&] { t.GetPathLength(bad); }), Illegal("GetPathLength"));
+        EXPECT_EQ(IllegalText([&] { t.AddPathReference(bad); }), Illegal("AddPathReference"));
+        EXPECT_EQ(IllegalText([&] { t.AppendPathNode(bad, U(1)); }), Illegal("AppendPathNode"));
+        EXPECT_EQ(IllegalText([&] { t.SetPathNode(bad, 0, U(1)); }), Illegal("SetPathNode"));
+        EXPECT_EQ(IllegalText([&] { t.DeletePathNode(bad, 0); }), Illegal("DeletePathNode"));
+        EXPECT_EQ(IllegalText([&] { t.DeleteLastPathNode(bad); }), Illegal("DeleteLastPathNode"));
+        EXPECT_EQ(IllegalText([&] { t.GetPathMultiplicity(bad); }), Illegal("GetPathMultiplicity"));
+        EXPECT_EQ(IllegalText([&] { t.GetLastPathNode(bad, &u); }), Illegal("GetLastPathNode"));
+        EXPECT_EQ(IllegalText([&] { t.PushSubPathIds(bad, &q); }), Illegal("PushSubPathIds"));
+    }
+    EXPECT_EQ(IllegalText([&] { t.IsNodeOnPath(99, u); }), Illegal("IsNodeOnPath"));
+    EXPECT_EQ(IllegalText([&] { t.GetPath(t.GetRootNodeId(), &u); }), Illegal("GetPath"));
+    EXPECT_EQ(IllegalText([&] { t.DeleteLastPathNode(t.GetRootNodeId()); }), Illegal("DeleteLastPathNode"));
+    EXPECT_EQ(IllegalText([&] { t.GetPath(p, nullptr); }), Illegal("GetPath"));
+    EXPECT_EQ(IllegalText([&] { t.GetPathNode(p, 2, &u); }), Illegal("GetPathNode"));
+    EXPECT_EQ(IllegalText([&] { t.GetPathNodeFromBack(p, 0, nullptr); }), Illegal("GetPathNodeFromBack"));
+    // Releasing an inner node's own reference would orphan its child.
+    EXPECT_EQ(IllegalText([&] { t.DeletePath(t.FindNodeId(U(1))); }), Illegal("DeleteUnreferencedLeafItem"));
+    EXPECT_EQ(Written(t), before);
+}
+
+TEST(PathsTest, MergeAndCheck)
+{
+    TestTree t;
+    Add(t, {1, 2});
+    Tree other;
+    Add(other, {1, 3});
+    Add(other, {1, 3});
+    Add(other, {4});
+    t.Merge(other);
+    EXPECT_EQ(t.GetPathMultiplicity(t.FindNodeId(U(1))), 2u);
+    EXPECT_EQ(t.GetPathMultiplicity(t.FindNodeId(U(3))), 1u);  // one reference, whatever the other count
+    EXPECT_EQ(t.GetPathMultiplicity(t.FindNodeId(U(4))), 1u);
+    EXPECT_EQ(t.GetPathMultiplicity(t.GetRootNodeId()), 1u);    // the root is not counted
+    EXPECT_EQ(IllegalText([&] { t.Check(); }), Illegal("Check"));
+    t.AddPathReference(t.GetRootNodeId());
+    t.AddPathReference(t.GetRootNodeId());
+    EXPECT_NO_THROW(t.Check());
+
+    Tree copy(t);
+    EXPECT_EQ(Written(copy), Written(t));
+    Add(copy, {9});
+    EXPECT_NE(Written(copy), Written(t));
+}
+
+TEST(PathsTest, ChannelFormat)
+{
+    Tree t;
+    std::uint32_t x = t.AddPath(nullptr, 0, U(7, 1));
+    const std::string header = LE32(1) + LE32(0) + std::string("\x01\x00", 2) + LE32(2) + LE32(100) + LE32(52);
+    const std::string root = LE32(0) + LE32(0) + LE32(x) + Raw(KR::UnID{}) + LE32(1);
+    const std::string node = LE32(1) + LE32(0) + LE32(0) + Raw(U(7, 1)) + LE32(1);
+    EXPECT_EQ(Written(t), header + root + node);
+
+    // A tree with free entries reads back with the same ids and bytes.
+    std::uint32_t a = Add(t, {1, 2});
+    std::uint32_t b = Add(t, {1, 3, 4});
+    Add(t, {5});
+    t.DeletePath(a);
+    t.DeletePath(b);
+    const std::string bytes = Written(t);
+    KR::StringIChannel in(bytes);
+    Tree back;
+    ASSERT_EQ(back.Read(in), KR::NoError);
+    EXPECT_EQ(in.GetRemaining(), 0u);
+    EXPECT_EQ(Written(back), bytes);
+    EXPECT_EQ(PathText(back, x), "7");
+    EXPECT_EQ(Add(back, {1, 2, 3}), Add(t, {1, 2, 3}));  // the free list came along
+    EXPECT_EQ(Written(back), Written(t));
+}
+
+TEST(PathsTest, ReadRefusesBadStreams)
+{
+    Tree t;
+    Add(t, {1, 2});
+    Add(t, {1, 3});
+    const std::string good = Written(t);
+    const std::string fresh = Written(Tree());
+
+    auto readInto = [&](const std::string& bytes, Tree& target) {
+        KR::StringIChannel in(bytes);
+        return target.Read(in);
+    };
+    Tree r;
+    std::string wrongVersion = good;
+    wrongVersion[8] = 2;
+    EXPECT_EQ(readInto(wrongVersion, r), -7003);
+    EXPECT_EQ(Written(r), fresh);
+    for (std::size_t cut : {std::size_t{0}, std::size_t{5}, std::size_t{12}, std::size_t{20}, good.size() - 1}) {
+        Add(r, {4});
+        EXPECT_EQ(readInto(good.substr(0, cut), r), KR::ErrEndOfChannel) << cut;
+        EXPECT_EQ(Written(r), fresh) << cut;
+    }
+
+    // Entry 2 (node 1) made its own next sibling: a cycle.
+    const std::size_t entrySize = 48, firstEntry = 22;
+    std::string cycle = good;
+    std::memcpy(&cycle[firstEntry + entrySize + 4], LE32(2).data(), 4);
+    EXPECT_EQ(readInto(cycle, r), -7003);
+    std::string badRoot = good;
+    std::memcpy(&badRoot[0], LE32(9).data(), 4);
+    EXPECT_EQ(readInto(badRoot, r), -7003);
+    EXPECT_EQ(Written(r), fresh);
+
+    // Well-linked but with a count below its children's: read, then Check fails.
+    std::string counts = good;
+    std::memcpy(&counts[firstEntry + 2 * entrySize - 4], LE32(1).data(), 4);
+    ASSERT_EQ(readInto(counts, r), KR::NoError);
+    EXPECT_EQ(IllegalText([&] { r.Check(); }), Illegal("Check"));
+}
