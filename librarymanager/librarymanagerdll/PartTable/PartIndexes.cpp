@@ -177,6 +177,7 @@ void PartTable::SortAndCheck(bool check)
     // (name, mapped type) in name order: equal names share a rank.
     std::vector<std::uint32_t> nameRank(n);
     std::vector<std::uint32_t> nameTypeRank(n);
+    std::vector<std::uint32_t> nameTypeRankAt(n);  // by position in the name index
     {
         std::vector<NameKey> keys(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -198,6 +199,7 @@ void PartTable::SortAndCheck(bool check)
             nameIndex_[k] = keys[k].index;
             nameRank[keys[k].index] = rank;
             nameTypeRank[keys[k].index] = typeRank;
+            nameTypeRankAt[k] = typeRank;
         }
     }
 
@@ -259,9 +261,8 @@ void PartTable::SortAndCheck(bool check)
     // Library parts that share a name but not a UnID.
     const FTM::GeneralID firstType = GetModuleState().firstPartFileType;
     for (std::size_t runStart = 0; runStart < n;) {
-        const std::uint32_t rank = nameTypeRank[nameIndex_[runStart]];
         std::size_t runEnd = runStart + 1;
-        while (runEnd < n && nameTypeRank[nameIndex_[runEnd]] == rank)
+        while (runEnd < n && nameTypeRankAt[runEnd] == nameTypeRankAt[runStart])
             ++runEnd;
         if (runEnd - runStart >= 2) {
             const LibElement& first = At(nameIndex_[runStart]);
