@@ -153,6 +153,9 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
     KR::UnID read{};
     set_->GetSymbolOwnUnID(i, &read);
     EXPECT_EQ(read, MakeUnID(2, 2));
+    KR::VAArray<std::int32_t> hits;
+    EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(1, 0), &hits), 0);
+    EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(2, 0), &hits), 1);
     std::int32_t after = 0;
     set_->GetSymbolFileModTime(i, &after);
     EXPECT_EQ(after, stored);
