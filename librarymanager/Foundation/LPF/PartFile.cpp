@@ -138,11 +138,28 @@ Refusal ParseDirectory(const unsigned char* dir, const Layout& layout, std::uint
         s.inFile = true;
         sections->push_back(s);
     }
-    // No section twice, and no two sections sharing bytes.
+    // No section twice, and no two sections sharing bytes. Part files hold a
+    // handful of sections: compare pairs without allocating; sort only long
+    // directories.
+    const std::size_t n = sections->size();
+    if (n <= 16) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const SectionState& a = (*sections)[i];
+            for (std::size_t j = i + 1; j < n; ++j) {
+                const SectionState& b = (*sections)[j];
+                if (a.info.type == b.info.type && a.info.subIdent == b.info.subIdent)
+                    return {ErrDamaged, "section listed twice"};
+                if (a.fileSize != 0 && b.fileSize != 0 && a.offset < std::uint64_t{b.offset} + b.fileSize &&
+                    b.offset < std::uint64_t{a.offset} + a.fileSize)
+                    return {ErrDamaged, "sections overlap"};
+            }
+        }
+        return {KR::NoError, nullptr};
+    }
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
     std::vector<std::uint64_t> keys;
-    ranges.reserve(sections->size());
-    keys.reserve(sections->size());
+    ranges.reserve(n);
+    keys.reserve(n);
     for (const SectionState& s : *sections) {
         keys.push_back((std::uint64_t{s.info.type} << 8) | s.info.subIdent);
         if (s.fileSize != 0)
@@ -206,10 +223,10 @@ struct PartFile::Impl {
 // Reads and checks the header and directory; throws PartFileException.
 void PartFile::Impl::Open(PartKind expected)
 {
+    // Open reports a missing or unusable file itself; asking GetStatus first
+    // would cost a system call per file.
     IO::File file(location);
-    KR::ErrorCode err = file.GetStatus();
-    if (err == KR::NoError)
-        err = file.Open(IO::OpenMode::Read);
+    KR::ErrorCode err = file.Open(IO::OpenMode::Read);
     if (err != KR::NoError)
         throw PartFileException(err, Describe(location, "cannot be opened"));
 
@@ -273,14 +290,22 @@ void PartFile::Impl::Adopt(Layout&& layout, std::vector<SectionState>&& director
     ownUnID = layout.ownUnID;
     name = std::move(layout.name);
     sections = std::move(directory);
-    prefetch.clear();
+    // One block for all of them, allocated once at its final size.
+    auto kept = [firstSize](const SectionState& s) {
+        return s.fileSize <= PrefetchLimit && std::uint64_t{s.offset} + s.fileSize <= firstSize;
+    };
+    std::size_t total = 0;
+    for (const SectionState& s : sections)
+        total += kept(s) ? s.fileSize : 0;
+    std::string block;
+    block.reserve(total);
     for (SectionState& s : sections) {
-        if (s.fileSize <= PrefetchLimit && std::uint64_t{s.offset} + s.fileSize <= firstSize) {
-            s.prefetchOffset = static_cast<std::uint32_t>(prefetch.size());
-            prefetch.append(reinterpret_cast<const char*>(first) + s.offset, s.fileSize);
+        if (kept(s)) {
+            s.prefetchOffset = static_cast<std::uint32_t>(block.size());
+            block.append(reinterpret_cast<const char*>(first) + s.offset, s.fileSize);
         }
     }
-    prefetch.shrink_to_fit();
+    prefetch = std::move(block);
 }
 
 SectionState* PartFile::Impl::Find(std::uint32_t type, std::uint8_t subIdent) noexcept
@@ -302,9 +327,7 @@ KR::ErrorCode PartFile::Impl::ReadRaw(const SectionState& s, char* destination) 
         return KR::NoError;
     }
     IO::File file(location);
-    KR::ErrorCode err = file.GetStatus();
-    if (err == KR::NoError)
-        err = file.Open(IO::OpenMode::Read);
+    KR::ErrorCode err = file.Open(IO::OpenMode::Read);
     if (err != KR::NoError)
         return err;
     // The directory read at open describes the file only while the file is

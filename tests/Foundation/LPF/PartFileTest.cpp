@@ -629,4 +629,25 @@ TEST_F(PartFileTest, InconsistentDirectoriesAreRefused)
     EXPECT_EQ(OpenError(folder_ / "good.lpf"), KR::NoError);
 }
 
+TEST_F(PartFileTest, InconsistentLongDirectoriesAreRefused)
+{
+    // Directories of many sections are checked by sorting rather than
+    // pairwise; the same faults must be found.
+    LPF::PartFileWriter writer(LPF::PartKind::Symbol);
+    for (std::uint8_t i = 0; i < 40; ++i)
+        writer.AddSection(PlainType, i, {}, "12345678", 8);
+    const std::string good = writer.ToBytes();
+    const std::size_t last = 56 + 39 * 32;  // directory entry of the last section
+    std::string twice = good;
+    twice[last + 4] = 0;  // the sub-identifier of the first
+    std::string overlap = good;
+    overlap.replace(last + 20, 4, good.substr(56 + 20, 4));  // the offset of the first
+    WriteFileBytes(folder_ / "twice.lpf", twice);
+    EXPECT_EQ(OpenError(folder_ / "twice.lpf"), LPF::ErrDamaged);
+    WriteFileBytes(folder_ / "overlap.lpf", overlap);
+    EXPECT_EQ(OpenError(folder_ / "overlap.lpf"), LPF::ErrDamaged);
+    WriteFileBytes(folder_ / "good.lpf", good);
+    EXPECT_EQ(OpenError(folder_ / "good.lpf"), KR::NoError);
+}
+
 }  // namespace
