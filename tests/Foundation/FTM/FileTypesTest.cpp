@@ -24,24 +24,16 @@ IO::Location At(const char* fileName)
 TEST(FileType, ExtensionsAreKeptInLowerCaseOnceAndComparedWithoutCase)
 {
     FTM::FileType type("Part");
-    ASSERT_EQ(type.AddExtension("GSM"), KR::NoError);
-    ASSERT_EQ(type.AddExtension("gsm"), KR::NoError);
-    ASSERT_EQ(type.AddExtension("Lpf"), KR::NoError);
+    for (const char* e : {"GSM", "gsm", "Lpf"})
+        ASSERT_EQ(type.AddExtension(e), KR::NoError);
     EXPECT_EQ(type.GetExtensions(), (std::vector<std::string>{"gsm", "lpf"}));
     EXPECT_TRUE(type.IsExtensionIncluded("gSm"));
-    EXPECT_TRUE(type.IsExtensionIncluded("LPF"));
     EXPECT_FALSE(type.IsExtensionIncluded("gs"));
-    EXPECT_FALSE(type.IsExtensionIncluded("gsmx"));
     EXPECT_FALSE(type.IsExtensionIncluded(nullptr));
-}
-
-TEST(FileType, BadExtensionsAreRefused)
-{
-    FTM::FileType type("Part");
     for (const char* bad : {"", ".gsm", "g.sm", "a/b"})
         EXPECT_EQ(type.AddExtension(bad), FTM::ErrBadExtension) << bad;
     EXPECT_EQ(type.AddExtension(nullptr), FTM::ErrBadExtension);
-    EXPECT_TRUE(type.GetExtensions().empty());
+    EXPECT_EQ(type.GetExtensions().size(), 2u);
 }
 
 TEST(FileTypeManager, TypesAndGroupsGetIdsOfTheirOwnRange)

@@ -14,38 +14,26 @@ namespace {
 
 using Kind = PSC::Parameter::Kind;
 
-PSC::Parameter Number(const char* name, double v)
+template <Kind K, typename T>
+PSC::Parameter Make(std::string name, T value)
 {
     PSC::Parameter p;
-    p.name = name;
-    p.kind = Kind::Number;
-    p.number = v;
+    p.name = std::move(name);
+    p.kind = K;
+    if constexpr (K == Kind::Number)
+        p.number = value;
+    else if constexpr (K == Kind::Integer)
+        p.integer = value;
+    else if constexpr (K == Kind::Boolean)
+        p.boolean = value;
+    else
+        p.text = value;
     return p;
 }
-PSC::Parameter Integer(const char* name, std::int32_t v)
-{
-    PSC::Parameter p;
-    p.name = name;
-    p.kind = Kind::Integer;
-    p.integer = v;
-    return p;
-}
-PSC::Parameter Boolean(const char* name, bool v)
-{
-    PSC::Parameter p;
-    p.name = name;
-    p.kind = Kind::Boolean;
-    p.boolean = v;
-    return p;
-}
-PSC::Parameter Text(const char* name, std::string v)
-{
-    PSC::Parameter p;
-    p.name = name;
-    p.kind = Kind::Text;
-    p.text = std::move(v);
-    return p;
-}
+PSC::Parameter Number(std::string name, double v) { return Make<Kind::Number>(std::move(name), v); }
+PSC::Parameter Integer(std::string name, std::int32_t v) { return Make<Kind::Integer>(std::move(name), v); }
+PSC::Parameter Boolean(std::string name, bool v) { return Make<Kind::Boolean>(std::move(name), v); }
+PSC::Parameter Text(std::string name, std::string v) { return Make<Kind::Text>(std::move(name), std::move(v)); }
 
 // Owns a handle for the length of a test.
 struct Handle {
@@ -76,7 +64,7 @@ std::vector<PSC::Parameter> Sample()
 {
     return {Number("A", 1.25), Integer("n", -7), Boolean("on", true), Text("mat", "Oak"),
             Number("tiny", std::numeric_limits<double>::denorm_min()), Text("empty", ""),
-            Text("bytes", std::string("a\0b\"c", 5)), Integer(std::string(31, 'x').c_str(), INT32_MIN)};
+            Text("bytes", std::string("a\0b\"c", 5)), Integer(std::string(31, 'x'), INT32_MIN)};
 }
 
 // --- Format -------------------------------------------------------------------
@@ -108,7 +96,7 @@ TEST(ParameterSection, WriteRefusesBadNames)
     EXPECT_EQ(PSC::WriteParameters({Number("", 1)}, &err), nullptr);
     EXPECT_EQ(err, PSC::ErrBadParameter);
     err = KR::NoError;
-    EXPECT_EQ(PSC::WriteParameters({Number(std::string(32, 'n').c_str(), 1)}, &err), nullptr);
+    EXPECT_EQ(PSC::WriteParameters({Number(std::string(32, 'n'), 1)}, &err), nullptr);
     EXPECT_EQ(err, PSC::ErrBadParameter);
     PSC::Parameter odd = Number("k", 1);
     odd.kind = static_cast<Kind>(9);
