@@ -29,9 +29,10 @@
 #include "KR/GUID.hpp"
 #include "KR/Object.hpp"
 
+#include <algorithm>
+#include <concepts>
 #include <cstdint>
 #include <iterator>
-#include <map>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -47,6 +48,16 @@ public:
     {
         int r = KR::guidManager.Compare(a.mainGuid, b.mainGuid);
         return r != 0 ? r : KR::guidManager.Compare(a.revGuid, b.revGuid);
+    }
+
+    // The leading fields of the order (data1, data2, data3 of the main GUID)
+    // as one number: a smaller prefix means a smaller UnID, and equal UnIDs
+    // have equal prefixes. Lets the tree's sibling index compare most keys
+    // without a call.
+    static std::uint64_t OrderPrefix(const KR::UnID& id) noexcept
+    {
+        return (std::uint64_t{id.mainGuid.data1} << 32) | (std::uint64_t{id.mainGuid.data2} << 16) |
+               std::uint64_t{id.mainGuid.data3};
     }
 };
 
@@ -131,12 +142,56 @@ protected:
     void PushSubNodeIds(std::uint32_t nodeId, IdQueue* queue) const;
 
 private:
-    // Ordered index of the children of one node, value -> node id. Kept only
-    // while that sibling list is strictly ascending.
-    struct KeyLess {
-        bool operator()(const NodeData& a, const NodeData& b) const { return cmp_value.Compare(a, b) < 0; }
+    // Ordered index of the children of one node, kept only while that
+    // sibling list is strictly ascending. It holds each child's order prefix
+    // (when the comparison offers one) and node id, in sorted buckets of at
+    // most BucketCapacity found through the first item of each bucket; a
+    // child's value itself is read from its entry, and only where prefixes
+    // tie. So a search touches little memory and rarely calls the comparison.
+    class SiblingIndex {
+    public:
+        // Where a value is, or would be inserted.
+        struct Slot {
+            std::size_t bucket = 0;
+            std::size_t offset = 0;
+        };
+        // True and the node id of `key`; or false and the id of the greatest
+        // value below it (0 when there is none). `slot` (when given) receives
+        // the key's place for InsertAt.
+        bool Find(const Paths& tree, const NodeData& key, std::uint32_t* id, Slot* slot = nullptr) const;
+        // Inserts node `id` with value `key` (not present) where Find put it.
+        void InsertAt(const Slot& slot, const NodeData& key, std::uint32_t id);
+        void Insert(const Paths& tree, std::uint32_t id);
+        // Removes node `id`, found by its value; `*before` receives the node
+        // before it in the order (0: none). False when it is not there.
+        bool Erase(const Paths& tree, std::uint32_t id, std::uint32_t* before);
+        // Adds a node whose value is greater than every value present.
+        void Append(const NodeData& key, std::uint32_t id);
+
+    private:
+        // The prefix in two halves beside the id: an item is 12 bytes, and
+        // the id found sits in the cache line of its prefix.
+        struct Item {
+            std::uint32_t high;
+            std::uint32_t low;
+            std::uint32_t id;
+            std::uint64_t Prefix() const { return (std::uint64_t{high} << 32) | low; }
+        };
+        using Run = std::vector<Item>;
+        static constexpr std::size_t BucketCapacity = 128;
+        static std::uint64_t Prefix(const NodeData& key);
+        static Item MakeItem(std::uint64_t p, std::uint32_t id)
+        {
+            return Item{std::uint32_t(p >> 32), std::uint32_t(p), id};
+        }
+        // First position of `run` whose value is not less (LowerBound) or
+        // greater (UpperBound) than `key`, whose prefix is `p`.
+        static std::size_t LowerBound(const Paths& tree, const Run& run, std::uint64_t p, const NodeData& key);
+        static std::size_t UpperBound(const Paths& tree, const Run& run, std::uint64_t p, const NodeData& key);
+
+        std::vector<Run> buckets_;
+        Run first_;  // the first item of each bucket
     };
-    using SiblingIndex = std::map<NodeData, std::uint32_t, KeyLess>;
 
     // A family gets an index when it grows beyond IndexBuildSize children and
     // loses it when it shrinks to IndexDropSize or fewer.
@@ -171,10 +226,13 @@ private:
 
     bool Inverted(std::uint32_t a, std::uint32_t b) const;
     void AdjustUnsorted(std::uint32_t parentId, int delta);
-    void LinkChild(std::uint32_t parentId, std::uint32_t nodeId, std::uint32_t prevId);
+    bool WalkSiblings(std::uint32_t firstId, const NodeData& id, std::uint32_t* position) const;
+    void LinkChild(std::uint32_t parentId, std::uint32_t nodeId, std::uint32_t prevId,
+                   const typename SiblingIndex::Slot* slot);
     void UnlinkChild(std::uint32_t nodeId);
     void ChangeNodeData(std::uint32_t nodeId, const NodeData& id);
     void RefreshFamilyIndex(std::uint32_t parentId);
+    void DropFamilyIndex(std::uint32_t parentId);
     bool AdoptEntries(std::uint32_t root, std::uint32_t free, VAArray<TreeEntry>& loaded);
 
     VAArray<TreeEntry> entries{100};
@@ -182,7 +240,9 @@ private:
     std::uint32_t rootId = 0;
 
     // Auxiliary state, derived from the entries and rebuilt on Read.
-    std::vector<std::uint32_t> prevSibling_;  // by node id; 0 for a first child
+    // The node before each node in its sibling list (0 for a first child),
+    // kept for families without an index; an index knows it for its own.
+    std::vector<std::uint32_t> prevSibling_;
     std::vector<std::uint32_t> childCount_;   // by node id
     // Families whose sibling list is not strictly ascending, with the number
     // of adjacent sibling pairs out of order.
@@ -361,18 +421,18 @@ bool Paths<NodeData, Comparision>::FindSiblingEntry(std::uint32_t firstId, const
         return false;
     std::uint32_t parentId = entries[firstId].parent;
     auto family = siblingIndex_.find(parentId);
-    if (family != siblingIndex_.end() && entries[parentId].firstChild == firstId) {
-        // The list is strictly ascending: the walk would stop at the first
-        // sibling not smaller than id, with the one before it as position.
-        const SiblingIndex& index = family->second;
-        auto it = index.lower_bound(id);
-        if (it != index.end() && cmp_value.Compare(it->first, id) == 0) {
-            *position = it->second;
-            return true;
-        }
-        *position = it == index.begin() ? 0 : std::prev(it)->second;
-        return false;
-    }
+    if (family != siblingIndex_.end() && entries[parentId].firstChild == firstId)
+        return family->second.Find(*this, id, position);
+    return WalkSiblings(firstId, id, position);
+}
+
+// The search along the list: stops at the first sibling not smaller than id;
+// `*position` is that sibling when equal, else the one before it (0: none).
+template <typename NodeData, typename Comparision>
+bool Paths<NodeData, Comparision>::WalkSiblings(std::uint32_t firstId, const NodeData& id,
+                                                std::uint32_t* position) const
+{
+    *position = 0;
     for (std::uint32_t n = firstId; n != 0; n = entries[n].nextSibling) {
         int c = cmp_value.Compare(entries[n].data, id);
         if (c > 0)
@@ -387,8 +447,14 @@ bool Paths<NodeData, Comparision>::FindSiblingEntry(std::uint32_t firstId, const
 template <typename NodeData, typename Comparision>
 std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, const NodeData& id)
 {
+    // The same search as FindSiblingEntry, keeping the index slot so that
+    // the new child goes into the index without a second search.
     std::uint32_t prev = 0;
-    if (FindSiblingEntry(entries[parentId].firstChild, id, &prev)) {
+    typename SiblingIndex::Slot slot;
+    auto family = siblingIndex_.find(parentId);
+    bool found = family != siblingIndex_.end() ? family->second.Find(*this, id, &prev, &slot)
+                                               : WalkSiblings(entries[parentId].firstChild, id, &prev);
+    if (found) {
         ++entries[prev].refCount;
         return prev;
     }
@@ -403,7 +469,7 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
     e.firstChild = 0;
     e.data = id;
     e.refCount = 1;
-    LinkChild(parentId, n, prev);
+    LinkChild(parentId, n, prev, family != siblingIndex_.end() ? &slot : nullptr);
     return n;
 }
 
@@ -424,29 +490,36 @@ void Paths<NodeData, Comparision>::AdjustUnsorted(std::uint32_t parentId, int de
         unsortedPairs_.erase(parentId);
 }
 
-// Links nodeId into the child list of parentId after prevId (0: at the head).
+// Links nodeId into the child list of parentId after prevId (0: at the head),
+// where a search of that list placed it: prevId is smaller than nodeId's
+// value and the sibling after it larger, so no pair of neighbours changes
+// its order and the family stays as sorted (or unsorted) as it was. `slot`
+// is the index slot of that search when the family is indexed.
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::LinkChild(std::uint32_t parentId, std::uint32_t nodeId, std::uint32_t prevId)
+void Paths<NodeData, Comparision>::LinkChild(std::uint32_t parentId, std::uint32_t nodeId, std::uint32_t prevId,
+                                             const typename SiblingIndex::Slot* slot)
 {
     std::uint32_t next = prevId != 0 ? entries[prevId].nextSibling : entries[parentId].firstChild;
-    int delta = -int(Inverted(prevId, next)) + int(Inverted(prevId, nodeId)) + int(Inverted(nodeId, next));
     entries[nodeId].nextSibling = next;
     if (prevId != 0)
         entries[prevId].nextSibling = nodeId;
     else
         entries[parentId].firstChild = nodeId;
-    prevSibling_[nodeId] = prevId;
-    if (next != 0)
-        prevSibling_[next] = nodeId;
     ++childCount_[parentId];
-    AdjustUnsorted(parentId, delta);
 
     auto family = siblingIndex_.find(parentId);
-    if (family != siblingIndex_.end() && delta == 0) {
+    if (family == siblingIndex_.end()) {
+        prevSibling_[nodeId] = prevId;
+        if (next != 0)
+            prevSibling_[next] = nodeId;
+    } else {
         try {
-            family->second.emplace(entries[nodeId].data, nodeId);
+            if (slot != nullptr)
+                family->second.InsertAt(*slot, entries[nodeId].data, nodeId);
+            else
+                family->second.Insert(*this, nodeId);
         } catch (const std::bad_alloc&) {
-            siblingIndex_.erase(family);  // a walk of the list is always right
+            DropFamilyIndex(parentId);  // a walk of the list is always right
         }
     }
     RefreshFamilyIndex(parentId);
@@ -456,21 +529,26 @@ template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::UnlinkChild(std::uint32_t nodeId)
 {
     std::uint32_t parentId = entries[nodeId].parent;
-    std::uint32_t prev = prevSibling_[nodeId];
     std::uint32_t next = entries[nodeId].nextSibling;
-    int delta = -int(Inverted(prev, nodeId)) - int(Inverted(nodeId, next)) + int(Inverted(prev, next));
+    std::uint32_t prev = 0;
     auto family = siblingIndex_.find(parentId);
-    if (family != siblingIndex_.end())
-        family->second.erase(entries[nodeId].data);
+    if (family != siblingIndex_.end() && family->second.Erase(*this, nodeId, &prev)) {
+        // An indexed family is ascending, and stays so without the node.
+    } else {
+        if (family != siblingIndex_.end())
+            DropFamilyIndex(parentId);
+        prev = prevSibling_[nodeId];
+        if (next != 0)
+            prevSibling_[next] = prev;
+        if (unsortedPairs_.count(parentId) != 0)
+            AdjustUnsorted(parentId, -int(Inverted(prev, nodeId)) - int(Inverted(nodeId, next)) +
+                                         int(Inverted(prev, next)));
+    }
     if (prev != 0)
         entries[prev].nextSibling = next;
     else
         entries[parentId].firstChild = next;
-    if (next != 0)
-        prevSibling_[next] = prev;
-    prevSibling_[nodeId] = 0;
     --childCount_[parentId];
-    AdjustUnsorted(parentId, delta);
     RefreshFamilyIndex(parentId);
 }
 
@@ -479,23 +557,45 @@ template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::ChangeNodeData(std::uint32_t nodeId, const NodeData& id)
 {
     std::uint32_t parentId = entries[nodeId].parent;
-    std::uint32_t prev = prevSibling_[nodeId];
     std::uint32_t next = entries[nodeId].nextSibling;
-    int delta = -int(Inverted(prev, nodeId)) - int(Inverted(nodeId, next));
+    std::uint32_t prev = 0;
+    int delta = 0;
     auto family = siblingIndex_.find(parentId);
-    if (family != siblingIndex_.end())
-        family->second.erase(entries[nodeId].data);
-    entries[nodeId].data = id;
-    delta += int(Inverted(prev, nodeId)) + int(Inverted(nodeId, next));
-    AdjustUnsorted(parentId, delta);
-    if (family != siblingIndex_.end() && unsortedPairs_.count(parentId) == 0) {
-        try {
-            family->second.emplace(id, nodeId);
-        } catch (const std::bad_alloc&) {
-            siblingIndex_.erase(family);
+    if (family != siblingIndex_.end() && family->second.Erase(*this, nodeId, &prev)) {
+        entries[nodeId].data = id;  // the pairs around it were in order
+        delta = int(Inverted(prev, nodeId)) + int(Inverted(nodeId, next));
+        if (delta == 0) {
+            try {
+                family->second.Insert(*this, nodeId);
+            } catch (const std::bad_alloc&) {
+                DropFamilyIndex(parentId);
+            }
+        } else {
+            DropFamilyIndex(parentId);
         }
+    } else {
+        if (family != siblingIndex_.end())
+            DropFamilyIndex(parentId);
+        prev = prevSibling_[nodeId];
+        delta = -int(Inverted(prev, nodeId)) - int(Inverted(nodeId, next));
+        entries[nodeId].data = id;
+        delta += int(Inverted(prev, nodeId)) + int(Inverted(nodeId, next));
     }
+    AdjustUnsorted(parentId, delta);
     RefreshFamilyIndex(parentId);
+}
+
+// Removes the index of a family. The predecessor array, left alone while the
+// index answered for it, is made right for the family's children again.
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::DropFamilyIndex(std::uint32_t parentId)
+{
+    siblingIndex_.erase(parentId);
+    std::uint32_t before = 0;
+    for (std::uint32_t n = entries[parentId].firstChild; n != 0; n = entries[n].nextSibling) {
+        prevSibling_[n] = before;
+        before = n;
+    }
 }
 
 // Builds or drops the index of one family after a change of its list.
@@ -507,7 +607,7 @@ void Paths<NodeData, Comparision>::RefreshFamilyIndex(std::uint32_t parentId)
     auto family = siblingIndex_.find(parentId);
     if (family != siblingIndex_.end()) {
         if (!ascending || count <= IndexDropSize)
-            siblingIndex_.erase(family);
+            DropFamilyIndex(parentId);
         return;
     }
     if (!ascending || count <= IndexBuildSize)
@@ -515,11 +615,150 @@ void Paths<NodeData, Comparision>::RefreshFamilyIndex(std::uint32_t parentId)
     try {
         SiblingIndex index;
         for (std::uint32_t n = entries[parentId].firstChild; n != 0; n = entries[n].nextSibling)
-            index.emplace_hint(index.end(), entries[n].data, n);
+            index.Append(entries[n].data, n);
         siblingIndex_.emplace(parentId, std::move(index));
     } catch (const std::bad_alloc&) {
-        siblingIndex_.erase(parentId);
+        siblingIndex_.erase(parentId);  // the predecessor array is still right
     }
+}
+
+// ---------------------------------------------------------------------------
+// SiblingIndex
+
+template <typename NodeData, typename Comparision>
+std::uint64_t Paths<NodeData, Comparision>::SiblingIndex::Prefix(const NodeData& key)
+{
+    if constexpr (requires { { Comparision::OrderPrefix(key) } -> std::convertible_to<std::uint64_t>; })
+        return Comparision::OrderPrefix(key);
+    else
+        return 0;  // every key ties on the prefix: the comparison decides
+}
+
+template <typename NodeData, typename Comparision>
+std::size_t Paths<NodeData, Comparision>::SiblingIndex::LowerBound(const Paths& tree, const Run& run,
+                                                                   std::uint64_t p, const NodeData& key)
+{
+    auto lo = std::lower_bound(run.begin(), run.end(), p,
+                               [](const Item& item, std::uint64_t q) { return item.Prefix() < q; });
+    auto hi = std::upper_bound(lo, run.end(), p,
+                               [](std::uint64_t q, const Item& item) { return q < item.Prefix(); });
+    auto it = std::lower_bound(lo, hi, key, [&tree](const Item& item, const NodeData& k) {
+        return cmp_value.Compare(tree.entries[item.id].data, k) < 0;
+    });
+    return std::size_t(it - run.begin());
+}
+
+template <typename NodeData, typename Comparision>
+std::size_t Paths<NodeData, Comparision>::SiblingIndex::UpperBound(const Paths& tree, const Run& run,
+                                                                   std::uint64_t p, const NodeData& key)
+{
+    auto lo = std::lower_bound(run.begin(), run.end(), p,
+                               [](const Item& item, std::uint64_t q) { return item.Prefix() < q; });
+    auto hi = std::upper_bound(lo, run.end(), p,
+                               [](std::uint64_t q, const Item& item) { return q < item.Prefix(); });
+    auto it = std::upper_bound(lo, hi, key, [&tree](const NodeData& k, const Item& item) {
+        return cmp_value.Compare(k, tree.entries[item.id].data) < 0;
+    });
+    return std::size_t(it - run.begin());
+}
+
+template <typename NodeData, typename Comparision>
+bool Paths<NodeData, Comparision>::SiblingIndex::Find(const Paths& tree, const NodeData& key, std::uint32_t* id,
+                                                      Slot* slot) const
+{
+    *id = 0;
+    if (buckets_.empty()) {
+        if (slot != nullptr)
+            *slot = Slot{};
+        return false;
+    }
+    const std::uint64_t p = Prefix(key);
+    // The last bucket whose first value is not greater than key (bucket 0
+    // for a key below all).
+    const std::size_t after = UpperBound(tree, first_, p, key);
+    const std::size_t b = after == 0 ? 0 : after - 1;
+    const Run& bucket = buckets_[b];
+    const std::size_t i = LowerBound(tree, bucket, p, key);
+    if (slot != nullptr)
+        *slot = Slot{b, i};
+    if (i < bucket.size() && bucket[i].Prefix() == p && cmp_value.Compare(tree.entries[bucket[i].id].data, key) == 0) {
+        *id = bucket[i].id;
+        return true;
+    }
+    // Only the first bucket can hold nothing below the key.
+    if (i > 0)
+        *id = bucket[i - 1].id;
+    return false;
+}
+
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::SiblingIndex::InsertAt(const Slot& slot, const NodeData& key, std::uint32_t id)
+{
+    if (buckets_.empty()) {
+        Append(key, id);
+        return;
+    }
+    // Room first, so that no step below fails halfway.
+    first_.reserve(first_.size() + 1);
+    buckets_.reserve(buckets_.size() + 1);
+    Run& bucket = buckets_[slot.bucket];
+    const Item item = MakeItem(Prefix(key), id);
+    bucket.insert(bucket.begin() + std::ptrdiff_t(slot.offset), item);
+    if (slot.offset == 0)
+        first_[slot.bucket] = item;
+    if (bucket.size() > BucketCapacity) {
+        // Split: the upper half becomes a bucket of its own.
+        const auto half = std::ptrdiff_t(BucketCapacity / 2);
+        Run upper(bucket.begin() + half, bucket.end());
+        bucket.resize(std::size_t(half));
+        first_.insert(first_.begin() + std::ptrdiff_t(slot.bucket + 1), upper.front());
+        buckets_.insert(buckets_.begin() + std::ptrdiff_t(slot.bucket + 1), std::move(upper));
+    }
+}
+
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::SiblingIndex::Insert(const Paths& tree, std::uint32_t id)
+{
+    const NodeData& key = tree.entries[id].data;
+    std::uint32_t present = 0;
+    Slot slot;
+    if (!Find(tree, key, &present, &slot))
+        InsertAt(slot, key, id);
+}
+
+template <typename NodeData, typename Comparision>
+bool Paths<NodeData, Comparision>::SiblingIndex::Erase(const Paths& tree, std::uint32_t id, std::uint32_t* before)
+{
+    *before = 0;
+    std::uint32_t present = 0;
+    Slot slot;
+    if (!Find(tree, tree.entries[id].data, &present, &slot) || present != id)
+        return false;
+    Run& bucket = buckets_[slot.bucket];
+    if (slot.offset > 0)
+        *before = bucket[slot.offset - 1].id;
+    else if (slot.bucket > 0)
+        *before = buckets_[slot.bucket - 1].back().id;
+    bucket.erase(bucket.begin() + std::ptrdiff_t(slot.offset));
+    if (bucket.empty()) {
+        buckets_.erase(buckets_.begin() + std::ptrdiff_t(slot.bucket));
+        first_.erase(first_.begin() + std::ptrdiff_t(slot.bucket));
+    } else if (slot.offset == 0) {
+        first_[slot.bucket] = bucket.front();
+    }
+    return true;
+}
+
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::SiblingIndex::Append(const NodeData& key, std::uint32_t id)
+{
+    const Item item = MakeItem(Prefix(key), id);
+    if (buckets_.empty() || buckets_.back().size() >= BucketCapacity / 2) {
+        first_.reserve(first_.size() + 1);
+        buckets_.emplace_back();
+        first_.push_back(item);
+    }
+    buckets_.back().push_back(item);
 }
 
 // ---------------------------------------------------------------------------
@@ -607,9 +846,7 @@ void Paths<NodeData, Comparision>::DeleteUnreferencedLeafItem(std::uint32_t node
     freed.firstChild = FreeMark;
     freed.nextSibling = freeHead;
     freeHead = nodeId;
-    childCount_[nodeId] = 0;
-    unsortedPairs_.erase(nodeId);
-    siblingIndex_.erase(nodeId);
+    // A leaf has no family: no child count, index or unsorted pairs of its own.
 }
 
 // Raises, before anything changes, when releasing one reference of the path

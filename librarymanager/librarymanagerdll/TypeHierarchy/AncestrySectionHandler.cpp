@@ -125,8 +125,10 @@ KR::ErrorCode AncestrySectionHandler::Dump(KR::OChannel& output, const LPF::Sect
         for (std::uint32_t k = 1; detailed && err == KR::NoError && k <= count; ++k) {
             KR::UnID id;
             std::memcpy(&id, *copy + RecordSize * k, sizeof id);
-            std::string line = "\t" + id.ToString() + "\n";
-            put(output.Write(line.c_str()));
+            const std::string text = id.ToString();
+            put(output.Write("\t"));
+            put(output.Write(text.c_str()));
+            put(output.Write("\n"));
         }
     }
     KR::bmManager.KillHandle(copy);
