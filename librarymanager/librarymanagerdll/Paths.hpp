@@ -188,6 +188,8 @@ private:
         // greater (UpperBound) than `key`, whose prefix is `p`.
         static std::size_t LowerBound(const Paths& tree, const Run& run, std::uint64_t p, const NodeData& key);
         static std::size_t UpperBound(const Paths& tree, const Run& run, std::uint64_t p, const NodeData& key);
+        static std::pair<typename Run::const_iterator, typename Run::const_iterator> PrefixRange(const Run& run,
+                                                                                               std::uint64_t p);
 
         std::vector<Run> buckets_;
         Run first_;  // the first item of each bucket
@@ -458,6 +460,10 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
         ++entries[prev].refCount;
         return prev;
     }
+    // The sibling before the new node is written when it is linked: start
+    // loading it while the new entry is prepared.
+    if (prev != 0)
+        __builtin_prefetch(&entries[prev], 1);
     std::uint32_t n = 0;
     try {
         n = GetFreeEntry();
@@ -634,14 +640,54 @@ std::uint64_t Paths<NodeData, Comparision>::SiblingIndex::Prefix(const NodeData&
         return 0;  // every key ties on the prefix: the comparison decides
 }
 
+// The range of `run` whose prefix is `p`. Prefixes of identifiers are spread
+// evenly, so a guess by interpolation lands within a few items of the place;
+// a window around it is checked before the binary search takes over, which
+// keeps the search to one or two cache lines of the run. Skewed prefixes
+// only make the window miss, and the binary search still finds the range.
+template <typename NodeData, typename Comparision>
+auto Paths<NodeData, Comparision>::SiblingIndex::PrefixRange(const Run& run, std::uint64_t p)
+    -> std::pair<typename Run::const_iterator, typename Run::const_iterator>
+{
+    auto lo = run.begin();
+    auto hi = run.end();
+    constexpr std::ptrdiff_t Window = 4;
+    if (hi - lo > 4 * Window) {
+        const std::uint64_t a = lo->Prefix();
+        const std::uint64_t b = (hi - 1)->Prefix();
+        if (p <= a) {
+            hi = lo + 1;
+        } else if (p > b) {
+            lo = hi - 1;
+        } else {
+            const double share = double(p - a) / double(b - a);
+            auto guess = lo + std::ptrdiff_t(share * double(hi - 1 - lo));
+            if (guess->Prefix() < p) {
+                lo = guess + 1;
+                if (hi - lo > Window && (lo + Window)->Prefix() >= p)
+                    hi = lo + Window + 1;
+            } else {
+                hi = guess + 1;
+                if (hi - lo > Window + 1 && (hi - 1 - Window)->Prefix() < p)
+                    lo = hi - 1 - Window;
+            }
+        }
+    }
+    auto first = std::lower_bound(lo, hi, p, [](const Item& item, std::uint64_t q) { return item.Prefix() < q; });
+    // Equal prefixes are rare: look at the next few before searching.
+    auto last = first;
+    for (int k = 0; k < 8 && last != run.end() && last->Prefix() == p; ++k)
+        ++last;
+    if (last != run.end() && last->Prefix() == p)
+        last = std::upper_bound(last, run.end(), p, [](std::uint64_t q, const Item& item) { return q < item.Prefix(); });
+    return {first, last};
+}
+
 template <typename NodeData, typename Comparision>
 std::size_t Paths<NodeData, Comparision>::SiblingIndex::LowerBound(const Paths& tree, const Run& run,
                                                                    std::uint64_t p, const NodeData& key)
 {
-    auto lo = std::lower_bound(run.begin(), run.end(), p,
-                               [](const Item& item, std::uint64_t q) { return item.Prefix() < q; });
-    auto hi = std::upper_bound(lo, run.end(), p,
-                               [](std::uint64_t q, const Item& item) { return q < item.Prefix(); });
+    auto [lo, hi] = PrefixRange(run, p);
     auto it = std::lower_bound(lo, hi, key, [&tree](const Item& item, const NodeData& k) {
         return cmp_value.Compare(tree.entries[item.id].data, k) < 0;
     });
@@ -652,10 +698,7 @@ template <typename NodeData, typename Comparision>
 std::size_t Paths<NodeData, Comparision>::SiblingIndex::UpperBound(const Paths& tree, const Run& run,
                                                                    std::uint64_t p, const NodeData& key)
 {
-    auto lo = std::lower_bound(run.begin(), run.end(), p,
-                               [](const Item& item, std::uint64_t q) { return item.Prefix() < q; });
-    auto hi = std::upper_bound(lo, run.end(), p,
-                               [](std::uint64_t q, const Item& item) { return q < item.Prefix(); });
+    auto [lo, hi] = PrefixRange(run, p);
     auto it = std::upper_bound(lo, hi, key, [&tree](const NodeData& k, const Item& item) {
         return cmp_value.Compare(k, tree.entries[item.id].data) < 0;
     });

@@ -228,3 +228,31 @@ TEST(PathsIndexTest, SetInPlaceKeepingTheOrder)
     ASSERT_EQ(f.model.list[17].id, U(165));
     ASSERT_EQ(f.model.list[17].count, 2u);
 }
+
+TEST(PathsIndexTest, OrderPrefixAgreesWithTheComparison)
+{
+    // The index trusts the prefix: a smaller prefix must mean a smaller
+    // UnID, and equal UnIDs must have equal prefixes.
+    std::mt19937 rng(3);
+    auto field = [&](std::uint32_t range) { return std::uint32_t(rng() % range); };
+    for (int i = 0; i < 20000; ++i) {
+        KR::UnID a, b;
+        for (KR::UnID* u : {&a, &b}) {
+            u->mainGuid.data1 = field(3) * 0x7FFFFFFFu;
+            u->mainGuid.data2 = std::uint16_t(field(3) * 0x7FFF);
+            u->mainGuid.data3 = std::uint16_t(field(3) * 0x7FFF);
+            u->mainGuid.data4[0] = std::uint8_t(field(2) * 0xFF);
+            u->revGuid.data1 = field(2);
+        }
+        int c = Cmp_UnIDs().Compare(a, b);
+        std::uint64_t pa = Cmp_UnIDs::OrderPrefix(a), pb = Cmp_UnIDs::OrderPrefix(b);
+        if (pa < pb) {
+            ASSERT_LT(c, 0);
+        } else if (pa > pb) {
+            ASSERT_GT(c, 0);
+        }
+        if (c == 0) {
+            ASSERT_EQ(pa, pb);
+        }
+    }
+}
