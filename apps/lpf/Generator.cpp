@@ -199,7 +199,9 @@ void Library::PlanFolders(std::uint64_t files)
             char component[32];
             std::snprintf(component, sizeof component, "%s %02llu", LevelNames[l],
                           static_cast<unsigned long long>(digits[l]));
-            path += (l == 0 ? "" : "/") + std::string(component);
+            if (l > 0)
+                path += '/';
+            path += component;
             all.insert(path);
         }
         folders_.push_back(path);

@@ -23,21 +23,26 @@ constexpr std::size_t BufferCapacity = 64u * 1024u;
 // into the caller's memory: one system call, no copy, and no read-ahead that
 // a caller reading whole blocks would not use.
 constexpr std::size_t DirectReadThreshold = 4096;
+// What Open reads at once from a file opened for reading.
+constexpr std::size_t FirstBlockSize = 4096;
 
 // Reads up to `size` bytes at `offset`; fewer only at the end of the file.
 KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t* done)
 {
     *done = 0;
     while (*done < size) {
-        const ssize_t n = ::pread(fd, buffer + *done, size - *done, static_cast<off_t>(offset) + *done);
+        const std::size_t want = size - *done;
+        const ssize_t n = ::pread(fd, buffer + *done, want, static_cast<off_t>(offset) + *done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return ErrorFromErrno(errno);
         }
-        if (n == 0)
-            break;
         *done += static_cast<std::size_t>(n);
+        // A regular file gives fewer bytes than asked only at its end, so a
+        // short read needs no further call to confirm it.
+        if (static_cast<std::size_t>(n) < want)
+            break;
     }
     return KR::NoError;
 }
@@ -74,11 +79,27 @@ struct File::Impl {
     bool mounted = false;
     std::string content;
 
-    // Size and time seen when the file was opened for reading; they answer
-    // GetSize and GetModificationTime while it stays open.
-    bool openInfoValid = false;
-    std::int64_t openSize = 0;
-    std::int32_t openTime = 0;
+    // Size and time of a file opened for reading, taken from the file when
+    // first asked for (or from the mounted file system at Open); they answer
+    // GetSize and GetModificationTime while it stays open. The size is also
+    // known without asking when the first read reached the end of the file.
+    mutable bool openInfoValid = false;
+    mutable bool openSizeValid = false;
+    mutable std::int64_t openSize = 0;
+    mutable std::int32_t openTime = 0;
+
+    // Fills openSize and openTime from the open descriptor.
+    KR::ErrorCode LoadOpenInfo() const
+    {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return ErrorFromErrno(errno);
+        openInfoValid = true;
+        openSizeValid = true;
+        openSize = st.st_size;
+        openTime = Internal::FoundationTime(st.st_mtim.tv_sec);
+        return KR::NoError;
+    }
 
     // One buffer that holds either bytes read ahead or bytes not yet written.
     enum class Buffered : std::uint8_t { Nothing, ReadAhead, PendingWrite };
@@ -86,6 +107,7 @@ struct File::Impl {
     Buffered buffered = Buffered::Nothing;
     std::int64_t bufferOffset = 0;  // file offset of buffer[0]
     std::size_t bufferLength = 0;
+    std::size_t firstBlockLength = 0;
     KR::ErrorCode writeError = KR::NoError;  // first failed write, reported again by Close
 
     bool EnsureBuffer()
@@ -231,6 +253,7 @@ KR::ErrorCode File::Open(OpenMode mode)
         impl.content = std::move(content);
         impl.mounted = true;
         impl.openInfoValid = true;
+        impl.openSizeValid = true;
         impl.openSize = static_cast<std::int64_t>(impl.content.size());
         impl.openTime = info.modificationTime;
     } else {
@@ -255,18 +278,35 @@ KR::ErrorCode File::Open(OpenMode mode)
             }
             return err;
         }
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-            err = S_ISDIR(st.st_mode) ? ErrNotAFile : ErrorFromErrno(errno);
-            ::close(fd);
-            impl.status = err;
-            impl.statusKnown = true;
-            return err;
-        }
         impl.fd = fd;
-        impl.openInfoValid = mode == OpenMode::Read;
-        impl.openSize = st.st_size;
-        impl.openTime = Internal::FoundationTime(st.st_mtim.tv_sec);
+        impl.openInfoValid = false;
+        impl.openSizeValid = false;
+        if (mode == OpenMode::Read) {
+            // A folder can be opened for reading as well. Reading the first
+            // block now tells a folder apart (its read fails) and serves the
+            // first reads, so no call is spent asking what the entry is.
+            if (!impl.EnsureBuffer()) {
+                ::close(fd);
+                impl.fd = -1;
+                return KR::ErrMemFull;
+            }
+            std::size_t done = 0;
+            err = ReadAt(fd, impl.buffer.get(), FirstBlockSize, 0, &done);
+            if (err != KR::NoError) {
+                ::close(fd);
+                impl.fd = -1;
+                if (err == ErrNotAFile) {
+                    impl.status = err;
+                    impl.statusKnown = true;
+                }
+                return err;
+            }
+            impl.firstBlockLength = done;
+            if (done < FirstBlockSize) {
+                impl.openSizeValid = true;
+                impl.openSize = static_cast<std::int64_t>(done);
+            }
+        }
     }
     impl.status = KR::NoError;
     impl.statusKnown = true;
@@ -275,6 +315,11 @@ KR::ErrorCode File::Open(OpenMode mode)
     impl.position = 0;
     impl.buffered = Impl::Buffered::Nothing;
     impl.bufferLength = 0;
+    if (!impl.mounted && mode == OpenMode::Read) {
+        impl.buffered = Impl::Buffered::ReadAhead;
+        impl.bufferOffset = 0;
+        impl.bufferLength = impl.firstBlockLength;
+    }
     impl.writeError = KR::NoError;
     return KR::NoError;
 }
@@ -292,6 +337,7 @@ KR::ErrorCode File::Close()
     impl.open = false;
     impl.mounted = false;
     impl.openInfoValid = false;
+    impl.openSizeValid = false;
     std::string().swap(impl.content);
     impl.buffer.reset();
     impl.buffered = Impl::Buffered::Nothing;
@@ -331,8 +377,11 @@ KR::ErrorCode File::ReadBin(void* buffer, std::size_t size, std::size_t* read)
             copied = std::min(size, impl.bufferLength - skip);
             std::memcpy(out, impl.buffer.get() + skip, copied);
         }
-        const std::size_t remaining = size - copied;
+        std::size_t remaining = size - copied;
         const std::int64_t offset = impl.position + static_cast<std::int64_t>(copied);
+        // Past the end of a file whose size is known nothing is left to read.
+        if (impl.mode == OpenMode::Read && impl.openSizeValid && offset >= impl.openSize)
+            remaining = 0;
         if (remaining >= DirectReadThreshold) {
             std::size_t done = 0;
             err = ReadAt(impl.fd, out + copied, remaining, offset, &done);
@@ -451,7 +500,12 @@ KR::ErrorCode File::GetSize(std::int64_t* size) const
         return KR::ErrIllegalArgument;
     const Impl& impl = *impl_;
     if (impl.open) {
-        if (impl.openInfoValid) {
+        if (impl.mode == OpenMode::Read) {
+            if (!impl.openSizeValid) {
+                const KR::ErrorCode err = impl.LoadOpenInfo();
+                if (err != KR::NoError)
+                    return err;
+            }
             *size = impl.openSize;
             return KR::NoError;
         }
@@ -491,7 +545,12 @@ KR::ErrorCode File::GetModificationTime(std::int32_t* time) const
     if (time == nullptr)
         return KR::ErrIllegalArgument;
     const Impl& impl = *impl_;
-    if (impl.open && impl.openInfoValid) {
+    if (impl.open && impl.mode == OpenMode::Read) {
+        if (!impl.openInfoValid) {
+            const KR::ErrorCode err = impl.LoadOpenInfo();
+            if (err != KR::NoError)
+                return err;
+        }
         *time = impl.openTime;
         return KR::NoError;
     }

@@ -190,8 +190,18 @@ struct PartFile::Impl {
     std::uint32_t flags = 0;
     KR::UnID ownUnID{};
     std::string name;
-    std::int32_t modificationTime = 0;
-    KR::ErrorCode modificationTimeError = KR::NoError;
+    // The file's modification time, taken at open or when first asked for.
+    mutable bool modificationTimeKnown = false;
+    mutable std::int32_t modificationTime = 0;
+    mutable KR::ErrorCode modificationTimeError = KR::NoError;
+
+    void FetchModificationTime() const
+    {
+        if (modificationTimeKnown)
+            return;
+        modificationTimeError = IO::File(location).GetModificationTime(&modificationTime);
+        modificationTimeKnown = true;
+    }
     std::uint64_t fileSize = 0;
     std::vector<SectionState> sections;
     // Raw bytes of the small sections that came with the first read.
@@ -207,7 +217,7 @@ struct PartFile::Impl {
                 KR::bmManager.KillHandle(s.handle);
     }
 
-    void Open(PartKind expected);
+    void Open(PartKind expected, ModificationTime when);
     void Adopt(Layout&& layout, std::vector<SectionState>&& directory, const unsigned char* first,
                std::size_t firstSize);
     SectionState* Find(std::uint32_t type, std::uint8_t subIdent) noexcept;
@@ -221,7 +231,7 @@ struct PartFile::Impl {
 };
 
 // Reads and checks the header and directory; throws PartFileException.
-void PartFile::Impl::Open(PartKind expected)
+void PartFile::Impl::Open(PartKind expected, ModificationTime when)
 {
     // Open reports a missing or unusable file itself; asking GetStatus first
     // would cost a system call per file.
@@ -238,13 +248,19 @@ void PartFile::Impl::Open(PartKind expected)
     } else if (err != KR::NoError) {
         throw PartFileException(err, Describe(location, "cannot be read"));
     } else {
+        // A larger file: its size comes from the system, and its time with it.
         std::int64_t size = 0;
         err = file.GetSize(&size);
         if (err != KR::NoError)
             throw PartFileException(err, Describe(location, "cannot be read"));
         fileSize = static_cast<std::uint64_t>(size);
     }
-    modificationTimeError = file.GetModificationTime(&modificationTime);
+    // The open file answers at the cost of one call, none when its size was
+    // asked for already.
+    if (when == ModificationTime::ReadAtOpen || fileSize >= FirstReadSize) {
+        modificationTimeError = file.GetModificationTime(&modificationTime);
+        modificationTimeKnown = true;
+    }
 
     Layout layout;
     Refusal r = ParseHeader(first, got, fileSize, &layout);
@@ -338,7 +354,7 @@ KR::ErrorCode PartFile::Impl::ReadRaw(const SectionState& s, char* destination) 
         return err;
     if (static_cast<std::uint64_t>(size) != fileSize)
         return ErrChanged;
-    if (modificationTimeError == KR::NoError) {
+    if (modificationTimeKnown && modificationTimeError == KR::NoError) {
         std::int32_t time = 0;
         err = file.GetModificationTime(&time);
         if (err != KR::NoError)
@@ -462,6 +478,7 @@ KR::ErrorCode PartFile::Impl::Save()
     fileSize = bytes.size();
     IO::File written(location);
     modificationTimeError = written.GetModificationTime(&modificationTime);
+    modificationTimeKnown = true;
     Adopt(std::move(layout), std::move(directory), data, std::min(bytes.size(), FirstReadSize));
     return KR::NoError;
 }
@@ -476,11 +493,12 @@ const char* PartFileException::GetClassName() const noexcept
     return "LPF::PartFileException";
 }
 
-PartFile::PartFile(const IO::Location& location, PartKind kind) : impl_(std::make_unique<Impl>())
+PartFile::PartFile(const IO::Location& location, PartKind kind, ModificationTime when)
+    : impl_(std::make_unique<Impl>())
 {
     impl_->location = location;
     try {
-        impl_->Open(kind);
+        impl_->Open(kind, when);
     } catch (const std::bad_alloc&) {
         throw PartFileException(KR::ErrMemFull, Describe(location, "out of memory"));
     }
@@ -541,6 +559,7 @@ KR::ErrorCode PartFile::GetModificationTime(std::int32_t* time) const
 {
     if (time == nullptr)
         return KR::ErrParam;
+    impl_->FetchModificationTime();
     if (impl_->modificationTimeError != KR::NoError)
         return impl_->modificationTimeError;
     *time = impl_->modificationTime;
@@ -641,7 +660,10 @@ KR::ErrorCode PartFile::Save()
     }
 }
 
-SymbolFile::SymbolFile(const IO::Location& location) : PartFile(location, PartKind::Symbol) {}
+SymbolFile::SymbolFile(const IO::Location& location, ModificationTime when)
+    : PartFile(location, PartKind::Symbol, when)
+{
+}
 
 KR::ErrorCode SymbolFile::GetOwnUnID(KR::UnID* id) const
 {
@@ -667,7 +689,10 @@ KR::ErrorCode SymbolFile::IsArchivable(bool* archivable) const
     return KR::NoError;
 }
 
-ScriptFile::ScriptFile(const IO::Location& location) : PartFile(location, PartKind::Script) {}
+ScriptFile::ScriptFile(const IO::Location& location, ModificationTime when)
+    : PartFile(location, PartKind::Script, when)
+{
+}
 
 std::unique_ptr<PartFile> OpenPartFile(const IO::Location& location, KR::ErrorCode* error)
 {

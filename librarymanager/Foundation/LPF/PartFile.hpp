@@ -43,6 +43,11 @@ inline constexpr std::uint16_t CurrentFormatVersion = 0x0100;
 
 enum class PartKind : std::uint16_t { Symbol = 1, Script = 2 };
 
+// When a part file reads its modification time. A reader that will ask for
+// it (a library enumeration does, for every file) reads it at open, with one
+// call on the open file; a reader that may not ask saves that call.
+enum class ModificationTime : std::uint8_t { ReadAtOpen, ReadWhenAsked };
+
 class PartFileException : public KR::KRException {
 public:
     PartFileException(KR::ErrorCode id, std::string message, std::string sourceName = "LPF::PartFile");
@@ -75,7 +80,8 @@ public:
     // gives no name.
     KR::ErrorCode GetDocumentName(char* name) const;
     const std::string& GetFullDocumentName() const noexcept;
-    // The file's modification time when it was opened (foundation time).
+    // The file's modification time (foundation time), read once: at open, or
+    // when first asked for (see ModificationTime).
     KR::ErrorCode GetModificationTime(std::int32_t* time) const;
 
     std::uint32_t GetSectionCount() const noexcept;
@@ -104,14 +110,14 @@ public:
     struct Impl;
 
 protected:
-    PartFile(const IO::Location& location, PartKind kind);
+    PartFile(const IO::Location& location, PartKind kind, ModificationTime when);
     std::unique_ptr<Impl> impl_;
 };
 
 // A library part file of the first kind.
 class SymbolFile : public PartFile {
 public:
-    explicit SymbolFile(const IO::Location& location);
+    explicit SymbolFile(const IO::Location& location, ModificationTime when = ModificationTime::ReadAtOpen);
 
     KR::ErrorCode GetOwnUnID(KR::UnID* id) const;
     KR::ErrorCode IsPlaceable(bool* placeable) const;
@@ -121,7 +127,7 @@ public:
 // A library part file of the second kind.
 class ScriptFile : public PartFile {
 public:
-    explicit ScriptFile(const IO::Location& location);
+    explicit ScriptFile(const IO::Location& location, ModificationTime when = ModificationTime::ReadAtOpen);
 };
 
 // Opens a part file of either kind; null (with `*error` set) when it cannot.

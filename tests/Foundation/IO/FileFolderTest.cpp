@@ -226,6 +226,33 @@ TEST(File, BufferedMixedAccessMatchesModel)
     EXPECT_TRUE(ReadText(path) == model);
 }
 
+TEST(File, ReadingSmallAndLargeFilesToTheirEnd)
+{
+    // Open reads the first block at once; reads and sizes must not depend on
+    // whether the file ended inside it.
+    TempDir dir;
+    for (const std::size_t length : {std::size_t{0}, std::size_t{10}, std::size_t{4095}, std::size_t{4096},
+                                      std::size_t{4097}, std::size_t{70000}}) {
+        std::string content(length, '\0');
+        for (std::size_t i = 0; i < length; ++i)
+            content[i] = static_cast<char>('a' + i % 23);
+        const std::string path = dir / ("f" + std::to_string(length));
+        WriteText(path, content);
+        File file{Location(path)};
+        ASSERT_EQ(file.Open(OpenMode::Read), 0) << length;
+        std::int64_t size = -1;
+        ASSERT_EQ(file.GetSize(&size), 0);
+        EXPECT_EQ(size, static_cast<std::int64_t>(length));
+        std::string data(length + 100, '\0');
+        std::size_t read = 0;
+        EXPECT_EQ(file.ReadBin(data.data(), data.size(), &read), KR::ErrEndOfChannel) << length;
+        EXPECT_EQ(read, length);
+        EXPECT_TRUE(data.substr(0, read) == content) << length;
+        EXPECT_EQ(file.ReadBin(data.data(), 1, &read), KR::ErrEndOfChannel);
+        EXPECT_EQ(read, 0u);
+    }
+}
+
 TEST(File, TypedValuesThroughTheChannel)
 {
     TempDir dir;

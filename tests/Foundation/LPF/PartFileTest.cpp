@@ -278,6 +278,26 @@ TEST_F(PartFileTest, LargeSectionIsReadOnFirstUseSmallOneComesWithTheFirstRead)
     EXPECT_EQ(SectionBytes(file, PlainType, 1), Pattern(3000, 8));  // read now
 }
 
+TEST_F(PartFileTest, ModificationTimeAtOpenOrWhenAsked)
+{
+    LPF::PartFileWriter writer(LPF::PartKind::Symbol);
+    writer.SetDocumentName("Timed");
+    const std::string path = Write(writer, "timed.lpf");
+    SetModificationTime(path, 1500000000);
+
+    LPF::SymbolFile atOpen{IO::Location(path)};
+    LPF::SymbolFile whenAsked{IO::Location(path), LPF::ModificationTime::ReadWhenAsked};
+    SetModificationTime(path, 1600000000);
+    std::int32_t time = 0;
+    ASSERT_EQ(atOpen.GetModificationTime(&time), KR::NoError);
+    EXPECT_EQ(KR::DateTimeManager::ToUnixTime(time), 1500000000);
+    ASSERT_EQ(whenAsked.GetModificationTime(&time), KR::NoError);
+    EXPECT_EQ(KR::DateTimeManager::ToUnixTime(time), 1600000000);
+    SetModificationTime(path, 1700000000);
+    ASSERT_EQ(whenAsked.GetModificationTime(&time), KR::NoError);  // read once, then kept
+    EXPECT_EQ(KR::DateTimeManager::ToUnixTime(time), 1600000000);
+}
+
 TEST_F(PartFileTest, FileChangedAfterOpenGivesErrChanged)
 {
     const std::string large = Pattern(6000, 2);
