@@ -51,6 +51,10 @@ void ActiveLibraryList::MountCacheCopy(std::int32_t index, const IO::Location& l
     ActiveLibrary* library = Get(index);
     if (library == nullptr || library->fileSystem == nullptr || library->cacheFileSystem != nullptr)
         return;
+    // A permanent library is never replaced by a cache copy: its "copy" is
+    // the library file itself, which its own file system serves already.
+    if (library->permanent)
+        return;
     IO::Location copy;
     GetCacheCopyLocation(index, lanCache, &copy);
     IO::FixedVFS* fileSystem = MakeFileSystem(copy, true);

@@ -140,3 +140,21 @@ TEST_F(SetFixture, RefreshMountedMountsCacheCopiesOfLibraryFiles)
     set->RemoveActiveLibrary(0);
     EXPECT_FALSE(IO::fileSystem.IsMountPoint(copy));
 }
+
+TEST_F(SetFixture, PermanentLibraryFileKeepsItsOwnMountUnderTheLanCache)
+{
+    IO::Location lan = dir.MakeFolder("lan");
+    ASSERT_EQ(0, set->SetLanCacheLocation(lan));
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    IO::Location zip = MakeZip(dir, "libs/Kept.zip", {{"a.gsm", "A"}});
+    set->AddActiveLibrary(zip, LM::Permanent, false, true);
+    const LM::ActiveLibrary* library = LM::LibrarySetInternals::GetActiveLibraries(*set)->Get(0);
+    IO::FixedVFS* own = library->fileSystem;
+    ASSERT_NE(nullptr, own);
+
+    set->RefreshMounted();
+    EXPECT_TRUE(set->IsExistActiveLibrary(0));
+    EXPECT_EQ(own, library->fileSystem);
+    EXPECT_EQ(nullptr, library->cacheFileSystem);
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
+}
