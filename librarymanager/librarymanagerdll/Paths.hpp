@@ -455,7 +455,7 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
     typename SiblingIndex::Slot slot;
     auto family = siblingIndex_.find(parentId);
     bool found = family != siblingIndex_.end() ? family->second.Find(*this, id, &prev, &slot)
-                                               : WalkSiblings(entries[parentId].firstChild, id, &prev);
+                                               : FindSiblingEntry(entries[parentId].firstChild, id, &prev);
     if (found) {
         ++entries[prev].refCount;
         return prev;
