@@ -154,8 +154,10 @@ File::~File()
 
 namespace {
 
-// What is at `location`, seen as a file.
-KR::ErrorCode FindFileStatus(const Location& location)
+// What is at `location`, seen as a file that is not open: its size and
+// modification time (either may be null), from the mounted file system that
+// holds it or else from the disk. ErrNotAFile for a folder.
+KR::ErrorCode LookUpFile(const Location& location, std::int64_t* size, std::int32_t* time)
 {
     const KR::ErrorCode err = Internal::CheckLocal(location);
     if (err != KR::NoError)
@@ -164,15 +166,25 @@ KR::ErrorCode FindFileStatus(const Location& location)
     RelativeLocation inside;
     if (const FixedVFS* vfs = Internal::FindEntryMount(path, &inside)) {
         FixedVFS::EntryInfo info;
-        const KR::ErrorCode infoErr = vfs->GetInfo(inside, &info);
+        const KR::ErrorCode infoErr = Internal::GetMountedFileInfo(*vfs, inside, &info);
         if (infoErr != KR::NoError)
             return infoErr;
-        return info.isFolder ? ErrNotAFile : KR::NoError;
+        if (size != nullptr)
+            *size = static_cast<std::int64_t>(info.size);
+        if (time != nullptr)
+            *time = info.modificationTime;
+        return KR::NoError;
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return ErrorFromErrno(errno);
-    return S_ISDIR(st.st_mode) ? ErrNotAFile : KR::NoError;
+    if (S_ISDIR(st.st_mode))
+        return ErrNotAFile;
+    if (size != nullptr)
+        *size = st.st_size;
+    if (time != nullptr)
+        *time = Internal::FoundationTime(st.st_mtim.tv_sec);
+    return KR::NoError;
 }
 
 }  // namespace
@@ -190,7 +202,7 @@ void File::Reset(const Location& location, OnNotFound onNotFound)
         return;
     }
     impl_->statusKnown = true;
-    impl_->status = FindFileStatus(location_);
+    impl_->status = LookUpFile(location_, nullptr, nullptr);
     if (impl_->status != ErrNotFound)
         return;
     if (Internal::FindEntryMount(location_.GetText(), nullptr) != nullptr) {
@@ -202,14 +214,14 @@ void File::Reset(const Location& location, OnNotFound onNotFound)
         ::close(fd);
         impl_->status = KR::NoError;
     } else {
-        impl_->status = errno == EEXIST ? FindFileStatus(location_) : ErrorFromErrno(errno);
+        impl_->status = errno == EEXIST ? LookUpFile(location_, nullptr, nullptr) : ErrorFromErrno(errno);
     }
 }
 
 KR::ErrorCode File::GetStatus() const
 {
     if (!impl_->statusKnown) {
-        impl_->status = FindFileStatus(location_);
+        impl_->status = LookUpFile(location_, nullptr, nullptr);
         impl_->statusKnown = true;
     }
     return impl_->status;
@@ -235,9 +247,7 @@ KR::ErrorCode File::Open(OpenMode mode)
     RelativeLocation inside;
     if (const FixedVFS* vfs = Internal::FindEntryMount(path, &inside)) {
         FixedVFS::EntryInfo info;
-        err = vfs->GetInfo(inside, &info);
-        if (err == KR::NoError && info.isFolder)
-            err = ErrNotAFile;
+        err = Internal::GetMountedFileInfo(*vfs, inside, &info);
         impl.status = err;
         impl.statusKnown = true;
         if (err != KR::NoError)
@@ -518,26 +528,7 @@ KR::ErrorCode File::GetSize(std::int64_t* size) const
         *size = result;
         return KR::NoError;
     }
-    KR::ErrorCode err = Internal::CheckLocal(location_);
-    if (err != KR::NoError)
-        return err;
-    RelativeLocation inside;
-    if (const FixedVFS* vfs = Internal::FindEntryMount(location_.GetText(), &inside)) {
-        FixedVFS::EntryInfo info;
-        err = vfs->GetInfo(inside, &info);
-        if (err == KR::NoError && info.isFolder)
-            err = ErrNotAFile;
-        if (err == KR::NoError)
-            *size = static_cast<std::int64_t>(info.size);
-        return err;
-    }
-    struct stat st {};
-    if (::stat(location_.GetText().c_str(), &st) != 0)
-        return ErrorFromErrno(errno);
-    if (S_ISDIR(st.st_mode))
-        return ErrNotAFile;
-    *size = st.st_size;
-    return KR::NoError;
+    return LookUpFile(location_, size, nullptr);
 }
 
 KR::ErrorCode File::GetModificationTime(std::int32_t* time) const
@@ -554,26 +545,7 @@ KR::ErrorCode File::GetModificationTime(std::int32_t* time) const
         *time = impl.openTime;
         return KR::NoError;
     }
-    KR::ErrorCode err = Internal::CheckLocal(location_);
-    if (err != KR::NoError)
-        return err;
-    RelativeLocation inside;
-    if (const FixedVFS* vfs = Internal::FindEntryMount(location_.GetText(), &inside)) {
-        FixedVFS::EntryInfo info;
-        err = vfs->GetInfo(inside, &info);
-        if (err == KR::NoError && info.isFolder)
-            err = ErrNotAFile;
-        if (err == KR::NoError)
-            *time = info.modificationTime;
-        return err;
-    }
-    struct stat st {};
-    if (::stat(location_.GetText().c_str(), &st) != 0)
-        return ErrorFromErrno(errno);
-    if (S_ISDIR(st.st_mode))
-        return ErrNotAFile;
-    *time = Internal::FoundationTime(st.st_mtim.tv_sec);
-    return KR::NoError;
+    return LookUpFile(location_, nullptr, time);
 }
 
 }  // namespace IO

@@ -69,6 +69,14 @@ std::int32_t FoundationTime(std::int64_t unixTime) noexcept
     return KR::DateTimeManager::FromUnixTime(unixTime);
 }
 
+KR::ErrorCode GetMountedFileInfo(const FixedVFS& vfs, const RelativeLocation& inside, FixedVFS::EntryInfo* info)
+{
+    const KR::ErrorCode err = vfs.GetInfo(inside, info);
+    if (err != KR::NoError)
+        return err;
+    return info->isFolder ? ErrNotAFile : KR::NoError;
+}
+
 }  // namespace Internal
 
 namespace {

@@ -37,6 +37,10 @@ FixedVFS* FindFolderMount(const std::string& path, RelativeLocation* inside);
 // above it count.
 FixedVFS* FindEntryMount(const std::string& path, RelativeLocation* inside);
 
+// The entry `inside` of a mounted file system, which must be a file:
+// ErrNotAFile for a folder.
+KR::ErrorCode GetMountedFileInfo(const FixedVFS& vfs, const RelativeLocation& inside, FixedVFS::EntryInfo* info);
+
 // True when a file system is mounted exactly at `path`.
 bool IsMountPath(const std::string& path) noexcept;
 

@@ -291,9 +291,7 @@ std::unique_ptr<ZipVFS> ZipVFS::Open(const Location& zipFile, KR::ErrorCode* err
     if (const FixedVFS* vfs = Internal::FindEntryMount(path, &inside)) {
         // A zip file inside a mounted file system: its bytes in memory.
         FixedVFS::EntryInfo info;
-        err = vfs->GetInfo(inside, &info);
-        if (err == KR::NoError && info.isFolder)
-            err = ErrNotAFile;
+        err = Internal::GetMountedFileInfo(*vfs, inside, &info);
         if (err == KR::NoError)
             err = vfs->ReadFile(inside, &impl->data, Internal::MaxInMemoryFileSize);
         if (err != KR::NoError)
