@@ -69,22 +69,17 @@ std::unordered_map<char**, std::size_t>::iterator FindHandle(Registry& reg, char
     return it;
 }
 
-}  // namespace
-
-char** MemoryManager::NewHandle(std::size_t size, bool clear)
+// Gives `block` (of `size` bytes) a master pointer and records it as a live
+// handle; on failure frees the block and returns null.
+char** RegisterHandle(char* block, std::size_t size) noexcept
 {
-    Registry& reg = GetRegistry();
-    char* block = AllocateBlock(size, clear);
-    if (block == nullptr) {
-        SetLastError(ErrMemFull);
-        return nullptr;
-    }
     char** master = new (std::nothrow) char*(block);
     if (master == nullptr) {
         std::free(block);
         SetLastError(ErrMemFull);
         return nullptr;
     }
+    Registry& reg = GetRegistry();
     try {
         std::lock_guard lock(reg.mutex);
         reg.handles.emplace(master, size);
@@ -96,6 +91,18 @@ char** MemoryManager::NewHandle(std::size_t size, bool clear)
     }
     SetLastError(NoError);
     return master;
+}
+
+}  // namespace
+
+char** MemoryManager::NewHandle(std::size_t size, bool clear)
+{
+    char* block = AllocateBlock(size, clear);
+    if (block == nullptr) {
+        SetLastError(ErrMemFull);
+        return nullptr;
+    }
+    return RegisterHandle(block, size);
 }
 
 void MemoryManager::KillHandle(char**& handle)
@@ -174,23 +181,7 @@ char** MemoryManager::DuplicateHandle(char** handle)
         if (size > 0)
             std::memcpy(copy, *handle, size);
     }
-    char** master = new (std::nothrow) char*(copy);
-    if (master == nullptr) {
-        std::free(copy);
-        SetLastError(ErrMemFull);
-        return nullptr;
-    }
-    try {
-        std::lock_guard lock(reg.mutex);
-        reg.handles.emplace(master, size);
-    } catch (...) {
-        delete master;
-        std::free(copy);
-        SetLastError(ErrMemFull);
-        return nullptr;
-    }
-    SetLastError(NoError);
-    return master;
+    return RegisterHandle(copy, size);
 }
 
 bool MemoryManager::IsHandle(char** handle) const
