@@ -3,6 +3,7 @@
 #include "IO/Errors.hpp"
 #include "IO/Internal.hpp"
 #include "KR/Channel.hpp"
+#include "KR/Hex.hpp"
 
 #include <cstring>
 #include <utility>
@@ -54,17 +55,6 @@ std::size_t SchemeLength(std::string_view text) noexcept
     return i;
 }
 
-int HexValue(char c) noexcept
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Decodes %XX escapes; false for a '%' not followed by two hex digits.
 bool PercentDecode(std::string_view text, std::string* out)
 {
@@ -77,8 +67,8 @@ bool PercentDecode(std::string_view text, std::string* out)
         }
         if (i + 2 >= text.size())
             return false;
-        const int high = HexValue(text[i + 1]);
-        const int low = HexValue(text[i + 2]);
+        const int high = KR::HexValue(text[i + 1]);
+        const int low = KR::HexValue(text[i + 2]);
         if (high < 0 || low < 0)
             return false;
         out->push_back(static_cast<char>(high * 16 + low));
@@ -129,7 +119,6 @@ namespace Internal {
 
 std::string PercentEncode(std::string_view text)
 {
-    static constexpr char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
@@ -138,8 +127,8 @@ std::string PercentEncode(std::string_view text)
             out.push_back(c);
         } else {
             out.push_back('%');
-            out.push_back(hex[byte >> 4]);
-            out.push_back(hex[byte & 0x0F]);
+            out.push_back(KR::UpperHexDigits[byte >> 4]);
+            out.push_back(KR::UpperHexDigits[byte & 0x0F]);
         }
     }
     return out;

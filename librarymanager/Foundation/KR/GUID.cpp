@@ -1,5 +1,7 @@
 #include "KR/GUID.hpp"
 
+#include "KR/Hex.hpp"
+
 #include <cstring>
 
 namespace KR {
@@ -12,8 +14,6 @@ constexpr std::size_t GuidTextLength = 36;
 // "{" guid "}-{" guid "}"
 constexpr std::size_t UnIDTextLength = 1 + GuidTextLength + 3 + GuidTextLength + 1;
 
-constexpr char HexDigits[] = "0123456789ABCDEF";
-
 template <typename T>
 int Order(T a, T b) noexcept
 {
@@ -24,19 +24,8 @@ int Order(T a, T b) noexcept
 char* PutHex(char* out, std::uint32_t value, int digits) noexcept
 {
     for (int i = digits - 1; i >= 0; --i)
-        *out++ = HexDigits[(value >> (4 * i)) & 0xF];
+        *out++ = UpperHexDigits[(value >> (4 * i)) & 0xF];
     return out;
-}
-
-int HexValue(char c) noexcept
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Reads `digits` hex digits at `text`; false when one is not a hex digit.
