@@ -180,6 +180,23 @@ std::string Describe(const IO::Location& location, const char* what)
     return location.GetText() + ": " + what;
 }
 
+// Writes `bytes` to a scratch file beside `location` and then puts it in the
+// place of the file there, so that a failed write leaves the old file whole.
+KR::ErrorCode ReplaceFile(const IO::Location& location, const std::string& bytes)
+{
+    IOUtil::ScratchFile scratch(location);
+    KR::ErrorCode err = scratch.GetStatus();
+    if (err == KR::NoError)
+        err = scratch.Open(IO::OpenMode::WriteNew);
+    if (err == KR::NoError)
+        err = scratch.WriteBin(bytes.data(), bytes.size());
+    if (err == KR::NoError)
+        err = scratch.Close();
+    if (err == KR::NoError)
+        err = scratch.MakePermanent();
+    return err;
+}
+
 }  // namespace
 
 struct PartFile::Impl {
@@ -444,20 +461,9 @@ KR::ErrorCode PartFile::Impl::Save()
             return err;
     }
     const std::string bytes = writer.ToBytes();
-    {
-        IOUtil::ScratchFile scratch(location);
-        err = scratch.GetStatus();
-        if (err == KR::NoError)
-            err = scratch.Open(IO::OpenMode::WriteNew);
-        if (err == KR::NoError)
-            err = scratch.WriteBin(bytes.data(), bytes.size());
-        if (err == KR::NoError)
-            err = scratch.Close();
-        if (err == KR::NoError)
-            err = scratch.MakePermanent();
-        if (err != KR::NoError)
-            return err;
-    }
+    err = ReplaceFile(location, bytes);
+    if (err != KR::NoError)
+        return err;
     // The file is now the bytes just written: take over their directory.
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     Layout layout;
@@ -823,17 +829,7 @@ KR::ErrorCode PartFileWriter::WriteTo(const IO::Location& location) const
     }
     if (bytes.size() > 0xFFFFFFFFu)
         return KR::ErrParam;  // offsets are 32-bit
-    IOUtil::ScratchFile scratch(location);
-    KR::ErrorCode err = scratch.GetStatus();
-    if (err == KR::NoError)
-        err = scratch.Open(IO::OpenMode::WriteNew);
-    if (err == KR::NoError)
-        err = scratch.WriteBin(bytes.data(), bytes.size());
-    if (err == KR::NoError)
-        err = scratch.Close();
-    if (err == KR::NoError)
-        err = scratch.MakePermanent();
-    return err;
+    return ReplaceFile(location, bytes);
 }
 
 }  // namespace LPF
