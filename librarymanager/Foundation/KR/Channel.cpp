@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 
 namespace KR {
 
@@ -68,6 +69,19 @@ ErrorCode ReadUnsigned(IChannel& channel, U* value, bool reversed)
     std::memcpy(&v, bytes, sizeof(U));
     *value = reversed ? Swap(v) : v;
     return NoError;
+}
+
+// A signed value: the bits of the unsigned value of its size.
+template <typename S>
+ErrorCode ReadSigned(IChannel& channel, S* value, bool reversed)
+{
+    if (value == nullptr)
+        return ErrParam;
+    std::make_unsigned_t<S> v = 0;
+    const ErrorCode err = ReadUnsigned(channel, &v, reversed);
+    if (err == NoError)
+        *value = static_cast<S>(v);
+    return err;
 }
 
 ErrorCode ReadByte(IChannel& channel, std::uint8_t* value)
@@ -174,13 +188,7 @@ ErrorCode BinaryIProtocol::ReadUInt16(IChannel& channel, std::uint16_t* value) c
 
 ErrorCode BinaryIProtocol::ReadInt16(IChannel& channel, std::int16_t* value) const
 {
-    if (value == nullptr)
-        return ErrParam;
-    std::uint16_t v = 0;
-    ErrorCode err = ReadUnsigned(channel, &v, reversed_);
-    if (err == NoError)
-        *value = static_cast<std::int16_t>(v);
-    return err;
+    return ReadSigned(channel, value, reversed_);
 }
 
 ErrorCode BinaryIProtocol::ReadUInt32(IChannel& channel, std::uint32_t* value) const
@@ -190,13 +198,7 @@ ErrorCode BinaryIProtocol::ReadUInt32(IChannel& channel, std::uint32_t* value) c
 
 ErrorCode BinaryIProtocol::ReadInt32(IChannel& channel, std::int32_t* value) const
 {
-    if (value == nullptr)
-        return ErrParam;
-    std::uint32_t v = 0;
-    ErrorCode err = ReadUnsigned(channel, &v, reversed_);
-    if (err == NoError)
-        *value = static_cast<std::int32_t>(v);
-    return err;
+    return ReadSigned(channel, value, reversed_);
 }
 
 ErrorCode BinaryIProtocol::ReadBool(IChannel& channel, bool* value) const
