@@ -5,7 +5,6 @@
 // Tables are filled with placeholder records, which need no files, and made
 // valid where the searches need valid records.
 #include "FTM/FileTypes.hpp"
-#include "ILibraryErrorHandler.hpp"
 #include "KR/Iterator.hpp"
 #include "KR/Text.hpp"
 #include "KRUtils/KRUtils.hpp"
@@ -14,6 +13,7 @@
 #include "LibrarySet/LibrarySetInternals.hpp"
 #include "LibrarySet/ModuleState.hpp"
 #include "PartTable/PartTable.hpp"
+#include "Support/ErrorHandlers.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -28,23 +28,6 @@
 #include <vector>
 
 namespace {
-
-class QuietHandler : public LM::ILibraryErrorHandler {
-public:
-    void DuplicateCheckStarted() override {}
-    void DuplicateFilesFound(const LM::DuplicateNameReport*) override { ++reports; }
-    void DuplicateUnIDFound(const LM::DuplicateUnIDReport*) override { ++reports; }
-    void DuplicateNameFound(const LM::DuplicateNameReport*) override { ++reports; }
-    void ApplicationReport(KR::ErrorCode, const IO::Location&) override {}
-    void CacheEqualsLibrary(const IO::Location&, const IO::Location&) override {}
-    void CacheNestedWithLibrary(const IO::Location&, const IO::Location&) override {}
-    void DownloadFailed(const IO::Location&, const IO::Location&) override {}
-    void UploadFailed(const IO::Location&, const IO::Location&) override {}
-    std::int32_t AskDeletedFromLibrary(const IO::Location&, const IO::Location&) override { return 0; }
-    std::int32_t AskChangedInBoth(const IO::Location&, const IO::Location&) override { return 0; }
-    std::int32_t AskNameTooLong(const IO::Name&) override { return 0; }
-    long reports = 0;
-};
 
 struct Types {
     FTM::TypeID part;
@@ -109,7 +92,7 @@ struct BenchSet {
         }
     }
 
-    QuietHandler handler;
+    TestSupport::NullErrorHandler handler;
     std::unique_ptr<LM::LibrarySet> set;
     LM::PartTable* table = nullptr;
     std::vector<KR::UnID> ids;

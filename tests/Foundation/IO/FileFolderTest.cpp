@@ -10,9 +10,9 @@ using IO::Location;
 using IO::Name;
 using IO::OnNotFound;
 using IO::OpenMode;
-using IOTest::ReadText;
+using IOTest::ReadFileBytes;
 using IOTest::TempDir;
-using IOTest::WriteText;
+using IOTest::WriteFileBytes;
 
 TEST(Folder, StatusAndCreation)
 {
@@ -22,7 +22,7 @@ TEST(Folder, StatusAndCreation)
     EXPECT_EQ(Folder().GetStatus(), IO::ErrBadLocation);
     EXPECT_EQ(Folder(Location("relative")).GetStatus(), IO::ErrBadLocation);
     EXPECT_EQ(Folder(Location("http://h/x")).GetStatus(), IO::ErrNotLocal);
-    WriteText(dir / "file", "x");
+    WriteFileBytes(dir / "file", "x");
     EXPECT_EQ(Folder(Location(dir / "file")).GetStatus(), IO::ErrNotAFolder);
     EXPECT_EQ(Folder(Location(dir / "file/below"), OnNotFound::Create).GetStatus(), IO::ErrNotAFolder);
 
@@ -48,7 +48,7 @@ TEST(Folder, CreateFolderReportsWhatIsThere)
     EXPECT_EQ(again.location, entry.location);  // filled all the same
     EXPECT_EQ(again.name, Name("sub"));
 
-    WriteText(dir / "plain", "");
+    WriteFileBytes(dir / "plain", "");
     EXPECT_EQ(folder.CreateFolder(Name("plain")), IO::ErrNotAFolder);
     EXPECT_EQ(folder.CreateFolder(Name("..")), IO::ErrBadName);
     EXPECT_EQ(Folder(Location(dir / "gone")).CreateFolder(Name("x")), IO::ErrNotFound);
@@ -58,7 +58,7 @@ TEST(Folder, ListIsSortedByBytesAndKnowsFolders)
 {
     TempDir dir;
     for (const char* name : {"b", "B", "a", "_", "\xC3\xA4", "a0"})
-        WriteText(dir / name, name);
+        WriteFileBytes(dir / name, name);
     std::filesystem::create_directory(dir / "Dir");
     std::filesystem::create_directory_symlink(dir / "Dir", dir / "linkToDir");
 
@@ -83,15 +83,15 @@ TEST(Folder, ListIsSortedByBytesAndKnowsFolders)
 TEST(Folder, DeleteNowRemovesTreesWithoutFollowingLinks)
 {
     TempDir dir;
-    WriteText(dir / "keep/precious", "data");
-    WriteText(dir / "tree/a/b/c.txt", "c");
+    WriteFileBytes(dir / "keep/precious", "data");
+    WriteFileBytes(dir / "tree/a/b/c.txt", "c");
     std::filesystem::create_directory_symlink(dir / "keep", dir / "tree/a/linkToKeep");
     std::filesystem::create_symlink(dir / "keep/precious", dir / "tree/fileLink");
 
     Folder folder{Location(dir.Path())};
     ASSERT_EQ(folder.Delete(Name("tree"), IO::DataSafety::DeleteNow), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "tree"));
-    EXPECT_EQ(ReadText(dir / "keep/precious"), "data");
+    EXPECT_EQ(ReadFileBytes(dir / "keep/precious"), "data");
     EXPECT_EQ(folder.Delete(Name("tree"), IO::DataSafety::DeleteNow), IO::ErrNotFound);
     EXPECT_EQ(folder.Delete(Name("."), IO::DataSafety::DeleteNow), IO::ErrBadName);
 }
@@ -99,7 +99,7 @@ TEST(Folder, DeleteNowRemovesTreesWithoutFollowingLinks)
 TEST(File, StatusAndOpenErrors)
 {
     TempDir dir;
-    WriteText(dir / "f", "abc");
+    WriteFileBytes(dir / "f", "abc");
     EXPECT_EQ(File(Location(dir / "f")).GetStatus(), 0);
     EXPECT_EQ(File(Location(dir / "none")).GetStatus(), IO::ErrNotFound);
     EXPECT_EQ(File(Location(dir.Path())).GetStatus(), IO::ErrNotAFile);
@@ -133,9 +133,9 @@ TEST(File, CreateOnNotFound)
     EXPECT_EQ(made.GetStatus(), 0);
     EXPECT_TRUE(std::filesystem::is_regular_file(dir / "new.dat"));
     EXPECT_EQ(std::filesystem::file_size(dir / "new.dat"), 0u);
-    WriteText(dir / "old.dat", "keep");
+    WriteFileBytes(dir / "old.dat", "keep");
     EXPECT_EQ(File(Location(dir / "old.dat"), OnNotFound::Create).GetStatus(), 0);
-    EXPECT_EQ(ReadText(dir / "old.dat"), "keep");
+    EXPECT_EQ(ReadFileBytes(dir / "old.dat"), "keep");
     EXPECT_EQ(File(Location(dir / "none/new.dat"), OnNotFound::Create).GetStatus(), IO::ErrNotFound);
 }
 
@@ -143,18 +143,18 @@ TEST(File, ModesKeepOrReplaceContent)
 {
     TempDir dir;
     const std::string path = dir / "m";
-    WriteText(path, "0123456789");
+    WriteFileBytes(path, "0123456789");
     File file{Location(path)};
     ASSERT_EQ(file.Open(OpenMode::ReadWrite), 0);
     ASSERT_EQ(file.SetPosition(3), 0);
     ASSERT_EQ(file.WriteBin("ab", 2), 0);
     ASSERT_EQ(file.Close(), 0);
-    EXPECT_EQ(ReadText(path), "012ab56789");
+    EXPECT_EQ(ReadFileBytes(path), "012ab56789");
 
     ASSERT_EQ(file.Open(OpenMode::WriteNew), 0);
     ASSERT_EQ(file.WriteBin("xy", 2), 0);
     ASSERT_EQ(file.Close(), 0);
-    EXPECT_EQ(ReadText(path), "xy");
+    EXPECT_EQ(ReadFileBytes(path), "xy");
 
     ASSERT_EQ(file.Open(OpenMode::Read), 0);
     char buffer[8] = {};
@@ -176,7 +176,7 @@ TEST(File, BufferedMixedAccessMatchesModel)
     std::string model(150000, '\0');
     for (char& c : model)
         c = static_cast<char>('a' + random() % 26);
-    WriteText(path, model);
+    WriteFileBytes(path, model);
 
     File file{Location(path)};
     ASSERT_EQ(file.Open(OpenMode::ReadWrite), 0);
@@ -223,7 +223,7 @@ TEST(File, BufferedMixedAccessMatchesModel)
     ASSERT_EQ(file.GetSize(&size), 0);
     EXPECT_EQ(size, static_cast<std::int64_t>(model.size()));
     ASSERT_EQ(file.Close(), 0);
-    EXPECT_TRUE(ReadText(path) == model);
+    EXPECT_TRUE(ReadFileBytes(path) == model);
 }
 
 TEST(File, ReadingSmallAndLargeFilesToTheirEnd)
@@ -237,7 +237,7 @@ TEST(File, ReadingSmallAndLargeFilesToTheirEnd)
         for (std::size_t i = 0; i < length; ++i)
             content[i] = static_cast<char>('a' + i % 23);
         const std::string path = dir / ("f" + std::to_string(length));
-        WriteText(path, content);
+        WriteFileBytes(path, content);
         File file{Location(path)};
         ASSERT_EQ(file.Open(OpenMode::Read), 0) << length;
         std::int64_t size = -1;
@@ -280,7 +280,7 @@ TEST(File, ModificationTimeInFoundationTime)
 {
     TempDir dir;
     const std::string path = dir / "timed";
-    WriteText(path, "t");
+    WriteFileBytes(path, "t");
     const std::int64_t unixTime = IOTest::UtcTime(2015, 3, 1, 8, 0, 0);
     IOTest::SetUnixTime(path, unixTime);
 

@@ -7,10 +7,10 @@
 #include <regex>
 
 using IO::Location;
-using IOTest::ReadText;
+using IOTest::ReadFileBytes;
 using IOTest::TempDir;
 using IOTest::UnixTimeOf;
-using IOTest::WriteText;
+using IOTest::WriteFileBytes;
 
 namespace {
 
@@ -52,10 +52,10 @@ private:
 TEST(FileSystemCopy, FileKeepsContentAndTime)
 {
     TempDir dir;
-    WriteText(dir / "src.gsm", "part data");
+    WriteFileBytes(dir / "src.gsm", "part data");
     IOTest::SetUnixTime(dir / "src.gsm", 1234567890);
     ASSERT_EQ(IO::fileSystem.Copy(Location(dir / "src.gsm"), Location(dir / "dst.gsm")), 0);
-    EXPECT_EQ(ReadText(dir / "dst.gsm"), "part data");
+    EXPECT_EQ(ReadFileBytes(dir / "dst.gsm"), "part data");
     EXPECT_EQ(UnixTimeOf(dir / "dst.gsm"), 1234567890);
     EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"dst.gsm", "src.gsm"}));  // no scratch left
 }
@@ -63,16 +63,16 @@ TEST(FileSystemCopy, FileKeepsContentAndTime)
 TEST(FileSystemCopy, FolderTreeKeepsTimesAndLinks)
 {
     TempDir dir;
-    WriteText(dir / "src/a/one.txt", "1");
-    WriteText(dir / "src/two.txt", std::string(300000, '2'));
+    WriteFileBytes(dir / "src/a/one.txt", "1");
+    WriteFileBytes(dir / "src/two.txt", std::string(300000, '2'));
     std::filesystem::create_symlink("two.txt", dir / "src/link");
     IOTest::SetUnixTime(dir / "src/a/one.txt", 1000000000);
     IOTest::SetUnixTime(dir / "src/a", 1100000000);
     IOTest::SetUnixTime(dir / "src", 1200000000);
 
     ASSERT_EQ(IO::fileSystem.Copy(Location(dir / "src"), Location(dir / "dst")), 0);
-    EXPECT_EQ(ReadText(dir / "dst/a/one.txt"), "1");
-    EXPECT_EQ(ReadText(dir / "dst/two.txt"), std::string(300000, '2'));
+    EXPECT_EQ(ReadFileBytes(dir / "dst/a/one.txt"), "1");
+    EXPECT_EQ(ReadFileBytes(dir / "dst/two.txt"), std::string(300000, '2'));
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "dst/link"));
     EXPECT_EQ(std::filesystem::read_symlink(dir / "dst/link"), "two.txt");
     EXPECT_EQ(UnixTimeOf(dir / "dst/a/one.txt"), 1000000000);
@@ -83,11 +83,11 @@ TEST(FileSystemCopy, FolderTreeKeepsTimesAndLinks)
 TEST(FileSystemCopy, RefusesWhatCannotBeCopied)
 {
     TempDir dir;
-    WriteText(dir / "f", "f");
-    WriteText(dir / "g", "g");
-    WriteText(dir / "folder/x", "x");
+    WriteFileBytes(dir / "f", "f");
+    WriteFileBytes(dir / "g", "g");
+    WriteFileBytes(dir / "folder/x", "x");
     EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "f"), Location(dir / "g")), IO::ErrAlreadyExists);
-    EXPECT_EQ(ReadText(dir / "g"), "g");
+    EXPECT_EQ(ReadFileBytes(dir / "g"), "g");
     EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "f"), Location(dir / "no/parent")), IO::ErrNotFound);
     EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "none"), Location(dir / "h")), IO::ErrNotFound);
     EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "folder"), Location(dir / "folder/inside")), KR::ErrIllegalArgument);
@@ -117,11 +117,11 @@ TEST(FileSystemCopy, OutOfAMountAndFailureLeavesNothing)
     std::filesystem::create_directory(dir / "out");
 
     ASSERT_EQ(IO::fileSystem.Copy(Location(mount + "/Good"), Location(dir / "out/Good")), 0);
-    EXPECT_EQ(ReadText(dir / "out/Good/c.gsm"), "ccc");
+    EXPECT_EQ(ReadFileBytes(dir / "out/Good/c.gsm"), "ccc");
     EXPECT_EQ(UnixTimeOf(dir / "out/Good/c.gsm"), when);
     EXPECT_EQ(UnixTimeOf(dir / "out/Good"), when);
     ASSERT_EQ(IO::fileSystem.Copy(Location(mount + "/Sub/a.gsm"), Location(dir / "out/a.gsm")), 0);
-    EXPECT_EQ(ReadText(dir / "out/a.gsm"), "aaa");
+    EXPECT_EQ(ReadFileBytes(dir / "out/a.gsm"), "aaa");
 
     // The damaged entry fails the folder copy half way: nothing remains.
     EXPECT_EQ(IO::fileSystem.Copy(Location(mount + "/Sub"), Location(dir / "out/Sub")), IO::ErrDamagedArchive);
@@ -129,20 +129,20 @@ TEST(FileSystemCopy, OutOfAMountAndFailureLeavesNothing)
 
     // At the mount point the entry is the container file itself.
     ASSERT_EQ(IO::fileSystem.Copy(Location(mount), Location(dir / "out/copy.zip")), 0);
-    EXPECT_EQ(ReadText(dir / "out/copy.zip"), ReadText(mount));
+    EXPECT_EQ(ReadFileBytes(dir / "out/copy.zip"), ReadFileBytes(mount));
 }
 
 TEST(FileSystemDelete, MoveToTrashWritesInfoFile)
 {
     TempDir dir;
     DataHome home(dir / "data");
-    WriteText(dir / "lib/my part.gsm", "first");
+    WriteFileBytes(dir / "lib/my part.gsm", "first");
     const Location part(dir / "lib/my part.gsm");
     ASSERT_EQ(IO::fileSystem.Delete(part, IO::DataSafety::MoveToTrash), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "lib/my part.gsm"));
-    EXPECT_EQ(ReadText(dir / "data/Trash/files/my part.gsm"), "first");
+    EXPECT_EQ(ReadFileBytes(dir / "data/Trash/files/my part.gsm"), "first");
 
-    const std::string info = ReadText(dir / "data/Trash/info/my part.gsm.trashinfo");
+    const std::string info = ReadFileBytes(dir / "data/Trash/info/my part.gsm.trashinfo");
     const std::regex form("\\[Trash Info\\]\nPath=(.*)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(info, match, form)) << info;
@@ -152,13 +152,13 @@ TEST(FileSystemDelete, MoveToTrashWritesInfoFile)
     EXPECT_NE(match[1].str().find("my%20part.gsm"), std::string::npos);
 
     // The same name again gets a name of its own; folders go whole.
-    WriteText(dir / "lib/my part.gsm", "second");
-    WriteText(dir / "lib/Folder/inner.txt", "inner");
+    WriteFileBytes(dir / "lib/my part.gsm", "second");
+    WriteFileBytes(dir / "lib/Folder/inner.txt", "inner");
     ASSERT_EQ(IO::fileSystem.Delete(part, IO::DataSafety::MoveToTrash), 0);
     ASSERT_EQ(IO::fileSystem.Delete(Location(dir / "lib/Folder"), IO::DataSafety::MoveToTrash), 0);
     EXPECT_EQ(NamesIn(dir / "data/Trash/files"), (std::vector<std::string>{"Folder", "my part.2.gsm", "my part.gsm"}));
-    EXPECT_EQ(ReadText(dir / "data/Trash/files/my part.2.gsm"), "second");
-    EXPECT_EQ(ReadText(dir / "data/Trash/files/Folder/inner.txt"), "inner");
+    EXPECT_EQ(ReadFileBytes(dir / "data/Trash/files/my part.2.gsm"), "second");
+    EXPECT_EQ(ReadFileBytes(dir / "data/Trash/files/Folder/inner.txt"), "inner");
     EXPECT_EQ(NamesIn(dir / "data/Trash/info"), (std::vector<std::string>{"Folder.trashinfo", "my part.2.gsm.trashinfo",
                                                                           "my part.gsm.trashinfo"}));
     EXPECT_TRUE(NamesIn(dir / "lib").empty());
@@ -174,13 +174,13 @@ TEST(FileSystemDelete, MoveToTrashAcrossFileSystemsCopiesThenDeletes)
     TempDir dir;
     TempDir other("/dev/shm");
     DataHome home(other.Path());
-    WriteText(dir / "lib/Folder/part.gsm", "content");
+    WriteFileBytes(dir / "lib/Folder/part.gsm", "content");
     std::filesystem::create_symlink("part.gsm", dir / "lib/Folder/link");
     IOTest::SetUnixTime(dir / "lib/Folder/part.gsm", 1300000000);
 
     ASSERT_EQ(IO::fileSystem.Delete(Location(dir / "lib/Folder"), IO::DataSafety::MoveToTrash), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "lib/Folder"));
-    EXPECT_EQ(ReadText(other / "Trash/files/Folder/part.gsm"), "content");
+    EXPECT_EQ(ReadFileBytes(other / "Trash/files/Folder/part.gsm"), "content");
     EXPECT_EQ(UnixTimeOf(other / "Trash/files/Folder/part.gsm"), 1300000000);
     EXPECT_TRUE(std::filesystem::is_symlink(other / "Trash/files/Folder/link"));
     EXPECT_TRUE(std::filesystem::exists(other / "Trash/info/Folder.trashinfo"));
@@ -189,10 +189,10 @@ TEST(FileSystemDelete, MoveToTrashAcrossFileSystemsCopiesThenDeletes)
 TEST(FileSystemDelete, WithoutUsableTrashNothingIsDeleted)
 {
     TempDir dir;
-    WriteText(dir / "blocker", "a file where the data folder should be");
+    WriteFileBytes(dir / "blocker", "a file where the data folder should be");
     DataHome home(dir / "blocker/data");
-    WriteText(dir / "keep.txt", "keep");
+    WriteFileBytes(dir / "keep.txt", "keep");
     EXPECT_EQ(IO::fileSystem.Delete(Location(dir / "keep.txt"), IO::DataSafety::MoveToTrash), IO::ErrNoTrash);
-    EXPECT_EQ(ReadText(dir / "keep.txt"), "keep");
+    EXPECT_EQ(ReadFileBytes(dir / "keep.txt"), "keep");
     EXPECT_EQ(IO::fileSystem.Delete(Location(dir / "none"), IO::DataSafety::MoveToTrash), IO::ErrNotFound);
 }

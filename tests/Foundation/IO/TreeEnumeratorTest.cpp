@@ -4,7 +4,7 @@ using IO::Folder;
 using IO::Location;
 using IO::Name;
 using IOTest::TempDir;
-using IOTest::WriteText;
+using IOTest::WriteFileBytes;
 
 namespace {
 
@@ -60,10 +60,10 @@ protected:
 TEST(TreeEnumerator, WalkOrderIsDepthFirstInByteOrder)
 {
     TempDir dir;
-    WriteText(dir / "b.txt", "");
-    WriteText(dir / "A/z.txt", "");
-    WriteText(dir / "A/Sub/x.txt", "");
-    WriteText(dir / "a.txt", "");
+    WriteFileBytes(dir / "b.txt", "");
+    WriteFileBytes(dir / "A/z.txt", "");
+    WriteFileBytes(dir / "A/Sub/x.txt", "");
+    WriteFileBytes(dir / "a.txt", "");
     Recorder walk{Folder(Location(dir.Path()))};
     ASSERT_EQ(walk.Do(), 0);
     const std::string root = dir.Path();
@@ -83,9 +83,9 @@ TEST(TreeEnumerator, WalkOrderIsDepthFirstInByteOrder)
 TEST(TreeEnumerator, EntryFoundFalseAndStop)
 {
     TempDir dir;
-    WriteText(dir / "A/one", "");
-    WriteText(dir / "A/two", "");
-    WriteText(dir / "B/three", "");
+    WriteFileBytes(dir / "A/one", "");
+    WriteFileBytes(dir / "A/two", "");
+    WriteFileBytes(dir / "B/three", "");
     Recorder walk{Folder(Location(dir.Path()))};
     walk.skipEntry = "B";
     walk.stopAtFile = "one";
@@ -106,7 +106,7 @@ TEST(TreeEnumerator, EntryFoundFalseAndStop)
 TEST(TreeEnumerator, LinksAreNotFollowedByDefault)
 {
     TempDir dir;
-    WriteText(dir / "real/inside.txt", "");
+    WriteFileBytes(dir / "real/inside.txt", "");
     std::filesystem::create_directory(dir / "tree");
     std::filesystem::create_directory_symlink(dir / "real", dir / "tree/dirLink");
     std::filesystem::create_symlink(dir / "real/inside.txt", dir / "tree/fileLink");
@@ -130,10 +130,10 @@ TEST(TreeEnumerator, LinksAreNotFollowedByDefault)
 TEST(TreeEnumerator, FollowedLinkLoopEnds)
 {
     TempDir dir;
-    WriteText(dir / "root/a/file", "");
+    WriteFileBytes(dir / "root/a/file", "");
     std::filesystem::create_directory_symlink(dir / "root", dir / "root/a/up");
     std::filesystem::create_directory_symlink("b", dir / "root/a/b2");  // a link into b: not a loop
-    WriteText(dir / "root/a/b/leaf", "");
+    WriteFileBytes(dir / "root/a/b/leaf", "");
 
     Recorder walk{Folder(Location(dir / "root"))};
     walk.followLinks = true;
@@ -170,7 +170,7 @@ TEST(TreeEnumerator, MountPointsAreFoldersEnteredThroughTheirFileSystem)
 {
     TempDir dir;
     IOTest::MakeZip(dir / "lib/parts.zip", {{"Doors/door.gsm", "door"}, {"window.gsm", "w"}});
-    WriteText(dir / "lib/loose.gsm", "");
+    WriteFileBytes(dir / "lib/loose.gsm", "");
     IOTest::MountedZip mounted(dir / "lib/parts.zip", dir / "lib/parts.zip");
     ASSERT_NE(mounted.Get(), nullptr);
 

@@ -132,18 +132,18 @@ TEST(ZipVFS, UnsafeAndClashingNamesAreRefused)
 TEST(ZipVFS, DamagedArchivesGiveErrors)
 {
     TempDir dir;
-    IOTest::WriteText(dir / "garbage.zip", std::string(5000, 'G'));
+    IOTest::WriteFileBytes(dir / "garbage.zip", std::string(5000, 'G'));
     OpenZip(dir / "garbage.zip", IO::ErrDamagedArchive);
-    IOTest::WriteText(dir / "empty.zip", "");
+    IOTest::WriteFileBytes(dir / "empty.zip", "");
     OpenZip(dir / "empty.zip", IO::ErrDamagedArchive);
     OpenZip(dir / "missing.zip", IO::ErrNotFound);
     OpenZip(dir.Path(), IO::ErrNotAFile);
     EXPECT_EQ(IO::CreateZipVFS(Location(dir / "garbage.zip")), nullptr);
 
     IOTest::MakeZip(dir / "whole.zip", {{"a.txt", std::string(3000, 'a')}, {"b.txt", "b"}});
-    const std::string bytes = IOTest::ReadText(dir / "whole.zip");
+    const std::string bytes = IOTest::ReadFileBytes(dir / "whole.zip");
     for (std::size_t keep : {bytes.size() / 2, bytes.size() - 10, std::size_t{30}}) {
-        IOTest::WriteText(dir / "cut.zip", bytes.substr(0, keep));
+        IOTest::WriteFileBytes(dir / "cut.zip", bytes.substr(0, keep));
         OpenZip(dir / "cut.zip", IO::ErrDamagedArchive);
     }
 
@@ -163,12 +163,12 @@ TEST(ZipVFS, DamagedArchivesGiveErrors)
     EXPECT_EQ(good, "fine");
 
     // Corrupt the compressed stream of the deflated entry.
-    std::string raw = IOTest::ReadText(dir / "crc.zip");
+    std::string raw = IOTest::ReadFileBytes(dir / "crc.zip");
     const std::size_t header = raw.find("deflated.txt");
     ASSERT_NE(header, std::string::npos);
     for (std::size_t i = header + 12; i < header + 40 && i < raw.size(); ++i)
         raw[i] = static_cast<char>(raw[i] ^ 0x5A);
-    IOTest::WriteText(dir / "crc.zip", raw);
+    IOTest::WriteFileBytes(dir / "crc.zip", raw);
     const auto inflated = OpenZip(dir / "crc.zip");
     ASSERT_NE(inflated, nullptr);
     EXPECT_EQ(inflated->ReadFile(RelativeLocation("deflated.txt"), &content, 100000), IO::ErrDamagedArchive);
@@ -236,17 +236,17 @@ TEST(ZipVFS, WritesIntoAMountAreRefused)
     Folder doors{Location(mount + "/Doors")};
     EXPECT_EQ(doors.CreateFolder(Name("x")), IO::ErrReadOnly);
     EXPECT_EQ(doors.Delete(Name("door.gsm"), IO::DataSafety::DeleteNow), IO::ErrReadOnly);
-    IOTest::WriteText(dir / "outside.txt", "o");
+    IOTest::WriteFileBytes(dir / "outside.txt", "o");
     EXPECT_EQ(IO::fileSystem.Copy(Location(dir / "outside.txt"), Location(mount + "/outside.txt")), IO::ErrReadOnly);
     EXPECT_TRUE(std::filesystem::exists(mount));
-    EXPECT_EQ(IOTest::ReadText(dir / "outside.txt"), "o");
+    EXPECT_EQ(IOTest::ReadFileBytes(dir / "outside.txt"), "o");
 }
 
 TEST(ZipVFS, ZipInsideAMountedZip)
 {
     TempDir dir;
     IOTest::MakeZip(dir / "inner.zip", {{"deep/file.txt", "inner content"}});
-    IOTest::MakeZip(dir / "outer.zip", {{"nested/inner.zip", IOTest::ReadText(dir / "inner.zip")}});
+    IOTest::MakeZip(dir / "outer.zip", {{"nested/inner.zip", IOTest::ReadFileBytes(dir / "inner.zip")}});
     const std::string outer = dir / "outer.zip";
     IOTest::MountedZip mountedOuter(outer, outer);
     ASSERT_NE(mountedOuter.Get(), nullptr);

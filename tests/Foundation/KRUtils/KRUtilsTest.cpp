@@ -1,6 +1,6 @@
 #include "KRUtils/KRUtils.hpp"
 
-#include "Foundation/LPF/TempFolder.hpp"
+#include "Support/TempDir.hpp"
 
 #include "IO/FileSystem.hpp"
 #include "IO/FixedVFS.hpp"
@@ -15,9 +15,9 @@
 
 namespace {
 
-using testing_support::ReadFileBytes;
-using testing_support::TempFolder;
-using testing_support::WriteFileBytes;
+using TestSupport::ReadFileBytes;
+using TestSupport::TempDir;
+using TestSupport::WriteFileBytes;
 
 // --- Progress ---------------------------------------------------------------
 
@@ -101,7 +101,7 @@ KR::ErrorCode WriteText(IOUtil::ScratchFile& scratch, const std::string& text)
 
 TEST(ScratchFile, ReplacesTheTargetOnlyWhenMadePermanent)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string target = folder / "data.bin";
     WriteFileBytes(target, "old content");
     ::chmod(target.c_str(), 0640);
@@ -128,7 +128,7 @@ TEST(ScratchFile, ReplacesTheTargetOnlyWhenMadePermanent)
 
 TEST(ScratchFile, AnUnfinishedScratchIsRemovedAndTheTargetKept)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string target = folder / "keep.txt";
     WriteFileBytes(target, "precious");
     {
@@ -142,7 +142,7 @@ TEST(ScratchFile, AnUnfinishedScratchIsRemovedAndTheTargetKept)
 
 TEST(ScratchFile, TwoScratchesForOneTargetDoNotCollide)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string target = folder / "new.txt";
     IOUtil::ScratchFile first{IO::Location(target)};
     IOUtil::ScratchFile second{IO::Location(target)};
@@ -176,7 +176,7 @@ public:
 
 TEST(ScratchFile, UnusableTargetsAreRefused)
 {
-    TempFolder folder;
+    TempDir folder;
     std::filesystem::create_directory(folder / "sub");
     EmptyVFS vfs;
     ASSERT_EQ(IO::fileSystem.Mount(vfs, IO::Location(folder / "mounted")), KR::NoError);

@@ -3,7 +3,7 @@
 #include "LPF/ByteOrder.hpp"
 #include "LPF/PartFile.hpp"
 
-#include "Foundation/LPF/TempFolder.hpp"
+#include "Support/TempDir.hpp"
 
 #include "KR/Memory.hpp"
 
@@ -15,8 +15,8 @@
 
 namespace {
 
-using testing_support::TempFolder;
-using testing_support::WriteFileBytes;
+using TestSupport::TempDir;
+using TestSupport::WriteFileBytes;
 
 constexpr std::uint32_t DataType = LPF::MakeSectionType('D', 'A', 'T', 'A');
 
@@ -82,7 +82,7 @@ class Truncation : public ::testing::TestWithParam<std::tuple<std::uint32_t, boo
 TEST_P(Truncation, EveryShorterFileIsRefused)
 {
     const auto [platform, longDirectory] = GetParam();
-    TempFolder folder;
+    TempDir folder;
     const std::string path = folder / "cut.lpf";
     const std::string bytes = ValidFile(platform, longDirectory);
     WriteFileBytes(path, bytes);
@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, Truncation,
 
 TEST(PartFileDamage, TruncatedAfterOpenGivesAnErrorOnFirstUse)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string path = folder / "shrinks.lpf";
     WriteFileBytes(path, ValidFile(LPF::NativePlatform, false));
     LPF::SymbolFile file{IO::Location(path)};
@@ -118,7 +118,7 @@ TEST(PartFileDamage, TruncatedAfterOpenGivesAnErrorOnFirstUse)
 
 TEST(PartFileDamage, RandomBitFlipsNeverCrash)
 {
-    TempFolder folder;
+    TempDir folder;
     std::uint64_t state = 0x5EED;
     auto next = [&state] {
         std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);

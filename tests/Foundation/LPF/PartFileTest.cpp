@@ -1,7 +1,7 @@
 #include "LPF/ByteOrder.hpp"
 #include "LPF/PartFile.hpp"
 
-#include "Foundation/LPF/TempFolder.hpp"
+#include "Support/TempDir.hpp"
 
 #include "IO/FileSystem.hpp"
 #include "IO/FixedVFS.hpp"
@@ -17,9 +17,9 @@
 
 namespace {
 
-using testing_support::ReadFileBytes;
-using testing_support::TempFolder;
-using testing_support::WriteFileBytes;
+using TestSupport::ReadFileBytes;
+using TestSupport::TempDir;
+using TestSupport::WriteFileBytes;
 
 constexpr std::uint32_t WordsType = LPF::MakeSectionType('T', 'S', 'T', '1');  // has a test handler
 constexpr std::uint32_t PlainType = LPF::MakeSectionType('T', 'S', 'T', '2');  // has no handler
@@ -121,7 +121,7 @@ protected:
         EXPECT_EQ(writer.WriteTo(IO::Location(path)), KR::NoError);
         return path;
     }
-    TempFolder folder_;
+    TempDir folder_;
 };
 
 // --- Writing and reading back ------------------------------------------------

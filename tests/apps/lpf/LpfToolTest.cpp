@@ -1,5 +1,5 @@
 // Runs the built lpf tool on temporary folders.
-#include "Foundation/LPF/TempFolder.hpp"
+#include "Support/TempDir.hpp"
 
 #include "LPF/ByteOrder.hpp"
 #include "LPF/PartFile.hpp"
@@ -24,8 +24,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::ReadFileBytes;
-using testing_support::TempFolder;
+using TestSupport::ReadFileBytes;
+using TestSupport::TempDir;
 
 constexpr std::uint32_t AncestryType = LPF::MakeSectionType('A', 'N', 'C', 'S');
 
@@ -40,7 +40,7 @@ struct Result {
 };
 
 // Runs lpf with `args`, collecting its output in files of `scratch`.
-Result RunTool(const std::vector<std::string>& args, const TempFolder& scratch)
+Result RunTool(const std::vector<std::string>& args, const TempDir& scratch)
 {
     const std::string outPath = scratch / ".stdout";
     const std::string errPath = scratch / ".stderr";
@@ -103,7 +103,7 @@ std::vector<std::string> CreateArgs(const std::string& file)
 
 TEST(LpfTool, CreatedPartDumpsItsHeaderAndSections)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string file = folder / "door.lpf";
     Result created = RunTool(CreateArgs(file), folder);
     ASSERT_EQ(created.status, 0) << created.err;
@@ -126,7 +126,7 @@ TEST(LpfTool, CreatedPartDumpsItsHeaderAndSections)
 
 TEST(LpfTool, AncestrySectionHasTheModulesLayout)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string file = folder / "door.lpf";
     std::vector<std::string> args = CreateArgs(file);
     args.push_back("--template");
@@ -148,7 +148,7 @@ TEST(LpfTool, AncestrySectionHasTheModulesLayout)
 
 TEST(LpfTool, OtherByteOrderDumpsTheSameValues)
 {
-    TempFolder folder;
+    TempDir folder;
     ASSERT_EQ(RunTool(CreateArgs(folder / "little.lpf"), folder).status, 0);
     std::vector<std::string> args = CreateArgs(folder / "big.lpf");
     args.push_back("--other-byte-order");
@@ -184,7 +184,7 @@ TEST(LpfTool, OtherByteOrderDumpsTheSameValues)
 
 TEST(LpfTool, ScriptFilesAreOfTheSecondKind)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string file = folder / "macro.lps";
     ASSERT_EQ(RunTool({"create-script", file, "--name", "Macro", "--text", "print 1\n"}, folder).status, 0);
     Result dump = RunTool({"dump", file}, folder);
@@ -222,7 +222,7 @@ std::map<std::string, std::uint64_t> Summary(const std::string& line)
 
 TEST(LpfTool, GenerateIsDeterministicForASeed)
 {
-    TempFolder folder;
+    TempDir folder;
     auto generate = [&](const std::string& dir, const std::string& seed) {
         Result r = RunTool({"generate", folder / dir, "--parts", "300", "--seed", seed}, folder);
         EXPECT_EQ(r.status, 0) << r.err;
@@ -240,7 +240,7 @@ TEST(LpfTool, GenerateIsDeterministicForASeed)
 
 TEST(LpfTool, GenerateWritesTheAdvertisedCategories)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string root = folder / "library";
     Result r = RunTool({"generate", root, "--parts", "2000", "--seed", "5", "--depth", "4", "--types", "100"}, folder);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -336,10 +336,10 @@ TEST(LpfTool, GenerateWritesTheAdvertisedCategories)
 
 TEST(LpfTool, BadArgumentsGiveOneLineOnStderrAndFailure)
 {
-    TempFolder folder;
+    TempDir folder;
     fs::create_directory(folder / "full");
-    testing_support::WriteFileBytes(folder / "full/x", "x");
-    testing_support::WriteFileBytes(folder / "text.lpf", "not a part file at all");
+    TestSupport::WriteFileBytes(folder / "full/x", "x");
+    TestSupport::WriteFileBytes(folder / "text.lpf", "not a part file at all");
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"frobnicate"},
@@ -375,7 +375,7 @@ TEST(LpfTool, BadArgumentsGiveOneLineOnStderrAndFailure)
 
 TEST(LpfTool, EveryCommandHasHelp)
 {
-    TempFolder folder;
+    TempDir folder;
     for (const char* command : {"create", "create-script", "dump", "generate"}) {
         Result r = RunTool({command, "--help"}, folder);
         EXPECT_EQ(r.status, 0) << command;

@@ -104,8 +104,7 @@ TEST_F(SetFixture, FilesThatGiveNoFileSystemAreMissingLibraries)
     {
         TempDir scratch;
         MakeZip(scratch, "good.zip", {{"a.gsm", std::string(2000, 'a')}});
-        std::ifstream in(scratch.Path("good.zip"), std::ios::binary);
-        zipBytes.assign(std::istreambuf_iterator<char>(in), {});
+        zipBytes = TestSupport::ReadFileBytes(scratch / "good.zip");
     }
     IO::Location text = dir.WriteFile("notes.txt", "no archive");
     IO::Location damaged = dir.WriteFile("damaged.zip", zipBytes.substr(0, zipBytes.size() / 2));

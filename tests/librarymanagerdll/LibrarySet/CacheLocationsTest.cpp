@@ -94,7 +94,7 @@ TEST_F(SetFixture, RefreshMountedLeavesAloneWhatItMustNotTouch)
     ASSERT_NE(nullptr, before);
 
     dir.MakeFolder("A missing");                    // appears, but the library did not exist
-    fs::remove_all(dir.Path("B permanent"));        // vanishes, but the library is permanent
+    fs::remove_all(dir / "B permanent");            // vanishes, but the library is permanent
     set->RefreshMounted();
     EXPECT_FALSE(set->IsExistActiveLibrary(0));
     EXPECT_TRUE(set->IsExistActiveLibrary(1));
@@ -108,8 +108,8 @@ TEST_F(SetFixture, RefreshMountedFollowsFoldersThatVanishedOrBecameContainers)
 {
     set->AddActiveLibrary(dir.MakeFolder("Gone"), LM::NotPermanent, false, true);
     set->AddActiveLibrary(dir.MakeFolder("Zipped"), LM::NotPermanent, false, true);
-    fs::remove_all(dir.Path("Gone"));
-    fs::remove_all(dir.Path("Zipped"));
+    fs::remove_all(dir / "Gone");
+    fs::remove_all(dir / "Zipped");
     IO::Location zipped = MakeZip(dir, "Zipped", {{"a.gsm", "A"}});
 
     set->RefreshMounted();

@@ -1,6 +1,5 @@
-// Helpers of the library set tests: temporary folders, zip files, a module
-// state to work with, an error handler and a file system that counts its
-// instances.
+// Helpers of the library set tests: zip files in a temporary folder, a
+// module state to work with and a file system that counts its instances.
 #pragma once
 
 #include "IO/FixedVFS.hpp"
@@ -9,14 +8,13 @@
 #include "KR/Iterator.hpp"
 #include "LibraryManagerModule.hpp"
 #include "LibrarySet.hpp"
+#include "Support/ErrorHandlers.hpp"
+#include "Support/TempDir.hpp"
+#include "Support/Zip.hpp"
 
 #include <gtest/gtest.h>
-#include <zip.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,66 +23,14 @@ namespace LMTest {
 
 namespace fs = std::filesystem;
 
-// A folder under /tmp that is removed with everything in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "lmls-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+using TestSupport::NullErrorHandler;
+using TestSupport::TempDir;
 
-    std::string Path(const std::string& relative = "") const
-    {
-        return relative.empty() ? path_.string() : (path_ / relative).string();
-    }
-    IO::Location Loc(const std::string& relative = "") const { return IO::Location(Path(relative)); }
-    IO::Location MakeFolder(const std::string& relative) const
-    {
-        fs::create_directories(Path(relative));
-        return Loc(relative);
-    }
-    IO::Location WriteFile(const std::string& relative, const std::string& content) const
-    {
-        fs::create_directories(fs::path(Path(relative)).parent_path());
-        std::ofstream(Path(relative), std::ios::binary) << content;
-        return Loc(relative);
-    }
-
-private:
-    fs::path path_;
-};
-
-// Writes a zip file holding `files` (name -> content) with libzip.
+// Writes a zip file of `files` at `relative` in `dir`.
 inline IO::Location MakeZip(const TempDir& dir, const std::string& relative,
-                            const std::map<std::string, std::string>& files)
+                            const std::vector<TestSupport::ZipEntry>& files)
 {
-    fs::create_directories(fs::path(dir.Path(relative)).parent_path());
-    int error = 0;
-    zip_t* archive = zip_open(dir.Path(relative).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (archive == nullptr)
-        throw std::runtime_error("zip_open failed");
-    for (const auto& [name, content] : files) {
-        zip_source_t* source = zip_source_buffer(archive, content.data(), content.size(), 0);
-        if (source == nullptr || zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
-            zip_source_free(source);
-            zip_discard(archive);
-            throw std::runtime_error("zip_file_add failed");
-        }
-    }
-    if (zip_close(archive) != 0) {
-        zip_discard(archive);
-        throw std::runtime_error("zip_close failed");
-    }
+    TestSupport::MakeZip(dir / relative, files);
     return dir.Loc(relative);
 }
 
@@ -124,22 +70,6 @@ inline IO::FixedVFS* CreateCountedZipVFS(const IO::Location& location)
     IO::FixedVFS* zip = IO::CreateZipVFS(location);
     return zip != nullptr ? new CountingVFS(zip) : nullptr;
 }
-
-class NullErrorHandler : public LM::ILibraryErrorHandler {
-public:
-    void DuplicateCheckStarted() override {}
-    void DuplicateFilesFound(const LM::DuplicateNameReport*) override {}
-    void DuplicateUnIDFound(const LM::DuplicateUnIDReport*) override {}
-    void DuplicateNameFound(const LM::DuplicateNameReport*) override {}
-    void ApplicationReport(KR::ErrorCode, const IO::Location&) override {}
-    void CacheEqualsLibrary(const IO::Location&, const IO::Location&) override {}
-    void CacheNestedWithLibrary(const IO::Location&, const IO::Location&) override {}
-    void DownloadFailed(const IO::Location&, const IO::Location&) override {}
-    void UploadFailed(const IO::Location&, const IO::Location&) override {}
-    std::int32_t AskDeletedFromLibrary(const IO::Location&, const IO::Location&) override { return 0; }
-    std::int32_t AskChangedInBoth(const IO::Location&, const IO::Location&) override { return 0; }
-    std::int32_t AskNameTooLong(const IO::Name&) override { return 0; }
-};
 
 inline LM::LibraryManagerStrings TestStrings()
 {

@@ -15,13 +15,11 @@
 #include "LibrarySet/LibrarySetInternals.hpp"
 #include "LibrarySet/ModuleState.hpp"
 #include "PartTable/PartTable.hpp"
+#include "Support/ErrorHandlers.hpp"
+#include "Support/TempDir.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,7 +74,7 @@ struct RecordedReport {
     bool inlineEmpty = true;     // no inline location was set
 };
 
-class RecordingHandler : public LM::ILibraryErrorHandler {
+class RecordingHandler : public TestSupport::NullErrorHandler {
 public:
     void DuplicateCheckStarted() override { ++started; }
     void DuplicateFilesFound(const LM::DuplicateNameReport* r) override { Record(RecordedReport::Kind::Files, *r, {}); }
@@ -85,14 +83,6 @@ public:
         Record(RecordedReport::Kind::UnID, *r, r->unID);
     }
     void DuplicateNameFound(const LM::DuplicateNameReport* r) override { Record(RecordedReport::Kind::Name, *r, {}); }
-    void ApplicationReport(KR::ErrorCode, const IO::Location&) override {}
-    void CacheEqualsLibrary(const IO::Location&, const IO::Location&) override {}
-    void CacheNestedWithLibrary(const IO::Location&, const IO::Location&) override {}
-    void DownloadFailed(const IO::Location&, const IO::Location&) override {}
-    void UploadFailed(const IO::Location&, const IO::Location&) override {}
-    std::int32_t AskDeletedFromLibrary(const IO::Location&, const IO::Location&) override { return 0; }
-    std::int32_t AskChangedInBoth(const IO::Location&, const IO::Location&) override { return 0; }
-    std::int32_t AskNameTooLong(const IO::Name&) override { return 0; }
 
     int started = 0;
     std::vector<RecordedReport> reports;
@@ -121,27 +111,16 @@ class PartFileFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static std::atomic<int> serial{0};
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("lm_parttable_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
-        std::filesystem::create_directories(folder_ / "cache");
         const Types& types = GetTypes();
         LM::LibraryManagerCallBacks callBacks;
         LM::LibraryManagerStrings strings;
         strings.Set(5, "Libraries");
         strings.Set(7, "Other objects");
         strings.Set(8, "Missing parts");
-        LM::InitLibraryManager(callBacks, strings, types.part, types.script,
-                               IO::Location((folder_ / "cache").string()));
+        LM::InitLibraryManager(callBacks, strings, types.part, types.script, dir_.MakeFolder("cache"));
     }
 
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
-    IO::Location PathOf(const std::string& fileName) const { return IO::Location((folder_ / fileName).string()); }
+    IO::Location PathOf(const std::string& fileName) const { return dir_.Loc(fileName); }
 
     // A part file of the first kind.
     IO::Location WritePart(const std::string& fileName, const std::string& documentName, const KR::UnID& id,
@@ -151,18 +130,27 @@ protected:
         writer.SetOwnUnID(id);
         writer.SetPlaceable(placeable);
         writer.SetArchivable(archivable);
-        if (!documentName.empty()) {
-            EXPECT_EQ(writer.SetDocumentName(documentName), 0);
-        }
-        const IO::Location location = PathOf(fileName);
-        EXPECT_EQ(writer.WriteTo(location), 0);
-        return location;
+        return Write(writer, fileName, documentName);
     }
 
     // A part file of the second kind.
     IO::Location WriteScript(const std::string& fileName, const std::string& documentName) const
     {
         LPF::PartFileWriter writer(LPF::PartKind::Script);
+        return Write(writer, fileName, documentName);
+    }
+
+    // Any other file.
+    IO::Location WritePlain(const std::string& fileName, const std::string& content = "data") const
+    {
+        return dir_.WriteFile(fileName, content);
+    }
+
+    TestSupport::TempDir dir_;
+
+private:
+    IO::Location Write(LPF::PartFileWriter& writer, const std::string& fileName, const std::string& documentName) const
+    {
         if (!documentName.empty()) {
             EXPECT_EQ(writer.SetDocumentName(documentName), 0);
         }
@@ -170,15 +158,6 @@ protected:
         EXPECT_EQ(writer.WriteTo(location), 0);
         return location;
     }
-
-    // Any other file.
-    IO::Location WritePlain(const std::string& fileName, const std::string& content = "data") const
-    {
-        std::ofstream(folder_ / fileName, std::ios::binary) << content;
-        return PathOf(fileName);
-    }
-
-    std::filesystem::path folder_;
 };
 
 // A library set on top of the fixture.
@@ -193,11 +172,7 @@ protected:
         ASSERT_TRUE(set_->IsUsable());
     }
 
-    void TearDown() override
-    {
-        set_.reset();
-        PartFileFixture::TearDown();
-    }
+    void TearDown() override { set_.reset(); }
 
     LM::PartTable& Table() { return *LM::LibrarySetInternals::GetPartTable(*set_); }
 

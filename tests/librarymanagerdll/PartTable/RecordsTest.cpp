@@ -247,7 +247,7 @@ TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
 TEST_F(Records, ArchivableDependsOnFolderAndLibrary)
 {
     const IO::Location permanentRoot = PathOf("");
-    std::filesystem::create_directories(folder_ / "other");
+    dir_.MakeFolder("other");
     const std::int32_t permanent = set_->AddActiveLibrary(permanentRoot, LM::Permanent, false, false);
     const std::int32_t other = set_->AddActiveLibrary(PathOf("other"), LM::NotPermanent, false, false);
     ASSERT_GE(permanent, 0);

@@ -1,0 +1,72 @@
+// A real temporary folder for a test, and whole-file reads and writes.
+#pragma once
+
+#include "IO/Location.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+namespace TestSupport {
+
+// Writes `bytes` as the whole content of the file at `path`, making the
+// folders above it as needed.
+inline void WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+// The whole content of the file at `path`; empty when it cannot be read.
+inline std::string ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A folder made with mkdtemp below `base` and removed with everything in it.
+class TempDir {
+public:
+    explicit TempDir(const std::string& base = std::filesystem::temp_directory_path().string())
+    {
+        std::string pattern = base + "/lm-test-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed below " + base);
+        path_ = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const noexcept { return path_; }
+    std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+    IO::Location Loc(const std::string& relative = "") const
+    {
+        return IO::Location(relative.empty() ? path_ : *this / relative);
+    }
+    IO::Location MakeFolder(const std::string& relative) const
+    {
+        std::filesystem::create_directories(*this / relative);
+        return Loc(relative);
+    }
+    IO::Location WriteFile(const std::string& relative, const std::string& content) const
+    {
+        WriteFileBytes(*this / relative, content);
+        return Loc(relative);
+    }
+
+private:
+    std::string path_;
+};
+
+}  // namespace TestSupport
