@@ -171,23 +171,22 @@ protected:
     }
 };
 
-TEST_F(Merge, KeepOwnValuesTakesTheParentsListWithTheOwnValues)
+// Keeping the own values takes the parent's list with the own values;
+// taking the parent's values keeps the parent's; adding missing parameters
+// keeps the own list and adds the rest. Parameters of the part alone come
+// last in the first two.
+TEST_F(Merge, EachMergeTypeOrdersAndChoosesItsWay)
 {
-    EXPECT_EQ(Merged(parent.h, own.h, PSC::KeepOwnValues),
-              (std::vector<PSC::Parameter>{Number("A", 1), Number("B", 20), Integer("C", 3), Text("D", "mine")}));
-}
-
-TEST_F(Merge, TakeParentValuesKeepsTheParentsValues)
-{
-    EXPECT_EQ(Merged(parent.h, own.h, PSC::TakeParentValues),
-              (std::vector<PSC::Parameter>{Number("A", 1), Number("B", 2), Integer("C", 3), Text("D", "mine")}));
-}
-
-TEST_F(Merge, AddMissingParametersKeepsTheOwnListAndAddsTheRest)
-{
-    EXPECT_EQ(Merged(parent.h, own.h, PSC::AddMissingParameters),
-              (std::vector<PSC::Parameter>{Text("D", "mine"), Number("B", 20), Text("C", "other kind"),
-                                           Number("A", 1)}));
+    const struct {
+        PSC::ParHdlMergeType type;
+        std::vector<PSC::Parameter> expected;
+    } cases[] = {
+        {PSC::KeepOwnValues, {Number("A", 1), Number("B", 20), Integer("C", 3), Text("D", "mine")}},
+        {PSC::TakeParentValues, {Number("A", 1), Number("B", 2), Integer("C", 3), Text("D", "mine")}},
+        {PSC::AddMissingParameters, {Text("D", "mine"), Number("B", 20), Text("C", "other kind"), Number("A", 1)}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Merged(parent.h, own.h, c.type), c.expected) << c.type;
 }
 
 TEST_F(Merge, MissingOrBadInputs)

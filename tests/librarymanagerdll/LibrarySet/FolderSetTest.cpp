@@ -57,12 +57,6 @@ TEST_F(SetFixture, NewSetHasOnlyTheRootFolder)
     EXPECT_EQ(LM::ErrBadIndex, set->GetFolderName(1, &name));
     EXPECT_EQ(LM::ErrBadIndex, set->SetFolderTreeItemId(-1, 4));
     EXPECT_EQ(LM::ErrBadIndex, set->SetFolderExpandState(1, true));
-
-    EXPECT_EQ(0, set->SetFolderTreeItemId(0, 77));
-    EXPECT_EQ(0, set->SetFolderExpandState(0, true));
-    EXPECT_EQ(77, set->GetFolderTreeItemId(0));
-    EXPECT_TRUE(set->GetFolderExpandState(0));
-    EXPECT_EQ(set->GetFolderSet()->GetItem(0), set->GetFolderSet()->GetItem(0));
 }
 
 TEST(FolderSetTest, FolderOfAFileIsTheFirstItemAtItsLocation)

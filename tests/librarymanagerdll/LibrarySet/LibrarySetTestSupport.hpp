@@ -94,12 +94,21 @@ inline KR::ConstForwardIterator<FTM::GeneralID> NoTypes()
     return KR::ConstForwardIterator<FTM::GeneralID>();
 }
 
-// A module state over a fresh temporary folder and one set to work on.
-class SetFixture : public ::testing::Test {
+// A module state whose script code cache is in a fresh temporary folder.
+class ModuleFixture : public ::testing::Test {
+protected:
+    void SetUp() override { InitModule(dir.MakeFolder("scriptcache")); }
+
+    TempDir dir;
+    NullErrorHandler handler;
+};
+
+// The module state and one set to work on.
+class SetFixture : public ModuleFixture {
 protected:
     void SetUp() override
     {
-        InitModule(dir.MakeFolder("scriptcache"));
+        ModuleFixture::SetUp();
         set = std::make_unique<LM::LibrarySet>(handler, NoTypes());
     }
     void TearDown() override { set.reset(); }
@@ -115,8 +124,6 @@ protected:
         return names;
     }
 
-    TempDir dir;
-    NullErrorHandler handler;
     std::unique_ptr<LM::LibrarySet> set;
 };
 

@@ -41,31 +41,24 @@ TEST(ModuleTest, StringEntriesAreCutAndBounded)
     EXPECT_STREQ("", strings.Get(11));
 }
 
-TEST(ModuleTest, InitReplacesTheStateAndCallBacksRoundTrip)
+TEST(ModuleTest, InitReplacesTheState)
 {
     TempDir dir;
     InitModule(dir.Loc("first"));
     InitModule(dir.Loc("second"), nullptr);
     const LM::ModuleState& state = LM::GetModuleState();
     EXPECT_EQ(dir.Loc("second"), state.scriptCodeCacheFolder);
+    EXPECT_EQ(nullptr, state.callBacks.createFixedVFS);
     EXPECT_TRUE(LM::IsLibraryPartFileType(2));
     EXPECT_FALSE(LM::IsLibraryPartFileType(3));
     EXPECT_EQ(1, LM::MapPartFileType(2));
     EXPECT_STREQ("All Libraries", LM::GetModuleString(LM::ModuleString::FolderSetRoot));
-
-    LM::LibraryManagerCallBacks callBacks;
-    callBacks.createFixedVFS = &CreateCountedZipVFS;
-    LM::SetLibraryManagerCallBacks(callBacks);
-    LM::LibraryManagerCallBacks out;
-    LM::GetLibraryManagerCallBacks(&out);
-    EXPECT_EQ(&CreateCountedZipVFS, out.createFixedVFS);
 }
 
-TEST(LibrarySetLifeTest, NewSetIsUsableEmptyAndKeepsDuplicateTypes)
+using LibrarySetLifeTest = ModuleFixture;
+
+TEST_F(LibrarySetLifeTest, NewSetIsUsableEmptyAndKeepsDuplicateTypes)
 {
-    TempDir dir;
-    InitModule(dir.MakeFolder("cache"));
-    NullErrorHandler handler;
     std::vector<FTM::GeneralID> types{3, 3, 7};
     LM::LibrarySet set(handler, KR::ConstForwardIterator<FTM::GeneralID>(types.begin(), types.end()));
     EXPECT_TRUE(set.IsUsable());
@@ -77,15 +70,11 @@ TEST(LibrarySetLifeTest, NewSetIsUsableEmptyAndKeepsDuplicateTypes)
     IO::Location lan("/somewhere");
     EXPECT_EQ(0, set.GetLanCacheLocation(&lan));
     EXPECT_TRUE(lan.IsEmpty());
-    set.SetEnumerated(true);
-    EXPECT_TRUE(set.IsEnumerated());
 }
 
-TEST(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
+TEST_F(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
 {
-    TempDir dir;
     InitModule(dir.MakeFolder("shared"));
-    NullErrorHandler handler;
     auto first = std::make_unique<LM::LibrarySet>(handler, NoTypes());
     LM::LibrarySet second(handler, NoTypes());
     LM::PscBinCodesContainer* container = LM::LibrarySetInternals::GetScriptCodeContainer(*first);
@@ -108,15 +97,11 @@ TEST(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
     EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
 }
 
-TEST(LibrarySetLifeTest, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
+TEST_F(SetFixture, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
 {
-    TempDir dir;
-    InitModule(dir.MakeFolder("cache"));
-    NullErrorHandler handler;
-    LM::LibrarySet set(handler, NoTypes());
-    LM::AncestryHierarchy* hierarchy = LM::LibrarySetInternals::GetTypeHierarchy(set);
+    LM::AncestryHierarchy* hierarchy = LM::LibrarySetInternals::GetTypeHierarchy(*set);
     ASSERT_NE(nullptr, hierarchy);
-    EXPECT_EQ(&set, hierarchy->GetLibrarySet());
+    EXPECT_EQ(set.get(), hierarchy->GetLibrarySet());
 
     const KR::ClassInfo* info = LM::AncestryHierarchy::Get_ClassInfoStatic();
     EXPECT_STREQ("LM::AncestryHierarchy", info->GetName());
@@ -128,11 +113,11 @@ TEST(LibrarySetLifeTest, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
     path[1].mainGuid.data1 = 7;
     std::uint32_t id = hierarchy->AddPath(path, 2);
     LM::AncestryHierarchy copy(*hierarchy);
-    EXPECT_EQ(&set, copy.GetLibrarySet());
+    EXPECT_EQ(set.get(), copy.GetLibrarySet());
     EXPECT_EQ(2u, copy.GetPathLength(id));
     LM::AncestryHierarchy assigned(nullptr);
     assigned = copy;
-    EXPECT_EQ(&set, assigned.GetLibrarySet());
+    EXPECT_EQ(set.get(), assigned.GetLibrarySet());
     EXPECT_TRUE(assigned.IsNodeOnPath(id, path[1]));
 }
 
@@ -158,12 +143,9 @@ struct FailingTypeIterator {
 
 }  // namespace
 
-TEST(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEverything)
+TEST_F(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEverything)
 {
-    TempDir dir;
-    InitModule(dir.MakeFolder("cache"));
-    NullErrorHandler handler;
-    LM::PscBinCodesContainer* container = LM::PscBinCodesContainerRegistry::Obtain(dir.Loc("cache"));
+    LM::PscBinCodesContainer* container = LM::PscBinCodesContainerRegistry::Obtain(dir.Loc("scriptcache"));
     ASSERT_NE(nullptr, container);
     KR::DebugCapture capture;
     LM::LibrarySet set(handler, KR::ConstForwardIterator<FTM::GeneralID>(FailingTypeIterator{0},
@@ -175,7 +157,7 @@ TEST(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEveryth
     EXPECT_TRUE(LM::LibrarySetInternals::GetStorableFileTypes(set).empty());
     EXPECT_FALSE(container->IsAttached(set));
 
-    EXPECT_EQ(-1, set.AddActiveLibrary(dir.Loc("cache"), LM::Permanent, false, false));
+    EXPECT_EQ(-1, set.AddActiveLibrary(dir.Loc("scriptcache"), LM::Permanent, false, false));
     EXPECT_EQ(-1, set.GetActiveLibraryNum());
     EXPECT_EQ(LM::ErrSetUnusable, set.RemoveActiveLibrary(0));
     KR::String name;
@@ -183,7 +165,7 @@ TEST(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEveryth
     EXPECT_EQ(nullptr, set.GetFolderSet());
     EXPECT_EQ(0, set.GetFolderNumber());
     EXPECT_EQ(-1, set.AddOtherObject(KR::String("http://h/x")));
-    EXPECT_EQ(LM::ErrSetUnusable, set.SetLanCacheLocation(dir.Loc("cache")));
+    EXPECT_EQ(LM::ErrSetUnusable, set.SetLanCacheLocation(dir.Loc("scriptcache")));
     set.RefreshMounted();  // no guard, and nothing to do
 }
 
