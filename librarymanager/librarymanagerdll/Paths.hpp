@@ -31,9 +31,13 @@
 
 #include <algorithm>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
+#include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -62,6 +66,122 @@ public:
 };
 
 namespace KR {
+
+// Storage of the path tree's big arrays. The tree reads its entries and its
+// sibling index at scattered places; once they outgrow the caches, a read
+// with small pages usually misses the address translation as well as the
+// data. Blocks from LargeBlockSize on are therefore mapped on their own,
+// aligned to and sized in whole huge pages, and the kernel is asked to back
+// them with huge pages (a hint: where it declines, they are ordinary pages).
+// Smaller blocks come from the ordinary allocator.
+namespace PathsStorage {
+
+inline constexpr std::size_t HugePageSize = std::size_t{2} << 20;
+inline constexpr std::size_t LargeBlockSize = std::size_t{1} << 20;
+
+// A block of at least `bytes` (from LargeBlockSize on), aligned to
+// HugePageSize; std::bad_alloc when the system has none.
+LM_API void* AllocateLargeBlock(std::size_t bytes);
+// Gives back a block of AllocateLargeBlock with the same size.
+LM_API void ReleaseLargeBlock(void* block, std::size_t bytes) noexcept;
+
+template <typename T>
+class LargeBlockAllocator {
+public:
+    using value_type = T;
+
+    LargeBlockAllocator() noexcept = default;
+    template <typename U>
+    LargeBlockAllocator(const LargeBlockAllocator<U>&) noexcept
+    {
+    }
+
+    static bool IsLarge(std::size_t n) noexcept { return n >= LargeBlockSize / sizeof(T); }
+
+    T* allocate(std::size_t n)
+    {
+        if (n > std::size_t(-1) / sizeof(T))
+            throw std::bad_array_new_length();
+        if (IsLarge(n))
+            return static_cast<T*>(AllocateLargeBlock(n * sizeof(T)));
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* block, std::size_t n) noexcept
+    {
+        if (IsLarge(n))
+            ReleaseLargeBlock(block, n * sizeof(T));
+        else
+            std::allocator<T>().deallocate(block, n);
+    }
+
+    friend bool operator==(const LargeBlockAllocator&, const LargeBlockAllocator&) noexcept { return true; }
+};
+
+template <typename T>
+using Vector = std::vector<T, LargeBlockAllocator<T>>;
+
+// An array counted from 1 with every index checked, as the foundation's
+// VAArray, on the large block storage. It raises exactly the exceptions a
+// VAArray raises (bad index: IllegalArgumentException; no memory:
+// OutOfMemoryException, both with the source name "VAArray") and grows the
+// same way, so the tree behaves as it did on a VAArray.
+template <typename T>
+class CheckedArray {
+public:
+    explicit CheckedArray(std::int32_t step = 50) : step_(step > 0 ? step : 1) {}
+
+    std::uint32_t GetSize() const noexcept { return static_cast<std::uint32_t>(items_.size()); }
+    std::size_t GetCapacity() const noexcept { return items_.capacity(); }
+
+    T& operator[](std::uint32_t index)
+    {
+        Check(index);
+        return items_[index - 1];
+    }
+    const T& operator[](std::uint32_t index) const
+    {
+        Check(index);
+        return items_[index - 1];
+    }
+
+    // Appends; returns the new element's index.
+    std::uint32_t Push(const T& value)
+    {
+        try {
+            if (items_.size() == items_.capacity())
+                items_.reserve(items_.capacity() +
+                               std::max<std::size_t>(static_cast<std::size_t>(step_), items_.capacity() / 2));
+            items_.push_back(value);
+        } catch (const std::bad_alloc&) {
+            throw OutOfMemoryException(ErrMemFull, "VAArray");
+        } catch (const std::length_error&) {
+            throw OutOfMemoryException(ErrMemFull, "VAArray");
+        }
+        return GetSize();
+    }
+
+    // Removes the elements and keeps the storage.
+    void Clear() noexcept { items_.clear(); }
+
+    const T* GetContent() const noexcept { return items_.empty() ? nullptr : items_.data(); }
+
+    auto begin() noexcept { return items_.begin(); }
+    auto end() noexcept { return items_.end(); }
+    auto begin() const noexcept { return items_.begin(); }
+    auto end() const noexcept { return items_.end(); }
+
+private:
+    void Check(std::uint32_t index) const
+    {
+        if (index < 1 || index > items_.size())
+            ContainersPrivate::ThrowBadIndex("VAArray", "operator[]", index, items_.size());
+    }
+
+    std::int32_t step_;
+    Vector<T> items_;
+};
+
+}  // namespace PathsStorage
 
 // NodeData must be trivially copyable (it is written as raw bytes);
 // Comparision must offer `int Compare(const NodeData&, const NodeData&) const`.
@@ -144,55 +264,38 @@ protected:
 private:
     // Ordered index of the children of one node, kept only while that
     // sibling list is strictly ascending. It holds each child's order prefix
-    // (when the comparison offers one) and node id, in sorted buckets of at
-    // most BucketCapacity found through the first item of each bucket; a
-    // child's value itself is read from its entry, and only where prefixes
-    // tie. So a search touches little memory and rarely calls the comparison.
-    class SiblingIndex {
-    public:
-        // Where a value is, or would be inserted.
-        struct Slot {
-            std::size_t bucket = 0;
-            std::size_t offset = 0;
-        };
-        // True and the node id of `key`; or false and the id of the greatest
-        // value below it (0 when there is none). `slot` (when given) receives
-        // the key's place for InsertAt.
-        bool Find(const Paths& tree, const NodeData& key, std::uint32_t* id, Slot* slot = nullptr) const;
-        // Inserts node `id` with value `key` (not present) where Find put it.
-        void InsertAt(const Slot& slot, const NodeData& key, std::uint32_t id);
-        void Insert(const Paths& tree, std::uint32_t id);
-        // Removes node `id`, found by its value; `*before` receives the node
-        // before it in the order (0: none). False when it is not there.
-        bool Erase(const Paths& tree, std::uint32_t id, std::uint32_t* before);
-        // Adds a node whose value is greater than every value present.
-        void Append(const NodeData& key, std::uint32_t id);
+    // (when the comparison offers one) and node id in sorted leaves of at
+    // most LeafCapacity items; a family's index is the list of its leaves in
+    // order, each with its first prefix and its fill, and the leaves of all
+    // families lie in one pool of the tree. A child's value itself is read
+    // from its entry only where prefixes tie, so a search touches little
+    // memory and rarely calls the comparison. The index also knows each
+    // child's neighbours, so linking and unlinking need not read them from
+    // the entries.
+    static constexpr std::uint32_t LeafCapacity = 64;
+    static constexpr std::uint32_t NoLeaf = 0xFFFFFFFFu;
 
-    private:
-        // The prefix in two halves beside the id: an item is 12 bytes, and
-        // the id found sits in the cache line of its prefix.
-        struct Item {
-            std::uint32_t high;
-            std::uint32_t low;
-            std::uint32_t id;
-            std::uint64_t Prefix() const { return (std::uint64_t{high} << 32) | low; }
-        };
-        using Run = std::vector<Item>;
-        static constexpr std::size_t BucketCapacity = 128;
-        static std::uint64_t Prefix(const NodeData& key);
-        static Item MakeItem(std::uint64_t p, std::uint32_t id)
-        {
-            return Item{std::uint32_t(p >> 32), std::uint32_t(p), id};
-        }
-        // First position of `run` whose value is not less (LowerBound) or
-        // greater (UpperBound) than `key`, whose prefix is `p`.
-        static std::size_t LowerBound(const Paths& tree, const Run& run, std::uint64_t p, const NodeData& key);
-        static std::size_t UpperBound(const Paths& tree, const Run& run, std::uint64_t p, const NodeData& key);
-        static std::pair<typename Run::const_iterator, typename Run::const_iterator> PrefixRange(const Run& run,
-                                                                                               std::uint64_t p);
-
-        std::vector<Run> buckets_;
-        Run first_;  // the first item of each bucket
+    // Prefixes and ids apart: a search reads the prefixes densely and the
+    // ids only at its result. A free leaf holds the next free one in id[0].
+    struct alignas(64) IndexLeaf {
+        std::uint64_t prefix[LeafCapacity];
+        std::uint32_t id[LeafCapacity];
+    };
+    struct LeafRef {
+        std::uint64_t prefix;  // of the leaf's first item
+        std::uint32_t leaf;    // in the pool
+        std::uint32_t count;
+    };
+    struct SiblingIndex {
+        PathsStorage::Vector<LeafRef> leaves;  // in ascending order
+    };
+    // Where a search put a value: the leaf (its position in the family's
+    // list) and the offset in it of the first item not smaller than the
+    // value; `found` is the node with the value itself (0: none).
+    struct IndexSlot {
+        std::size_t part = 0;
+        std::uint32_t offset = 0;
+        std::uint32_t found = 0;
     };
 
     // A family gets an index when it grows beyond IndexBuildSize children and
@@ -203,7 +306,6 @@ private:
     std::uint32_t GetFreeEntry();
     std::uint32_t CreateRootNode(const NodeData& id);
     std::uint32_t AddChild(std::uint32_t parentId, const NodeData& id);
-    bool FindSiblingEntry(std::uint32_t firstId, const NodeData& id, std::uint32_t* position) const;
     std::uint32_t FindPathNodeId(std::uint32_t pathId, std::uint32_t position) const;
     std::uint32_t FindNodeIdInSubTree(std::uint32_t nodeId, const NodeData& id) const;
     bool IsPathID(std::uint32_t nodeId) const;
@@ -229,27 +331,44 @@ private:
     bool Inverted(std::uint32_t a, std::uint32_t b) const;
     void AdjustUnsorted(std::uint32_t parentId, int delta);
     bool WalkSiblings(std::uint32_t firstId, const NodeData& id, std::uint32_t* position) const;
-    void LinkChild(std::uint32_t parentId, std::uint32_t nodeId, std::uint32_t prevId,
-                   const typename SiblingIndex::Slot* slot);
+    void LinkListChild(std::uint32_t parentId, std::uint32_t nodeId, std::uint32_t prevId);
     void UnlinkChild(std::uint32_t nodeId);
     void ChangeNodeData(std::uint32_t nodeId, const NodeData& id);
     void RefreshFamilyIndex(std::uint32_t parentId);
+    void BuildFamilyIndex(std::uint32_t parentId);
     void DropFamilyIndex(std::uint32_t parentId);
-    bool AdoptEntries(std::uint32_t root, std::uint32_t free, VAArray<TreeEntry>& loaded);
+    bool AdoptEntries(std::uint32_t root, std::uint32_t free, PathsStorage::CheckedArray<TreeEntry>& loaded);
 
-    VAArray<TreeEntry> entries{100};
+    static std::uint64_t OrderPrefix(const NodeData& key);
+    const NodeData& FirstValue(const LeafRef& ref) const { return entries[leaves_[ref.leaf].id[0]].data; }
+    bool IndexFind(const SiblingIndex& index, const NodeData& key, std::uint64_t p, IndexSlot* slot) const;
+    std::uint32_t IndexBefore(const SiblingIndex& index, const IndexSlot& slot) const;
+    std::uint32_t IndexAt(const SiblingIndex& index, const IndexSlot& slot) const;
+    void IndexInsert(SiblingIndex& index, const IndexSlot& slot, std::uint64_t p, std::uint32_t id);
+    void IndexErase(SiblingIndex& index, const IndexSlot& slot) noexcept;
+    std::uint32_t AcquireLeaf();
+    void ReleaseIndex(SiblingIndex& index) noexcept;
+    void PrefetchIndexLeaf(std::uint32_t nodeId) const noexcept;
+
+    PathsStorage::CheckedArray<TreeEntry> entries{100};
     std::uint32_t freeHead = 0;
     std::uint32_t rootId = 0;
 
     // Auxiliary state, derived from the entries and rebuilt on Read.
-    // The node before each node in its sibling list (0 for a first child),
-    // kept for families without an index; an index knows it for its own.
-    std::vector<std::uint32_t> prevSibling_;
-    std::vector<std::uint32_t> childCount_;   // by node id
+    // By node id: in a family without an index, the node before it in its
+    // sibling list (0 for a first child). The index of an indexed family
+    // knows that itself; there the entry names the index leaf that holds the
+    // node, which lets a release start loading that leaf before the node's
+    // entry arrives (a hint for prefetching only: the search decides).
+    PathsStorage::Vector<std::uint32_t> siblingLink_;
+    PathsStorage::Vector<std::uint32_t> childCount_;  // by node id
     // Families whose sibling list is not strictly ascending, with the number
     // of adjacent sibling pairs out of order.
     std::unordered_map<std::uint32_t, std::uint32_t> unsortedPairs_;
     std::unordered_map<std::uint32_t, SiblingIndex> siblingIndex_;
+    // The leaves of all sibling indexes, and the first free one.
+    PathsStorage::Vector<IndexLeaf> leaves_;
+    std::uint32_t freeLeaf_ = NoLeaf;
 };
 
 template <typename NodeData, typename Comparision>
@@ -381,17 +500,17 @@ std::uint32_t Paths<NodeData, Comparision>::GetFreeEntry()
         return id;
     }
     try {
-        prevSibling_.push_back(0);
+        siblingLink_.push_back(0);
         childCount_.push_back(0);
     } catch (const std::bad_alloc&) {
-        prevSibling_.resize(entries.GetSize() + 1);
+        siblingLink_.resize(entries.GetSize() + 1);
         childCount_.resize(entries.GetSize() + 1);
         throw OutOfMemoryException(ErrMemFull, "Paths");
     }
     try {
         return entries.Push(TreeEntry());
     } catch (...) {
-        prevSibling_.pop_back();
+        siblingLink_.pop_back();
         childCount_.pop_back();
         throw;
     }
@@ -414,20 +533,6 @@ std::uint32_t Paths<NodeData, Comparision>::CreateRootNode(const NodeData& id)
     return cmp_value.Compare(entries[rootId].data, id) == 0 ? rootId : 0;
 }
 
-template <typename NodeData, typename Comparision>
-bool Paths<NodeData, Comparision>::FindSiblingEntry(std::uint32_t firstId, const NodeData& id,
-                                                    std::uint32_t* position) const
-{
-    *position = 0;
-    if (firstId == 0)
-        return false;
-    std::uint32_t parentId = entries[firstId].parent;
-    auto family = siblingIndex_.find(parentId);
-    if (family != siblingIndex_.end() && entries[parentId].firstChild == firstId)
-        return family->second.Find(*this, id, position);
-    return WalkSiblings(firstId, id, position);
-}
-
 // The search along the list: stops at the first sibling not smaller than id;
 // `*position` is that sibling when equal, else the one before it (0: none).
 template <typename NodeData, typename Comparision>
@@ -446,22 +551,46 @@ bool Paths<NodeData, Comparision>::WalkSiblings(std::uint32_t firstId, const Nod
     return false;
 }
 
+// Finds id among the children of parentId, or adds it as a new child where
+// the list walk puts it. In an indexed family the index gives the place and
+// both neighbours of the new node, so linking it reads no other entry: the
+// sibling before it is only written.
 template <typename NodeData, typename Comparision>
 std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, const NodeData& id)
 {
-    // The same search as FindSiblingEntry, keeping the index slot so that
-    // the new child goes into the index without a second search.
-    std::uint32_t prev = 0;
-    typename SiblingIndex::Slot slot;
     auto family = siblingIndex_.find(parentId);
-    bool found = family != siblingIndex_.end() ? family->second.Find(*this, id, &prev, &slot)
-                                               : FindSiblingEntry(entries[parentId].firstChild, id, &prev);
-    if (found) {
-        ++entries[prev].refCount;
-        return prev;
+    if (family == siblingIndex_.end()) {
+        std::uint32_t prev = 0;
+        if (WalkSiblings(entries[parentId].firstChild, id, &prev)) {
+            ++entries[prev].refCount;
+            return prev;
+        }
+        std::uint32_t n = 0;
+        try {
+            n = GetFreeEntry();
+        } catch (const OutOfMemoryException&) {
+            return 0;
+        }
+        TreeEntry& e = entries[n];
+        e.parent = parentId;
+        e.firstChild = 0;
+        e.data = id;
+        e.refCount = 1;
+        LinkListChild(parentId, n, prev);
+        return n;
     }
-    // The sibling before the new node is written when it is linked: start
-    // loading it while the new entry is prepared.
+
+    SiblingIndex& index = family->second;
+    const std::uint64_t p = OrderPrefix(id);
+    IndexSlot slot;
+    if (IndexFind(index, id, p, &slot)) {
+        ++entries[slot.found].refCount;
+        return slot.found;
+    }
+    const std::uint32_t prev = IndexBefore(index, slot);
+    const std::uint32_t next = IndexAt(index, slot);
+    // The sibling before the new node is written below: start loading its
+    // line while the new entry is prepared.
     if (prev != 0)
         __builtin_prefetch(&entries[prev], 1);
     std::uint32_t n = 0;
@@ -472,10 +601,22 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
     }
     TreeEntry& e = entries[n];
     e.parent = parentId;
+    e.nextSibling = next;
     e.firstChild = 0;
     e.data = id;
     e.refCount = 1;
-    LinkChild(parentId, n, prev, family != siblingIndex_.end() ? &slot : nullptr);
+    if (prev != 0)
+        entries[prev].nextSibling = n;
+    else
+        entries[parentId].firstChild = n;
+    ++childCount_[parentId];
+    // The node went between two neighbours in order: the family stays
+    // ascending. Only a failed allocation in the index can drop it.
+    try {
+        IndexInsert(index, slot, p, n);
+    } catch (const std::bad_alloc&) {
+        DropFamilyIndex(parentId);  // a walk of the list is always right
+    }
     return n;
 }
 
@@ -496,14 +637,13 @@ void Paths<NodeData, Comparision>::AdjustUnsorted(std::uint32_t parentId, int de
         unsortedPairs_.erase(parentId);
 }
 
-// Links nodeId into the child list of parentId after prevId (0: at the head),
-// where a search of that list placed it: prevId is smaller than nodeId's
-// value and the sibling after it larger, so no pair of neighbours changes
-// its order and the family stays as sorted (or unsorted) as it was. `slot`
-// is the index slot of that search when the family is indexed.
+// Links nodeId into the child list of parentId, a family without an index,
+// after prevId (0: at the head), where a walk of that list placed it: prevId
+// is smaller than nodeId's value and the sibling after it larger, so no pair
+// of neighbours changes its order and the family stays as sorted (or
+// unsorted) as it was.
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::LinkChild(std::uint32_t parentId, std::uint32_t nodeId, std::uint32_t prevId,
-                                             const typename SiblingIndex::Slot* slot)
+void Paths<NodeData, Comparision>::LinkListChild(std::uint32_t parentId, std::uint32_t nodeId, std::uint32_t prevId)
 {
     std::uint32_t next = prevId != 0 ? entries[prevId].nextSibling : entries[parentId].firstChild;
     entries[nodeId].nextSibling = next;
@@ -511,45 +651,44 @@ void Paths<NodeData, Comparision>::LinkChild(std::uint32_t parentId, std::uint32
         entries[prevId].nextSibling = nodeId;
     else
         entries[parentId].firstChild = nodeId;
-    ++childCount_[parentId];
-
-    auto family = siblingIndex_.find(parentId);
-    if (family == siblingIndex_.end()) {
-        prevSibling_[nodeId] = prevId;
-        if (next != 0)
-            prevSibling_[next] = nodeId;
-    } else {
-        try {
-            if (slot != nullptr)
-                family->second.InsertAt(*slot, entries[nodeId].data, nodeId);
-            else
-                family->second.Insert(*this, nodeId);
-        } catch (const std::bad_alloc&) {
-            DropFamilyIndex(parentId);  // a walk of the list is always right
-        }
-    }
-    RefreshFamilyIndex(parentId);
+    siblingLink_[nodeId] = prevId;
+    if (next != 0)
+        siblingLink_[next] = nodeId;
+    if (++childCount_[parentId] > IndexBuildSize)
+        RefreshFamilyIndex(parentId);
 }
 
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::UnlinkChild(std::uint32_t nodeId)
 {
-    std::uint32_t parentId = entries[nodeId].parent;
-    std::uint32_t next = entries[nodeId].nextSibling;
+    const TreeEntry& e = entries[nodeId];
+    const std::uint32_t parentId = e.parent;
+    const std::uint32_t next = e.nextSibling;
     std::uint32_t prev = 0;
     auto family = siblingIndex_.find(parentId);
-    if (family != siblingIndex_.end() && family->second.Erase(*this, nodeId, &prev)) {
-        // An indexed family is ascending, and stays so without the node.
-    } else {
-        if (family != siblingIndex_.end())
-            DropFamilyIndex(parentId);
-        prev = prevSibling_[nodeId];
-        if (next != 0)
-            prevSibling_[next] = prev;
-        if (unsortedPairs_.count(parentId) != 0)
-            AdjustUnsorted(parentId, -int(Inverted(prev, nodeId)) - int(Inverted(nodeId, next)) +
-                                         int(Inverted(prev, next)));
+    if (family != siblingIndex_.end()) {
+        IndexSlot slot;
+        if (IndexFind(family->second, e.data, OrderPrefix(e.data), &slot) && slot.found == nodeId) {
+            // An indexed family is ascending, and stays so without the node;
+            // the index knows the sibling before it.
+            prev = IndexBefore(family->second, slot);
+            IndexErase(family->second, slot);
+            if (prev != 0)
+                entries[prev].nextSibling = next;
+            else
+                entries[parentId].firstChild = next;
+            if (--childCount_[parentId] <= IndexDropSize)
+                DropFamilyIndex(parentId);
+            return;
+        }
+        DropFamilyIndex(parentId);
     }
+    prev = siblingLink_[nodeId];
+    if (next != 0)
+        siblingLink_[next] = prev;
+    if (unsortedPairs_.count(parentId) != 0)
+        AdjustUnsorted(parentId, -int(Inverted(prev, nodeId)) - int(Inverted(nodeId, next)) +
+                                     int(Inverted(prev, next)));
     if (prev != 0)
         entries[prev].nextSibling = next;
     else
@@ -562,17 +701,27 @@ void Paths<NodeData, Comparision>::UnlinkChild(std::uint32_t nodeId)
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::ChangeNodeData(std::uint32_t nodeId, const NodeData& id)
 {
-    std::uint32_t parentId = entries[nodeId].parent;
-    std::uint32_t next = entries[nodeId].nextSibling;
+    const std::uint32_t parentId = entries[nodeId].parent;
+    const std::uint32_t next = entries[nodeId].nextSibling;
     std::uint32_t prev = 0;
     int delta = 0;
     auto family = siblingIndex_.find(parentId);
-    if (family != siblingIndex_.end() && family->second.Erase(*this, nodeId, &prev)) {
+    IndexSlot slot;
+    if (family != siblingIndex_.end() &&
+        IndexFind(family->second, entries[nodeId].data, OrderPrefix(entries[nodeId].data), &slot) &&
+        slot.found == nodeId) {
+        prev = IndexBefore(family->second, slot);
+        IndexErase(family->second, slot);
         entries[nodeId].data = id;  // the pairs around it were in order
         delta = int(Inverted(prev, nodeId)) + int(Inverted(nodeId, next));
         if (delta == 0) {
+            // Still between its neighbours: back into the index, where the
+            // new value belongs.
+            const std::uint64_t p = OrderPrefix(id);
+            IndexSlot place;
             try {
-                family->second.Insert(*this, nodeId);
+                if (!IndexFind(family->second, id, p, &place))
+                    IndexInsert(family->second, place, p, nodeId);
             } catch (const std::bad_alloc&) {
                 DropFamilyIndex(parentId);
             }
@@ -582,7 +731,7 @@ void Paths<NodeData, Comparision>::ChangeNodeData(std::uint32_t nodeId, const No
     } else {
         if (family != siblingIndex_.end())
             DropFamilyIndex(parentId);
-        prev = prevSibling_[nodeId];
+        prev = siblingLink_[nodeId];
         delta = -int(Inverted(prev, nodeId)) - int(Inverted(nodeId, next));
         entries[nodeId].data = id;
         delta += int(Inverted(prev, nodeId)) + int(Inverted(nodeId, next));
@@ -596,10 +745,14 @@ void Paths<NodeData, Comparision>::ChangeNodeData(std::uint32_t nodeId, const No
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::DropFamilyIndex(std::uint32_t parentId)
 {
-    siblingIndex_.erase(parentId);
+    auto family = siblingIndex_.find(parentId);
+    if (family != siblingIndex_.end()) {
+        ReleaseIndex(family->second);
+        siblingIndex_.erase(family);
+    }
     std::uint32_t before = 0;
     for (std::uint32_t n = entries[parentId].firstChild; n != 0; n = entries[n].nextSibling) {
-        prevSibling_[n] = before;
+        siblingLink_[n] = before;
         before = n;
     }
 }
@@ -608,31 +761,53 @@ void Paths<NodeData, Comparision>::DropFamilyIndex(std::uint32_t parentId)
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::RefreshFamilyIndex(std::uint32_t parentId)
 {
-    bool ascending = unsortedPairs_.count(parentId) == 0;
-    std::uint32_t count = childCount_[parentId];
-    auto family = siblingIndex_.find(parentId);
-    if (family != siblingIndex_.end()) {
-        if (!ascending || count <= IndexDropSize)
+    const std::uint32_t count = childCount_[parentId];
+    if (siblingIndex_.count(parentId) != 0) {
+        if (count <= IndexDropSize || unsortedPairs_.count(parentId) != 0)
             DropFamilyIndex(parentId);
         return;
     }
-    if (!ascending || count <= IndexBuildSize)
-        return;
+    if (count > IndexBuildSize && unsortedPairs_.count(parentId) == 0)
+        BuildFamilyIndex(parentId);
+}
+
+// Indexes an ascending family without an index; leaves are filled half, so
+// that the next insertions into them need no split. A failed allocation
+// leaves the family without an index (its predecessor array is right).
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::BuildFamilyIndex(std::uint32_t parentId)
+{
+    SiblingIndex* index = nullptr;
     try {
-        SiblingIndex index;
-        for (std::uint32_t n = entries[parentId].firstChild; n != 0; n = entries[n].nextSibling)
-            index.Append(entries[n].data, n);
-        siblingIndex_.emplace(parentId, std::move(index));
+        index = &siblingIndex_.try_emplace(parentId).first->second;
+        auto& parts = index->leaves;
+        for (std::uint32_t n = entries[parentId].firstChild; n != 0; n = entries[n].nextSibling) {
+            const std::uint64_t p = OrderPrefix(entries[n].data);
+            if (parts.empty() || parts.back().count >= LeafCapacity / 2) {
+                if (parts.size() == parts.capacity())
+                    parts.reserve(std::max<std::size_t>(8, 2 * parts.size()));
+                const std::uint32_t leaf = AcquireLeaf();
+                parts.push_back(LeafRef{p, leaf, 0});
+            }
+            LeafRef& ref = parts.back();
+            leaves_[ref.leaf].prefix[ref.count] = p;
+            leaves_[ref.leaf].id[ref.count] = n;
+            siblingLink_[n] = ref.leaf;
+            ++ref.count;
+        }
     } catch (const std::bad_alloc&) {
-        siblingIndex_.erase(parentId);  // the predecessor array is still right
+        if (index != nullptr) {
+            ReleaseIndex(*index);
+            siblingIndex_.erase(parentId);
+        }
     }
 }
 
 // ---------------------------------------------------------------------------
-// SiblingIndex
+// Sibling index
 
 template <typename NodeData, typename Comparision>
-std::uint64_t Paths<NodeData, Comparision>::SiblingIndex::Prefix(const NodeData& key)
+std::uint64_t Paths<NodeData, Comparision>::OrderPrefix(const NodeData& key)
 {
     if constexpr (requires { { Comparision::OrderPrefix(key) } -> std::convertible_to<std::uint64_t>; })
         return Comparision::OrderPrefix(key);
@@ -640,168 +815,271 @@ std::uint64_t Paths<NodeData, Comparision>::SiblingIndex::Prefix(const NodeData&
         return 0;  // every key ties on the prefix: the comparison decides
 }
 
-// The range of `run` whose prefix is `p`. Prefixes of identifiers are spread
-// evenly, so a guess by interpolation lands within a few items of the place;
-// a window around it is checked before the binary search takes over, which
-// keeps the search to one or two cache lines of the run. Skewed prefixes
-// only make the window miss, and the binary search still finds the range.
-template <typename NodeData, typename Comparision>
-auto Paths<NodeData, Comparision>::SiblingIndex::PrefixRange(const Run& run, std::uint64_t p)
-    -> std::pair<typename Run::const_iterator, typename Run::const_iterator>
+namespace PathsSearch {
+
+// Where p would stand among n prefixes spread evenly from `low` on, below
+// `high`. Prefixes of identifiers are spread evenly, so this lands within a
+// few items of the place; skewed prefixes only make it a poor guess.
+inline std::size_t Interpolate(std::uint64_t p, std::uint64_t low, std::uint64_t high, std::size_t n)
 {
-    auto lo = run.begin();
-    auto hi = run.end();
-    constexpr std::ptrdiff_t Window = 4;
-    if (hi - lo > 4 * Window) {
-        const std::uint64_t a = lo->Prefix();
-        const std::uint64_t b = (hi - 1)->Prefix();
-        if (p <= a) {
-            hi = lo + 1;
-        } else if (p > b) {
-            lo = hi - 1;
+    if (p <= low || high <= low)
+        return 0;
+    if (p >= high)
+        return n;
+    return static_cast<std::size_t>(double(p - low) / double(high - low) * double(n));
+}
+
+// The first of n ascending prefixes (read through `at`) that is not less
+// than p. A window next to `guess` is checked first, which usually confines
+// the search to a cache line; a binary search finishes in what remains.
+template <typename At>
+std::size_t LowerBound(At at, std::size_t n, std::uint64_t p, std::size_t guess)
+{
+    constexpr std::size_t Window = 4;
+    std::size_t lo = 0;
+    std::size_t hi = n;
+    if (n > 2 * Window) {
+        const std::size_t g = std::min(guess, n - 1);
+        if (at(g) < p) {
+            lo = g + 1;
+            if (lo + Window < n && at(lo + Window) >= p)
+                hi = lo + Window;
         } else {
-            const double share = double(p - a) / double(b - a);
-            auto guess = lo + std::ptrdiff_t(share * double(hi - 1 - lo));
-            if (guess->Prefix() < p) {
-                lo = guess + 1;
-                if (hi - lo > Window && (lo + Window)->Prefix() >= p)
-                    hi = lo + Window + 1;
-            } else {
-                hi = guess + 1;
-                if (hi - lo > Window + 1 && (hi - 1 - Window)->Prefix() < p)
-                    lo = hi - 1 - Window;
-            }
+            hi = g;
+            if (g >= Window && at(g - Window) < p)
+                lo = g - Window + 1;
         }
     }
-    auto first = std::lower_bound(lo, hi, p, [](const Item& item, std::uint64_t q) { return item.Prefix() < q; });
-    // Equal prefixes are rare: look at the next few before searching.
-    auto last = first;
-    for (int k = 0; k < 8 && last != run.end() && last->Prefix() == p; ++k)
-        ++last;
-    if (last != run.end() && last->Prefix() == p)
-        last = std::upper_bound(last, run.end(), p, [](std::uint64_t q, const Item& item) { return q < item.Prefix(); });
-    return {first, last};
-}
-
-template <typename NodeData, typename Comparision>
-std::size_t Paths<NodeData, Comparision>::SiblingIndex::LowerBound(const Paths& tree, const Run& run,
-                                                                   std::uint64_t p, const NodeData& key)
-{
-    auto [lo, hi] = PrefixRange(run, p);
-    auto it = std::lower_bound(lo, hi, key, [&tree](const Item& item, const NodeData& k) {
-        return cmp_value.Compare(tree.entries[item.id].data, k) < 0;
-    });
-    return std::size_t(it - run.begin());
-}
-
-template <typename NodeData, typename Comparision>
-std::size_t Paths<NodeData, Comparision>::SiblingIndex::UpperBound(const Paths& tree, const Run& run,
-                                                                   std::uint64_t p, const NodeData& key)
-{
-    auto [lo, hi] = PrefixRange(run, p);
-    auto it = std::upper_bound(lo, hi, key, [&tree](const NodeData& k, const Item& item) {
-        return cmp_value.Compare(k, tree.entries[item.id].data) < 0;
-    });
-    return std::size_t(it - run.begin());
-}
-
-template <typename NodeData, typename Comparision>
-bool Paths<NodeData, Comparision>::SiblingIndex::Find(const Paths& tree, const NodeData& key, std::uint32_t* id,
-                                                      Slot* slot) const
-{
-    *id = 0;
-    if (buckets_.empty()) {
-        if (slot != nullptr)
-            *slot = Slot{};
-        return false;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (at(mid) < p)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
-    const std::uint64_t p = Prefix(key);
-    // The last bucket whose first value is not greater than key (bucket 0
-    // for a key below all).
-    const std::size_t after = UpperBound(tree, first_, p, key);
-    const std::size_t b = after == 0 ? 0 : after - 1;
-    const Run& bucket = buckets_[b];
-    const std::size_t i = LowerBound(tree, bucket, p, key);
-    if (slot != nullptr)
-        *slot = Slot{b, i};
-    if (i < bucket.size() && bucket[i].Prefix() == p && cmp_value.Compare(tree.entries[bucket[i].id].data, key) == 0) {
-        *id = bucket[i].id;
+    return lo;
+}
+
+// From `first`, the first prefix not less than p, the first one greater than
+// p. Equal prefixes are rare: a few are stepped over before a binary search.
+template <typename At>
+std::size_t PastEqual(At at, std::size_t n, std::uint64_t p, std::size_t first)
+{
+    std::size_t i = first;
+    for (int k = 0; k < 8; ++k, ++i)
+        if (i == n || at(i) != p)
+            return i;
+    std::size_t hi = n;
+    while (i < hi) {
+        const std::size_t mid = i + (hi - i) / 2;
+        if (at(mid) <= p)
+            i = mid + 1;
+        else
+            hi = mid;
+    }
+    return i;
+}
+
+}  // namespace PathsSearch
+
+// Searches key (whose prefix is p) in a family's index: `slot` receives the
+// leaf and offset of the first item not smaller than key, and the node of
+// key itself when it is there.
+template <typename NodeData, typename Comparision>
+bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const NodeData& key, std::uint64_t p,
+                                             IndexSlot* slot) const
+{
+    *slot = IndexSlot{};
+    const auto& parts = index.leaves;
+    const std::size_t count = parts.size();
+    if (count == 0)
+        return false;
+    // The last leaf whose first value is not greater than key (leaf 0 for a
+    // key below all). Among leaves whose first prefix is p, values decide.
+    auto partPrefix = [&parts](std::size_t i) { return parts[i].prefix; };
+    std::size_t lo = PathsSearch::LowerBound(
+        partPrefix, count, p, PathsSearch::Interpolate(p, parts[0].prefix, parts[count - 1].prefix, count - 1));
+    std::size_t hi = PathsSearch::PastEqual(partPrefix, count, p, lo);
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (cmp_value.Compare(FirstValue(parts[mid]), key) <= 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    const std::size_t b = lo == 0 ? 0 : lo - 1;
+
+    // In that leaf, whose prefixes lie below the next leaf's first one: the
+    // first item not smaller than key.
+    const LeafRef& ref = parts[b];
+    const IndexLeaf& leaf = leaves_[ref.leaf];
+    const std::size_t n = ref.count;
+    const std::uint64_t high = b + 1 < count ? parts[b + 1].prefix : leaf.prefix[n - 1];
+    auto itemPrefix = [&leaf](std::size_t i) { return leaf.prefix[i]; };
+    lo = PathsSearch::LowerBound(itemPrefix, n, p, PathsSearch::Interpolate(p, ref.prefix, high, n));
+    hi = PathsSearch::PastEqual(itemPrefix, n, p, lo);
+    const std::size_t tiesEnd = hi;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (cmp_value.Compare(entries[leaf.id[mid]].data, key) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    slot->part = b;
+    slot->offset = static_cast<std::uint32_t>(lo);
+    if (lo < tiesEnd && cmp_value.Compare(entries[leaf.id[lo]].data, key) == 0) {
+        slot->found = leaf.id[lo];
         return true;
     }
-    // Only the first bucket can hold nothing below the key.
-    if (i > 0)
-        *id = bucket[i - 1].id;
     return false;
 }
 
+// The node before the slot's place in the order (0: none).
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::SiblingIndex::InsertAt(const Slot& slot, const NodeData& key, std::uint32_t id)
+std::uint32_t Paths<NodeData, Comparision>::IndexBefore(const SiblingIndex& index, const IndexSlot& slot) const
 {
-    if (buckets_.empty()) {
-        Append(key, id);
+    if (index.leaves.empty())
+        return 0;
+    if (slot.offset > 0)
+        return leaves_[index.leaves[slot.part].leaf].id[slot.offset - 1];
+    if (slot.part == 0)
+        return 0;
+    const LeafRef& before = index.leaves[slot.part - 1];
+    return leaves_[before.leaf].id[before.count - 1];
+}
+
+// The node at the slot's place, the first one after a value inserted there
+// (0: none).
+template <typename NodeData, typename Comparision>
+std::uint32_t Paths<NodeData, Comparision>::IndexAt(const SiblingIndex& index, const IndexSlot& slot) const
+{
+    if (index.leaves.empty())
+        return 0;
+    const LeafRef& ref = index.leaves[slot.part];
+    if (slot.offset < ref.count)
+        return leaves_[ref.leaf].id[slot.offset];
+    if (slot.part + 1 == index.leaves.size())
+        return 0;
+    return leaves_[index.leaves[slot.part + 1].leaf].id[0];
+}
+
+// Inserts node `id` (prefix p, not present) at the slot of its search. A
+// failed allocation raises std::bad_alloc before anything changed.
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::IndexInsert(SiblingIndex& index, const IndexSlot& slot, std::uint64_t p,
+                                               std::uint32_t id)
+{
+    auto& parts = index.leaves;
+    // Room first, so that no step below fails halfway.
+    if (parts.size() == parts.capacity())
+        parts.reserve(std::max<std::size_t>(8, 2 * parts.size()));
+    if (parts.empty()) {
+        const std::uint32_t leaf = AcquireLeaf();
+        leaves_[leaf].prefix[0] = p;
+        leaves_[leaf].id[0] = id;
+        siblingLink_[id] = leaf;
+        parts.push_back(LeafRef{p, leaf, 1});
         return;
     }
-    // Room first, so that no step below fails halfway.
-    first_.reserve(first_.size() + 1);
-    buckets_.reserve(buckets_.size() + 1);
-    Run& bucket = buckets_[slot.bucket];
-    const Item item = MakeItem(Prefix(key), id);
-    bucket.insert(bucket.begin() + std::ptrdiff_t(slot.offset), item);
-    if (slot.offset == 0)
-        first_[slot.bucket] = item;
-    if (bucket.size() > BucketCapacity) {
-        // Split: the upper half becomes a bucket of its own.
-        const auto half = std::ptrdiff_t(BucketCapacity / 2);
-        Run upper(bucket.begin() + half, bucket.end());
-        bucket.resize(std::size_t(half));
-        first_.insert(first_.begin() + std::ptrdiff_t(slot.bucket + 1), upper.front());
-        buckets_.insert(buckets_.begin() + std::ptrdiff_t(slot.bucket + 1), std::move(upper));
+    std::size_t part = slot.part;
+    std::uint32_t offset = slot.offset;
+    if (parts[part].count == LeafCapacity) {
+        // Split: the upper half moves to a leaf of its own after this one.
+        constexpr std::uint32_t Half = LeafCapacity / 2;
+        const std::uint32_t fresh = AcquireLeaf();
+        IndexLeaf& full = leaves_[parts[part].leaf];
+        IndexLeaf& upper = leaves_[fresh];
+        std::memcpy(upper.prefix, full.prefix + Half, (LeafCapacity - Half) * sizeof(std::uint64_t));
+        std::memcpy(upper.id, full.id + Half, (LeafCapacity - Half) * sizeof(std::uint32_t));
+        for (std::uint32_t k = 0; k < LeafCapacity - Half; ++k)
+            siblingLink_[upper.id[k]] = fresh;
+        parts[part].count = Half;
+        parts.insert(parts.begin() + std::ptrdiff_t(part + 1), LeafRef{upper.prefix[0], fresh, LeafCapacity - Half});
+        if (offset > Half) {
+            ++part;
+            offset -= Half;
+        }
+    }
+    LeafRef& ref = parts[part];
+    IndexLeaf& leaf = leaves_[ref.leaf];
+    const std::uint32_t n = ref.count;
+    std::memmove(leaf.prefix + offset + 1, leaf.prefix + offset, (n - offset) * sizeof(std::uint64_t));
+    std::memmove(leaf.id + offset + 1, leaf.id + offset, (n - offset) * sizeof(std::uint32_t));
+    leaf.prefix[offset] = p;
+    leaf.id[offset] = id;
+    siblingLink_[id] = ref.leaf;
+    ref.count = n + 1;
+    if (offset == 0)
+        ref.prefix = p;
+}
+
+// Removes the item at a slot where a search found it; an emptied leaf goes
+// back to the pool.
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::IndexErase(SiblingIndex& index, const IndexSlot& slot) noexcept
+{
+    auto& parts = index.leaves;
+    LeafRef& ref = parts[slot.part];
+    IndexLeaf& leaf = leaves_[ref.leaf];
+    const std::uint32_t n = ref.count - 1;
+    const std::uint32_t offset = slot.offset;
+    std::memmove(leaf.prefix + offset, leaf.prefix + offset + 1, (n - offset) * sizeof(std::uint64_t));
+    std::memmove(leaf.id + offset, leaf.id + offset + 1, (n - offset) * sizeof(std::uint32_t));
+    ref.count = n;
+    if (n == 0) {
+        leaf.id[0] = freeLeaf_;
+        freeLeaf_ = ref.leaf;
+        parts.erase(parts.begin() + std::ptrdiff_t(slot.part));
+    } else if (offset == 0) {
+        ref.prefix = leaf.prefix[0];
     }
 }
 
+// A leaf from the pool's free list, or a new one; std::bad_alloc when the
+// pool cannot grow.
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::SiblingIndex::Insert(const Paths& tree, std::uint32_t id)
+std::uint32_t Paths<NodeData, Comparision>::AcquireLeaf()
 {
-    const NodeData& key = tree.entries[id].data;
-    std::uint32_t present = 0;
-    Slot slot;
-    if (!Find(tree, key, &present, &slot))
-        InsertAt(slot, key, id);
+    if (freeLeaf_ != NoLeaf) {
+        const std::uint32_t leaf = freeLeaf_;
+        freeLeaf_ = leaves_[leaf].id[0];
+        return leaf;
+    }
+    if (leaves_.size() >= NoLeaf)
+        throw std::bad_alloc();
+    if (leaves_.size() == leaves_.capacity())
+        leaves_.reserve(std::max<std::size_t>(16, 2 * leaves_.size()));
+    leaves_.emplace_back();
+    return static_cast<std::uint32_t>(leaves_.size() - 1);
 }
 
+// Starts loading the index leaf that siblingLink_ names for a node whose
+// release is coming, so that the leaf and the node's entry arrive together.
+// Harmless where the node's family has no index: its link is then a node id,
+// and at worst an unrelated leaf is loaded.
 template <typename NodeData, typename Comparision>
-bool Paths<NodeData, Comparision>::SiblingIndex::Erase(const Paths& tree, std::uint32_t id, std::uint32_t* before)
+void Paths<NodeData, Comparision>::PrefetchIndexLeaf(std::uint32_t nodeId) const noexcept
 {
-    *before = 0;
-    std::uint32_t present = 0;
-    Slot slot;
-    if (!Find(tree, tree.entries[id].data, &present, &slot) || present != id)
-        return false;
-    Run& bucket = buckets_[slot.bucket];
-    if (slot.offset > 0)
-        *before = bucket[slot.offset - 1].id;
-    else if (slot.bucket > 0)
-        *before = buckets_[slot.bucket - 1].back().id;
-    bucket.erase(bucket.begin() + std::ptrdiff_t(slot.offset));
-    if (bucket.empty()) {
-        buckets_.erase(buckets_.begin() + std::ptrdiff_t(slot.bucket));
-        first_.erase(first_.begin() + std::ptrdiff_t(slot.bucket));
-    } else if (slot.offset == 0) {
-        first_[slot.bucket] = bucket.front();
-    }
-    return true;
+    if (nodeId >= siblingLink_.size())
+        return;
+    const std::uint32_t leaf = siblingLink_[nodeId];
+    if (leaf >= leaves_.size())
+        return;
+    const char* bytes = reinterpret_cast<const char*>(&leaves_[leaf]);
+    for (std::size_t offset = 0; offset < sizeof(IndexLeaf); offset += 64)
+        __builtin_prefetch(bytes + offset);
 }
 
+// Gives the leaves of an index back to the pool.
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::SiblingIndex::Append(const NodeData& key, std::uint32_t id)
+void Paths<NodeData, Comparision>::ReleaseIndex(SiblingIndex& index) noexcept
 {
-    const Item item = MakeItem(Prefix(key), id);
-    if (buckets_.empty() || buckets_.back().size() >= BucketCapacity / 2) {
-        first_.reserve(first_.size() + 1);
-        buckets_.emplace_back();
-        first_.push_back(item);
+    for (const LeafRef& ref : index.leaves) {
+        leaves_[ref.leaf].id[0] = freeLeaf_;
+        freeLeaf_ = ref.leaf;
     }
-    buckets_.back().push_back(item);
+    index.leaves.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -934,6 +1212,7 @@ void Paths<NodeData, Comparision>::ReleasePath(std::uint32_t pathId)
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::DeletePath(std::uint32_t pathId)
 {
+    PrefetchIndexLeaf(pathId);
     CheckLive(pathId, "DeletePath");
     RequireReleasable(pathId);
     ReleasePath(pathId);
@@ -1191,10 +1470,12 @@ void Paths<NodeData, Comparision>::Clear()
     entries.Clear();
     freeHead = 0;
     rootId = 0;
-    prevSibling_.assign(1, 0);
+    siblingLink_.assign(1, 0);
     childCount_.assign(1, 0);
     unsortedPairs_.clear();
     siblingIndex_.clear();
+    leaves_.clear();
+    freeLeaf_ = NoLeaf;
     CreateRootNode(NodeData{});
 }
 
@@ -1383,7 +1664,7 @@ ErrorCode Paths<NodeData, Comparision>::Read(IChannel& channel)
         return -7003;
     // Entries are appended as they arrive, so a count that the stream does
     // not back allocates nothing in advance.
-    VAArray<TreeEntry> loaded(100);
+    PathsStorage::CheckedArray<TreeEntry> loaded(100);
     for (std::int32_t i = 0; i < count; ++i) {
         TreeEntry e;
         err = e.Read(channel);
@@ -1402,14 +1683,15 @@ ErrorCode Paths<NodeData, Comparision>::Read(IChannel& channel)
 // one free list from `free`, each entry in exactly one of them; rebuilds the
 // auxiliary state. False (and nothing changed) otherwise.
 template <typename NodeData, typename Comparision>
-bool Paths<NodeData, Comparision>::AdoptEntries(std::uint32_t root, std::uint32_t free, VAArray<TreeEntry>& loaded)
+bool Paths<NodeData, Comparision>::AdoptEntries(std::uint32_t root, std::uint32_t free,
+                                                PathsStorage::CheckedArray<TreeEntry>& loaded)
 {
     const std::uint32_t n = loaded.GetSize();
     if (root < 1 || root > n || loaded[root].parent != 0 || loaded[root].nextSibling != 0)
         return false;
     std::vector<std::uint8_t> seen(std::size_t{n} + 1, 0);
-    std::vector<std::uint32_t> prev(std::size_t{n} + 1, 0);
-    std::vector<std::uint32_t> childCount(std::size_t{n} + 1, 0);
+    PathsStorage::Vector<std::uint32_t> prev(std::size_t{n} + 1, 0);
+    PathsStorage::Vector<std::uint32_t> childCount(std::size_t{n} + 1, 0);
     std::unordered_map<std::uint32_t, std::uint32_t> unsorted;
     std::vector<std::uint32_t> pending{root};
     seen[root] = 1;
@@ -1441,10 +1723,12 @@ bool Paths<NodeData, Comparision>::AdoptEntries(std::uint32_t root, std::uint32_
     entries = std::move(loaded);
     rootId = root;
     freeHead = free;
-    prevSibling_ = std::move(prev);
+    siblingLink_ = std::move(prev);
     childCount_ = std::move(childCount);
     unsortedPairs_ = std::move(unsorted);
     siblingIndex_.clear();
+    leaves_.clear();
+    freeLeaf_ = NoLeaf;
     for (std::uint32_t i = 1; i <= n; ++i)
         if (childCount_[i] > IndexBuildSize)
             RefreshFamilyIndex(i);
