@@ -607,13 +607,9 @@ KR::ErrorCode FileSystem::Copy(const Location& from, const Location& to)
     struct stat fromSt {};
     if (vfs == nullptr && ::stat(from.GetText().c_str(), &fromSt) != 0)
         return ErrorFromErrno(errno);
-    if (vfs != nullptr) {
-        FixedVFS::EntryInfo info;
-        err = vfs->GetInfo(inside, &info);
-        if (err != KR::NoError)
-            return err;
-    }
 
+    // A missing entry of a mounted file system is reported by CopyVfsEntry
+    // before it makes anything.
     const std::string scratch = ScratchPathBeside(toPath, "copy");
     if (vfs != nullptr) {
         err = CopyVfsEntry(*vfs, inside, scratch);

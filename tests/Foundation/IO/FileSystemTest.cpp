@@ -123,8 +123,10 @@ TEST(FileSystemCopy, OutOfAMountAndFailureLeavesNothing)
     ASSERT_EQ(IO::fileSystem.Copy(Location(mount + "/Sub/a.gsm"), Location(dir / "out/a.gsm")), 0);
     EXPECT_EQ(ReadFileBytes(dir / "out/a.gsm"), "aaa");
 
-    // The damaged entry fails the folder copy half way: nothing remains.
+    // The damaged entry fails the folder copy half way, and a missing entry
+    // fails at once: nothing remains of either.
     EXPECT_EQ(IO::fileSystem.Copy(Location(mount + "/Sub"), Location(dir / "out/Sub")), IO::ErrDamagedArchive);
+    EXPECT_EQ(IO::fileSystem.Copy(Location(mount + "/none"), Location(dir / "out/none")), IO::ErrNotFound);
     EXPECT_EQ(NamesIn(dir / "out"), (std::vector<std::string>{"Good", "a.gsm"}));
 
     // At the mount point the entry is the container file itself.
