@@ -120,67 +120,6 @@ public:
 template <typename T>
 using Vector = std::vector<T, LargeBlockAllocator<T>>;
 
-// An array counted from 1 with every index checked, as the foundation's
-// VAArray, on the large block storage. It raises exactly the exceptions a
-// VAArray raises (bad index: IllegalArgumentException; no memory:
-// OutOfMemoryException, both with the source name "VAArray") and grows the
-// same way, so the tree behaves as it did on a VAArray.
-template <typename T>
-class CheckedArray {
-public:
-    explicit CheckedArray(std::int32_t step = 50) : step_(step > 0 ? step : 1) {}
-
-    std::uint32_t GetSize() const noexcept { return static_cast<std::uint32_t>(items_.size()); }
-    std::size_t GetCapacity() const noexcept { return items_.capacity(); }
-
-    T& operator[](std::uint32_t index)
-    {
-        Check(index);
-        return items_[index - 1];
-    }
-    const T& operator[](std::uint32_t index) const
-    {
-        Check(index);
-        return items_[index - 1];
-    }
-
-    // Appends; returns the new element's index.
-    std::uint32_t Push(const T& value)
-    {
-        try {
-            if (items_.size() == items_.capacity())
-                items_.reserve(items_.capacity() +
-                               std::max<std::size_t>(static_cast<std::size_t>(step_), items_.capacity() / 2));
-            items_.push_back(value);
-        } catch (const std::bad_alloc&) {
-            throw OutOfMemoryException(ErrMemFull, "VAArray");
-        } catch (const std::length_error&) {
-            throw OutOfMemoryException(ErrMemFull, "VAArray");
-        }
-        return GetSize();
-    }
-
-    // Removes the elements and keeps the storage.
-    void Clear() noexcept { items_.clear(); }
-
-    const T* GetContent() const noexcept { return items_.empty() ? nullptr : items_.data(); }
-
-    auto begin() noexcept { return items_.begin(); }
-    auto end() noexcept { return items_.end(); }
-    auto begin() const noexcept { return items_.begin(); }
-    auto end() const noexcept { return items_.end(); }
-
-private:
-    void Check(std::uint32_t index) const
-    {
-        if (index < 1 || index > items_.size())
-            ContainersPrivate::ThrowBadIndex("VAArray", "operator[]", index, items_.size());
-    }
-
-    std::int32_t step_;
-    Vector<T> items_;
-};
-
 }  // namespace PathsStorage
 
 // NodeData must be trivially copyable (it is written as raw bytes);
@@ -262,6 +201,102 @@ protected:
     void PushSubNodeIds(std::uint32_t nodeId, IdQueue* queue) const;
 
 private:
+    // The fields of a node that link and count it. Walks and releases read
+    // only these, so they lie apart from the values, four nodes to a cache
+    // line: the part of the tree that operations visit at random places stays
+    // small enough for the caches far longer than whole entries would.
+    struct NodeLinks {
+        std::uint32_t parent;
+        std::uint32_t nextSibling;
+        std::uint32_t firstChild;
+        std::uint32_t refCount;
+    };
+    // One node's fields where they lie, used as a TreeEntry would be.
+    template <bool Const>
+    struct EntryView {
+        template <typename T>
+        using Ref = std::conditional_t<Const, const T&, T&>;
+        Ref<std::uint32_t> parent;
+        Ref<std::uint32_t> nextSibling;
+        Ref<std::uint32_t> firstChild;
+        Ref<NodeData> data;
+        Ref<std::uint32_t> refCount;
+    };
+    // The nodes by id, counted from 1: links and values in two arrays on the
+    // large block storage. Ids are checked and failures raised exactly as by
+    // the foundation's VAArray (bad id: IllegalArgumentException; no memory:
+    // OutOfMemoryException, both with the source name "VAArray"), and the
+    // arrays grow as a VAArray with the same step would.
+    class EntryStore {
+    public:
+        explicit EntryStore(std::int32_t step) : step_(step > 0 ? step : 1) {}
+
+        std::uint32_t GetSize() const noexcept { return static_cast<std::uint32_t>(links_.size()); }
+
+        EntryView<false> operator[](std::uint32_t id)
+        {
+            Check(id);
+            NodeLinks& l = links_[id - 1];
+            return {l.parent, l.nextSibling, l.firstChild, data_[id - 1], l.refCount};
+        }
+        EntryView<true> operator[](std::uint32_t id) const
+        {
+            Check(id);
+            const NodeLinks& l = links_[id - 1];
+            return {l.parent, l.nextSibling, l.firstChild, data_[id - 1], l.refCount};
+        }
+
+        // Node `id` as the record written on a channel.
+        TreeEntry Get(std::uint32_t id) const
+        {
+            const EntryView<true> v = (*this)[id];
+            TreeEntry e;
+            e.parent = v.parent;
+            e.nextSibling = v.nextSibling;
+            e.firstChild = v.firstChild;
+            e.data = v.data;
+            e.refCount = v.refCount;
+            return e;
+        }
+
+        // Appends a node; returns its id.
+        std::uint32_t Push(const TreeEntry& e)
+        {
+            try {
+                const std::size_t capacity = links_.capacity();
+                if (links_.size() == capacity)
+                    links_.reserve(capacity + std::max<std::size_t>(static_cast<std::size_t>(step_), capacity / 2));
+                if (data_.capacity() < links_.capacity())
+                    data_.reserve(links_.capacity());
+            } catch (const std::bad_alloc&) {
+                throw OutOfMemoryException(ErrMemFull, "VAArray");
+            } catch (const std::length_error&) {
+                throw OutOfMemoryException(ErrMemFull, "VAArray");
+            }
+            links_.push_back(NodeLinks{e.parent, e.nextSibling, e.firstChild, e.refCount});
+            data_.push_back(e.data);
+            return GetSize();
+        }
+
+        // Removes the nodes and keeps the storage.
+        void Clear() noexcept
+        {
+            links_.clear();
+            data_.clear();
+        }
+
+    private:
+        void Check(std::uint32_t id) const
+        {
+            if (id < 1 || id > links_.size())
+                ContainersPrivate::ThrowBadIndex("VAArray", "operator[]", id, links_.size());
+        }
+
+        std::int32_t step_;
+        PathsStorage::Vector<NodeLinks> links_;
+        PathsStorage::Vector<NodeData> data_;
+    };
+
     // Ordered index of the children of one node, kept only while that
     // sibling list is strictly ascending. It holds each child's order prefix
     // (when the comparison offers one) and node id in sorted leaves of at
@@ -337,11 +372,12 @@ private:
     void RefreshFamilyIndex(std::uint32_t parentId);
     void BuildFamilyIndex(std::uint32_t parentId);
     void DropFamilyIndex(std::uint32_t parentId);
-    bool AdoptEntries(std::uint32_t root, std::uint32_t free, PathsStorage::CheckedArray<TreeEntry>& loaded);
+    bool AdoptEntries(std::uint32_t root, std::uint32_t free, EntryStore& loaded);
 
     static std::uint64_t OrderPrefix(const NodeData& key);
     const NodeData& FirstValue(const LeafRef& ref) const { return entries[leaves_[ref.leaf].id[0]].data; }
     bool IndexFind(const SiblingIndex& index, const NodeData& key, std::uint64_t p, IndexSlot* slot) const;
+    bool IndexLocate(const SiblingIndex& index, std::uint32_t nodeId, IndexSlot* slot) const;
     std::uint32_t IndexBefore(const SiblingIndex& index, const IndexSlot& slot) const;
     std::uint32_t IndexAt(const SiblingIndex& index, const IndexSlot& slot) const;
     void IndexInsert(SiblingIndex& index, const IndexSlot& slot, std::uint64_t p, std::uint32_t id);
@@ -350,7 +386,7 @@ private:
     void ReleaseIndex(SiblingIndex& index) noexcept;
     void PrefetchIndexLeaf(std::uint32_t nodeId) const noexcept;
 
-    PathsStorage::CheckedArray<TreeEntry> entries{100};
+    EntryStore entries{100};
     std::uint32_t freeHead = 0;
     std::uint32_t rootId = 0;
 
@@ -478,7 +514,7 @@ void Paths<NodeData, Comparision>::VisitSubTree(std::uint32_t nodeId, Visit visi
         }
         if (!visit(cur))
             return;
-        const TreeEntry& e = entries[cur];
+        const auto e = entries[cur];
         if (e.firstChild != 0) {
             resume.push_back(e.nextSibling);
             cur = e.firstChild;
@@ -521,7 +557,7 @@ std::uint32_t Paths<NodeData, Comparision>::CreateRootNode(const NodeData& id)
 {
     if (rootId == 0) {
         std::uint32_t n = GetFreeEntry();
-        TreeEntry& e = entries[n];
+        auto e = entries[n];
         e.parent = 0;
         e.nextSibling = 0;
         e.firstChild = 0;
@@ -571,7 +607,7 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
         } catch (const OutOfMemoryException&) {
             return 0;
         }
-        TreeEntry& e = entries[n];
+        auto e = entries[n];
         e.parent = parentId;
         e.firstChild = 0;
         e.data = id;
@@ -592,14 +628,14 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
     // The sibling before the new node is written below: start loading its
     // line while the new entry is prepared.
     if (prev != 0)
-        __builtin_prefetch(&entries[prev], 1);
+        __builtin_prefetch(&entries[prev].nextSibling, 1);
     std::uint32_t n = 0;
     try {
         n = GetFreeEntry();
     } catch (const OutOfMemoryException&) {
         return 0;
     }
-    TreeEntry& e = entries[n];
+    auto e = entries[n];
     e.parent = parentId;
     e.nextSibling = next;
     e.firstChild = 0;
@@ -661,14 +697,15 @@ void Paths<NodeData, Comparision>::LinkListChild(std::uint32_t parentId, std::ui
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::UnlinkChild(std::uint32_t nodeId)
 {
-    const TreeEntry& e = entries[nodeId];
+    const auto e = entries[nodeId];
     const std::uint32_t parentId = e.parent;
     const std::uint32_t next = e.nextSibling;
     std::uint32_t prev = 0;
     auto family = siblingIndex_.find(parentId);
     if (family != siblingIndex_.end()) {
         IndexSlot slot;
-        if (IndexFind(family->second, e.data, OrderPrefix(e.data), &slot) && slot.found == nodeId) {
+        if (IndexLocate(family->second, nodeId, &slot) ||
+            (IndexFind(family->second, e.data, OrderPrefix(e.data), &slot) && slot.found == nodeId)) {
             // An indexed family is ascending, and stays so without the node;
             // the index knows the sibling before it.
             prev = IndexBefore(family->second, slot);
@@ -935,6 +972,41 @@ bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const No
     return false;
 }
 
+// Finds node nodeId through the leaf that siblingLink_ names for it, without
+// reading the node's value: the leaf's place in the family follows from its
+// first prefix, the node's place in the leaf from its id. False when the
+// link does not lead to the node (the caller then searches by value).
+template <typename NodeData, typename Comparision>
+bool Paths<NodeData, Comparision>::IndexLocate(const SiblingIndex& index, std::uint32_t nodeId,
+                                               IndexSlot* slot) const
+{
+    const std::uint32_t leaf = siblingLink_[nodeId];
+    const auto& parts = index.leaves;
+    const std::size_t count = parts.size();
+    if (leaf >= leaves_.size() || count == 0)
+        return false;
+    const IndexLeaf& l = leaves_[leaf];
+    const std::uint64_t first = l.prefix[0];
+    auto partPrefix = [&parts](std::size_t i) { return parts[i].prefix; };
+    std::size_t k = PathsSearch::LowerBound(
+        partPrefix, count, first, PathsSearch::Interpolate(first, parts[0].prefix, parts[count - 1].prefix, count - 1));
+    // Leaves whose first prefixes tie are rare; a few are looked at.
+    for (int tries = 0; k < count && parts[k].prefix == first && parts[k].leaf != leaf && tries < 8; ++tries)
+        ++k;
+    if (k == count || parts[k].leaf != leaf)
+        return false;
+    const std::uint32_t n = parts[k].count;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (l.id[i] == nodeId) {
+            slot->part = k;
+            slot->offset = i;
+            slot->found = nodeId;
+            return true;
+        }
+    }
+    return false;
+}
+
 // The node before the slot's place in the order (0: none).
 template <typename NodeData, typename Comparision>
 std::uint32_t Paths<NodeData, Comparision>::IndexBefore(const SiblingIndex& index, const IndexSlot& slot) const
@@ -1157,12 +1229,12 @@ std::uint32_t Paths<NodeData, Comparision>::AppendPathNode(std::uint32_t pathId,
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::DeleteUnreferencedLeafItem(std::uint32_t nodeId)
 {
-    TreeEntry& e = entries[nodeId];
+    auto e = entries[nodeId];
     if (e.refCount != 0 || e.firstChild != 0)
         ThrowIllegal("DeleteUnreferencedLeafItem");
     if (nodeId != rootId)
         UnlinkChild(nodeId);
-    TreeEntry& freed = entries[nodeId];
+    auto freed = entries[nodeId];
     freed.parent = FreeMark;
     freed.firstChild = FreeMark;
     freed.nextSibling = freeHead;
@@ -1178,7 +1250,7 @@ void Paths<NodeData, Comparision>::RequireReleasable(std::uint32_t pathId) const
 {
     std::uint32_t removedBelow = 0;
     for (std::uint32_t n = pathId; n != 0;) {
-        const TreeEntry& e = entries[n];
+        const auto e = entries[n];
         if (e.refCount == 0)
             ThrowIllegal("DeleteUnreferencedLeafItem");
         bool removed = e.refCount == 1;
@@ -1224,7 +1296,7 @@ std::uint32_t Paths<NodeData, Comparision>::DeleteLastPathNode(std::uint32_t pat
     CheckLive(pathId, "DeleteLastPathNode");
     if (pathId == rootId)
         ThrowIllegal("DeleteLastPathNode");
-    TreeEntry& e = entries[pathId];
+    auto e = entries[pathId];
     if (e.refCount == 0 || (e.refCount == 1 && e.firstChild != 0))
         ThrowIllegal("DeleteUnreferencedLeafItem");
     std::uint32_t parentId = e.parent;
@@ -1562,7 +1634,7 @@ void Paths<NodeData, Comparision>::Print(OChannel& channel, PrintCallback callba
         channel << "The tree is empty!!!\n";
         return;
     }
-    const TreeEntry& root = entries[rootId];
+    const auto root = entries[rootId];
     channel << "<BuiltIn Root> " << root.data.ToString() << " (" << root.refCount << ")\n";
     std::vector<bool> lastFlags;
     PrintSubTree(channel, callback, context, rootId, 1, &lastFlags);
@@ -1588,7 +1660,7 @@ void Paths<NodeData, Comparision>::PrintSubTree(OChannel& channel, PrintCallback
             --level;
             continue;
         }
-        const TreeEntry& e = entries[cur];
+        const auto e = entries[cur];
         if (lastFlags->size() <= level)
             lastFlags->resize(std::size_t{level} + 1, false);
         indent.clear();
@@ -1630,8 +1702,8 @@ ErrorCode Paths<NodeData, Comparision>::Write(OChannel& channel) const
         err = channel.Write(std::int32_t{52});  // record size
     if (err != NoError)
         return err;
-    for (const TreeEntry& e : entries)
-        (void)e.Write(channel);
+    for (std::uint32_t id = 1; id <= entries.GetSize(); ++id)
+        (void)entries.Get(id).Write(channel);
     return NoError;
 }
 
@@ -1664,7 +1736,7 @@ ErrorCode Paths<NodeData, Comparision>::Read(IChannel& channel)
         return -7003;
     // Entries are appended as they arrive, so a count that the stream does
     // not back allocates nothing in advance.
-    PathsStorage::CheckedArray<TreeEntry> loaded(100);
+    EntryStore loaded(100);
     for (std::int32_t i = 0; i < count; ++i) {
         TreeEntry e;
         err = e.Read(channel);
@@ -1683,8 +1755,7 @@ ErrorCode Paths<NodeData, Comparision>::Read(IChannel& channel)
 // one free list from `free`, each entry in exactly one of them; rebuilds the
 // auxiliary state. False (and nothing changed) otherwise.
 template <typename NodeData, typename Comparision>
-bool Paths<NodeData, Comparision>::AdoptEntries(std::uint32_t root, std::uint32_t free,
-                                                PathsStorage::CheckedArray<TreeEntry>& loaded)
+bool Paths<NodeData, Comparision>::AdoptEntries(std::uint32_t root, std::uint32_t free, EntryStore& loaded)
 {
     const std::uint32_t n = loaded.GetSize();
     if (root < 1 || root > n || loaded[root].parent != 0 || loaded[root].nextSibling != 0)
