@@ -1,9 +1,9 @@
 #include "IOTestSupport.hpp"
+#include "Support/Environment.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <regex>
 
 using IO::Location;
@@ -11,43 +11,8 @@ using IOTest::ReadFileBytes;
 using IOTest::TempDir;
 using IOTest::UnixTimeOf;
 using IOTest::WriteFileBytes;
-
-namespace {
-
-std::vector<std::string> NamesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Points XDG_DATA_HOME somewhere else for the life of the object.
-class DataHome {
-public:
-    explicit DataHome(const std::string& path)
-    {
-        if (const char* old = std::getenv("XDG_DATA_HOME"))
-            old_ = old, hadOld_ = true;
-        ::setenv("XDG_DATA_HOME", path.c_str(), 1);
-    }
-    DataHome(const DataHome&) = delete;
-    DataHome& operator=(const DataHome&) = delete;
-    ~DataHome()
-    {
-        if (hadOld_)
-            ::setenv("XDG_DATA_HOME", old_.c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
-    }
-
-private:
-    std::string old_;
-    bool hadOld_ = false;
-};
-
-}  // namespace
+using TestSupport::NamesIn;
+using TestSupport::ScopedEnv;
 
 TEST(FileSystemCopy, FileKeepsContentAndTime)
 {
@@ -137,7 +102,7 @@ TEST(FileSystemCopy, OutOfAMountAndFailureLeavesNothing)
 TEST(FileSystemDelete, MoveToTrashWritesInfoFile)
 {
     TempDir dir;
-    DataHome home(dir / "data");
+    ScopedEnv home("XDG_DATA_HOME", dir / "data");
     WriteFileBytes(dir / "lib/my part.gsm", "first");
     const Location part(dir / "lib/my part.gsm");
     ASSERT_EQ(IO::fileSystem.Delete(part, IO::DataSafety::MoveToTrash), 0);
@@ -175,7 +140,7 @@ TEST(FileSystemDelete, MoveToTrashAcrossFileSystemsCopiesThenDeletes)
         GTEST_SKIP() << "no second file system to move to";
     TempDir dir;
     TempDir other("/dev/shm");
-    DataHome home(other.Path());
+    ScopedEnv home("XDG_DATA_HOME", other.Path());
     WriteFileBytes(dir / "lib/Folder/part.gsm", "content");
     std::filesystem::create_symlink("part.gsm", dir / "lib/Folder/link");
     IOTest::SetUnixTime(dir / "lib/Folder/part.gsm", 1300000000);
@@ -192,7 +157,7 @@ TEST(FileSystemDelete, WithoutUsableTrashNothingIsDeleted)
 {
     TempDir dir;
     WriteFileBytes(dir / "blocker", "a file where the data folder should be");
-    DataHome home(dir / "blocker/data");
+    ScopedEnv home("XDG_DATA_HOME", dir / "blocker/data");
     WriteFileBytes(dir / "keep.txt", "keep");
     EXPECT_EQ(IO::fileSystem.Delete(Location(dir / "keep.txt"), IO::DataSafety::MoveToTrash), IO::ErrNoTrash);
     EXPECT_EQ(ReadFileBytes(dir / "keep.txt"), "keep");

@@ -1,4 +1,5 @@
 #include "IOTestSupport.hpp"
+#include "Support/Environment.hpp"
 
 using IO::File;
 using IO::Folder;
@@ -32,38 +33,12 @@ std::unique_ptr<ZipVFS> OpenZip(const std::string& path, KR::ErrorCode expected 
     return vfs;
 }
 
-// Runs with the given time zone for the life of the object, so that times
-// stored as calendar fields are seen to be read as UTC, not as local time.
-class TimeZone {
-public:
-    explicit TimeZone(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ"))
-            old_ = old, hadOld_ = true;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    TimeZone(const TimeZone&) = delete;
-    TimeZone& operator=(const TimeZone&) = delete;
-    ~TimeZone()
-    {
-        if (hadOld_)
-            ::setenv("TZ", old_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::string old_;
-    bool hadOld_ = false;
-};
-
 }  // namespace
 
 TEST(ZipVFS, TreeWithImpliedFoldersAndTimes)
 {
-    const TimeZone zone("EST5EDT,M3.2.0,M11.1.0");  // a rule, so no zone database is needed
+    // Times stored as calendar fields must be read as UTC, not as local time.
+    const TestSupport::ScopedEnv zone("TZ", "EST5EDT,M3.2.0,M11.1.0", ::tzset);  // a rule: no zone database needed
     TempDir dir;
     const std::int64_t older = UtcTime(2019, 1, 2, 3, 4, 6);
     const std::int64_t newer = UtcTime(2021, 7, 8, 9, 10, 12);

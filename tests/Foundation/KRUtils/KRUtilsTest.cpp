@@ -15,6 +15,7 @@
 
 namespace {
 
+using TestSupport::NamesIn;
 using TestSupport::ReadFileBytes;
 using TestSupport::TempDir;
 using TestSupport::WriteFileBytes;
@@ -84,15 +85,6 @@ TEST(Progress, SilentByDefaultAndRoutedToTheInstalledSink)
 
 // --- Scratch files --------------------------------------------------------------
 
-std::vector<std::string> Entries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 KR::ErrorCode WriteText(IOUtil::ScratchFile& scratch, const std::string& text)
 {
     KR::ErrorCode err = scratch.Open(IO::OpenMode::WriteNew);
@@ -112,7 +104,7 @@ TEST(ScratchFile, ReplacesTheTargetOnlyWhenMadePermanent)
     ASSERT_EQ(scratch.Flush(), KR::NoError);
     // Until then the target is untouched and the scratch is a hidden sibling.
     EXPECT_EQ(ReadFileBytes(target), "old content");
-    const std::vector<std::string> during = Entries(folder.Path());
+    const std::vector<std::string> during = NamesIn(folder.Path());
     ASSERT_EQ(during.size(), 2u);
     EXPECT_EQ(during[0].substr(0, 18), ".data.bin.scratch-");
     EXPECT_EQ(during[0].size(), 24u);
@@ -120,7 +112,7 @@ TEST(ScratchFile, ReplacesTheTargetOnlyWhenMadePermanent)
     ASSERT_EQ(scratch.MakePermanent(), KR::NoError);
     EXPECT_TRUE(scratch.IsPermanent());
     EXPECT_EQ(ReadFileBytes(target), "new content, longer");
-    EXPECT_EQ(Entries(folder.Path()), std::vector<std::string>{"data.bin"});
+    EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"data.bin"});
     struct stat st {};
     ::stat(target.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);  // the replaced file's permissions
@@ -137,7 +129,7 @@ TEST(ScratchFile, AnUnfinishedScratchIsRemovedAndTheTargetKept)
         ASSERT_EQ(WriteText(scratch, "half-written"), KR::NoError);
     }
     EXPECT_EQ(ReadFileBytes(target), "precious");
-    EXPECT_EQ(Entries(folder.Path()), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"keep.txt"});
 }
 
 TEST(ScratchFile, TwoScratchesForOneTargetDoNotCollide)
@@ -153,7 +145,7 @@ TEST(ScratchFile, TwoScratchesForOneTargetDoNotCollide)
     EXPECT_EQ(ReadFileBytes(target), "first");
     ASSERT_EQ(second.MakePermanent(), KR::NoError);
     EXPECT_EQ(ReadFileBytes(target), "second");
-    EXPECT_EQ(Entries(folder.Path()), std::vector<std::string>{"new.txt"});
+    EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"new.txt"});
 }
 
 class EmptyVFS : public IO::FixedVFS {
@@ -197,7 +189,7 @@ TEST(ScratchFile, UnusableTargetsAreRefused)
         EXPECT_EQ(scratch.MakePermanent(), c.expected) << c.what;
     }
     ASSERT_EQ(IO::fileSystem.Unmount(vfs), KR::NoError);
-    EXPECT_EQ(Entries(folder.Path()), std::vector<std::string>{"sub"});
+    EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"sub"});
 }
 
 // --- Resource file system -----------------------------------------------------
