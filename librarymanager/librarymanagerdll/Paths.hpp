@@ -308,16 +308,17 @@ private:
     // child's neighbours, so linking and unlinking need not read them from
     // the entries.
     static constexpr std::uint32_t LeafCapacity = 64;
+    using IndexKey = std::uint32_t;
     static constexpr std::uint32_t NoLeaf = 0xFFFFFFFFu;
 
     // Prefixes and ids apart: a search reads the prefixes densely and the
     // ids only at its result. A free leaf holds the next free one in id[0].
     struct alignas(64) IndexLeaf {
-        std::uint64_t prefix[LeafCapacity];
+        IndexKey prefix[LeafCapacity];
         std::uint32_t id[LeafCapacity];
     };
     struct LeafRef {
-        std::uint64_t prefix;  // of the leaf's first item
+        IndexKey prefix;  // of the leaf's first item
         std::uint32_t leaf;    // in the pool
         std::uint32_t count;
     };
@@ -374,17 +375,19 @@ private:
     void DropFamilyIndex(std::uint32_t parentId);
     bool AdoptEntries(std::uint32_t root, std::uint32_t free, EntryStore& loaded);
 
-    static std::uint64_t OrderPrefix(const NodeData& key);
+    static IndexKey KeyOf(const NodeData& key);
     const NodeData& FirstValue(const LeafRef& ref) const { return entries[leaves_[ref.leaf].id[0]].data; }
-    bool IndexFind(const SiblingIndex& index, const NodeData& key, std::uint64_t p, IndexSlot* slot) const;
+    bool IndexFind(const SiblingIndex& index, const NodeData& key, IndexKey p, IndexSlot* slot) const;
     bool IndexLocate(const SiblingIndex& index, std::uint32_t nodeId, IndexSlot* slot) const;
     std::uint32_t IndexBefore(const SiblingIndex& index, const IndexSlot& slot) const;
     std::uint32_t IndexAt(const SiblingIndex& index, const IndexSlot& slot) const;
-    void IndexInsert(SiblingIndex& index, const IndexSlot& slot, std::uint64_t p, std::uint32_t id);
+    void IndexInsert(SiblingIndex& index, const IndexSlot& slot, IndexKey p, std::uint32_t id);
     void IndexErase(SiblingIndex& index, const IndexSlot& slot) noexcept;
     std::uint32_t AcquireLeaf();
     void ReleaseIndex(SiblingIndex& index) noexcept;
-    void PrefetchIndexLeaf(std::uint32_t nodeId) const noexcept;
+    // Inlined: a call of a function that only prefetches may be dropped
+    // as one without effect.
+    [[gnu::always_inline]] inline void PrefetchIndexLeaf(std::uint32_t nodeId) const noexcept;
 
     EntryStore entries{100};
     std::uint32_t freeHead = 0;
@@ -617,7 +620,7 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
     }
 
     SiblingIndex& index = family->second;
-    const std::uint64_t p = OrderPrefix(id);
+    const IndexKey p = KeyOf(id);
     IndexSlot slot;
     if (IndexFind(index, id, p, &slot)) {
         ++entries[slot.found].refCount;
@@ -705,7 +708,7 @@ void Paths<NodeData, Comparision>::UnlinkChild(std::uint32_t nodeId)
     if (family != siblingIndex_.end()) {
         IndexSlot slot;
         if (IndexLocate(family->second, nodeId, &slot) ||
-            (IndexFind(family->second, e.data, OrderPrefix(e.data), &slot) && slot.found == nodeId)) {
+            (IndexFind(family->second, e.data, KeyOf(e.data), &slot) && slot.found == nodeId)) {
             // An indexed family is ascending, and stays so without the node;
             // the index knows the sibling before it.
             prev = IndexBefore(family->second, slot);
@@ -745,7 +748,7 @@ void Paths<NodeData, Comparision>::ChangeNodeData(std::uint32_t nodeId, const No
     auto family = siblingIndex_.find(parentId);
     IndexSlot slot;
     if (family != siblingIndex_.end() &&
-        IndexFind(family->second, entries[nodeId].data, OrderPrefix(entries[nodeId].data), &slot) &&
+        IndexFind(family->second, entries[nodeId].data, KeyOf(entries[nodeId].data), &slot) &&
         slot.found == nodeId) {
         prev = IndexBefore(family->second, slot);
         IndexErase(family->second, slot);
@@ -754,7 +757,7 @@ void Paths<NodeData, Comparision>::ChangeNodeData(std::uint32_t nodeId, const No
         if (delta == 0) {
             // Still between its neighbours: back into the index, where the
             // new value belongs.
-            const std::uint64_t p = OrderPrefix(id);
+            const IndexKey p = KeyOf(id);
             IndexSlot place;
             try {
                 if (!IndexFind(family->second, id, p, &place))
@@ -819,7 +822,7 @@ void Paths<NodeData, Comparision>::BuildFamilyIndex(std::uint32_t parentId)
         index = &siblingIndex_.try_emplace(parentId).first->second;
         auto& parts = index->leaves;
         for (std::uint32_t n = entries[parentId].firstChild; n != 0; n = entries[n].nextSibling) {
-            const std::uint64_t p = OrderPrefix(entries[n].data);
+            const IndexKey p = KeyOf(entries[n].data);
             if (parts.empty() || parts.back().count >= LeafCapacity / 2) {
                 if (parts.size() == parts.capacity())
                     parts.reserve(std::max<std::size_t>(8, 2 * parts.size()));
@@ -843,13 +846,16 @@ void Paths<NodeData, Comparision>::BuildFamilyIndex(std::uint32_t parentId)
 // ---------------------------------------------------------------------------
 // Sibling index
 
+// The upper half of the comparison's order prefix: still a smaller key for a
+// smaller value and equal keys for equal values, and for identifiers, whose
+// leading field is spread evenly, nearly always distinct among siblings.
 template <typename NodeData, typename Comparision>
-std::uint64_t Paths<NodeData, Comparision>::OrderPrefix(const NodeData& key)
+auto Paths<NodeData, Comparision>::KeyOf(const NodeData& key) -> IndexKey
 {
     if constexpr (requires { { Comparision::OrderPrefix(key) } -> std::convertible_to<std::uint64_t>; })
-        return Comparision::OrderPrefix(key);
+        return static_cast<IndexKey>(std::uint64_t{Comparision::OrderPrefix(key)} >> 32);
     else
-        return 0;  // every key ties on the prefix: the comparison decides
+        return 0;  // every key ties: the comparison decides
 }
 
 namespace PathsSearch {
@@ -923,7 +929,7 @@ std::size_t PastEqual(At at, std::size_t n, std::uint64_t p, std::size_t first)
 // leaf and offset of the first item not smaller than key, and the node of
 // key itself when it is there.
 template <typename NodeData, typename Comparision>
-bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const NodeData& key, std::uint64_t p,
+bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const NodeData& key, IndexKey p,
                                              IndexSlot* slot) const
 {
     *slot = IndexSlot{};
@@ -951,7 +957,7 @@ bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const No
     const LeafRef& ref = parts[b];
     const IndexLeaf& leaf = leaves_[ref.leaf];
     const std::size_t n = ref.count;
-    const std::uint64_t high = b + 1 < count ? parts[b + 1].prefix : leaf.prefix[n - 1];
+    const IndexKey high = b + 1 < count ? parts[b + 1].prefix : leaf.prefix[n - 1];
     auto itemPrefix = [&leaf](std::size_t i) { return leaf.prefix[i]; };
     lo = PathsSearch::LowerBound(itemPrefix, n, p, PathsSearch::Interpolate(p, ref.prefix, high, n));
     hi = PathsSearch::PastEqual(itemPrefix, n, p, lo);
@@ -986,7 +992,7 @@ bool Paths<NodeData, Comparision>::IndexLocate(const SiblingIndex& index, std::u
     if (leaf >= leaves_.size() || count == 0)
         return false;
     const IndexLeaf& l = leaves_[leaf];
-    const std::uint64_t first = l.prefix[0];
+    const IndexKey first = l.prefix[0];
     auto partPrefix = [&parts](std::size_t i) { return parts[i].prefix; };
     std::size_t k = PathsSearch::LowerBound(
         partPrefix, count, first, PathsSearch::Interpolate(first, parts[0].prefix, parts[count - 1].prefix, count - 1));
@@ -1039,7 +1045,7 @@ std::uint32_t Paths<NodeData, Comparision>::IndexAt(const SiblingIndex& index, c
 // Inserts node `id` (prefix p, not present) at the slot of its search. A
 // failed allocation raises std::bad_alloc before anything changed.
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::IndexInsert(SiblingIndex& index, const IndexSlot& slot, std::uint64_t p,
+void Paths<NodeData, Comparision>::IndexInsert(SiblingIndex& index, const IndexSlot& slot, IndexKey p,
                                                std::uint32_t id)
 {
     auto& parts = index.leaves;
@@ -1062,7 +1068,7 @@ void Paths<NodeData, Comparision>::IndexInsert(SiblingIndex& index, const IndexS
         const std::uint32_t fresh = AcquireLeaf();
         IndexLeaf& full = leaves_[parts[part].leaf];
         IndexLeaf& upper = leaves_[fresh];
-        std::memcpy(upper.prefix, full.prefix + Half, (LeafCapacity - Half) * sizeof(std::uint64_t));
+        std::memcpy(upper.prefix, full.prefix + Half, (LeafCapacity - Half) * sizeof(IndexKey));
         std::memcpy(upper.id, full.id + Half, (LeafCapacity - Half) * sizeof(std::uint32_t));
         for (std::uint32_t k = 0; k < LeafCapacity - Half; ++k)
             siblingLink_[upper.id[k]] = fresh;
@@ -1076,7 +1082,7 @@ void Paths<NodeData, Comparision>::IndexInsert(SiblingIndex& index, const IndexS
     LeafRef& ref = parts[part];
     IndexLeaf& leaf = leaves_[ref.leaf];
     const std::uint32_t n = ref.count;
-    std::memmove(leaf.prefix + offset + 1, leaf.prefix + offset, (n - offset) * sizeof(std::uint64_t));
+    std::memmove(leaf.prefix + offset + 1, leaf.prefix + offset, (n - offset) * sizeof(IndexKey));
     std::memmove(leaf.id + offset + 1, leaf.id + offset, (n - offset) * sizeof(std::uint32_t));
     leaf.prefix[offset] = p;
     leaf.id[offset] = id;
@@ -1096,7 +1102,7 @@ void Paths<NodeData, Comparision>::IndexErase(SiblingIndex& index, const IndexSl
     IndexLeaf& leaf = leaves_[ref.leaf];
     const std::uint32_t n = ref.count - 1;
     const std::uint32_t offset = slot.offset;
-    std::memmove(leaf.prefix + offset, leaf.prefix + offset + 1, (n - offset) * sizeof(std::uint64_t));
+    std::memmove(leaf.prefix + offset, leaf.prefix + offset + 1, (n - offset) * sizeof(IndexKey));
     std::memmove(leaf.id + offset, leaf.id + offset + 1, (n - offset) * sizeof(std::uint32_t));
     ref.count = n;
     if (n == 0) {
@@ -1131,7 +1137,7 @@ std::uint32_t Paths<NodeData, Comparision>::AcquireLeaf()
 // Harmless where the node's family has no index: its link is then a node id,
 // and at worst an unrelated leaf is loaded.
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::PrefetchIndexLeaf(std::uint32_t nodeId) const noexcept
+inline void Paths<NodeData, Comparision>::PrefetchIndexLeaf(std::uint32_t nodeId) const noexcept
 {
     if (nodeId >= siblingLink_.size())
         return;
