@@ -25,22 +25,22 @@ KR::ErrorCode LibrarySet::UpdateSymbolParameters(std::int32_t i, std::int32_t pa
     return GuardError([&] {
         LPF::SymbolFile* own = GetValidPartFile(*partTable_, i);
         LPF::SymbolFile* parentFile = GetValidPartFile(*partTable_, parent);
-        if (own == nullptr || parentFile == nullptr || !parentFile->HasSection(ParameterSectionType, 0))
+        if (own == nullptr || parentFile == nullptr || !parentFile->HasSection(PSC::ParameterSectionType, 0))
             return ErrParameter;
 
         char** parentSection = nullptr;
-        if (const KR::ErrorCode error = parentFile->GetSectionDataRef(ParameterSectionType, 0, &parentSection);
+        if (const KR::ErrorCode error = parentFile->GetSectionDataRef(PSC::ParameterSectionType, 0, &parentSection);
             error != 0)
             return error;
         char** ownSection = nullptr;
-        if (own->GetSectionDataRef(ParameterSectionType, 0, &ownSection) != 0)
+        if (own->GetSectionDataRef(PSC::ParameterSectionType, 0, &ownSection) != 0)
             ownSection = nullptr;  // the part has no parameters of its own
 
         const PSC::ParHdlMergeType mergeType = mergeMode ? PSC::AddMissingParameters : PSC::KeepOwnValues;
         char** merged = NewSyParHdlFromRef(parentSection, ownSection, nullptr, mergeType);
         if (merged == nullptr)
             return ErrMemory;  // a damaged section or no memory: the part keeps its parameters
-        if (const KR::ErrorCode error = own->SetSectionDataRef(ParameterSectionType, 0, merged); error != 0) {
+        if (const KR::ErrorCode error = own->SetSectionDataRef(PSC::ParameterSectionType, 0, merged); error != 0) {
             KR::bmManager.KillHandle(merged);  // not taken over by the part file
             return error;
         }

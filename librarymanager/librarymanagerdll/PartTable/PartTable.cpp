@@ -7,6 +7,7 @@
 #include "KR/Text.hpp"
 #include "LPF/PartFile.hpp"
 #include "LibrarySet/ModuleState.hpp"
+#include "PSC/Parameters.hpp"
 
 #include <cstring>
 #include <limits>
@@ -347,7 +348,7 @@ void PartTable::ReleaseUnmergedParameterSections()
         if (!record.valid || data == nullptr || !IsLibraryPartFileType(record.fileType) ||
             data->partFile == nullptr || (record.flags & ParametersMergedFlag) != 0)
             continue;
-        data->partFile->SetSectionDataRef(ParameterSectionType, 0, nullptr);
+        data->partFile->SetSectionDataRef(PSC::ParameterSectionType, 0, nullptr);
     }
 }
 

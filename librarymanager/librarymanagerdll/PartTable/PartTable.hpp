@@ -42,8 +42,6 @@ inline constexpr std::size_t DocumentNameSize = 32;
 // The one flag bit the module sets itself: the parent's parameters have been
 // merged into the part's parameter section.
 inline constexpr std::uint32_t ParametersMergedFlag = 0x20;
-// Four-character section type of the parameter section.
-inline constexpr std::uint32_t ParameterSectionType = 0x50415244;  // 'PARD'
 
 // What the application caches per library part. Present only in records of
 // the two library part file types.

@@ -83,7 +83,7 @@ protected:
         if (!parameters.empty()) {
             char** handle = PSC::WriteParameters(parameters);
             EXPECT_NE(handle, nullptr);
-            EXPECT_EQ(writer.AddSection(LM::ParameterSectionType, 0, LPF::SectionDescriptor{}, *handle,
+            EXPECT_EQ(writer.AddSection(PSC::ParameterSectionType, 0, LPF::SectionDescriptor{}, *handle,
                                         KR::bmManager.GetHandleSize(handle)),
                       0);
             KR::bmManager.KillHandle(handle);
@@ -96,7 +96,7 @@ protected:
     std::vector<std::string> NamesOf(std::int32_t i)
     {
         char** section = nullptr;
-        EXPECT_EQ(set_->GetSymbolFile(i)->GetSectionDataRef(LM::ParameterSectionType, 0, &section), 0);
+        EXPECT_EQ(set_->GetSymbolFile(i)->GetSectionDataRef(PSC::ParameterSectionType, 0, &section), 0);
         std::vector<PSC::Parameter> parameters;
         EXPECT_EQ(PSC::ReadParameters(section, &parameters), 0);
         std::vector<std::string> names;
@@ -151,7 +151,7 @@ TEST_F(Parameters, MergeKeepsOwnValuesOrAddsMissingOnes)
 
     // Sections changed in memory are released only where nothing was merged.
     char** changed = PSC::WriteParameters({Integer("z", 9)});
-    ASSERT_EQ(set_->GetSymbolFile(parent)->SetSectionDataRef(LM::ParameterSectionType, 0, changed), 0);
+    ASSERT_EQ(set_->GetSymbolFile(parent)->SetSectionDataRef(PSC::ParameterSectionType, 0, changed), 0);
     Table().ReleaseUnmergedParameterSections();
     EXPECT_EQ(NamesOf(parent), (std::vector<std::string>{"a=1", "b=2"}));
     EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"a=5", "b=2", "c=7"}));
