@@ -104,18 +104,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, Truncation,
                          ::testing::Combine(::testing::Values(LPF::NativePlatform, LPF::OtherPlatform),
                                             ::testing::Bool()));
 
-TEST(PartFileDamage, TruncatedAfterOpenGivesAnErrorOnFirstUse)
-{
-    TempDir folder;
-    const std::string path = folder / "shrinks.lpf";
-    WriteFileBytes(path, ValidFile(LPF::NativePlatform, false));
-    LPF::SymbolFile file{IO::Location(path)};
-    ASSERT_EQ(::truncate(path.c_str(), 3000), 0);
-    char** data = nullptr;
-    EXPECT_EQ(file.GetSectionDataRef(DataType, 1, &data), LPF::ErrChanged);
-    EXPECT_EQ(file.GetSectionDataRef(DataType, 0, &data), KR::NoError);  // came with the first read
-}
-
 TEST(PartFileDamage, RandomBitFlipsNeverCrash)
 {
     TempDir folder;
