@@ -138,7 +138,7 @@ TEST(FileSystemDelete, MoveToTrashAcrossFileSystemsCopiesThenDeletes)
     if (::stat("/tmp", &tmp) != 0 || ::stat("/dev/shm", &shm) != 0 || tmp.st_dev == shm.st_dev ||
         ::access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no second file system to move to";
-    TempDir dir;
+    TempDir dir("/tmp");
     TempDir other("/dev/shm");
     ScopedEnv home("XDG_DATA_HOME", other.Path());
     WriteFileBytes(dir / "lib/Folder/part.gsm", "content");
