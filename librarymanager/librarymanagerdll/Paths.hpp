@@ -301,35 +301,41 @@ private:
     // sibling list is strictly ascending. It holds each child's order prefix
     // (when the comparison offers one) and node id in sorted leaves of at
     // most LeafCapacity items; a family's index is the list of its leaves in
-    // order, each with its first prefix and its fill, and the leaves of all
+    // order, each with its first prefix, and the leaves of all
     // families lie in one pool of the tree. A child's value itself is read
     // from its entry only where prefixes tie, so a search touches little
     // memory and rarely calls the comparison. The index also knows each
     // child's neighbours, so linking and unlinking need not read them from
     // the entries.
-    static constexpr std::uint32_t LeafCapacity = 64;
+    static constexpr std::uint32_t LeafCapacity = 63;
     using IndexKey = std::uint32_t;
     static constexpr std::uint32_t NoLeaf = 0xFFFFFFFFu;
+    static constexpr std::size_t NoPart = std::size_t(-1);
 
-    // Prefixes and ids apart: a search reads the prefixes densely and the
-    // ids only at its result. A free leaf holds the next free one in id[0].
+    // A leaf is 8 cache lines: its fill, then the prefixes, then the node
+    // ids. A search reads the prefixes densely and the ids only at its
+    // result; a release finds its node among the ids. A free leaf is empty
+    // and holds the next free one in id[0].
     struct alignas(64) IndexLeaf {
+        std::uint32_t count;
         IndexKey prefix[LeafCapacity];
         std::uint32_t id[LeafCapacity];
     };
+    static_assert(sizeof(IndexLeaf) == 512);
     struct LeafRef {
-        IndexKey prefix;  // of the leaf's first item
-        std::uint32_t leaf;    // in the pool
-        std::uint32_t count;
+        IndexKey prefix;     // of the leaf's first item
+        std::uint32_t leaf;  // in the pool
     };
     struct SiblingIndex {
         PathsStorage::Vector<LeafRef> leaves;  // in ascending order
     };
-    // Where a search put a value: the leaf (its position in the family's
-    // list) and the offset in it of the first item not smaller than the
-    // value; `found` is the node with the value itself (0: none).
+    // A place in an index: the leaf (in the pool, and its position `part` in
+    // the family's list) and the offset in it; `found` is the node with the
+    // value searched (0: none). A slot found by node id knows `part` only
+    // where the offset is 0 (NoPart otherwise).
     struct IndexSlot {
         std::size_t part = 0;
+        std::uint32_t leaf = NoLeaf;
         std::uint32_t offset = 0;
         std::uint32_t found = 0;
     };
@@ -379,6 +385,7 @@ private:
     const NodeData& FirstValue(const LeafRef& ref) const { return entries[leaves_[ref.leaf].id[0]].data; }
     bool IndexFind(const SiblingIndex& index, const NodeData& key, IndexKey p, IndexSlot* slot) const;
     bool IndexLocate(const SiblingIndex& index, std::uint32_t nodeId, IndexSlot* slot) const;
+    std::size_t PartOf(const SiblingIndex& index, std::uint32_t leafNo) const;
     std::uint32_t IndexBefore(const SiblingIndex& index, const IndexSlot& slot) const;
     std::uint32_t IndexAt(const SiblingIndex& index, const IndexSlot& slot) const;
     void IndexInsert(SiblingIndex& index, const IndexSlot& slot, IndexKey p, std::uint32_t id);
@@ -829,17 +836,18 @@ void Paths<NodeData, Comparision>::BuildFamilyIndex(std::uint32_t parentId)
         auto& parts = index->leaves;
         for (std::uint32_t n = entries[parentId].firstChild; n != 0; n = entries[n].nextSibling) {
             const IndexKey p = KeyOf(entries[n].data);
-            if (parts.empty() || parts.back().count >= LeafCapacity / 2) {
+            if (parts.empty() || leaves_[parts.back().leaf].count >= LeafCapacity / 2) {
                 if (parts.size() == parts.capacity())
                     parts.reserve(std::max<std::size_t>(8, 2 * parts.size()));
-                const std::uint32_t leaf = AcquireLeaf();
-                parts.push_back(LeafRef{p, leaf, 0});
+                const std::uint32_t fresh = AcquireLeaf();
+                parts.push_back(LeafRef{p, fresh});
             }
-            LeafRef& ref = parts.back();
-            leaves_[ref.leaf].prefix[ref.count] = p;
-            leaves_[ref.leaf].id[ref.count] = n;
-            siblingLink_[n] = ref.leaf;
-            ++ref.count;
+            const std::uint32_t leafNo = parts.back().leaf;
+            IndexLeaf& leaf = leaves_[leafNo];
+            leaf.prefix[leaf.count] = p;
+            leaf.id[leaf.count] = n;
+            siblingLink_[n] = leafNo;
+            ++leaf.count;
         }
     } catch (const std::bad_alloc&) {
         if (index != nullptr) {
@@ -1002,17 +1010,16 @@ bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const No
     const std::size_t b = lo == 0 ? 0 : lo - 1;
 
     // In that leaf, whose prefixes lie below the next leaf's first one: the
-    // first item not smaller than key.
-    const LeafRef& ref = parts[b];
-    const IndexLeaf& leaf = leaves_[ref.leaf];
-    const std::size_t n = ref.count;
-    // The search reads a line or two of the leaf, an insertion or removal
-    // the lines from its place on: load them all at once rather than one
-    // after the other.
+    // first item not smaller than key. The search reads a line or two of
+    // the leaf, an insertion or removal the lines from its place on: they
+    // are all requested at once rather than one after the other.
+    const std::uint32_t leafNo = parts[b].leaf;
+    const IndexLeaf& leaf = leaves_[leafNo];
     PrefetchLeaf(leaf);
+    const std::size_t n = leaf.count;
     const IndexKey high = b + 1 < count ? parts[b + 1].prefix : leaf.prefix[n - 1];
     auto itemPrefix = [&leaf](std::size_t i) { return leaf.prefix[i]; };
-    lo = PathsSearch::LowerBound(itemPrefix, n, p, PathsSearch::Interpolate(p, ref.prefix, high, n));
+    lo = PathsSearch::LowerBound(itemPrefix, n, p, PathsSearch::Interpolate(p, parts[b].prefix, high, n));
     hi = PathsSearch::PastEqual(itemPrefix, n, p, lo);
     const std::size_t tiesEnd = hi;
     while (lo < hi) {
@@ -1023,6 +1030,7 @@ bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const No
             hi = mid;
     }
     slot->part = b;
+    slot->leaf = leafNo;
     slot->offset = static_cast<std::uint32_t>(lo);
     if (lo < tiesEnd && cmp_value.Compare(entries[leaf.id[lo]].data, key) == 0) {
         slot->found = leaf.id[lo];
@@ -1032,70 +1040,85 @@ bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const No
 }
 
 // Finds node nodeId through the leaf that siblingLink_ names for it, without
-// reading the node's value: the leaf's place in the family follows from its
-// first prefix, the node's place in the leaf from its id. False when the
-// link does not lead to the node (the caller then searches by value).
+// reading the node's value or the family's list of leaves: a node is in one
+// index only, so a leaf that holds it is a leaf of its family. The leaf's
+// place in that list is looked up only when the node is the leaf's first
+// item (its removal changes the leaf's first prefix or empties the leaf).
+// False when the link does not lead to the node; the caller then searches
+// by value.
 template <typename NodeData, typename Comparision>
 bool Paths<NodeData, Comparision>::IndexLocate(const SiblingIndex& index, std::uint32_t nodeId,
                                                IndexSlot* slot) const
 {
-    const std::uint32_t leaf = siblingLink_[nodeId];
+    const std::uint32_t leafNo = siblingLink_[nodeId];
+    if (leafNo >= leaves_.size())
+        return false;
+    const IndexLeaf& leaf = leaves_[leafNo];
+    const std::uint32_t n = leaf.count;
+    std::uint32_t i = 0;
+    while (i < n && leaf.id[i] != nodeId)
+        ++i;
+    if (i == n)
+        return false;
+    slot->part = NoPart;
+    slot->leaf = leafNo;
+    slot->offset = i;
+    slot->found = nodeId;
+    if (i == 0) {
+        slot->part = PartOf(index, leafNo);
+        if (slot->part == NoPart)
+            return false;
+    }
+    return true;
+}
+
+// The position of a leaf (not empty) in its family's list, found by the
+// leaf's first prefix; NoPart when it is not there, or when too many leaves
+// share that first prefix to look at.
+template <typename NodeData, typename Comparision>
+std::size_t Paths<NodeData, Comparision>::PartOf(const SiblingIndex& index, std::uint32_t leafNo) const
+{
     const auto& parts = index.leaves;
     const std::size_t count = parts.size();
-    if (leaf >= leaves_.size() || count == 0)
-        return false;
-    const IndexLeaf& l = leaves_[leaf];
-    const IndexKey first = l.prefix[0];
+    const IndexKey first = leaves_[leafNo].prefix[0];
     auto partPrefix = [&parts](std::size_t i) { return parts[i].prefix; };
     std::size_t k = PathsSearch::InterpolationLowerBound(partPrefix, count, first);
-    // Leaves whose first prefixes tie are rare; a few are looked at.
-    for (int tries = 0; k < count && parts[k].prefix == first && parts[k].leaf != leaf && tries < 8; ++tries)
+    for (int tries = 0; k < count && parts[k].prefix == first && parts[k].leaf != leafNo && tries < 8; ++tries)
         ++k;
-    if (k == count || parts[k].leaf != leaf)
-        return false;
-    const std::uint32_t n = parts[k].count;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        if (l.id[i] == nodeId) {
-            slot->part = k;
-            slot->offset = i;
-            slot->found = nodeId;
-            return true;
-        }
-    }
-    return false;
+    return k < count && parts[k].leaf == leafNo ? k : NoPart;
 }
 
 // The node before the slot's place in the order (0: none).
 template <typename NodeData, typename Comparision>
 std::uint32_t Paths<NodeData, Comparision>::IndexBefore(const SiblingIndex& index, const IndexSlot& slot) const
 {
-    if (index.leaves.empty())
+    if (slot.leaf == NoLeaf)
         return 0;
     if (slot.offset > 0)
-        return leaves_[index.leaves[slot.part].leaf].id[slot.offset - 1];
+        return leaves_[slot.leaf].id[slot.offset - 1];
     if (slot.part == 0)
         return 0;
-    const LeafRef& before = index.leaves[slot.part - 1];
-    return leaves_[before.leaf].id[before.count - 1];
+    const IndexLeaf& before = leaves_[index.leaves[slot.part - 1].leaf];
+    return before.id[before.count - 1];
 }
 
 // The node at the slot's place, the first one after a value inserted there
-// (0: none).
+// (0: none). For a slot of IndexFind.
 template <typename NodeData, typename Comparision>
 std::uint32_t Paths<NodeData, Comparision>::IndexAt(const SiblingIndex& index, const IndexSlot& slot) const
 {
-    if (index.leaves.empty())
+    if (slot.leaf == NoLeaf)
         return 0;
-    const LeafRef& ref = index.leaves[slot.part];
-    if (slot.offset < ref.count)
-        return leaves_[ref.leaf].id[slot.offset];
-    if (slot.part + 1 == index.leaves.size())
+    const IndexLeaf& leaf = leaves_[slot.leaf];
+    if (slot.offset < leaf.count)
+        return leaf.id[slot.offset];
+    if (slot.part + 1 >= index.leaves.size())
         return 0;
     return leaves_[index.leaves[slot.part + 1].leaf].id[0];
 }
 
-// Inserts node `id` (prefix p, not present) at the slot of its search. A
-// failed allocation raises std::bad_alloc before anything changed.
+// Inserts node `id` (prefix p, not present) at the slot where IndexFind put
+// it. A failed allocation raises std::bad_alloc before anything changed.
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::IndexInsert(SiblingIndex& index, const IndexSlot& slot, IndexKey p,
                                                std::uint32_t id)
@@ -1105,69 +1128,72 @@ void Paths<NodeData, Comparision>::IndexInsert(SiblingIndex& index, const IndexS
     if (parts.size() == parts.capacity())
         parts.reserve(std::max<std::size_t>(8, 2 * parts.size()));
     if (parts.empty()) {
-        const std::uint32_t leaf = AcquireLeaf();
-        leaves_[leaf].prefix[0] = p;
-        leaves_[leaf].id[0] = id;
-        siblingLink_[id] = leaf;
-        parts.push_back(LeafRef{p, leaf, 1});
+        const std::uint32_t fresh = AcquireLeaf();
+        IndexLeaf& leaf = leaves_[fresh];
+        leaf.count = 1;
+        leaf.prefix[0] = p;
+        leaf.id[0] = id;
+        siblingLink_[id] = fresh;
+        parts.push_back(LeafRef{p, fresh});
         return;
     }
     std::size_t part = slot.part;
+    std::uint32_t leafNo = slot.leaf;
     std::uint32_t offset = slot.offset;
-    if (parts[part].count == LeafCapacity) {
+    if (leaves_[leafNo].count == LeafCapacity) {
         // Split: the upper half moves to a leaf of its own after this one.
         constexpr std::uint32_t Half = LeafCapacity / 2;
+        constexpr std::uint32_t Moved = LeafCapacity - Half;
         const std::uint32_t fresh = AcquireLeaf();
-        IndexLeaf& full = leaves_[parts[part].leaf];
+        IndexLeaf& full = leaves_[leafNo];
         IndexLeaf& upper = leaves_[fresh];
-        std::memcpy(upper.prefix, full.prefix + Half, (LeafCapacity - Half) * sizeof(IndexKey));
-        std::memcpy(upper.id, full.id + Half, (LeafCapacity - Half) * sizeof(std::uint32_t));
-        for (std::uint32_t k = 0; k < LeafCapacity - Half; ++k)
+        std::memcpy(upper.prefix, full.prefix + Half, Moved * sizeof(IndexKey));
+        std::memcpy(upper.id, full.id + Half, Moved * sizeof(std::uint32_t));
+        upper.count = Moved;
+        full.count = Half;
+        for (std::uint32_t k = 0; k < Moved; ++k)
             siblingLink_[upper.id[k]] = fresh;
-        parts[part].count = Half;
-        parts.insert(parts.begin() + std::ptrdiff_t(part + 1), LeafRef{upper.prefix[0], fresh, LeafCapacity - Half});
+        parts.insert(parts.begin() + std::ptrdiff_t(part + 1), LeafRef{upper.prefix[0], fresh});
         if (offset > Half) {
             ++part;
+            leafNo = fresh;
             offset -= Half;
         }
     }
-    LeafRef& ref = parts[part];
-    IndexLeaf& leaf = leaves_[ref.leaf];
-    const std::uint32_t n = ref.count;
+    IndexLeaf& leaf = leaves_[leafNo];
+    const std::uint32_t n = leaf.count;
     std::memmove(leaf.prefix + offset + 1, leaf.prefix + offset, (n - offset) * sizeof(IndexKey));
     std::memmove(leaf.id + offset + 1, leaf.id + offset, (n - offset) * sizeof(std::uint32_t));
     leaf.prefix[offset] = p;
     leaf.id[offset] = id;
-    siblingLink_[id] = ref.leaf;
-    ref.count = n + 1;
+    leaf.count = n + 1;
+    siblingLink_[id] = leafNo;
     if (offset == 0)
-        ref.prefix = p;
+        parts[part].prefix = p;
 }
 
-// Removes the item at a slot where a search found it; an emptied leaf goes
-// back to the pool.
+// Removes the item at a slot where it was found; an emptied leaf goes back
+// to the pool.
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::IndexErase(SiblingIndex& index, const IndexSlot& slot) noexcept
 {
-    auto& parts = index.leaves;
-    LeafRef& ref = parts[slot.part];
-    IndexLeaf& leaf = leaves_[ref.leaf];
-    const std::uint32_t n = ref.count - 1;
+    IndexLeaf& leaf = leaves_[slot.leaf];
+    const std::uint32_t n = leaf.count - 1;
     const std::uint32_t offset = slot.offset;
     std::memmove(leaf.prefix + offset, leaf.prefix + offset + 1, (n - offset) * sizeof(IndexKey));
     std::memmove(leaf.id + offset, leaf.id + offset + 1, (n - offset) * sizeof(std::uint32_t));
-    ref.count = n;
+    leaf.count = n;
     if (n == 0) {
         leaf.id[0] = freeLeaf_;
-        freeLeaf_ = ref.leaf;
-        parts.erase(parts.begin() + std::ptrdiff_t(slot.part));
+        freeLeaf_ = slot.leaf;
+        index.leaves.erase(index.leaves.begin() + std::ptrdiff_t(slot.part));
     } else if (offset == 0) {
-        ref.prefix = leaf.prefix[0];
+        index.leaves[slot.part].prefix = leaf.prefix[0];
     }
 }
 
-// A leaf from the pool's free list, or a new one; std::bad_alloc when the
-// pool cannot grow.
+// An empty leaf from the pool's free list, or a new one; std::bad_alloc
+// when the pool cannot grow.
 template <typename NodeData, typename Comparision>
 std::uint32_t Paths<NodeData, Comparision>::AcquireLeaf()
 {
@@ -1185,7 +1211,7 @@ std::uint32_t Paths<NodeData, Comparision>::AcquireLeaf()
 }
 
 // Starts loading the index leaf that siblingLink_ names for a node whose
-// release is coming, so that the leaf and the node's entry arrive together.
+// release is coming, so that the leaf and the node's links arrive together.
 // Harmless where the node's family has no index: its link is then a node id,
 // and at worst an unrelated leaf is loaded.
 template <typename NodeData, typename Comparision>
@@ -1199,11 +1225,12 @@ inline void Paths<NodeData, Comparision>::PrefetchIndexLeaf(std::uint32_t nodeId
     PrefetchLeaf(leaves_[leaf]);
 }
 
-// Gives the leaves of an index back to the pool.
+// Gives the leaves of an index back to the pool, emptied.
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::ReleaseIndex(SiblingIndex& index) noexcept
 {
     for (const LeafRef& ref : index.leaves) {
+        leaves_[ref.leaf].count = 0;
         leaves_[ref.leaf].id[0] = freeLeaf_;
         freeLeaf_ = ref.leaf;
     }
