@@ -3,17 +3,21 @@
 //
 // Every node counts the paths that run through it or end at it, so one path
 // can be stored several times and disappears when its last reference goes.
-// Nodes live in one array and are addressed by stable 32-bit ids (index into
-// that array, from 1); a path is addressed by the id of its last node. The
-// children of a node form a singly linked list in ascending order of the
-// comparison; removed entries go to a free list and are reused first.
+// Nodes are addressed by stable 32-bit ids (positions in the entry array,
+// from 1); a path is addressed by the id of its last node. The children of a
+// node form a singly linked list in ascending order of the comparison;
+// removed entries go to a free list and are reused first. In memory a node's
+// links and count lie apart from its value (see EntryStore), on storage that
+// large trees get in huge pages; on a channel it is one TreeEntry record.
 //
 // The sibling lists are the tree's persistent shape. For nodes with many
 // children an auxiliary ordered index finds a value's place among the
-// siblings in logarithmic time, and a predecessor array makes unlinking a
-// node constant time. The index gives exactly the answers a walk of the list
-// would give; where a list is not in ascending order (a node whose value was
-// replaced in place, or data read from a channel) the walk itself is used.
+// siblings in logarithmic time, and gives a new node's neighbours; a
+// predecessor array (for families without an index) and the index (for
+// those with one) make unlinking a node constant time. The index gives
+// exactly the answers a walk of the list would give; where a list is not in
+// ascending order (a node whose value was replaced in place, or data read
+// from a channel) the walk itself is used.
 //
 // Failures raise KR::IllegalArgumentException with the text
 // "Illegal index in Paths<NodeData, Comparision>::<operation>." and the source
