@@ -302,12 +302,12 @@ private:
     };
 
     // Ordered index of the children of one node, kept only while that
-    // sibling list is strictly ascending. It holds each child's order prefix
-    // (when the comparison offers one) and node id in sorted leaves of at
-    // most LeafCapacity items; a family's index is the list of its leaves in
-    // order, each with its first prefix, and the leaves of all
-    // families lie in one pool of the tree. A child's value itself is read
-    // from its entry only where prefixes tie, so a search touches little
+    // sibling list is strictly ascending. It holds each child's key (the
+    // upper half of the comparison's order prefix, see KeyOf) and node id in
+    // sorted leaves of at most LeafCapacity items; a family's index is the
+    // list of its leaves in order, each with its first key, and the leaves of
+    // all families lie in one pool of the tree. A child's value itself is
+    // read from its entry only where keys tie, so a search touches little
     // memory and rarely calls the comparison. The index also knows each
     // child's neighbours, so linking and unlinking need not read them from
     // the entries.
@@ -414,8 +414,9 @@ private:
     // By node id: in a family without an index, the node before it in its
     // sibling list (0 for a first child). The index of an indexed family
     // knows that itself; there the entry names the index leaf that holds the
-    // node, which lets a release start loading that leaf before the node's
-    // entry arrives (a hint for prefetching only: the search decides).
+    // node, so that a release finds the node's item by id and starts loading
+    // the leaf before the node's links arrive. Where the leaf does not hold
+    // the node after all, the search by value decides.
     PathsStorage::Vector<std::uint32_t> siblingLink_;
     PathsStorage::Vector<std::uint32_t> childCount_;  // by node id
     // Families whose sibling list is not strictly ascending, with the number
