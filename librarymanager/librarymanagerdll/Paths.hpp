@@ -879,6 +879,22 @@ auto Paths<NodeData, Comparision>::KeyOf(const NodeData& key) -> IndexKey
 
 namespace PathsSearch {
 
+// The first index in [lo, hi) at which `before` is false, where `before`
+// holds on a leading run of the range and fails on the rest: a binary
+// search over positions.
+template <typename Before>
+std::size_t PartitionPoint(std::size_t lo, std::size_t hi, Before before)
+{
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (before(mid))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
 // Where p would stand among n prefixes spread evenly from `low` on, below
 // `high`. Prefixes of identifiers are spread evenly, so this lands within a
 // few items of the place; skewed prefixes only make it a poor guess.
@@ -912,14 +928,7 @@ std::size_t LowerBound(At at, std::size_t n, std::uint64_t p, std::size_t guess)
                 lo = g - Window + 1;
         }
     }
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (at(mid) < p)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    return PartitionPoint(lo, hi, [&](std::size_t i) { return at(i) < p; });
 }
 
 // The first of n ascending prefixes (read through `at`) not less than p,
@@ -956,14 +965,7 @@ std::size_t InterpolationLowerBound(At at, std::size_t n, std::uint64_t p)
             }
         }
     }
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (at(mid) < p)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    return PartitionPoint(lo, hi, [&](std::size_t i) { return at(i) < p; });
 }
 
 // From `first`, the first prefix not less than p, the first one greater than
@@ -975,15 +977,7 @@ std::size_t PastEqual(At at, std::size_t n, std::uint64_t p, std::size_t first)
     for (int k = 0; k < 8; ++k, ++i)
         if (i == n || at(i) != p)
             return i;
-    std::size_t hi = n;
-    while (i < hi) {
-        const std::size_t mid = i + (hi - i) / 2;
-        if (at(mid) <= p)
-            i = mid + 1;
-        else
-            hi = mid;
-    }
-    return i;
+    return PartitionPoint(i, n, [&](std::size_t k) { return at(k) <= p; });
 }
 
 }  // namespace PathsSearch
@@ -1004,14 +998,9 @@ bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const No
     // key below all). Among leaves whose first prefix is p, values decide.
     auto partPrefix = [&parts](std::size_t i) { return parts[i].prefix; };
     std::size_t lo = PathsSearch::InterpolationLowerBound(partPrefix, count, p);
-    std::size_t hi = PathsSearch::PastEqual(partPrefix, count, p, lo);
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (cmp_value.Compare(FirstValue(parts[mid]), key) <= 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    lo = PathsSearch::PartitionPoint(lo, PathsSearch::PastEqual(partPrefix, count, p, lo), [&](std::size_t i) {
+        return cmp_value.Compare(FirstValue(parts[i]), key) <= 0;
+    });
     const std::size_t b = lo == 0 ? 0 : lo - 1;
 
     // In that leaf, whose prefixes lie below the next leaf's first one: the
@@ -1025,15 +1014,9 @@ bool Paths<NodeData, Comparision>::IndexFind(const SiblingIndex& index, const No
     const IndexKey high = b + 1 < count ? parts[b + 1].prefix : leaf.prefix[n - 1];
     auto itemPrefix = [&leaf](std::size_t i) { return leaf.prefix[i]; };
     lo = PathsSearch::LowerBound(itemPrefix, n, p, PathsSearch::Interpolate(p, parts[b].prefix, high, n));
-    hi = PathsSearch::PastEqual(itemPrefix, n, p, lo);
-    const std::size_t tiesEnd = hi;
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (cmp_value.Compare(entries[leaf.id[mid]].data, key) < 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    const std::size_t tiesEnd = PathsSearch::PastEqual(itemPrefix, n, p, lo);
+    lo = PathsSearch::PartitionPoint(
+        lo, tiesEnd, [&](std::size_t i) { return cmp_value.Compare(entries[leaf.id[i]].data, key) < 0; });
     slot->part = b;
     slot->leaf = leafNo;
     slot->offset = static_cast<std::uint32_t>(lo);
