@@ -49,41 +49,17 @@ std::int32_t LibrarySet::GetActiveLibraryIndex(const IO::Location& location)
 
 std::int32_t LibrarySet::GetActiveLibraryLocation(std::int32_t index, IO::Location* location) const
 {
-    return GuardError([&] {
-        const ActiveLibrary* library = activeLibraries_->Get(index);
-        if (library == nullptr)
-            return ErrBadIndex;
-        if (location == nullptr)
-            return ErrParameter;
-        *location = library->location;
-        return KR::NoError;
-    });
+    return GuardError([&] { return CopyField(activeLibraries_->Get(index), &ActiveLibrary::location, location); });
 }
 
 std::int32_t LibrarySet::GetActiveLibraryName(std::int32_t index, KR::String* name) const
 {
-    return GuardError([&] {
-        const ActiveLibrary* library = activeLibraries_->Get(index);
-        if (library == nullptr)
-            return ErrBadIndex;
-        if (name == nullptr)
-            return ErrParameter;
-        *name = library->name;
-        return KR::NoError;
-    });
+    return GuardError([&] { return CopyField(activeLibraries_->Get(index), &ActiveLibrary::name, name); });
 }
 
 std::int32_t LibrarySet::GetActiveLibraryUrl(std::int32_t index, KR::String* url) const
 {
-    return GuardError([&] {
-        const ActiveLibrary* library = activeLibraries_->Get(index);
-        if (library == nullptr)
-            return ErrBadIndex;
-        if (url == nullptr)
-            return ErrParameter;
-        *url = library->url;
-        return KR::NoError;
-    });
+    return GuardError([&] { return CopyField(activeLibraries_->Get(index), &ActiveLibrary::url, url); });
 }
 
 bool LibrarySet::IsExistActiveLibrary(std::int32_t index)

@@ -50,15 +50,7 @@ bool LibrarySet::GetFolderExpandState(std::int32_t folder) const
 
 std::int32_t LibrarySet::GetFolderName(std::int32_t folder, KR::String* name) const
 {
-    return GuardError([&] {
-        const FolderItem* item = folderSet_->GetItem(folder);
-        if (item == nullptr)
-            return ErrBadIndex;
-        if (name == nullptr)
-            return ErrParameter;
-        *name = item->name;
-        return KR::NoError;
-    });
+    return GuardError([&] { return CopyField(folderSet_->GetItem(folder), &FolderItem::name, name); });
 }
 
 std::int32_t LibrarySet::SetFolderTreeItemId(std::int32_t folder, std::int32_t id)
@@ -118,41 +110,17 @@ bool LibrarySet::IsUrlOtherObject(std::int32_t index) const
 
 std::int32_t LibrarySet::GetOtherObjectLocation(std::int32_t index, IO::Location* location) const
 {
-    return GuardError([&] {
-        const OtherObject* object = otherObjects_->Get(index);
-        if (object == nullptr)
-            return ErrBadIndex;
-        if (location == nullptr)
-            return ErrParameter;
-        *location = object->location;
-        return KR::NoError;
-    });
+    return GuardError([&] { return CopyField(otherObjects_->Get(index), &OtherObject::location, location); });
 }
 
 std::int32_t LibrarySet::GetOtherObjectUrl(std::int32_t index, KR::String* url) const
 {
-    return GuardError([&] {
-        const OtherObject* object = otherObjects_->Get(index);
-        if (object == nullptr)
-            return ErrBadIndex;
-        if (url == nullptr)
-            return ErrParameter;
-        *url = object->url;
-        return KR::NoError;
-    });
+    return GuardError([&] { return CopyField(otherObjects_->Get(index), &OtherObject::url, url); });
 }
 
 std::int32_t LibrarySet::GetOtherObjectName(std::int32_t index, KR::String* name) const
 {
-    return GuardError([&] {
-        const OtherObject* object = otherObjects_->Get(index);
-        if (object == nullptr)
-            return ErrBadIndex;
-        if (name == nullptr)
-            return ErrParameter;
-        *name = object->name;
-        return KR::NoError;
-    });
+    return GuardError([&] { return CopyField(otherObjects_->Get(index), &OtherObject::name, name); });
 }
 
 std::int32_t LibrarySet::SetOtherObjectLocation(std::int32_t index, const IO::Location& location)

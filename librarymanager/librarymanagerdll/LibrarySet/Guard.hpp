@@ -77,4 +77,18 @@ KR::ErrorCode LibrarySet::GuardError(Body&& body) const noexcept
     return error;
 }
 
+// The result of a getter that copies one field of an item looked up by
+// index: ErrBadIndex when there is no item, ErrParameter when there is no
+// place for the value, else the field is copied and NoError returned.
+template <typename Item, typename Field>
+KR::ErrorCode CopyField(const Item* item, Field Item::*field, Field* out)
+{
+    if (item == nullptr)
+        return ErrBadIndex;
+    if (out == nullptr)
+        return ErrParameter;
+    *out = item->*field;
+    return KR::NoError;
+}
+
 }  // namespace LM

@@ -61,24 +61,14 @@ bool LibrarySet::IsLibElementSymbol(std::int32_t i) const
 std::int32_t LibrarySet::GetSymbolLocation(std::int32_t i, IO::Location* location) const
 {
     return GuardError([&] {
-        return WithRecord(partTable_, i, [&](const LibElement& record) {
-            if (location == nullptr)
-                return ErrParameter;
-            *location = record.location;
-            return KR::NoError;
-        });
+        return CopyField(partTable_->Get(i), &LibElement::location, location);
     });
 }
 
 std::int32_t LibrarySet::GetSymbolGeneralFileType(std::int32_t i, FTM::GeneralID* type) const
 {
     return GuardError([&] {
-        return WithRecord(partTable_, i, [&](const LibElement& record) {
-            if (type == nullptr)
-                return ErrParameter;
-            *type = record.fileType;
-            return KR::NoError;
-        });
+        return CopyField(partTable_->Get(i), &LibElement::fileType, type);
     });
 }
 
@@ -239,12 +229,7 @@ std::int32_t LibrarySet::ResetSymbolPscGlobalsBits(std::int32_t i)
 std::int32_t LibrarySet::GetSymbolFileModTime(std::int32_t i, std::int32_t* time) const
 {
     return GuardError([&] {
-        return WithRecord(partTable_, i, [&](const LibElement& record) {
-            if (time == nullptr)
-                return ErrParameter;
-            *time = record.modificationTime;
-            return KR::NoError;
-        });
+        return CopyField(partTable_->Get(i), &LibElement::modificationTime, time);
     });
 }
 
@@ -284,12 +269,7 @@ std::int32_t LibrarySet::SetSymbolOwnUnID(std::int32_t i, const KR::UnID& id)
 std::int32_t LibrarySet::GetSymbolUrl(std::int32_t i, KR::String* url) const
 {
     return GuardError([&] {
-        return WithRecord(partTable_, i, [&](const LibElement& record) {
-            if (url == nullptr)
-                return ErrParameter;
-            *url = record.url;
-            return KR::NoError;
-        });
+        return CopyField(partTable_->Get(i), &LibElement::url, url);
     });
 }
 
