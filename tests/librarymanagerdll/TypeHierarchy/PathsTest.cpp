@@ -1,28 +1,10 @@
-#include "Paths.hpp"
 #include "librarymanagerdll/TypeHierarchy/TestIds.hpp"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-using TestIds::IllegalText;
-using TestIds::LE32;
-using TestIds::Raw;
-using TestIds::U;
-using TestIds::Written;
+using namespace TestIds;
 
 namespace {
-
-using Tree = KR::Paths<KR::UnID, Cmp_UnIDs>;
-
-class TestTree : public Tree {
-public:
-    using Tree::FindNodeId;
-    using Tree::GetRootNodeId;
-    using Tree::PushChildNodeIds;
-    using Tree::PushSubNodeIds;
-};
 
 std::uint32_t Add(Tree& t, std::initializer_list<std::uint32_t> mains)
 {
@@ -41,21 +23,6 @@ std::string PathText(const Tree& t, std::uint32_t id)
     for (const KR::UnID& u : ids)
         s += (s.empty() ? "" : ".") + std::to_string(u.mainGuid.data1);
     return s;
-}
-
-std::vector<std::uint32_t> Drain(Tree::IdQueue& q)
-{
-    std::vector<std::uint32_t> ids;
-    while (!q.IsEmpty())
-        ids.push_back(q.Pop());
-    return ids;
-}
-
-std::vector<std::uint32_t> Children(const TestTree& t, std::uint32_t node)
-{
-    Tree::IdQueue q;
-    t.PushChildNodeIds(node, &q);
-    return Drain(q);
 }
 
 void Letter(void*, KR::OChannel& out, const KR::UnID& id)

@@ -1,6 +1,8 @@
 // Helpers shared by the type hierarchy tests.
 #pragma once
 
+#include "Paths.hpp"
+
 #include "KR/Channel.hpp"
 #include "KR/Exceptions.hpp"
 #include "KR/GUID.hpp"
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace TestIds {
 
@@ -54,6 +57,32 @@ std::string IllegalText(F&& f)
         return e.GetMessage() + "|" + e.GetSourceName();
     }
     return "no exception";
+}
+
+using Tree = KR::Paths<KR::UnID, Cmp_UnIDs>;
+
+// The tree with its node queries opened.
+class TestTree : public Tree {
+public:
+    using Tree::FindNodeId;
+    using Tree::GetRootNodeId;
+    using Tree::PushChildNodeIds;
+    using Tree::PushSubNodeIds;
+};
+
+inline std::vector<std::uint32_t> Drain(Tree::IdQueue& q)
+{
+    std::vector<std::uint32_t> ids;
+    while (!q.IsEmpty())
+        ids.push_back(q.Pop());
+    return ids;
+}
+
+inline std::vector<std::uint32_t> Children(const TestTree& t, std::uint32_t node)
+{
+    Tree::IdQueue q;
+    t.PushChildNodeIds(node, &q);
+    return Drain(q);
 }
 
 }  // namespace TestIds
