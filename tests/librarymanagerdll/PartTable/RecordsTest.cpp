@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <numeric>
 
 namespace PartTableTest {
 namespace {
@@ -202,45 +203,34 @@ TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
     const std::int32_t part = AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), GetTypes().part);
     const std::int32_t plain = AddFile(WritePlain("B.txt"), GetTypes().text);
 
-    // Command words exist for 7, 8, 9, 11 and 12, each its own.
-    for (std::int16_t type : {7, 8, 9, 11, 12})
+    // Command words exist for 7, 8, 9, 11 and 12, globals blocks for 1 to 12,
+    // each its own; a reset clears the command words and the blocks of 1 to 10.
+    std::int32_t block[12];
+    for (std::int16_t type = 0; type <= 13; ++type) {
+        std::iota(std::begin(block), std::end(block), type * 100);
+        EXPECT_EQ(set_->SetSymbolPscGlobalsBits(part, type, block), 0);
         EXPECT_EQ(set_->SetSymbolPscCommandsBits(part, type, 100 + type), 0);
-    for (std::int16_t type : {7, 8, 9, 11, 12})
-        EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, type), 100 + type);
-    EXPECT_EQ(set_->SetSymbolPscCommandsBits(part, 10, 55), 0);
-    EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, 10), 0);
+    }
+    for (bool reset : {false, true}) {
+        for (std::int16_t type = 0; type <= 13; ++type) {
+            SCOPED_TRACE(testing::Message() << "script type " << type << (reset ? " after reset" : ""));
+            const bool command = type >= 7 && type <= 12 && type != 10;
+            EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, type), command && !reset ? 100 + type : 0);
+            std::fill(std::begin(block), std::end(block), -5);
+            ASSERT_EQ(set_->GetSymbolPscGlobalsBits(part, type, block), 0);
+            const int first = type < 1 || type > 12 ? -5 : reset && type <= 10 ? 0 : type * 100;
+            EXPECT_EQ(block[0], first);
+            EXPECT_EQ(block[11], first > 0 ? first + 11 : first);
+        }
+        EXPECT_EQ(set_->ResetSymbolPscGlobalsBits(part), 0);
+    }
+    // A record without part data: no command words; a block read gives one zero.
     EXPECT_EQ(set_->SetSymbolPscCommandsBits(plain, 7, 55), 0);
     EXPECT_EQ(set_->GetSymbolPscCommandsBits(plain, 7), 0);
-
-    // Globals blocks for 1 to 12.
-    for (std::int16_t type = 1; type <= 12; ++type) {
-        std::int32_t block[12];
-        for (int w = 0; w < 12; ++w)
-            block[w] = type * 100 + w;
-        EXPECT_EQ(set_->SetSymbolPscGlobalsBits(part, type, block), 0);
-    }
-    std::int32_t out[12];
-    for (std::int16_t type = 1; type <= 12; ++type) {
-        ASSERT_EQ(set_->GetSymbolPscGlobalsBits(part, type, out), 0);
-        EXPECT_EQ(out[0], type * 100);
-        EXPECT_EQ(out[11], type * 100 + 11);
-    }
-    std::fill(std::begin(out), std::end(out), -5);
-    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(part, 13, out), 0);
-    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(part, 0, out), 0);
-    EXPECT_EQ(out[0], -5);
-    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(plain, 1, out), 0);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(out[1], -5);
-
-    // Reset clears the command words and the blocks of 1 to 10 only.
-    EXPECT_EQ(set_->ResetSymbolPscGlobalsBits(part), 0);
-    for (std::int16_t type : {7, 8, 9, 11, 12})
-        EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, type), 0);
-    for (std::int16_t type = 1; type <= 12; ++type) {
-        set_->GetSymbolPscGlobalsBits(part, type, out);
-        EXPECT_EQ(out[5], type >= 11 ? type * 100 + 5 : 0) << "script type " << type;
-    }
+    std::fill(std::begin(block), std::end(block), -5);
+    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(plain, 1, block), 0);
+    EXPECT_EQ(block[0], 0);
+    EXPECT_EQ(block[1], -5);
     EXPECT_EQ(set_->ResetSymbolPscGlobalsBits(plain), 0);
 }
 
