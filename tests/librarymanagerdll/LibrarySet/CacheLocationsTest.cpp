@@ -8,38 +8,26 @@
 
 using namespace LMTest;
 
-TEST_F(SetFixture, RefusedLanCacheLocationSwitchesTheCacheOffAndKeepsTheOldOne)
+TEST_F(SetFixture, RefusedCacheLocationsKeepTheOldOne)
 {
-    IO::Location cache = dir.MakeFolder("lan");
-    ASSERT_EQ(0, set->SetLanCacheLocation(cache));
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    ASSERT_TRUE(set->IsUseLanCache());
-
+    IO::Location lan = dir.MakeFolder("lan"), url = dir.Loc("url cache");  // the URL cache need not exist
+    ASSERT_EQ(0, set->SetLanCacheLocation(lan));
+    ASSERT_EQ(0, set->SetFtpCacheLocation(url));
     for (const IO::Location& refused : {IO::Location(), IO::Location("http://host/cache/"),
-                                        IO::Location("relative/cache")}) {
+                                        IO::Location("ftp://host/c/"), IO::Location("relative/cache")}) {
+        SCOPED_TRACE(refused.GetText());
         ASSERT_EQ(0, set->SetUseLanCache(true));
+        EXPECT_EQ(LM::ErrBadIndex, set->SetFtpCacheLocation(refused));
+        EXPECT_TRUE(set->IsUseLanCache());  // a refused URL cache leaves the LAN cache on
         EXPECT_EQ(LM::ErrBadIndex, set->SetLanCacheLocation(refused));
-        EXPECT_FALSE(set->IsUseLanCache());
+        EXPECT_FALSE(set->IsUseLanCache());  // a refused LAN cache switches it off
         IO::Location out;
         EXPECT_EQ(0, set->GetLanCacheLocation(&out));
-        EXPECT_EQ(cache, out);
+        EXPECT_EQ(lan, out);
+        EXPECT_EQ(0, set->GetFtpCacheLocation(&out));
+        EXPECT_EQ(url, out);
     }
     EXPECT_EQ(LM::ErrParameter, set->GetLanCacheLocation(nullptr));
-}
-
-TEST_F(SetFixture, UrlCacheLocationRulesChangeNothingOnRefusal)
-{
-    IO::Location cache = dir.Loc("url cache");  // need not exist
-    ASSERT_EQ(0, set->SetFtpCacheLocation(cache));
-    ASSERT_EQ(0, set->SetLanCacheLocation(dir.MakeFolder("lan")));
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    for (const IO::Location& refused : {IO::Location(), IO::Location("ftp://host/c/"), IO::Location("rel")}) {
-        EXPECT_EQ(LM::ErrBadIndex, set->SetFtpCacheLocation(refused));
-        IO::Location out;
-        EXPECT_EQ(0, set->GetFtpCacheLocation(&out));
-        EXPECT_EQ(cache, out);
-    }
-    EXPECT_TRUE(set->IsUseLanCache());
 }
 
 TEST_F(SetFixture, UseLanCacheNeedsAnExistingFolder)
@@ -81,7 +69,7 @@ TEST_F(SetFixture, CacheCopyAndContentLocations)
     EXPECT_EQ(dir.Loc("Perm"), out);
 }
 
-TEST_F(SetFixture, RefreshMountedLeavesAloneWhatItMustNotTouch)
+TEST_F(SetFixture, RefreshMountedFollowsTheDiskWhereItMay)
 {
     IO::Location missing = dir.Loc("A missing");
     set->AddActiveLibrary(missing, LM::NotPermanent, false, true);
@@ -89,32 +77,21 @@ TEST_F(SetFixture, RefreshMountedLeavesAloneWhatItMustNotTouch)
     set->AddActiveLibrary(KR::String("http://host/C/"), LM::NotPermanent, false);
     IO::Location zip = MakeZip(dir, "D mounted.zip", {{"a.gsm", "A"}});
     set->AddActiveLibrary(zip, LM::NotPermanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("E gone"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("F zipped"), LM::NotPermanent, false, true);
     const LM::ActiveLibrary* mounted = LM::LibrarySetInternals::GetActiveLibraries(*set)->Get(3);
     IO::FixedVFS* before = mounted->fileSystem;
     ASSERT_NE(nullptr, before);
 
-    dir.MakeFolder("A missing");                    // appears, but the library did not exist
-    fs::remove_all(dir / "B permanent");            // vanishes, but the library is permanent
+    dir.MakeFolder("A missing");          // appears, but the library did not exist
+    fs::remove_all(dir / "B permanent");  // vanishes, but the library is permanent
+    fs::remove_all(dir / "E gone");
+    fs::remove_all(dir / "F zipped");
+    IO::Location zipped = MakeZip(dir, "F zipped", {{"a.gsm", "A"}});
     set->RefreshMounted();
-    EXPECT_FALSE(set->IsExistActiveLibrary(0));
-    EXPECT_TRUE(set->IsExistActiveLibrary(1));
-    EXPECT_TRUE(set->IsExistActiveLibrary(2));
-    EXPECT_TRUE(set->IsExistActiveLibrary(3));
+    EXPECT_EQ((std::vector<bool>{false, true, true, true, false, true}), Existing());
     EXPECT_EQ(before, mounted->fileSystem);
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
-}
-
-TEST_F(SetFixture, RefreshMountedFollowsFoldersThatVanishedOrBecameContainers)
-{
-    set->AddActiveLibrary(dir.MakeFolder("Gone"), LM::NotPermanent, false, true);
-    set->AddActiveLibrary(dir.MakeFolder("Zipped"), LM::NotPermanent, false, true);
-    fs::remove_all(dir / "Gone");
-    fs::remove_all(dir / "Zipped");
-    IO::Location zipped = MakeZip(dir, "Zipped", {{"a.gsm", "A"}});
-
-    set->RefreshMounted();
-    EXPECT_FALSE(set->IsExistActiveLibrary(0));
-    EXPECT_TRUE(set->IsExistActiveLibrary(1));
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(zipped));
 }
 

@@ -27,6 +27,14 @@ std::vector<std::string> ItemNames(const LM::FolderSet& folders)
     return names;
 }
 
+std::vector<std::int32_t> Parents(const LM::FolderSet& folders)
+{
+    std::vector<std::int32_t> parents;
+    for (std::int32_t i = 1; i < folders.GetCount(); ++i)
+        parents.push_back(folders.GetItem(i)->parent);
+    return parents;
+}
+
 // Every item's parent is the folder that really encloses it.
 void ExpectParentsEnclose(const LM::FolderSet& folders, std::int32_t ordered)
 {
@@ -95,10 +103,8 @@ TEST(FolderSetTest, SubfoldersAreOrderedByNameAndPartsFollow)
     EXPECT_EQ(2, map[static_cast<std::size_t>(a)]);  // a part filed in A now names A's new index
     for (std::int32_t i = 0; i < folders.GetCount(); ++i)
         EXPECT_EQ(0, folders.GetItem(i)->treeItemId);
-    EXPECT_EQ(1, folders.GetItem(2)->parent);
-    EXPECT_EQ(1, folders.GetItem(3)->parent);
+    EXPECT_EQ((std::vector<std::int32_t>{0, 1, 1, 0, 0}), Parents(folders));
     for (std::int32_t closing : {4, 5}) {
-        EXPECT_EQ(0, folders.GetItem(closing)->parent);
         EXPECT_EQ(-1, folders.GetItem(closing)->activeLibraryIndex);
         EXPECT_TRUE(folders.GetItem(closing)->location.IsEmpty());
     }
@@ -120,10 +126,7 @@ TEST(FolderSetTest, ParentLinksSurviveAnOrderThatIsNoTreeOrder)
     EXPECT_EQ((std::vector<std::string>{"root", "lib", "Beams", "Extras", "Columns", "Details", "Other Objects",
                                         "Missing Parts"}),
               ItemNames(folders));
-    EXPECT_EQ(1, folders.GetItem(2)->parent);
-    EXPECT_EQ(1, folders.GetItem(3)->parent);
-    EXPECT_EQ(2, folders.GetItem(4)->parent);
-    EXPECT_EQ(4, folders.GetItem(5)->parent);
+    EXPECT_EQ((std::vector<std::int32_t>{0, 1, 1, 2, 4, 0, 0}), Parents(folders));
     ExpectParentsEnclose(folders, 6);
 }
 

@@ -124,6 +124,14 @@ protected:
         return names;
     }
 
+    std::vector<bool> Existing() const
+    {
+        std::vector<bool> exist;
+        for (std::int32_t i = 0; i < set->GetActiveLibraryNum(); ++i)
+            exist.push_back(set->IsExistActiveLibrary(i));
+        return exist;
+    }
+
     std::unique_ptr<LM::LibrarySet> set;
 };
 

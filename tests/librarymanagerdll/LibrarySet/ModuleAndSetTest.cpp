@@ -103,11 +103,7 @@ TEST_F(SetFixture, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
     ASSERT_NE(nullptr, hierarchy);
     EXPECT_EQ(set.get(), hierarchy->GetLibrarySet());
 
-    const KR::ClassInfo* info = LM::AncestryHierarchy::Get_ClassInfoStatic();
-    EXPECT_STREQ("LM::AncestryHierarchy", info->GetName());
-    EXPECT_EQ((KR::ClassVersion{1, 0}), info->GetVersion());
-    EXPECT_EQ(info, hierarchy->Get_ClassInfo());
-    EXPECT_TRUE(info->IsA(KR::Object::classInfo));
+    EXPECT_EQ(LM::AncestryHierarchy::Get_ClassInfoStatic(), hierarchy->Get_ClassInfo());
 
     KR::UnID path[2]{};
     path[1].mainGuid.data1 = 7;

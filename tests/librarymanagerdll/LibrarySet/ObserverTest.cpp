@@ -65,34 +65,27 @@ TEST_F(SetFixture, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
 TEST_F(SetFixture, ObserversMayDetachThemselvesOrOthersDuringTheCall)
 {
     RecordingObserver first, second, third;
-    set->Attach(first);
-    set->Attach(second);
-    set->Attach(third);
+    for (RecordingObserver* o : {&first, &second, &third})
+        set->Attach(*o);
+    auto detachOnCall = [&](RecordingObserver& caller, std::vector<RecordingObserver*> leaving) {
+        caller.onCall = [this, leaving] {
+            for (RecordingObserver* o : leaving)
+                set->Detach(*o);
+        };
+    };
+    auto calls = [&] { return std::vector<int>{first.calls, second.calls, third.calls}; };
     // The first leaves and removes the third: the second is still called,
     // the third is not.
-    first.onCall = [&] {
-        set->Detach(first);
-        set->Detach(third);
-    };
+    detachOnCall(first, {&first, &third});
     set->AddOtherObject(dir.Loc("a.gsm"));
-    EXPECT_EQ(1, first.calls);
-    EXPECT_EQ(1, second.calls);
-    EXPECT_EQ(0, third.calls);
-
+    EXPECT_EQ((std::vector<int>{1, 1, 0}), calls());
     // The last one removes an earlier one and itself; the walk ends cleanly.
     set->Attach(third);
-    third.onCall = [&] {
-        set->Detach(second);
-        set->Detach(third);
-    };
+    detachOnCall(third, {&second, &third});
     set->AddOtherObject(dir.Loc("b.gsm"));
-    EXPECT_EQ(2, second.calls);
-    EXPECT_EQ(1, third.calls);
-    // Nobody is attached any more.
-    set->AddOtherObject(dir.Loc("c.gsm"));
-    EXPECT_EQ(1, first.calls);
-    EXPECT_EQ(2, second.calls);
-    EXPECT_EQ(1, third.calls);
+    EXPECT_EQ((std::vector<int>{1, 2, 1}), calls());
+    set->AddOtherObject(dir.Loc("c.gsm"));  // nobody is attached any more
+    EXPECT_EQ((std::vector<int>{1, 2, 1}), calls());
 }
 
 TEST_F(SetFixture, CopiesAreNotAttachedAndAssignmentKeepsAttachments)
