@@ -111,23 +111,6 @@ protected:
     }
 };
 
-TEST_F(Parameters, RefusedWithoutParentParametersOrValidParts)
-{
-    const Types& t = GetTypes();
-    const std::int32_t bare = AddFile(WriteWithParameters("Bare", MakeUnID(1, 1), {}), t.part);
-    const std::int32_t part = AddFile(WriteWithParameters("Part", MakeUnID(2, 1), {Integer("a", 1)}), t.part);
-    const std::int32_t script = AddFile(WriteScript("S.scr", "S"), t.script);
-    set_->SetSymbolFlags(part, 4);
-    EXPECT_EQ(Update(part, bare, false), LM::ErrParameter);
-    EXPECT_EQ(Update(part, -1, false), LM::ErrParameter);
-    EXPECT_EQ(Update(part, script, false), LM::ErrParameter);
-    EXPECT_EQ(Update(set_->GetSymbolNumber(), part, false), LM::ErrParameter);
-    set_->SetSymbolValid(bare, false);
-    EXPECT_EQ(Update(bare, part, false), LM::ErrParameter);
-    EXPECT_EQ(set_->GetSymbolFlags(part), 4u);
-    EXPECT_EQ(NamesOf(part), (std::vector<std::string>{"a=1"}));
-}
-
 TEST_F(Parameters, MergeKeepsOwnValuesOrAddsMissingOnes)
 {
     const Types& t = GetTypes();
@@ -138,6 +121,18 @@ TEST_F(Parameters, MergeKeepsOwnValuesOrAddsMissingOnes)
     const std::int32_t add =
         AddFile(WriteWithParameters("Add", MakeUnID(3, 1), {Integer("c", 7), Integer("a", 5)}), t.part);
     const std::int32_t bare = AddFile(WriteWithParameters("Bare", MakeUnID(4, 1), {}), t.part);
+    const std::int32_t script = AddFile(WriteScript("S.scr", "S"), t.script);
+
+    // Refused without parent parameters or valid parts; nothing changes.
+    set_->SetSymbolFlags(keep, 4);
+    for (std::int32_t badParent : {bare, std::int32_t{-1}, script})
+        EXPECT_EQ(Update(keep, badParent, false), LM::ErrParameter) << badParent;
+    EXPECT_EQ(Update(set_->GetSymbolNumber(), parent, false), LM::ErrParameter);
+    set_->SetSymbolValid(bare, false);
+    EXPECT_EQ(Update(bare, parent, false), LM::ErrParameter);
+    set_->SetSymbolValid(bare, true);
+    EXPECT_EQ(set_->GetSymbolFlags(keep), 4u);
+    EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"c=7", "a=5"}));
 
     EXPECT_EQ(Update(keep, parent, false), 0);
     EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"a=5", "b=2", "c=7"}));
