@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 using LM::AncestryInfo;
 using TestIds::LE32;
@@ -112,27 +114,24 @@ TEST(AncestryInfoTest, ParentAndAncestorQueries)
 
 TEST(AncestryInfoTest, CheckAndFixCutsCycles)
 {
-    AncestryInfo aba = Info({U(1), U(2), U(1)}, true);
-    EXPECT_EQ(aba.CheckAndFix(), KR::NoError);
-    EXPECT_EQ(Listed(aba), "1.2.");
-    EXPECT_TRUE(aba.IsTemplate());
-
-    AncestryInfo abc = Info({U(1), U(2), U(3)});
-    abc.CheckAndFix(U(2));
-    EXPECT_EQ(Listed(abc), "1.");
-
-    AncestryInfo own = Info({U(5), U(6)}, true);
-    own.CheckAndFix(U(5));
-    EXPECT_EQ(own.GetAncestorsCount(), 0u);
-    EXPECT_TRUE(own.IsTemplate());
-
-    AncestryInfo revisions = Info({U(4, 1), U(3), U(4, 2)});  // main GUID only
-    revisions.CheckAndFix();
-    EXPECT_EQ(Listed(revisions), "4.3.");
-
-    AncestryInfo clean = Info({U(9), U(2), U(5), U(1)});
-    clean.CheckAndFix(U(3));
-    EXPECT_EQ(Listed(clean), "9.2.5.1.");
+    // The list is cut before the first repeated main GUID, or before the
+    // part's own; the template flag stays.
+    struct Case {
+        std::vector<KR::UnID> ids;
+        std::optional<KR::UnID> own;
+        const char* kept;
+    };
+    for (const Case& c : {Case{{U(1), U(2), U(1)}, {}, "1.2."}, Case{{U(1), U(2), U(3)}, U(2), "1."},
+                          Case{{U(5), U(6)}, U(5), ""}, Case{{U(4, 1), U(3), U(4, 2)}, {}, "4.3."},
+                          Case{{U(9), U(2), U(5), U(1)}, U(3), "9.2.5.1."}}) {
+        AncestryInfo info;
+        for (const KR::UnID& id : c.ids)
+            info.Append(id);
+        info.MarkAsTemplate();
+        EXPECT_EQ(c.own ? info.CheckAndFix(*c.own) : info.CheckAndFix(), KR::NoError);
+        EXPECT_EQ(Listed(info), c.kept);
+        EXPECT_TRUE(info.IsTemplate()) << c.kept;
+    }
 }
 
 TEST(AncestryInfoTest, EqualityComparesWholeUnIDsNotFlags)
