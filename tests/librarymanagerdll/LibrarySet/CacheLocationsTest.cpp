@@ -100,38 +100,29 @@ TEST_F(SetFixture, RefreshMountedMountsCacheCopiesOfLibraryFiles)
     IO::Location lan = dir.MakeFolder("lan");
     ASSERT_EQ(0, set->SetLanCacheLocation(lan));
     ASSERT_EQ(0, set->SetUseLanCache(true));
-    // Added unmounted, as a configuration that uses the LAN cache adds them.
+    // Added unmounted, as a configuration that uses the LAN cache adds them;
+    // a permanent library file is mounted where it is.
     set->AddActiveLibrary(MakeZip(dir, "libs/Copied.zip", {{"a.gsm", "A"}}), LM::NotPermanent, false, false);
     set->AddActiveLibrary(MakeZip(dir, "libs/Uncopied.zip", {{"b.gsm", "B"}}), LM::NotPermanent, false, false);
+    IO::Location kept = MakeZip(dir, "libs/Kept.zip", {{"c.gsm", "C"}});
+    set->AddActiveLibrary(kept, LM::Permanent, false, true);
     IO::Location copy = MakeZip(dir, "lan/Copied.zip", {{"a.gsm", "A"}});
+    const LM::ActiveLibraryList& list = *LM::LibrarySetInternals::GetActiveLibraries(*set);
+    IO::FixedVFS* own = list.Get(1)->fileSystem;
+    ASSERT_NE(nullptr, own);
     int aliveBefore = CountingVFS::alive;
 
     set->RefreshMounted();
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(copy));
-    EXPECT_TRUE(set->IsExistActiveLibrary(0));
     // Without a copy the library loses its file system and no longer exists.
-    EXPECT_FALSE(set->IsExistActiveLibrary(1));
-    EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetActiveLibraries(*set)->Get(1)->fileSystem);
+    EXPECT_EQ((std::vector<bool>{true, true, false}), Existing());
+    EXPECT_EQ(nullptr, list.Get(2)->fileSystem);
     EXPECT_EQ(aliveBefore, CountingVFS::alive);  // one copy mounted, one file system deleted
+    // The permanent library keeps its own mount and gets no cache copy.
+    EXPECT_EQ(own, list.Get(1)->fileSystem);
+    EXPECT_EQ(nullptr, list.Get(1)->cacheFileSystem);
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(kept));
 
     set->RemoveActiveLibrary(0);
     EXPECT_FALSE(IO::fileSystem.IsMountPoint(copy));
-}
-
-TEST_F(SetFixture, PermanentLibraryFileKeepsItsOwnMountUnderTheLanCache)
-{
-    IO::Location lan = dir.MakeFolder("lan");
-    ASSERT_EQ(0, set->SetLanCacheLocation(lan));
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    IO::Location zip = MakeZip(dir, "libs/Kept.zip", {{"a.gsm", "A"}});
-    set->AddActiveLibrary(zip, LM::Permanent, false, true);
-    const LM::ActiveLibrary* library = LM::LibrarySetInternals::GetActiveLibraries(*set)->Get(0);
-    IO::FixedVFS* own = library->fileSystem;
-    ASSERT_NE(nullptr, own);
-
-    set->RefreshMounted();
-    EXPECT_TRUE(set->IsExistActiveLibrary(0));
-    EXPECT_EQ(own, library->fileSystem);
-    EXPECT_EQ(nullptr, library->cacheFileSystem);
-    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
 }
