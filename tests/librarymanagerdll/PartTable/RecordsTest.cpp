@@ -27,67 +27,72 @@ void Touch(const IO::Location& location, int secondsFromNow)
                                      std::filesystem::file_time_type::clock::now() + std::chrono::seconds(secondsFromNow));
 }
 
-TEST_F(Records, PartFileRecordCarriesWhatTheFileTells)
-{
-    const KR::UnID id = MakeUnID(7, 1);
-    const IO::Location location = WritePart("Door.gsm", "Front door", id, true, true);
-    const std::int32_t i = Table().AppendFromFile(location, 3, GetTypes().part, 5);
-    ASSERT_EQ(i, 0);
-
-    EXPECT_TRUE(set_->IsSymbolValid(i));
-    EXPECT_EQ(NameOf(*set_, i), "Front door");
-    EXPECT_EQ(set_->GetSymbolFolderIndex(i), 3);
-    EXPECT_EQ(set_->GetSymbolFlags(i), 5u);
-    KR::UnID read{};
-    EXPECT_EQ(set_->GetSymbolOwnUnID(i, &read), 0);
-    EXPECT_EQ(read, id);
-    EXPECT_TRUE(set_->IsSymbolPlaceable(i));
-    EXPECT_NE(set_->GetSymbolFile(i), nullptr);
-    EXPECT_EQ(set_->GetScriptFile(i), nullptr);
-    EXPECT_EQ(set_->GetSymbolProxy(i), -1);
-    std::int32_t fileTime = 0;
-    std::int32_t time = 0;
-    ASSERT_EQ(IO::File(location).GetModificationTime(&fileTime), 0);
-    EXPECT_EQ(set_->GetSymbolFileModTime(i, &time), 0);
-    EXPECT_EQ(time, fileTime);
-    for (std::int32_t code : Table().Get(i)->GetSymbolData()->codeIndices)
-        EXPECT_EQ(code, -1);
-
-    const std::int32_t s = Table().AppendFromFile(WriteScript("Door.scr", "Door script"), 0, GetTypes().script, 0);
-    EXPECT_EQ(s, 1);
-    EXPECT_EQ(NameOf(*set_, s), "Door script");
-    EXPECT_NE(set_->GetScriptFile(s), nullptr);
-    EXPECT_EQ(set_->GetSymbolFile(s), nullptr);
-    EXPECT_EQ(set_->GetSymbolOwnUnID(s, &read), 0);
-    EXPECT_EQ(read, NULLUnID);
-}
-
-TEST_F(Records, FilesThatCannotBeReadAndOtherTypes)
+TEST_F(Records, WhatEachKindOfRecordCarries)
 {
     const Types& t = GetTypes();
-    // An ordinary file: no part data, its time read, the fallback name.
-    const std::int32_t plain = AddFile(WritePlain("Notes.txt"), t.text);
-    EXPECT_FALSE(set_->IsLibElementSymbol(plain));
-    EXPECT_EQ(NameOf(*set_, plain), "Notes");
+    const KR::UnID id = MakeUnID(7, 1);
+    const IO::Location door = WritePart("Door.gsm", "Front door", id, true, true);
+    const std::string longName(40, 'N');
+    struct Row {
+        std::int32_t i;
+        std::string name;
+        bool valid, partData, partFile, scriptFile;
+    };
+    const Row rows[] = {
+        {Table().AppendFromFile(door, 3, t.part, 5), "Front door", true, true, true, false},
+        {AddFile(WriteScript("Door.scr", "Door script"), t.script), "Door script", true, true, false, true},
+        // An ordinary file: no part data, the fallback name.
+        {AddFile(WritePlain("Notes.txt"), t.text), "Notes", true, false, false, false},
+        // A missing ordinary file keeps an empty name; its validity follows the location alone.
+        {AddFile(PathOf("Gone.txt"), t.text), "", true, false, false, false},
+        // A part file that cannot be opened: no file object, the fallback name.
+        {AddFile(WritePlain("Broken.gsm", "not a part file"), t.part), "Broken", true, true, false, false},
+        {AddFile(IO::Location(), t.part), "", false, true, false, false},
+        // Placeholders are invalid and cut long names.
+        {Table().AppendPlaceholder(longName.c_str(), MakeUnID(9, 9), 4, t.part, 2), longName.substr(0, 31), false,
+         true, false, false},
+        {Table().AppendPlaceholder(nullptr, MakeUnID(9, 9), 4, t.text, 0), "", false, false, false, false},
+    };
+    for (std::int32_t k = 0; k < std::int32_t(std::size(rows)); ++k) {
+        const Row& r = rows[k];
+        SCOPED_TRACE(k);
+        EXPECT_EQ(r.i, k);
+        EXPECT_EQ(NameOf(*set_, r.i), r.name);
+        EXPECT_EQ(set_->IsSymbolValid(r.i), r.valid);
+        EXPECT_EQ(set_->IsLibElementSymbol(r.i), r.partData);
+        EXPECT_EQ(set_->GetSymbolFile(r.i) != nullptr, r.partFile);
+        EXPECT_EQ(set_->GetScriptFile(r.i) != nullptr, r.scriptFile);
+    }
+
+    // What the part file tells, and where it was filed.
+    EXPECT_EQ(set_->GetSymbolFolderIndex(0), 3);
+    EXPECT_EQ(set_->GetSymbolFlags(0), 5u);
+    KR::UnID read{};
+    EXPECT_EQ(set_->GetSymbolOwnUnID(0, &read), 0);
+    EXPECT_EQ(read, id);
+    EXPECT_TRUE(set_->IsSymbolPlaceable(0));
+    EXPECT_EQ(set_->GetSymbolProxy(0), -1);
+    std::int32_t fileTime = 0;
     std::int32_t time = 0;
-    set_->GetSymbolFileModTime(plain, &time);
+    ASSERT_EQ(IO::File(door).GetModificationTime(&fileTime), 0);
+    EXPECT_EQ(set_->GetSymbolFileModTime(0, &time), 0);
+    EXPECT_EQ(time, fileTime);
+    for (std::int32_t code : Table().Get(0)->GetSymbolData()->codeIndices)
+        EXPECT_EQ(code, -1);
+    EXPECT_EQ(set_->GetSymbolOwnUnID(1, &read), 0);  // a script has none
+    EXPECT_EQ(read, NULLUnID);
+    time = 0;
+    set_->GetSymbolFileModTime(2, &time);  // an ordinary file's time is read too
     EXPECT_NE(time, 0);
+    EXPECT_EQ(set_->GetSymbolFolderIndex(6), 4);
+    set_->GetSymbolOwnUnID(6, &read);
+    EXPECT_EQ(read, MakeUnID(9, 9));
 
-    // A missing ordinary file keeps an empty name; its validity follows the
-    // location alone.
-    const std::int32_t missing = AddFile(PathOf("Gone.txt"), t.text);
-    EXPECT_TRUE(set_->IsSymbolValid(missing));
-    EXPECT_EQ(NameOf(*set_, missing), "");
-
-    // A part file that cannot be opened: no file object, the fallback name.
-    const std::int32_t broken = AddFile(WritePlain("Broken.gsm", "not a part file"), t.part);
-    EXPECT_TRUE(set_->IsLibElementSymbol(broken));
-    EXPECT_EQ(set_->GetSymbolFile(broken), nullptr);
-    EXPECT_EQ(NameOf(*set_, broken), "Broken");
-
-    const std::int32_t empty = AddFile(IO::Location(), t.part);
-    EXPECT_FALSE(set_->IsSymbolValid(empty));
-    EXPECT_EQ(NameOf(*set_, empty), "");
+    // Re-initialising a record as a placeholder drops its file.
+    Table().InitPlaceholder(0, "Real", MakeUnID(9, 9), 1, t.part, 0);
+    EXPECT_FALSE(set_->IsSymbolValid(0));
+    EXPECT_EQ(set_->GetSymbolFile(0), nullptr);
+    EXPECT_EQ(set_->SearchDummySymbol(MakeUnID(9, 9), "Real"), 0);
 }
 
 TEST_F(Records, FallbackNamesDropOnlyExtensionsOfTheType)
@@ -105,31 +110,6 @@ TEST_F(Records, FallbackNamesDropOnlyExtensionsOfTheType)
     EXPECT_EQ(NameOf(*set_, AddFile(WritePlain(longName), t.text)), longName.substr(0, 31));
     const std::string longPart = std::string(35, 'P') + ".gsm";
     EXPECT_EQ(NameOf(*set_, AddFile(WritePart(longPart, "", MakeUnID(2, 1)), t.part)), std::string(31, 'P'));
-}
-
-TEST_F(Records, PlaceholdersAreInvalidAndCutLongNames)
-{
-    const Types& t = GetTypes();
-    const KR::UnID id = MakeUnID(9, 9);
-    const std::string longName(40, 'N');
-    const std::int32_t p = Table().AppendPlaceholder(longName.c_str(), id, 4, t.part, 2);
-    EXPECT_FALSE(set_->IsSymbolValid(p));
-    EXPECT_EQ(NameOf(*set_, p), longName.substr(0, 31));
-    EXPECT_EQ(set_->GetSymbolFolderIndex(p), 4);
-    KR::UnID read{};
-    set_->GetSymbolOwnUnID(p, &read);
-    EXPECT_EQ(read, id);
-
-    const std::int32_t q = Table().AppendPlaceholder(nullptr, id, 4, t.text, 0);
-    EXPECT_FALSE(set_->IsLibElementSymbol(q));
-    EXPECT_EQ(NameOf(*set_, q), "");
-
-    // Re-initialising a record as a placeholder drops its file.
-    const std::int32_t r = AddFile(WritePart("Real.gsm", "Real", MakeUnID(3, 3)), t.part);
-    Table().InitPlaceholder(r, "Real", id, 1, t.part, 0);
-    EXPECT_FALSE(set_->IsSymbolValid(r));
-    EXPECT_EQ(set_->GetSymbolFile(r), nullptr);
-    EXPECT_EQ(set_->SearchDummySymbol(id, "Real"), r);
 }
 
 TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
