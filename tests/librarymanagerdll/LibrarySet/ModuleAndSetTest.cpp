@@ -169,22 +169,10 @@ namespace {
 
 class ThrowingObserver : public LM::LibrarySetObserver {
 public:
-    enum class Kind { Foundation, Memory, Standard, Unknown } kind = Kind::Foundation;
+    void (*raise)() = nullptr;
 
 protected:
-    void SomethingHappened() override
-    {
-        switch (kind) {
-        case Kind::Foundation:
-            throw KR::IllegalStateException("Observer failed.", "Test");
-        case Kind::Memory:
-            throw std::bad_alloc();
-        case Kind::Standard:
-            throw std::runtime_error("standard failure");
-        case Kind::Unknown:
-            throw 42;
-        }
-    }
+    void SomethingHappened() override { raise(); }
 };
 
 }  // namespace
@@ -194,14 +182,16 @@ TEST_F(SetFixture, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
     ThrowingObserver observer;
     set->Attach(observer);
     struct Case {
-        ThrowingObserver::Kind kind;
+        void (*raise)();
         const char* printed;
     };
-    for (Case c : {Case{ThrowingObserver::Kind::Foundation, "IllegalStateException 0x81000007 in Test"},
-                   Case{ThrowingObserver::Kind::Memory, "OutOfMemoryException 0xFFFFFF94"},
-                   Case{ThrowingObserver::Kind::Standard, "KRException 0x8100000A in LibrarySet: standard failure"},
-                   Case{ThrowingObserver::Kind::Unknown, "KRException 0x8100000A"}}) {
-        observer.kind = c.kind;
+    for (Case c : {Case{[] { throw KR::IllegalStateException("Observer failed.", "Test"); },
+                        "IllegalStateException 0x81000007 in Test"},
+                   Case{[] { throw std::bad_alloc(); }, "OutOfMemoryException 0xFFFFFF94"},
+                   Case{[] { throw std::runtime_error("standard failure"); },
+                        "KRException 0x8100000A in LibrarySet: standard failure"},
+                   Case{[] { throw 42; }, "KRException 0x8100000A"}}) {
+        observer.raise = c.raise;
         KR::DebugCapture capture;
         EXPECT_EQ(-1, set->AddOtherObject(dir.Loc("part.gsm")));
         EXPECT_NE(std::string::npos, capture.GetText().find(c.printed)) << capture.GetText();

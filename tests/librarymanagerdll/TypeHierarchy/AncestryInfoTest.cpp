@@ -57,15 +57,6 @@ std::string Listed(const AncestryInfo& info)
     return s;
 }
 
-// A GUID with every field set, and its big-endian bytes.
-KR::GUID Full(std::uint32_t d1, std::uint16_t d2, std::uint16_t d3, std::uint8_t first)
-{
-    KR::GUID g{d1, d2, d3, {}};
-    for (int i = 0; i < 8; ++i)
-        g.data4[i] = std::uint8_t(first + i);
-    return g;
-}
-
 }  // namespace
 
 TEST(AncestryInfoTest, SectionLayout)
@@ -193,8 +184,9 @@ TEST(AncestryInfoTest, SetAncestrySectionRefusesBadBlocks)
 
 namespace {
 
-const KR::GUID mainGuid = Full(0x11223344, 0x5566, 0x7788, 0x99);
-const KR::GUID revGuid = Full(0x01020304, 0x0506, 0x0708, 0x01);
+// GUIDs with every field set, and their texts.
+const KR::GUID mainGuid{0x11223344, 0x5566, 0x7788, {0x99, 0x9A, 0x9B, 0x9C, 0x9D, 0x9E, 0x9F, 0xA0}};
+const KR::GUID revGuid{0x01020304, 0x0506, 0x0708, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}};
 const std::string mainText = "11223344-5566-7788-999A-9B9C9D9E9FA0";
 const std::string revText = "01020304-0506-0708-0102-030405060708";
 
