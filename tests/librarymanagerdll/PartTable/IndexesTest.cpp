@@ -134,7 +134,7 @@ TEST_F(Indexes, DuplicateCheckMatchesTheRulesOnRandomTables)
         bool differs = false;
         for (std::size_t k = start + 1; k < end; ++k)
             differs = differs || LM::GetKeyUnID(record(byName[k])) != LM::GetKeyUnID(record(byName[start]));
-        if (differs && mapped(byName[start]) == GetTypes().part)
+        if (differs && mapped(byName[start]) == types.part)
             expect(RecordedReport::Kind::Name, byName, start, end);
         start = end;
     }
@@ -160,21 +160,20 @@ TEST_F(Indexes, DuplicateCheckMatchesTheRulesOnRandomTables)
 
 TEST_F(Indexes, IndexesKeptCurrentInsertBeforeEqualKeys)
 {
-    const Types& t = GetTypes();
-    AddFile(WritePart("a.gsm", "Arch", MakeUnID(5, 1)), t.part);
-    AddFile(WritePlain("Bench.txt"), t.text);
-    AddFile(WritePart("c.gsm", "Column", MakeUnID(7, 1)), t.part);
+    AddFile(WritePart("a.gsm", "Arch", MakeUnID(5, 1)), types.part);
+    AddFile(WritePlain("Bench.txt"), types.text);
+    AddFile(WritePart("c.gsm", "Column", MakeUnID(7, 1)), types.part);
     Table().BuildIndexes();
 
     // A new part named like an existing file of a greater type goes first.
-    const std::int32_t bench = AddFile(WritePart("b.gsm", "Bench", MakeUnID(7, 1)), t.part);
+    const std::int32_t bench = AddFile(WritePart("b.gsm", "Bench", MakeUnID(7, 1)), types.part);
     Table().UpdateIndexes(bench, false);
     EXPECT_EQ(Table().GetNameIndex(), (std::vector<std::uint32_t>{0, 3, 1, 2}));
     // Before the equal UnID of Column, after Arch; the file's NULLUnID first.
     EXPECT_EQ(Table().GetUnIDIndex(), (std::vector<std::uint32_t>{1, 0, 3, 2}));
 
     // Re-stored under another name and identifier: moved, not duplicated.
-    Table().InitPlaceholder(bench, "Zone", MakeUnID(1, 1), 0, t.part, 0);
+    Table().InitPlaceholder(bench, "Zone", MakeUnID(1, 1), 0, types.part, 0);
     Table().UpdateIndexes(bench, true);
     EXPECT_EQ(Table().GetNameIndex(), (std::vector<std::uint32_t>{0, 1, 2, 3}));
     EXPECT_EQ(Table().GetUnIDIndex(), (std::vector<std::uint32_t>{1, 3, 0, 2}));
@@ -182,10 +181,9 @@ TEST_F(Indexes, IndexesKeptCurrentInsertBeforeEqualKeys)
 
 TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
 {
-    const Types& t = GetTypes();
-    const std::int32_t benchPart = AddFile(WritePart("Bench.gsm", "Bench", MakeUnID(1, 1)), t.part);
-    const std::int32_t benchText = AddFile(WritePlain("Bench.txt"), t.text);
-    const std::int32_t script = AddFile(WriteScript("Door.scr", "Door"), t.script);
+    const std::int32_t benchPart = AddFile(WritePart("Bench.gsm", "Bench", MakeUnID(1, 1)), types.part);
+    const std::int32_t benchText = AddFile(WritePlain("Bench.txt"), types.text);
+    const std::int32_t script = AddFile(WriteScript("Door.scr", "Door"), types.script);
     EXPECT_EQ(set_->GetSortedSymbolIndexByName(0), -1);  // not built yet
     EXPECT_EQ(set_->SearchSymbolDocuName("Bench"), -1);
     Table().BuildIndexes();
@@ -195,11 +193,11 @@ TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
     EXPECT_EQ(set_->GetSortedSymbolIndexByName(-1), -1);
 
     EXPECT_EQ(set_->SearchSymbolDocuName("Bench"), benchPart);
-    EXPECT_EQ(set_->SearchSymbolDocuName("Bench", t.part), benchPart);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Bench", types.part), benchPart);
     // The typed search looks at the first record of the run only.
-    EXPECT_EQ(set_->SearchSymbolDocuName("Bench", t.text), -1);
-    EXPECT_EQ(set_->SearchSymbolDocuName("Door", t.script), script);
-    EXPECT_EQ(set_->SearchSymbolDocuName("Door", t.part), -1);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Bench", types.text), -1);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Door", types.script), script);
+    EXPECT_EQ(set_->SearchSymbolDocuName("Door", types.part), -1);
     EXPECT_EQ(set_->SearchSymbolDocuName(nullptr), -1);
     EXPECT_EQ(set_->SearchSymbolDocuName("Benc"), -1);
 
@@ -213,8 +211,8 @@ TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
     // File names: name order (case does not matter), valid only, exact type.
     EXPECT_EQ(set_->SearchSymbolFileName("bench.GSM"), benchPart);
     EXPECT_EQ(set_->SearchSymbolFileName("Bench.txt"), -1);
-    EXPECT_EQ(set_->SearchSymbolFileName("Door.scr", t.script), script);
-    EXPECT_EQ(set_->SearchSymbolFileName("Door.scr", t.part), -1);
+    EXPECT_EQ(set_->SearchSymbolFileName("Door.scr", types.script), script);
+    EXPECT_EQ(set_->SearchSymbolFileName("Door.scr", types.part), -1);
     EXPECT_EQ(set_->SearchSymbolFileName(nullptr), -1);
     EXPECT_EQ(set_->SearchSymbol(PathOf("Door.scr")), script);
     EXPECT_EQ(set_->SearchSymbol(PathOf("Bench.txt")), -1);
@@ -222,12 +220,11 @@ TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
 
 TEST_F(Indexes, SearchesByUnID)
 {
-    const Types& t = GetTypes();
     const KR::UnID id = MakeUnID(4, 4);
-    AddFile(WritePart("Z.gsm", "Zed", id), t.part);
-    const std::int32_t alpha = AddFile(WritePart("A.gsm", "Alpha", id), t.part);
-    const std::int32_t script = AddFile(WriteScript("Door.scr", "Door"), t.script);
-    const std::int32_t placeholder = Table().AppendPlaceholder("Ghost", MakeUnID(6, 6), 0, t.part, 0);
+    AddFile(WritePart("Z.gsm", "Zed", id), types.part);
+    const std::int32_t alpha = AddFile(WritePart("A.gsm", "Alpha", id), types.part);
+    const std::int32_t script = AddFile(WriteScript("Door.scr", "Door"), types.script);
+    const std::int32_t placeholder = Table().AppendPlaceholder("Ghost", MakeUnID(6, 6), 0, types.part, 0);
     Table().BuildIndexes();
 
     EXPECT_EQ(set_->SearchSymbolByUnID(id, nullptr), alpha);  // smallest name of the run
@@ -246,12 +243,11 @@ TEST_F(Indexes, SearchesByUnID)
 
 TEST_F(Indexes, SearchAnyhowResolvesMainGuidAmbiguity)
 {
-    const Types& t = GetTypes();
-    const std::int32_t first = AddFile(WritePart("a.gsm", "Alpha", MakeUnID(8, 1)), t.part);
-    const std::int32_t second = AddFile(WritePart("b.gsm", "Beta", MakeUnID(8, 2)), t.part);
-    AddFile(WritePart("c.gsm", "Gamma", MakeUnID(8, 3)), t.part);
-    const std::int32_t single = AddFile(WritePart("d.gsm", "Delta", MakeUnID(9, 1)), t.part);
-    const std::int32_t file = AddFile(WritePlain("Notes.txt"), t.text);
+    const std::int32_t first = AddFile(WritePart("a.gsm", "Alpha", MakeUnID(8, 1)), types.part);
+    const std::int32_t second = AddFile(WritePart("b.gsm", "Beta", MakeUnID(8, 2)), types.part);
+    AddFile(WritePart("c.gsm", "Gamma", MakeUnID(8, 3)), types.part);
+    const std::int32_t single = AddFile(WritePart("d.gsm", "Delta", MakeUnID(9, 1)), types.part);
+    const std::int32_t file = AddFile(WritePlain("Notes.txt"), types.text);
     Table().BuildIndexes();
 
     bool ambiguous = false;
@@ -275,9 +271,8 @@ TEST_F(Indexes, SearchAnyhowResolvesMainGuidAmbiguity)
 TEST_F(Indexes, MainGuidLookupStaysInStepWithTheRecords)
 {
     std::mt19937 random(5);
-    const Types& t = GetTypes();
     KR::VAArray<std::int32_t> hits;  // each search empties it first
-    const FTM::GeneralID types[] = {t.part, t.script, t.text};
+    const FTM::GeneralID kinds[] = {types.part, types.script, types.text};
     FillRandomly(Table(), random, 400, 12);
 
     const auto naiveMain = [&](const KR::UnID& id) {
@@ -310,8 +305,8 @@ TEST_F(Indexes, MainGuidLookupStaysInStepWithTheRecords)
                                                              static_cast<std::uint32_t>(random() % 3));
             switch (random() % 4) {
             case 0: set_->SetSymbolOwnUnID(i, id); break;
-            case 1: Table().InitPlaceholder(i, "Re", id, 0, types[random() % 3], 0); break;
-            case 2: Table().AppendPlaceholder("New", id, 0, types[random() % 3], 0); break;
+            case 1: Table().InitPlaceholder(i, "Re", id, 0, kinds[random() % 3], 0); break;
+            case 2: Table().AppendPlaceholder("New", id, 0, kinds[random() % 3], 0); break;
             default: Table().Get(i)->valid = !Table().Get(i)->valid; break;
             }
         }

@@ -111,7 +111,6 @@ class PartFileFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const Types& types = GetTypes();
         LM::LibraryManagerCallBacks callBacks;
         LM::LibraryManagerStrings strings;
         strings.Set(5, "Libraries");
@@ -121,6 +120,8 @@ protected:
     }
 
     IO::Location PathOf(const std::string& fileName) const { return dir_.Loc(fileName); }
+
+    const Types& types = GetTypes();  // registered before the module is set up
 
     // A part file of the first kind.
     IO::Location WritePart(const std::string& fileName, const std::string& documentName, const KR::UnID& id,
@@ -166,7 +167,7 @@ protected:
     void SetUp() override
     {
         PartFileFixture::SetUp();
-        const std::vector<FTM::GeneralID> storable{GetTypes().part, GetTypes().script};
+        const std::vector<FTM::GeneralID> storable{types.part, types.script};
         set_ = std::make_unique<LM::LibrarySet>(
             handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
         ASSERT_TRUE(set_->IsUsable());

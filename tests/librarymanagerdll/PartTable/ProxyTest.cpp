@@ -33,14 +33,13 @@ protected:
 
 TEST_F(Proxies, NearestPresentAncestorStandsInForAMissingPart)
 {
-    const Types& t = GetTypes();
     const KR::UnID root = MakeUnID(1, 1), grand = MakeUnID(2, 1), parent = MakeUnID(3, 1);
-    const std::int32_t rootPart = AddFile(WritePart("Root.gsm", "Root", root), t.part);
-    const std::int32_t grandPart = AddFile(WritePart("Grand.gsm", "Grand", grand), t.part);
-    const std::int32_t missing = Table().AppendPlaceholder("Missing", MakeUnID(4, 1), 0, t.part, 0);
-    const std::int32_t orphan = Table().AppendPlaceholder("Orphan", MakeUnID(5, 1), 0, t.part, 0);
-    const std::int32_t scriptPlaceholder = Table().AppendPlaceholder("Script", NULLUnID, 0, t.script, 0);
-    const std::int32_t plain = AddFile(WritePlain("a.txt"), t.text);
+    const std::int32_t rootPart = AddFile(WritePart("Root.gsm", "Root", root), types.part);
+    const std::int32_t grandPart = AddFile(WritePart("Grand.gsm", "Grand", grand), types.part);
+    const std::int32_t missing = Table().AppendPlaceholder("Missing", MakeUnID(4, 1), 0, types.part, 0);
+    const std::int32_t orphan = Table().AppendPlaceholder("Orphan", MakeUnID(5, 1), 0, types.part, 0);
+    const std::int32_t scriptPlaceholder = Table().AppendPlaceholder("Script", NULLUnID, 0, types.script, 0);
+    const std::int32_t plain = AddFile(WritePlain("a.txt"), types.text);
     SetPath(rootPart, {});
     SetPath(grandPart, {root});
     SetPath(missing, {root, grand, parent});
@@ -113,15 +112,14 @@ protected:
 
 TEST_F(Parameters, MergeKeepsOwnValuesOrAddsMissingOnes)
 {
-    const Types& t = GetTypes();
     const std::int32_t parent =
-        AddFile(WriteWithParameters("Parent", MakeUnID(1, 1), {Integer("a", 1), Integer("b", 2)}), t.part);
+        AddFile(WriteWithParameters("Parent", MakeUnID(1, 1), {Integer("a", 1), Integer("b", 2)}), types.part);
     const std::int32_t keep =
-        AddFile(WriteWithParameters("Keep", MakeUnID(2, 1), {Integer("c", 7), Integer("a", 5)}), t.part);
+        AddFile(WriteWithParameters("Keep", MakeUnID(2, 1), {Integer("c", 7), Integer("a", 5)}), types.part);
     const std::int32_t add =
-        AddFile(WriteWithParameters("Add", MakeUnID(3, 1), {Integer("c", 7), Integer("a", 5)}), t.part);
-    const std::int32_t bare = AddFile(WriteWithParameters("Bare", MakeUnID(4, 1), {}), t.part);
-    const std::int32_t script = AddFile(WriteScript("S.scr", "S"), t.script);
+        AddFile(WriteWithParameters("Add", MakeUnID(3, 1), {Integer("c", 7), Integer("a", 5)}), types.part);
+    const std::int32_t bare = AddFile(WriteWithParameters("Bare", MakeUnID(4, 1), {}), types.part);
+    const std::int32_t script = AddFile(WriteScript("S.scr", "S"), types.script);
 
     // Refused without parent parameters or valid parts; nothing changes.
     set_->SetSymbolFlags(keep, 4);

@@ -29,7 +29,6 @@ void Touch(const IO::Location& location, int secondsFromNow)
 
 TEST_F(Records, WhatEachKindOfRecordCarries)
 {
-    const Types& t = GetTypes();
     const KR::UnID id = MakeUnID(7, 1);
     const IO::Location door = WritePart("Door.gsm", "Front door", id, true, true);
     const std::string longName(40, 'N');
@@ -39,19 +38,19 @@ TEST_F(Records, WhatEachKindOfRecordCarries)
         bool valid, partData, partFile, scriptFile;
     };
     const Row rows[] = {
-        {Table().AppendFromFile(door, 3, t.part, 5), "Front door", true, true, true, false},
-        {AddFile(WriteScript("Door.scr", "Door script"), t.script), "Door script", true, true, false, true},
+        {Table().AppendFromFile(door, 3, types.part, 5), "Front door", true, true, true, false},
+        {AddFile(WriteScript("Door.scr", "Door script"), types.script), "Door script", true, true, false, true},
         // An ordinary file: no part data, the fallback name.
-        {AddFile(WritePlain("Notes.txt"), t.text), "Notes", true, false, false, false},
+        {AddFile(WritePlain("Notes.txt"), types.text), "Notes", true, false, false, false},
         // A missing ordinary file keeps an empty name; its validity follows the location alone.
-        {AddFile(PathOf("Gone.txt"), t.text), "", true, false, false, false},
+        {AddFile(PathOf("Gone.txt"), types.text), "", true, false, false, false},
         // A part file that cannot be opened: no file object, the fallback name.
-        {AddFile(WritePlain("Broken.gsm", "not a part file"), t.part), "Broken", true, true, false, false},
-        {AddFile(IO::Location(), t.part), "", false, true, false, false},
+        {AddFile(WritePlain("Broken.gsm", "not a part file"), types.part), "Broken", true, true, false, false},
+        {AddFile(IO::Location(), types.part), "", false, true, false, false},
         // Placeholders are invalid and cut long names.
-        {Table().AppendPlaceholder(longName.c_str(), MakeUnID(9, 9), 4, t.part, 2), longName.substr(0, 31), false,
+        {Table().AppendPlaceholder(longName.c_str(), MakeUnID(9, 9), 4, types.part, 2), longName.substr(0, 31), false,
          true, false, false},
-        {Table().AppendPlaceholder(nullptr, MakeUnID(9, 9), 4, t.text, 0), "", false, false, false, false},
+        {Table().AppendPlaceholder(nullptr, MakeUnID(9, 9), 4, types.text, 0), "", false, false, false, false},
     };
     for (std::int32_t k = 0; k < std::int32_t(std::size(rows)); ++k) {
         const Row& r = rows[k];
@@ -89,7 +88,7 @@ TEST_F(Records, WhatEachKindOfRecordCarries)
     EXPECT_EQ(read, MakeUnID(9, 9));
 
     // Re-initialising a record as a placeholder drops its file.
-    Table().InitPlaceholder(0, "Real", MakeUnID(9, 9), 1, t.part, 0);
+    Table().InitPlaceholder(0, "Real", MakeUnID(9, 9), 1, types.part, 0);
     EXPECT_FALSE(set_->IsSymbolValid(0));
     EXPECT_EQ(set_->GetSymbolFile(0), nullptr);
     EXPECT_EQ(set_->SearchDummySymbol(MakeUnID(9, 9), "Real"), 0);
@@ -97,27 +96,25 @@ TEST_F(Records, WhatEachKindOfRecordCarries)
 
 TEST_F(Records, FallbackNamesDropOnlyExtensionsOfTheType)
 {
-    const Types& t = GetTypes();
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePart("Wall.gsm", "", MakeUnID(1, 1)), t.part)), "Wall");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.xyz"), t.text)), "Wall");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.abc"), t.text)), "Wall.abc");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePart("Wall.gsm", "", MakeUnID(1, 1)), types.part)), "Wall");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.xyz"), types.text)), "Wall");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.abc"), types.text)), "Wall.abc");
     EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Unknown.xyz"), FTM::UnknownType)), "Unknown.xyz");
     // A group: dropped when a type of the group has the extension.
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.xyz"), t.group)), "Slab");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.gsm"), t.group)), "Slab.gsm");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.xyz"), types.group)), "Slab");
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.gsm"), types.group)), "Slab.gsm");
 
     const std::string longName(40, 'L');
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain(longName), t.text)), longName.substr(0, 31));
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain(longName), types.text)), longName.substr(0, 31));
     const std::string longPart = std::string(35, 'P') + ".gsm";
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePart(longPart, "", MakeUnID(2, 1)), t.part)), std::string(31, 'P'));
+    EXPECT_EQ(NameOf(*set_, AddFile(WritePart(longPart, "", MakeUnID(2, 1)), types.part)), std::string(31, 'P'));
 }
 
 TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
 {
-    const Types& t = GetTypes();
     const IO::Location location = WritePart("Beam.gsm", "Beam", MakeUnID(1, 1));
     Touch(location, -100);
-    const std::int32_t i = AddFile(location, t.part);
+    const std::int32_t i = AddFile(location, types.part);
     std::int32_t stored = 0;
     set_->GetSymbolFileModTime(i, &stored);
 
@@ -151,7 +148,7 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
 
 TEST_F(Records, BadIndicesGiveTheFallbacksAndChangeNothing)
 {
-    AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), GetTypes().part);
+    AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), types.part);
     const std::int32_t bad = set_->GetSymbolNumber();
     EXPECT_EQ(bad, 1);
     for (std::int32_t i : {bad, std::int32_t{-1}}) {
@@ -180,8 +177,8 @@ TEST_F(Records, BadIndicesGiveTheFallbacksAndChangeNothing)
 
 TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
 {
-    const std::int32_t part = AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), GetTypes().part);
-    const std::int32_t plain = AddFile(WritePlain("B.txt"), GetTypes().text);
+    const std::int32_t part = AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), types.part);
+    const std::int32_t plain = AddFile(WritePlain("B.txt"), types.text);
 
     // Command words exist for 7, 8, 9, 11 and 12, globals blocks for 1 to 12,
     // each its own; a reset clears the command words and the blocks of 1 to 10.
@@ -231,22 +228,22 @@ TEST_F(Records, ArchivableDependsOnFolderAndLibrary)
     const std::int32_t n = set_->GetFolderNumber();
 
     const auto add = [&](const char* file, bool archivable, std::int32_t folder) {
-        return AddFile(WritePart(file, file, MakeUnID(1, 1), false, archivable), GetTypes().part,
+        return AddFile(WritePart(file, file, MakeUnID(1, 1), false, archivable), types.part,
                        map[static_cast<std::size_t>(folder)]);
     };
     EXPECT_TRUE(set_->IsSymbolArchivable(add("a.gsm", true, fp)));
     EXPECT_FALSE(set_->IsSymbolArchivable(add("b.gsm", false, fp)));
     EXPECT_TRUE(set_->IsSymbolArchivable(add("c.gsm", false, fo)));
-    EXPECT_TRUE(set_->IsSymbolArchivable(AddFile(WritePart("d.gsm", "d", MakeUnID(1, 1)), GetTypes().part, n - 2)));
+    EXPECT_TRUE(set_->IsSymbolArchivable(AddFile(WritePart("d.gsm", "d", MakeUnID(1, 1)), types.part, n - 2)));
     EXPECT_FALSE(
-        set_->IsSymbolArchivable(AddFile(WritePart("e.gsm", "e", MakeUnID(1, 1), false, true), GetTypes().part, n - 1)));
+        set_->IsSymbolArchivable(AddFile(WritePart("e.gsm", "e", MakeUnID(1, 1), false, true), types.part, n - 1)));
 }
 
 TEST_F(Records, RenumberFoldersMapsKnownIndicesOnly)
 {
-    const std::int32_t a = AddFile(WritePlain("a.txt"), GetTypes().text, 0);
-    const std::int32_t b = AddFile(WritePlain("b.txt"), GetTypes().text, 2);
-    const std::int32_t c = AddFile(WritePlain("c.txt"), GetTypes().text, 7);
+    const std::int32_t a = AddFile(WritePlain("a.txt"), types.text, 0);
+    const std::int32_t b = AddFile(WritePlain("b.txt"), types.text, 2);
+    const std::int32_t c = AddFile(WritePlain("c.txt"), types.text, 7);
     Table().RenumberFolders({0, 2, 1});
     EXPECT_EQ(set_->GetSymbolFolderIndex(a), 0);
     EXPECT_EQ(set_->GetSymbolFolderIndex(b), 1);
