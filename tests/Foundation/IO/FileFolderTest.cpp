@@ -126,27 +126,20 @@ TEST(File, StatusAndOpenErrors)
     EXPECT_EQ(file.ReadBin(&byte, 1), IO::ErrWrongOpenMode);
 }
 
-TEST(File, CreateOnNotFound)
+// Create makes an empty file but keeps one that is there; WriteNew replaces
+// the content. Keeping content in read-write mode, moving and short reads are
+// covered by the random access test and the reads to the end below.
+TEST(File, CreateOnNotFoundAndWriteNew)
 {
     TempDir dir;
-    const File made(Location(dir / "new.dat"), OnNotFound::Create);
-    EXPECT_EQ(made.GetStatus(), 0);
+    EXPECT_EQ(File(Location(dir / "new.dat"), OnNotFound::Create).GetStatus(), 0);
+    EXPECT_EQ(ReadFileBytes(dir / "new.dat"), "");
     EXPECT_TRUE(std::filesystem::is_regular_file(dir / "new.dat"));
-    EXPECT_EQ(std::filesystem::file_size(dir / "new.dat"), 0u);
-    WriteFileBytes(dir / "old.dat", "keep");
-    EXPECT_EQ(File(Location(dir / "old.dat"), OnNotFound::Create).GetStatus(), 0);
-    EXPECT_EQ(ReadFileBytes(dir / "old.dat"), "keep");
     EXPECT_EQ(File(Location(dir / "none/new.dat"), OnNotFound::Create).GetStatus(), IO::ErrNotFound);
-}
-
-// Keeping content in read-write mode, moving and short reads are covered by
-// the random access test and the reads to the end below.
-TEST(File, WriteNewReplacesTheContent)
-{
-    TempDir dir;
-    const std::string path = dir / "m";
+    const std::string path = dir / "old.dat";
     WriteFileBytes(path, "0123456789");
-    File file{Location(path)};
+    File file(Location(path), OnNotFound::Create);
+    EXPECT_EQ(ReadFileBytes(path), "0123456789");
     ASSERT_EQ(file.Open(OpenMode::WriteNew), 0);
     ASSERT_EQ(file.WriteBin("xy", 2), 0);
     ASSERT_EQ(file.Close(), 0);
@@ -218,8 +211,7 @@ TEST(File, ReadingSmallAndLargeFilesToTheirEnd)
     // Open reads the first block at once; reads and sizes must not depend on
     // whether the file ended inside it.
     TempDir dir;
-    for (const std::size_t length : {std::size_t{0}, std::size_t{10}, std::size_t{4095}, std::size_t{4096},
-                                      std::size_t{4097}, std::size_t{70000}}) {
+    for (const std::size_t length : std::initializer_list<std::size_t>{0, 10, 4095, 4096, 4097, 70000}) {
         std::string content(length, '\0');
         for (std::size_t i = 0; i < length; ++i)
             content[i] = static_cast<char>('a' + i % 23);
@@ -273,12 +265,13 @@ TEST(File, ModificationTimeInFoundationTime)
     IOTest::SetUnixTime(path, unixTime);
 
     File file{Location(path)};
+    for (bool open : {false, true}) {
+        ASSERT_EQ(open ? file.Open(OpenMode::Read) : 0, 0);
+        std::int32_t time = 0;
+        ASSERT_EQ(file.GetModificationTime(&time), 0);
+        EXPECT_EQ(time, unixTime - KR::DateTimeManager::UnixEpochOffset) << "open " << open;
+    }
     std::int32_t time = 0;
-    ASSERT_EQ(file.GetModificationTime(&time), 0);
-    EXPECT_EQ(time, unixTime - KR::DateTimeManager::UnixEpochOffset);
-    ASSERT_EQ(file.Open(OpenMode::Read), 0);
-    ASSERT_EQ(file.GetModificationTime(&time), 0);
-    EXPECT_EQ(time, unixTime - KR::DateTimeManager::UnixEpochOffset);
     EXPECT_EQ(File(Location(dir / "none")).GetModificationTime(&time), IO::ErrNotFound);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <limits>
+#include <tuple>
 
 using namespace KR;
 
@@ -23,13 +24,15 @@ std::string Bytes(std::initializer_list<int> values)
 constexpr bool LittleEndianHost = std::endian::native == std::endian::little;
 
 // Bytes of `v` written most significant first, or least significant first.
-std::string BigEndian32(std::uint32_t v)
+std::string Word32(std::uint32_t v, bool bigEndian)
 {
-    return Bytes({int(v >> 24), int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)});
+    const std::string little = Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)});
+    return bigEndian ? std::string(little.rbegin(), little.rend()) : little;
 }
-std::string LittleEndian32(std::uint32_t v)
+// Bytes of `v` in the host's order, or in the other.
+std::string Host32(std::uint32_t v, bool reversed = false)
 {
-    return Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)});
+    return Word32(v, LittleEndianHost == reversed);
 }
 
 const ClassInfo thingInfo("Test::Thing", ClassVersion{2, 3});
@@ -38,32 +41,23 @@ const ClassInfo thingInfo("Test::Thing", ClassVersion{2, 3});
 
 TEST(BinaryProtocols, IntegersHaveExactBytesInBothOrders)
 {
+    const auto values = std::make_tuple(std::uint8_t{0xAB}, std::int8_t{-2}, std::uint16_t{0x1234}, std::int16_t{-3},
+                                        std::uint32_t{0x11223344}, std::int32_t{-5});
     for (bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "reversed" : "host order");
         StringOChannel out(reversed ? binRevOProtocol : binOProtocol);
-        out << std::uint8_t{0xAB} << std::int8_t{-2} << std::uint16_t{0x1234} << std::int16_t{-3}
-            << std::uint32_t{0x11223344} << std::int32_t{-5};
+        std::apply([&](auto... v) { (out << ... << v); }, values);
         ASSERT_EQ(out.GetStatus(), NoError);
-        const bool bigEndian = LittleEndianHost == reversed;
-        std::string expected = Bytes({0xAB, 0xFE});
-        expected += bigEndian ? Bytes({0x12, 0x34, 0xFF, 0xFD}) : Bytes({0x34, 0x12, 0xFD, 0xFF});
-        expected += bigEndian ? BigEndian32(0x11223344) + BigEndian32(0xFFFFFFFB)
-                              : LittleEndian32(0x11223344) + LittleEndian32(0xFFFFFFFB);
-        EXPECT_EQ(out.GetText(), expected) << "reversed=" << reversed;
+        const bool big = LittleEndianHost == reversed;
+        const std::string words16 = big ? Bytes({0x12, 0x34, 0xFF, 0xFD}) : Bytes({0x34, 0x12, 0xFD, 0xFF});
+        EXPECT_EQ(out.GetText(), Bytes({0xAB, 0xFE}) + words16 + Word32(0x11223344, big) + Word32(0xFFFFFFFB, big));
 
         StringIChannel in(out.GetText(), reversed ? binRevIProtocol : binIProtocol);
-        std::uint8_t u8 = 0;
-        std::int8_t i8 = 0;
-        std::uint16_t u16 = 0;
-        std::int16_t i16 = 0;
-        std::uint32_t u32 = 0;
-        std::int32_t i32 = 0;
-        ASSERT_EQ(in.Read(u8) | in.Read(i8) | in.Read(u16) | in.Read(i16) | in.Read(u32) | in.Read(i32), NoError);
-        EXPECT_EQ(u8, 0xAB);
-        EXPECT_EQ(i8, -2);
-        EXPECT_EQ(u16, 0x1234);
-        EXPECT_EQ(i16, -3);
-        EXPECT_EQ(u32, 0x11223344u);
-        EXPECT_EQ(i32, -5);
+        std::remove_const_t<decltype(values)> back{};
+        ErrorCode err = NoError;
+        std::apply([&](auto&... v) { ((err = err != NoError ? err : in.Read(v)), ...); }, back);  // in order
+        EXPECT_EQ(err, NoError);
+        EXPECT_EQ(back, values);
         EXPECT_EQ(in.GetRemaining(), 0u);
     }
 }
@@ -74,15 +68,14 @@ TEST(BinaryProtocols, BoolsAndCharsAreOneByte)
     out << true << false << 'q';
     EXPECT_EQ(out.GetText(), Bytes({1, 0, 'q'}));
 
-    StringIChannel in(Bytes({0x00, 0x01, 0x7F, 0xFF}));
-    bool values[4] = {true, false, false, false};
-    for (bool& b : values)
-        ASSERT_EQ(in.Read(b), NoError);
-    EXPECT_FALSE(values[0]);
-    EXPECT_TRUE(values[1]);
-    EXPECT_TRUE(values[2]);
-    EXPECT_TRUE(values[3]);
-    EXPECT_EQ(in.Read(values[0]), ErrEndOfChannel);
+    StringIChannel in(Bytes({0x00, 0x01, 0x7F, 0xFF}));  // any byte but zero is true
+    std::string read;
+    bool b = true;  // set before each read to the opposite of what it must give
+    ErrorCode err = NoError;
+    for (; (err = in.Read(b)) == NoError; b = false)
+        read += b ? '1' : '0';
+    EXPECT_EQ(read, "0111");
+    EXPECT_EQ(err, ErrEndOfChannel);
 }
 
 TEST(BinaryProtocols, CStringsAndTheirLimits)
@@ -114,9 +107,7 @@ TEST(BinaryProtocols, CountedStrings)
     StringOChannel out(binRevOProtocol);
     out.WriteString(std::string_view("hey"));
     out.WriteString(std::string_view());
-    std::string count = LittleEndianHost ? BigEndian32(3) : LittleEndian32(3);
-    std::string zero(4, '\0');
-    EXPECT_EQ(out.GetText(), count + "hey" + zero);
+    EXPECT_EQ(out.GetText(), Host32(3, true) + "hey" + std::string(4, '\0'));
 
     StringIChannel in(out.GetText(), binRevIProtocol);
     std::string value = "old";
@@ -134,7 +125,7 @@ TEST(BinaryProtocols, CountedStrings)
 
     // A forged count with little data behind it fails without a huge
     // allocation and leaves the value alone.
-    StringIChannel forged(LittleEndian32(0xFFFFFFF0u) + "abc");
+    StringIChannel forged(Word32(0xFFFFFFF0u, false) + "abc");
     EXPECT_EQ(forged.ReadString(&value, std::numeric_limits<std::size_t>::max()), ErrEndOfChannel);
     EXPECT_EQ(value, "old");
     StringIChannel shortCount(Bytes({3, 0}));
@@ -173,9 +164,7 @@ TEST(Channels, TextProtocolPrintsValues)
         << std::int8_t{-128} << ' ' << std::numeric_limits<std::uint32_t>::max() << ' ' << "cstr"
         << std::string("|std");
     EXPECT_EQ(out.GetStatus(), NoError);
-    EXPECT_EQ(out.GetText(), "-5 true false 7 -128 4294967295 cstr|std");
-    String s("obj");
-    s.Print(out);
+    String("obj").Print(out);
     EXPECT_EQ(out.Take(), "-5 true false 7 -128 4294967295 cstr|stdobj");
     EXPECT_EQ(out.GetText(), "");
 }
@@ -211,10 +200,8 @@ TEST(Frames, HeaderDataAndEndTag)
         out << std::int32_t{7};
         EXPECT_EQ(frame.Close(), NoError);
     }
-    const std::string tag = LittleEndianHost ? LittleEndian32(0x4B52464D) : BigEndian32(0x4B52464D);
-    const std::string end = LittleEndianHost ? LittleEndian32(0x4B52464E) : BigEndian32(0x4B52464E);
-    const std::string seven = LittleEndianHost ? LittleEndian32(7) : BigEndian32(7);
-    EXPECT_EQ(out.GetText(), tag + std::string("Test::Thing\0", 12) + Bytes({2, 3}) + seven + end);
+    EXPECT_EQ(out.GetText(),
+              Host32(0x4B52464D) + std::string("Test::Thing\0", 12) + Bytes({2, 3}) + Host32(7) + Host32(0x4B52464E));
 
     StringIChannel in(out.GetText());
     InputFrame frame(in, thingInfo);
@@ -234,7 +221,7 @@ TEST(Frames, ReversedFramesAndDestructorsCloseBothEnds)
         OutputFrame frame(out, thingInfo);
         out << i;
     }
-    EXPECT_EQ(out.GetText().substr(0, 4), LittleEndianHost ? BigEndian32(0x4B52464D) : LittleEndian32(0x4B52464D));
+    EXPECT_EQ(out.GetText().substr(0, 4), Host32(0x4B52464D, true));
 
     StringIChannel in(out.GetText(), binRevIProtocol);
     for (std::int16_t i = 1; i <= 2; ++i) {

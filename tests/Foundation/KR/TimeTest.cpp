@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -32,17 +33,14 @@ std::int32_t Combine(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
     return dateTimeManager.Combine(Record(y, mo, d, h, mi, s));
 }
 
-void ExpectSplit(std::int32_t t, int y, int mo, int d, int h, int mi, int s, int dow)
+// Year, month, day, hour, minute, second and day of the week.
+using Fields = std::array<int, 7>;
+
+Fields Split(std::int32_t t)
 {
     DateTimeRecord r;
     dateTimeManager.Split(t, &r);
-    EXPECT_EQ(r.year, y) << t;
-    EXPECT_EQ(r.month, mo) << t;
-    EXPECT_EQ(r.day, d) << t;
-    EXPECT_EQ(r.hour, h) << t;
-    EXPECT_EQ(r.minute, mi) << t;
-    EXPECT_EQ(r.second, s) << t;
-    EXPECT_EQ(r.dayOfWeek, dow) << t;
+    return {r.year, r.month, r.day, r.hour, r.minute, r.second, r.dayOfWeek};
 }
 
 constexpr std::int32_t Day = 86400;
@@ -51,10 +49,10 @@ constexpr std::int32_t Day = 86400;
 
 TEST(CalendarTime, EpochAndRangeEnds)
 {
-    ExpectSplit(0, 2001, 1, 1, 0, 0, 0, 1);            // a Monday
-    ExpectSplit(-1, 2000, 12, 31, 23, 59, 59, 0);      // a Sunday
-    ExpectSplit(Max32, 2069, 1, 19, 3, 14, 7, 6);
-    ExpectSplit(Min32, 1932, 12, 13, 20, 45, 52, 2);
+    EXPECT_EQ(Split(0), (Fields{2001, 1, 1, 0, 0, 0, 1}));            // a Monday
+    EXPECT_EQ(Split(-1), (Fields{2000, 12, 31, 23, 59, 59, 0}));      // a Sunday
+    EXPECT_EQ(Split(Max32), (Fields{2069, 1, 19, 3, 14, 7, 6}));
+    EXPECT_EQ(Split(Min32), (Fields{1932, 12, 13, 20, 45, 52, 2}));
     EXPECT_EQ(Combine(2001, 1, 1), 0);
     EXPECT_EQ(Combine(2069, 1, 19, 3, 14, 7), Max32);
     EXPECT_EQ(Combine(1932, 12, 13, 20, 45, 52), Min32);
@@ -77,11 +75,11 @@ TEST(CalendarTime, LeapYearsAndDayClamping)
     EXPECT_EQ(Combine(2001, 12, 99), Combine(2001, 12, 31));
     EXPECT_EQ(Combine(2001, 5, 0), Combine(2001, 5, 1));
     // Leap days near both ends of the range.
-    ExpectSplit(Combine(1936, 2, 29), 1936, 2, 29, 0, 0, 0, 6);
-    ExpectSplit(Combine(2068, 2, 29, 12), 2068, 2, 29, 12, 0, 0, 3);
+    EXPECT_EQ(Split(Combine(1936, 2, 29)), (Fields{1936, 2, 29, 0, 0, 0, 6}));
+    EXPECT_EQ(Split(Combine(2068, 2, 29, 12)), (Fields{2068, 2, 29, 12, 0, 0, 3}));
 }
 
-TEST(CalendarTime, MonthsCarryAcrossYearEnds)
+TEST(CalendarTime, MonthsAndClockFieldsCarry)
 {
     EXPECT_EQ(Combine(2004, 13, 1), Combine(2005, 1, 1));
     EXPECT_EQ(Combine(2004, 0, 1), Combine(2003, 12, 1));
@@ -92,10 +90,7 @@ TEST(CalendarTime, MonthsCarryAcrossYearEnds)
     // The day is clamped in the month reached after the carry.
     EXPECT_EQ(Combine(2003, 14, 30), Combine(2004, 2, 29));
     EXPECT_EQ(Combine(2005, -10, 31), Combine(2004, 2, 29));
-}
-
-TEST(CalendarTime, ClockFieldsCarry)
-{
+    // Clock fields carry into the day and beyond.
     EXPECT_EQ(Combine(2001, 1, 1, 24), Day);
     EXPECT_EQ(Combine(2001, 1, 1, 0, 0, -1), -1);
     EXPECT_EQ(Combine(2001, 1, 1, 0, 61, 61), 3721);
@@ -116,13 +111,9 @@ TEST(CalendarTime, SplitAndCombineAgreeWithTheSystemCalendar)
         std::time_t unix = static_cast<std::time_t>(DateTimeManager::ToUnixTime(time));
         std::tm tm{};
         ASSERT_NE(gmtime_r(&unix, &tm), nullptr);
-        ASSERT_EQ(r.year, tm.tm_year + 1900) << time;
-        ASSERT_EQ(r.month, tm.tm_mon + 1) << time;
-        ASSERT_EQ(r.day, tm.tm_mday) << time;
-        ASSERT_EQ(r.hour, tm.tm_hour) << time;
-        ASSERT_EQ(r.minute, tm.tm_min) << time;
-        ASSERT_EQ(r.second, tm.tm_sec) << time;
-        ASSERT_EQ(r.dayOfWeek, tm.tm_wday) << time;
+        ASSERT_EQ(Split(time), (Fields{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                                       tm.tm_wday}))
+            << time;
     }
     // Every day around the epoch and the ends of February and December.
     for (std::int32_t d = -800; d <= 800; ++d) {

@@ -1,9 +1,9 @@
 #include "KRUtils/KRUtils.hpp"
 
+#include "Support/OneFileVFS.hpp"
 #include "Support/TempDir.hpp"
 
 #include "IO/FileSystem.hpp"
-#include "IO/FixedVFS.hpp"
 
 #include <gtest/gtest.h>
 
@@ -148,29 +148,11 @@ TEST(ScratchFile, TwoScratchesForOneTargetDoNotCollide)
     EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"new.txt"});
 }
 
-class EmptyVFS : public IO::FixedVFS {
-public:
-    KR::ErrorCode GetInfo(const IO::RelativeLocation& path, EntryInfo* info) const override
-    {
-        *info = EntryInfo{true, 0, 0};
-        return path.IsEmpty() ? KR::NoError : IO::ErrNotFound;
-    }
-    KR::ErrorCode ListFolder(const IO::RelativeLocation&, std::vector<FolderEntry>* entries) const override
-    {
-        entries->clear();
-        return KR::NoError;
-    }
-    KR::ErrorCode ReadFile(const IO::RelativeLocation&, std::string*, std::uint64_t) const override
-    {
-        return IO::ErrNotFound;
-    }
-};
-
 TEST(ScratchFile, UnusableTargetsAreRefused)
 {
     TempDir folder;
     std::filesystem::create_directory(folder / "sub");
-    EmptyVFS vfs;
+    TestSupport::OneFileVFS vfs;  // an empty folder
     ASSERT_EQ(IO::fileSystem.Mount(vfs, IO::Location(folder / "mounted")), KR::NoError);
     const struct {
         const char* what;

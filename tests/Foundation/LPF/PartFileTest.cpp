@@ -1,22 +1,21 @@
 #include "LPF/ByteOrder.hpp"
 #include "LPF/PartFile.hpp"
 
+#include "Support/Handles.hpp"
+#include "Support/OneFileVFS.hpp"
 #include "Support/TempDir.hpp"
 
 #include "IO/FileSystem.hpp"
-#include "IO/FixedVFS.hpp"
-#include "KR/Memory.hpp"
 #include "KR/Time.hpp"
 
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include <sys/stat.h>
 #include <utime.h>
 
 namespace {
 
+using TestSupport::NewHandleWith;
 using TestSupport::ReadFileBytes;
 using TestSupport::TempDir;
 using TestSupport::WriteFileBytes;
@@ -86,7 +85,29 @@ std::string SectionBytes(LPF::PartFile& file, std::uint32_t type, std::uint8_t s
 {
     char** data = nullptr;
     EXPECT_EQ(file.GetSectionDataRef(type, sub, &data), KR::NoError);
-    return data == nullptr ? std::string() : std::string(*data, KR::bmManager.GetHandleSize(data));
+    return TestSupport::HandleBytes(data);
+}
+
+LPF::SectionInfo InfoAt(LPF::PartFile& file, std::uint32_t index)
+{
+    LPF::SectionInfo info;
+    EXPECT_EQ(file.GetSectionInfo(index, &info), KR::NoError) << index;
+    return info;
+}
+
+LPF::SectionDescriptor DescriptorOf(LPF::PartFile& file, std::uint32_t type, std::uint8_t sub = 0)
+{
+    LPF::SectionDescriptor descriptor;
+    EXPECT_EQ(file.GetSectionDescriptor(type, sub, &descriptor), KR::NoError);
+    return descriptor;
+}
+
+// The file's modification time as the part file object tells it, in Unix time.
+std::int64_t UnixModificationTime(LPF::PartFile& file)
+{
+    std::int32_t time = 0;
+    EXPECT_EQ(file.GetModificationTime(&time), KR::NoError);
+    return KR::DateTimeManager::ToUnixTime(time);
 }
 
 KR::ErrorCode OpenError(const std::string& path)
@@ -95,6 +116,18 @@ KR::ErrorCode OpenError(const std::string& path)
     std::unique_ptr<LPF::PartFile> file = LPF::OpenPartFile(IO::Location(path), &err);
     EXPECT_EQ(file == nullptr, err != KR::NoError);
     return err;
+}
+
+// The error a part file of kind `File` throws when opened at `location`.
+template <typename File>
+KR::ErrorCode OpenAs(const IO::Location& location)
+{
+    try {
+        File{location};
+    } catch (const LPF::PartFileException& e) {
+        return e.GetID();
+    }
+    return KR::NoError;
 }
 
 time_t ModificationTime(const std::string& path)
@@ -155,31 +188,25 @@ TEST_P(RoundTrip, HeaderAndSectionsComeBackInEitherByteOrder)
     EXPECT_EQ(read, id);
     file.IsPlaceable(&placeable);
     file.IsArchivable(&archivable);
-    EXPECT_TRUE(placeable);
-    EXPECT_FALSE(archivable);
+    EXPECT_TRUE(placeable && !archivable);
     char name[32];
     ASSERT_EQ(file.GetDocumentName(name), KR::NoError);
     EXPECT_STREQ(name, "Window Double");
-    std::int32_t time = 0;
-    ASSERT_EQ(file.GetModificationTime(&time), KR::NoError);
-    EXPECT_EQ(KR::DateTimeManager::ToUnixTime(time), ModificationTime(path));
 
     ASSERT_EQ(file.GetSectionCount(), 2u);
-    LPF::SectionInfo info;
-    ASSERT_EQ(file.GetSectionInfo(1, &info), KR::NoError);
+    const LPF::SectionInfo info = InfoAt(file, 1);
     EXPECT_EQ(info.type, WordsType);
     EXPECT_EQ(info.descriptor.version, 2u);
     EXPECT_EQ(info.descriptor.platform, platform);
     EXPECT_EQ(info.descriptor.flags, 5u);
     EXPECT_EQ(info.size, 12u);
-    EXPECT_EQ(file.GetSectionInfo(2, &info), KR::ErrIllegalArgument);
+    LPF::SectionInfo none;
+    EXPECT_EQ(file.GetSectionInfo(2, &none), KR::ErrIllegalArgument);
     EXPECT_FALSE(file.HasSection(PlainType, 0));
 
     EXPECT_EQ(SectionBytes(file, PlainType, 3), big);
     EXPECT_EQ(SectionBytes(file, WordsType), Words({1, 2, 0x01020304}, LPF::ByteOrder::Little));
-    LPF::SectionDescriptor descriptor;
-    ASSERT_EQ(file.GetSectionDescriptor(WordsType, 0, &descriptor), KR::NoError);
-    EXPECT_EQ(descriptor.platform, LPF::NativePlatform);  // as it is now, converted
+    EXPECT_EQ(DescriptorOf(file, WordsType).platform, LPF::NativePlatform);  // as it is now, converted
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, RoundTrip, ::testing::Values(LPF::NativePlatform, LPF::OtherPlatform));
@@ -200,19 +227,10 @@ TEST_F(PartFileTest, HeaderBytesFollowTheDocumentedLayout)
 
 TEST_F(PartFileTest, KindsAreTold)
 {
-    LPF::PartFileWriter script(LPF::PartKind::Script);
-    const IO::Location scriptFile(Write(script, "s.lps"));
+    const IO::Location scriptFile(Write(LPF::PartFileWriter(LPF::PartKind::Script), "s.lps"));
     const IO::Location symbolFile(Write(LPF::PartFileWriter(LPF::PartKind::Symbol), "p.lpf"));
-    auto kindError = [](auto open) {
-        try {
-            open();
-        } catch (const LPF::PartFileException& e) {
-            return e.GetID();
-        }
-        return KR::NoError;
-    };
-    EXPECT_EQ(kindError([&] { LPF::SymbolFile{scriptFile}; }), LPF::ErrWrongKind);
-    EXPECT_EQ(kindError([&] { LPF::ScriptFile{symbolFile}; }), LPF::ErrWrongKind);
+    EXPECT_EQ(OpenAs<LPF::SymbolFile>(scriptFile), LPF::ErrWrongKind);
+    EXPECT_EQ(OpenAs<LPF::ScriptFile>(symbolFile), LPF::ErrWrongKind);
     EXPECT_NE(dynamic_cast<LPF::ScriptFile*>(LPF::OpenPartFile(scriptFile).get()), nullptr);
     EXPECT_NE(dynamic_cast<LPF::SymbolFile*>(LPF::OpenPartFile(symbolFile).get()), nullptr);
 }
@@ -288,14 +306,10 @@ TEST_F(PartFileTest, ModificationTimeAtOpenOrWhenAsked)
     LPF::SymbolFile atOpen{IO::Location(path)};
     LPF::SymbolFile whenAsked{IO::Location(path), LPF::ModificationTime::ReadWhenAsked};
     SetModificationTime(path, 1600000000);
-    std::int32_t time = 0;
-    ASSERT_EQ(atOpen.GetModificationTime(&time), KR::NoError);
-    EXPECT_EQ(KR::DateTimeManager::ToUnixTime(time), 1500000000);
-    ASSERT_EQ(whenAsked.GetModificationTime(&time), KR::NoError);
-    EXPECT_EQ(KR::DateTimeManager::ToUnixTime(time), 1600000000);
+    EXPECT_EQ(UnixModificationTime(atOpen), 1500000000);
+    EXPECT_EQ(UnixModificationTime(whenAsked), 1600000000);
     SetModificationTime(path, 1700000000);
-    ASSERT_EQ(whenAsked.GetModificationTime(&time), KR::NoError);  // read once, then kept
-    EXPECT_EQ(KR::DateTimeManager::ToUnixTime(time), 1600000000);
+    EXPECT_EQ(UnixModificationTime(whenAsked), 1600000000);  // read once, then kept
 }
 
 TEST_F(PartFileTest, FileChangedAfterOpenGivesErrChanged)
@@ -360,9 +374,7 @@ TEST_F(PartFileTest, HandlerRefusalsAreReportedAndNothingIsCached)
     EXPECT_EQ(file.GetSectionDataRef(WordsType, 1, &data), KR::ErrBadFormat);
     EXPECT_EQ(handler.validations, validations + 1);  // tried again
     EXPECT_EQ(KR::bmManager.GetLiveHandleCount(), handles);
-    LPF::SectionInfo info;
-    file.GetSectionInfo(0, &info);
-    EXPECT_EQ(info.descriptor.platform, LPF::OtherPlatform);
+    EXPECT_EQ(InfoAt(file, 0).descriptor.platform, LPF::OtherPlatform);
 }
 
 // --- Replacing sections in memory and saving -----------------------------------
@@ -375,15 +387,12 @@ TEST_F(PartFileTest, SetSectionDataRefReplacesAddsAndReleases)
     LPF::SymbolFile file{IO::Location(Write(writer, "set.lpf"))};
     const std::size_t handles = KR::bmManager.GetLiveHandleCount();
 
-    char** replacement = KR::bmManager.NewHandle(3);
-    std::memcpy(*replacement, "xyz", 3);
+    char** replacement = NewHandleWith("xyz");
     ASSERT_EQ(file.SetSectionDataRef(PlainType, 0, replacement), KR::NoError);
     char** data = nullptr;
     ASSERT_EQ(file.GetSectionDataRef(PlainType, 0, &data), KR::NoError);
     EXPECT_EQ(data, replacement);
-    LPF::SectionInfo info;
-    file.GetSectionInfo(0, &info);
-    EXPECT_EQ(info.size, 3u);
+    EXPECT_EQ(InfoAt(file, 0).size, 3u);
 
     // Releasing it frees it; the stored data are read again on next use.
     ASSERT_EQ(file.SetSectionDataRef(PlainType, 0, nullptr), KR::NoError);
@@ -416,9 +425,7 @@ TEST_F(PartFileTest, SaveWritesPresentSectionsThroughAScratchFile)
     const std::string path = Write(writer, "save.lpf");
 
     LPF::SymbolFile file{IO::Location(path)};
-    char** changed = KR::bmManager.NewHandle(5);
-    std::memcpy(*changed, "fresh", 5);
-    ASSERT_EQ(file.SetSectionDataRef(PlainType, 2, changed), KR::NoError);
+    ASSERT_EQ(file.SetSectionDataRef(PlainType, 2, NewHandleWith("fresh")), KR::NoError);
     ASSERT_EQ(file.Save(), KR::NoError);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Path()), {}), 1);  // no scratch left
     EXPECT_EQ(SectionBytes(file, PlainType, 0), keep);  // the object goes on with the new file
@@ -429,39 +436,11 @@ TEST_F(PartFileTest, SaveWritesPresentSectionsThroughAScratchFile)
     EXPECT_EQ(SectionBytes(reread, PlainType, 0), keep);
     EXPECT_EQ(SectionBytes(reread, PlainType, 2), "fresh");
     // Converted where a handler could, kept as stored where none could.
-    LPF::SectionDescriptor descriptor;
-    reread.GetSectionDescriptor(WordsType, 0, &descriptor);
-    EXPECT_EQ(descriptor.platform, LPF::NativePlatform);
+    EXPECT_EQ(DescriptorOf(reread, WordsType).platform, LPF::NativePlatform);
     EXPECT_EQ(SectionBytes(reread, WordsType), Words({5, 6}, LPF::ByteOrder::Little));
-    reread.GetSectionDescriptor(PlainType, 1, &descriptor);
-    EXPECT_EQ(descriptor.platform, LPF::OtherPlatform);
+    EXPECT_EQ(DescriptorOf(reread, PlainType, 1).platform, LPF::OtherPlatform);
     EXPECT_NE(ReadFileBytes(path).find(foreign), std::string::npos);
 }
-
-// A read-only file system with one file at its root.
-class OneFileVFS : public IO::FixedVFS {
-public:
-    std::string name, content;
-    KR::ErrorCode GetInfo(const IO::RelativeLocation& path, EntryInfo* info) const override
-    {
-        if (!path.IsEmpty() && path.ToString() != name)
-            return IO::ErrNotFound;
-        *info = EntryInfo{path.IsEmpty(), 0, path.IsEmpty() ? 0 : content.size()};
-        return KR::NoError;
-    }
-    KR::ErrorCode ListFolder(const IO::RelativeLocation&, std::vector<FolderEntry>* entries) const override
-    {
-        *entries = {FolderEntry{IO::Name(name), false}};
-        return KR::NoError;
-    }
-    KR::ErrorCode ReadFile(const IO::RelativeLocation& path, std::string* out, std::uint64_t) const override
-    {
-        if (path.ToString() != name)
-            return IO::ErrNotFound;
-        *out = content;
-        return KR::NoError;
-    }
-};
 
 TEST_F(PartFileTest, PartFilesInAMountedFileSystemAreReadButNotSaved)
 {
@@ -469,9 +448,7 @@ TEST_F(PartFileTest, PartFilesInAMountedFileSystemAreReadButNotSaved)
     LPF::PartFileWriter writer(LPF::PartKind::Symbol);
     writer.SetDocumentName("Mounted");
     writer.AddSection(PlainType, 0, {}, large.data(), large.size());
-    OneFileVFS vfs;
-    vfs.name = "m.lpf";
-    vfs.content = writer.ToBytes();
+    TestSupport::OneFileVFS vfs("m.lpf", writer.ToBytes());
     ASSERT_EQ(IO::fileSystem.Mount(vfs, IO::Location(folder_ / "mnt")), KR::NoError);
     {
         LPF::SymbolFile file{IO::Location(folder_ / "mnt/m.lpf")};
@@ -486,15 +463,16 @@ TEST_F(PartFileTest, PartFilesInAMountedFileSystemAreReadButNotSaved)
 
 TEST_F(PartFileTest, FilesThatAreNoPartFilesAreRefused)
 {
-    WriteFileBytes(folder_ / "text.lpf", "just some text, long enough to hold a header of fifty-six bytes");
-    EXPECT_EQ(OpenError(folder_ / "text.lpf"), LPF::ErrNotPartFile);
-    WriteFileBytes(folder_ / "empty.lpf", "");
-    EXPECT_EQ(OpenError(folder_ / "empty.lpf"), LPF::ErrNotPartFile);
+    std::string v2 = LPF::PartFileWriter(LPF::PartKind::Symbol).ToBytes();
+    v2[9] = 2;  // major version 2
+    for (const auto& [bytes, error] : {std::pair{std::string("just some text, long enough to hold a header of 56 bytes"),
+                                                 LPF::ErrNotPartFile},
+                                       std::pair{std::string(), LPF::ErrNotPartFile},
+                                       std::pair{v2, LPF::ErrUnsupportedVersion}}) {
+        WriteFileBytes(folder_ / "refused.lpf", bytes);
+        EXPECT_EQ(OpenError(folder_ / "refused.lpf"), error) << bytes;
+    }
     EXPECT_EQ(OpenError(folder_ / "missing.lpf"), IO::ErrNotFound);
-    std::string bytes = LPF::PartFileWriter(LPF::PartKind::Symbol).ToBytes();
-    bytes[9] = 2;  // major version 2
-    WriteFileBytes(folder_ / "v2.lpf", bytes);
-    EXPECT_EQ(OpenError(folder_ / "v2.lpf"), LPF::ErrUnsupportedVersion);
 }
 
 // Each case patches one field of a valid file; every result must be ErrDamaged.

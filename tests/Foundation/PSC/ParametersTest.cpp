@@ -1,57 +1,24 @@
 #include "PSC/Parameters.hpp"
 
-#include "KR/Memory.hpp"
 #include "LPF/ByteOrder.hpp"
 #include "LPF/Sections.hpp"
+#include "Support/Handles.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <limits>
 
 namespace {
 
 using Kind = PSC::Parameter::Kind;
 
-template <Kind K, typename T>
-PSC::Parameter Make(std::string name, T value)
-{
-    PSC::Parameter p;
-    p.name = std::move(name);
-    p.kind = K;
-    if constexpr (K == Kind::Number)
-        p.number = value;
-    else if constexpr (K == Kind::Integer)
-        p.integer = value;
-    else if constexpr (K == Kind::Boolean)
-        p.boolean = value;
-    else
-        p.text = value;
-    return p;
-}
-PSC::Parameter Number(std::string name, double v) { return Make<Kind::Number>(std::move(name), v); }
-PSC::Parameter Integer(std::string name, std::int32_t v) { return Make<Kind::Integer>(std::move(name), v); }
-PSC::Parameter Boolean(std::string name, bool v) { return Make<Kind::Boolean>(std::move(name), v); }
-PSC::Parameter Text(std::string name, std::string v) { return Make<Kind::Text>(std::move(name), std::move(v)); }
+// Name, kind, number, integer, boolean, text.
+PSC::Parameter Number(std::string n, double v) { return {std::move(n), Kind::Number, v, 0, false, ""}; }
+PSC::Parameter Integer(std::string n, std::int32_t v) { return {std::move(n), Kind::Integer, 0.0, v, false, ""}; }
+PSC::Parameter Boolean(std::string n, bool v) { return {std::move(n), Kind::Boolean, 0.0, 0, v, ""}; }
+PSC::Parameter Text(std::string n, std::string v) { return {std::move(n), Kind::Text, 0.0, 0, false, std::move(v)}; }
 
-// Owns a handle for the length of a test.
-struct Handle {
-    char** h = nullptr;
-    explicit Handle(char** handle) : h(handle) {}
-    Handle(const std::string& bytes) : h(KR::bmManager.NewHandle(bytes.size()))
-    {
-        std::memcpy(*h, bytes.data(), bytes.size());
-    }
-    ~Handle()
-    {
-        if (h != nullptr)
-            KR::bmManager.KillHandle(h);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    std::string Bytes() const { return std::string(*h, KR::bmManager.GetHandleSize(h)); }
-};
+using Handle = TestSupport::OwnedHandle;
 
 std::vector<PSC::Parameter> Read(char** section)
 {
@@ -92,16 +59,13 @@ TEST(ParameterSection, RecordLayout)
 
 TEST(ParameterSection, WriteRefusesBadNames)
 {
-    KR::ErrorCode err = KR::NoError;
-    EXPECT_EQ(PSC::WriteParameters({Number("", 1)}, &err), nullptr);
-    EXPECT_EQ(err, PSC::ErrBadParameter);
-    err = KR::NoError;
-    EXPECT_EQ(PSC::WriteParameters({Number(std::string(32, 'n'), 1)}, &err), nullptr);
-    EXPECT_EQ(err, PSC::ErrBadParameter);
     PSC::Parameter odd = Number("k", 1);
     odd.kind = static_cast<Kind>(9);
-    EXPECT_EQ(PSC::WriteParameters({odd}, &err), nullptr);
-    EXPECT_EQ(err, PSC::ErrBadParameter);
+    for (const PSC::Parameter& bad : {Number("", 1), Number(std::string(32, 'n'), 1), odd}) {
+        KR::ErrorCode err = KR::NoError;
+        EXPECT_EQ(PSC::WriteParameters({Number("fine", 2), bad}, &err), nullptr) << bad.name;
+        EXPECT_EQ(err, PSC::ErrBadParameter) << bad.name;
+    }
 }
 
 TEST(ParameterSection, EveryTruncationAndExtensionIsRefused)
