@@ -146,7 +146,7 @@ TEST(TreeEnumerator, FollowedLinkLoopEnds)
     EXPECT_EQ(walk.depth, 0u);
 }
 
-TEST(TreeEnumerator, DepthIsBounded)
+TEST(TreeEnumerator, DepthIsBoundedAndTheRootMustExist)
 {
     TempDir dir;
     std::string path = dir.Path();
@@ -156,14 +156,10 @@ TEST(TreeEnumerator, DepthIsBounded)
     Recorder walk{Folder(Location(dir.Path()))};
     ASSERT_EQ(walk.Do(), 0);
     EXPECT_EQ(walk.maxDepth, IO::TreeEnumerator::MaxDepth);
-}
 
-TEST(TreeEnumerator, MissingRootIsAnError)
-{
-    TempDir dir;
-    Recorder walk{Folder(Location(dir / "none"))};
-    EXPECT_EQ(walk.Do(), IO::ErrNotFound);
-    EXPECT_TRUE(walk.log.empty());
+    Recorder missing{Folder(Location(dir / "none"))};
+    EXPECT_EQ(missing.Do(), IO::ErrNotFound);
+    EXPECT_TRUE(missing.log.empty());
 }
 
 TEST(TreeEnumerator, MountPointsAreFoldersEnteredThroughTheirFileSystem)

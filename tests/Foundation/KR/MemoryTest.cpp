@@ -1,37 +1,35 @@
 #include "KR/Exceptions.hpp"
 #include "KR/Memory.hpp"
 
+#include "Support/Handles.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <limits>
 
 using namespace KR;
+using TestSupport::HandleBytes;
 
-TEST(MemoryHandles, KeepSizeThroughResizeAndDuplicate)
+TEST(MemoryHandles, KeepContentThroughResizeAndDuplicate)
 {
     const std::size_t before = bmManager.GetLiveHandleCount();
     char** h = bmManager.NewHandle(16, true);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(bmManager.GetLastError(), NoError);
     EXPECT_TRUE(bmManager.IsHandle(h));
-    ASSERT_EQ(bmManager.GetHandleSize(h), 16u);
-    EXPECT_EQ(std::memcmp(*h, std::string(16, '\0').data(), 16), 0);
+    EXPECT_EQ(HandleBytes(h), std::string(16, '\0'));
 
     std::memcpy(*h, "0123456789abcdef", 16);
     ASSERT_EQ(bmManager.ReallocHandle(h, 40, true), NoError);
-    EXPECT_EQ(bmManager.GetHandleSize(h), 40u);
-    EXPECT_EQ(std::memcmp(*h, "0123456789abcdef", 16), 0);
-    EXPECT_EQ(std::memcmp(*h + 16, std::string(24, '\0').data(), 24), 0);
+    EXPECT_EQ(HandleBytes(h), "0123456789abcdef" + std::string(24, '\0'));
     ASSERT_EQ(bmManager.ReallocHandle(h, 4), NoError);
-    EXPECT_EQ(bmManager.GetHandleSize(h), 4u);
-    EXPECT_EQ(std::memcmp(*h, "0123", 4), 0);
+    EXPECT_EQ(HandleBytes(h), "0123");
 
     char** d = bmManager.DuplicateHandle(h);
     ASSERT_NE(d, nullptr);
-    EXPECT_NE(d, h);
     EXPECT_NE(*d, *h);
-    EXPECT_EQ(bmManager.GetHandleSize(d), 4u);
+    EXPECT_EQ(HandleBytes(d), "0123");
     (*d)[0] = 'X';
     EXPECT_EQ((*h)[0], '0');
     EXPECT_EQ(bmManager.GetLiveHandleCount(), before + 2);
@@ -43,23 +41,20 @@ TEST(MemoryHandles, KeepSizeThroughResizeAndDuplicate)
     EXPECT_EQ(d, nullptr);
     EXPECT_FALSE(bmManager.IsHandle(stale));
     EXPECT_EQ(bmManager.GetLiveHandleCount(), before);
-}
 
-TEST(MemoryHandles, EmptyBlocks)
-{
-    char** h = bmManager.NewHandle(0);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(bmManager.GetHandleSize(h), 0u);
+    // Empty blocks are handles like any other.
+    char** empty = bmManager.NewHandle(0);
+    ASSERT_NE(empty, nullptr);
     EXPECT_EQ(bmManager.GetLastError(), NoError);
-    ASSERT_EQ(bmManager.ReallocHandle(h, 3, true), NoError);
-    EXPECT_EQ(std::memcmp(*h, "\0\0\0", 3), 0);
-    ASSERT_EQ(bmManager.ReallocHandle(h, 0), NoError);
-    EXPECT_EQ(bmManager.GetHandleSize(h), 0u);
-    char** d = bmManager.DuplicateHandle(h);
+    EXPECT_EQ(HandleBytes(empty), "");
+    ASSERT_EQ(bmManager.ReallocHandle(empty, 3, true), NoError);
+    EXPECT_EQ(HandleBytes(empty), std::string(3, '\0'));
+    ASSERT_EQ(bmManager.ReallocHandle(empty, 0), NoError);
+    d = bmManager.DuplicateHandle(empty);
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(bmManager.GetHandleSize(d), 0u);
+    EXPECT_EQ(bmManager.GetHandleSize(empty) + bmManager.GetHandleSize(d), 0u);
     bmManager.KillHandle(d);
-    bmManager.KillHandle(h);
+    bmManager.KillHandle(empty);
 }
 
 TEST(MemoryHandles, NullAndForeignPointersAreRefused)
@@ -68,25 +63,20 @@ TEST(MemoryHandles, NullAndForeignPointersAreRefused)
     char* master = block;
     char** foreign = &master;
     char** none = nullptr;
-
-    EXPECT_EQ(bmManager.GetHandleSize(none), 0u);
-    EXPECT_EQ(bmManager.GetLastError(), ErrNilHandle);
-    EXPECT_EQ(bmManager.ReallocHandle(none, 4), ErrNilHandle);
-    EXPECT_EQ(bmManager.DuplicateHandle(none), nullptr);
-    EXPECT_EQ(bmManager.GetLastError(), ErrNilHandle);
-    bmManager.KillHandle(none);
-    EXPECT_EQ(bmManager.GetLastError(), ErrNilHandle);
-
-    EXPECT_FALSE(bmManager.IsHandle(foreign));
-    EXPECT_EQ(bmManager.GetHandleSize(foreign), 0u);
-    EXPECT_EQ(bmManager.GetLastError(), ErrBadHandle);
-    EXPECT_EQ(bmManager.ReallocHandle(foreign, 64), ErrBadHandle);
-    EXPECT_EQ(bmManager.DuplicateHandle(foreign), nullptr);
-    EXPECT_EQ(bmManager.GetLastError(), ErrBadHandle);
-    char** kept = foreign;
-    bmManager.KillHandle(kept);
-    EXPECT_EQ(bmManager.GetLastError(), ErrBadHandle);
-    EXPECT_EQ(kept, foreign);
+    for (char** bad : {none, foreign}) {
+        const ErrorCode error = bad == nullptr ? ErrNilHandle : ErrBadHandle;
+        SCOPED_TRACE(bad == nullptr ? "null" : "foreign");
+        EXPECT_FALSE(bmManager.IsHandle(bad));
+        EXPECT_EQ(bmManager.GetHandleSize(bad), 0u);
+        EXPECT_EQ(bmManager.GetLastError(), error);
+        EXPECT_EQ(bmManager.ReallocHandle(bad, 64), error);
+        EXPECT_EQ(bmManager.DuplicateHandle(bad), nullptr);
+        EXPECT_EQ(bmManager.GetLastError(), error);
+        char** kept = bad;
+        bmManager.KillHandle(kept);
+        EXPECT_EQ(bmManager.GetLastError(), error);
+        EXPECT_EQ(kept, bad);
+    }
     EXPECT_EQ(master, block);
     EXPECT_STREQ(block, "abcdefg");
 
@@ -98,6 +88,18 @@ TEST(MemoryHandles, NullAndForeignPointersAreRefused)
     EXPECT_EQ(bmManager.GetHandleSize(h), 4u);
     EXPECT_EQ(bmManager.GetLastError(), NoError);
     bmManager.KillHandle(h);
+
+    // Plain blocks: cleared when asked, and only blocks of the manager are freed.
+    auto* p = static_cast<unsigned char*>(bmManager.NewPtr(32, true));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(p), 32), std::string(32, '\0'));
+    bmManager.KillPtr(p);
+    EXPECT_EQ(p, nullptr);
+    int local = 0;
+    int* notOurs = &local;
+    bmManager.KillPtr(notOurs);
+    EXPECT_EQ(bmManager.GetLastError(), ErrBadHandle);
+    EXPECT_EQ(notOurs, &local);
 }
 
 TEST(MemoryHandles, HugeSizesFailWithoutThrowing)
@@ -111,13 +113,9 @@ TEST(MemoryHandles, HugeSizesFailWithoutThrowing)
     }
     EXPECT_EQ(bmManager.GetLiveHandleCount(), before);
 
-    char** h = bmManager.NewHandle(4);
-    ASSERT_NE(h, nullptr);
-    std::memcpy(*h, "wxyz", 4);
-    EXPECT_EQ(bmManager.ReallocHandle(h, std::numeric_limits<std::size_t>::max(), true), ErrMemFull);
-    EXPECT_EQ(bmManager.GetHandleSize(h), 4u);
-    EXPECT_EQ(std::memcmp(*h, "wxyz", 4), 0);
-    bmManager.KillHandle(h);
+    TestSupport::OwnedHandle h(std::string("wxyz"));
+    EXPECT_EQ(bmManager.ReallocHandle(h.h, std::numeric_limits<std::size_t>::max(), true), ErrMemFull);
+    EXPECT_EQ(h.Bytes(), "wxyz");
 
     try {
         ThrowIfNull(bmManager.NewHandle(std::numeric_limits<std::size_t>::max()), "MemoryTest");
@@ -126,22 +124,6 @@ TEST(MemoryHandles, HugeSizesFailWithoutThrowing)
         EXPECT_EQ(e.GetID(), ErrMemFull);
         EXPECT_EQ(e.GetSourceName(), "MemoryTest");
     }
-}
-
-TEST(PlainBlocks, AllocateClearAndKill)
-{
-    auto* p = static_cast<unsigned char*>(bmManager.NewPtr(32, true));
-    ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 32; ++i)
-        ASSERT_EQ(p[i], 0) << i;
-    bmManager.KillPtr(p);
-    EXPECT_EQ(p, nullptr);
-
-    int local = 0;
-    int* foreign = &local;
-    bmManager.KillPtr(foreign);
-    EXPECT_EQ(bmManager.GetLastError(), ErrBadHandle);
-    EXPECT_EQ(foreign, &local);
 }
 
 TEST(ByteAndIntegerManagers, OverlapFillAndReversal)
