@@ -32,6 +32,15 @@ inline std::string ReadFileBytes(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// `size` bytes of a pattern that differs with `seed`.
+inline std::string Pattern(std::size_t size, unsigned seed)
+{
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        out[i] = static_cast<char>((i * 131 + seed * 7) & 0xFF);
+    return out;
+}
+
 // The names of the entries of `folder`, sorted.
 inline std::vector<std::string> NamesIn(const std::string& folder)
 {

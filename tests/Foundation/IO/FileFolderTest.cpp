@@ -4,15 +4,8 @@
 
 #include <random>
 
-using IO::File;
-using IO::Folder;
-using IO::Location;
-using IO::Name;
-using IO::OnNotFound;
-using IO::OpenMode;
-using IOTest::ReadFileBytes;
-using IOTest::TempDir;
-using IOTest::WriteFileBytes;
+using namespace IO;
+using namespace IOTest;
 
 TEST(Folder, StatusAndCreation)
 {

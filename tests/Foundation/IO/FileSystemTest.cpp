@@ -6,13 +6,8 @@
 
 #include <regex>
 
-using IO::Location;
-using IOTest::ReadFileBytes;
-using IOTest::TempDir;
-using IOTest::UnixTimeOf;
-using IOTest::WriteFileBytes;
-using TestSupport::NamesIn;
-using TestSupport::ScopedEnv;
+using namespace IO;
+using namespace IOTest;
 
 TEST(FileSystemCopy, FilesAndFolderTreesKeepContentTimesAndLinks)
 {

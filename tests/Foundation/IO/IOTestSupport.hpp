@@ -16,12 +16,7 @@
 
 namespace IOTest {
 
-using TestSupport::MakeZip;
-using TestSupport::ReadFileBytes;
-using TestSupport::TempDir;
-using TestSupport::UtcTime;
-using TestSupport::WriteFileBytes;
-using TestSupport::ZipEntry;
+using namespace TestSupport;
 
 inline void SetUnixTime(const std::string& path, std::int64_t unixTime)
 {

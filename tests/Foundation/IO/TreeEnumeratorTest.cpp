@@ -1,10 +1,7 @@
 #include "IOTestSupport.hpp"
 
-using IO::Folder;
-using IO::Location;
-using IO::Name;
-using IOTest::TempDir;
-using IOTest::WriteFileBytes;
+using namespace IO;
+using namespace IOTest;
 
 namespace {
 

@@ -1,16 +1,8 @@
 #include "IOTestSupport.hpp"
 #include "Support/Environment.hpp"
 
-using IO::File;
-using IO::Folder;
-using IO::Location;
-using IO::Name;
-using IO::RelativeLocation;
-using IO::ZipVFS;
-using IOTest::FoundationTime;
-using IOTest::TempDir;
-using IOTest::UtcTime;
-using IOTest::ZipEntry;
+using namespace IO;
+using namespace IOTest;
 
 namespace {
 

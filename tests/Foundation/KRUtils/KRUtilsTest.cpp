@@ -118,32 +118,26 @@ TEST(ScratchFile, ReplacesTheTargetOnlyWhenMadePermanent)
     EXPECT_EQ(st.st_mode & 0777, 0640u);  // the replaced file's permissions
 }
 
-TEST(ScratchFile, AnUnfinishedScratchIsRemovedAndTheTargetKept)
-{
-    TempDir folder;
-    const std::string target = folder / "keep.txt";
-    WriteFileBytes(target, "precious");
-    {
-        IOUtil::ScratchFile scratch(IO::Folder(IO::Location(folder.Path())), IO::Name("keep.txt"));
-        EXPECT_EQ(scratch.GetTarget(), IO::Location(target));
-        ASSERT_EQ(WriteText(scratch, "half-written"), KR::NoError);
-    }
-    EXPECT_EQ(ReadFileBytes(target), "precious");
-    EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"keep.txt"});
-}
-
-TEST(ScratchFile, TwoScratchesForOneTargetDoNotCollide)
+// Each scratch has a name of its own and the last made permanent wins; an
+// unfinished one is removed and leaves the target as it was.
+TEST(ScratchFile, ScratchesForOneTargetDoNotCollide)
 {
     TempDir folder;
     const std::string target = folder / "new.txt";
     IOUtil::ScratchFile first{IO::Location(target)};
-    IOUtil::ScratchFile second{IO::Location(target)};
+    IOUtil::ScratchFile second(IO::Folder(IO::Location(folder.Path())), IO::Name("new.txt"));
+    EXPECT_EQ(second.GetTarget(), IO::Location(target));
     EXPECT_NE(first.GetLocation(), second.GetLocation());
     ASSERT_EQ(WriteText(first, "first"), KR::NoError);
     ASSERT_EQ(WriteText(second, "second"), KR::NoError);
     ASSERT_EQ(first.MakePermanent(), KR::NoError);
     EXPECT_EQ(ReadFileBytes(target), "first");
     ASSERT_EQ(second.MakePermanent(), KR::NoError);
+    EXPECT_EQ(ReadFileBytes(target), "second");
+    {
+        IOUtil::ScratchFile unfinished{IO::Location(target)};
+        ASSERT_EQ(WriteText(unfinished, "half-written"), KR::NoError);
+    }
     EXPECT_EQ(ReadFileBytes(target), "second");
     EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"new.txt"});
 }

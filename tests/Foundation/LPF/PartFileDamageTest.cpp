@@ -15,18 +15,11 @@
 
 namespace {
 
+using TestSupport::Pattern;
 using TestSupport::TempDir;
 using TestSupport::WriteFileBytes;
 
 constexpr std::uint32_t DataType = LPF::MakeSectionType('D', 'A', 'T', 'A');
-
-std::string Pattern(std::size_t size, unsigned seed)
-{
-    std::string out(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        out[i] = static_cast<char>((i * 197 + seed * 13) & 0xFF);
-    return out;
-}
 
 // A part file with a small section inside the first read and a large one
 // beyond it, or with a directory longer than the first read.

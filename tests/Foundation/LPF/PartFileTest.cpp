@@ -17,6 +17,7 @@ namespace {
 
 using TestSupport::NewHandleWith;
 using TestSupport::ReadFileBytes;
+using TestSupport::Pattern;
 using TestSupport::TempDir;
 using TestSupport::WriteFileBytes;
 
@@ -70,14 +71,6 @@ std::string Words(std::initializer_list<std::uint32_t> words, LPF::ByteOrder ord
     std::string out;
     for (std::uint32_t w : words)
         LPF::Append32(out, w, order);
-    return out;
-}
-
-std::string Pattern(std::size_t size, unsigned seed)
-{
-    std::string out(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        out[i] = static_cast<char>((i * 131 + seed * 7) & 0xFF);
     return out;
 }
 
