@@ -234,50 +234,51 @@ TEST(Frames, ReversedFramesAndDestructorsCloseBothEnds)
     EXPECT_EQ(in.GetRemaining(), 0u);
 }
 
+// The status of a frame read from `bytes` for `info`: of its opening, or of
+// its closing when it opened.
+ErrorCode ReadFrame(const std::string& bytes, const ClassInfo& info)
+{
+    StringIChannel in(bytes);
+    InputFrame frame(in, info);
+    return frame.GetStatus() != NoError ? frame.GetStatus() : frame.Close();
+}
+
 TEST(Frames, ReaderRejectsWrongClassNewerVersionAndBadTags)
 {
     StringOChannel out(binOProtocol);
     OutputFrame(out, thingInfo).Close();
     const std::string good = out.GetText();
-
+    std::string wrongEnd = good;
+    wrongEnd.back() ^= 0x01;
+    const std::string longName(300, 'n');
+    const ClassInfo longInfo(longName.c_str(), ClassVersion{1, 0});
+    StringOChannel forged(binOProtocol);
+    forged << std::uint32_t{0x4B52464D} << longName.c_str() << std::uint8_t{1} << std::uint8_t{0};
     const ClassInfo other("Test::Other", ClassVersion{2, 3});
     const ClassInfo olderReader("Test::Thing", ClassVersion{1, 9});
     const ClassInfo newerReader("Test::Thing", ClassVersion{3, 0});
-    StringIChannel a(good);
-    EXPECT_EQ(InputFrame(a, other).GetStatus(), ErrFrameClass);
-    StringIChannel b(good);
-    EXPECT_EQ(InputFrame(b, olderReader).GetStatus(), ErrFrameVersion);
-    StringIChannel c(good);
-    InputFrame newer(c, newerReader);
-    EXPECT_EQ(newer.GetStatus(), NoError);
-    EXPECT_EQ(newer.Close(), NoError);
+    const struct {
+        const char* what;
+        std::string bytes;
+        const ClassInfo* reader;
+        ErrorCode expected;
+    } cases[] = {
+        {"another class", good, &other, ErrFrameClass},
+        {"an older reader", good, &olderReader, ErrFrameVersion},
+        {"a newer reader", good, &newerReader, NoError},
+        {"no end tag", good.substr(0, good.size() - 4), &thingInfo, ErrBadFormat},
+        {"a wrong end tag", wrongEnd, &thingInfo, ErrBadFormat},
+        {"no frame", std::string(16, 'z'), &thingInfo, ErrBadFormat},
+        {"a cut header", good.substr(0, 7), &thingInfo, ErrEndOfChannel},
+        {"a class name too long for any reader", forged.GetText(), &longInfo, ErrBadFormat},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadFrame(c.bytes, *c.reader), c.expected) << c.what;
 
-    StringIChannel noEnd(good.substr(0, good.size() - 4));
-    InputFrame missing(noEnd, thingInfo);
-    ASSERT_EQ(missing.GetStatus(), NoError);
-    EXPECT_EQ(missing.Close(), ErrBadFormat);
-
-    std::string wrongEnd = good;
-    wrongEnd.back() ^= 0x01;
-    StringIChannel d(wrongEnd);
-    InputFrame wrong(d, thingInfo);
-    EXPECT_EQ(wrong.Close(), ErrBadFormat);
-
-    StringIChannel notAFrame(std::string(16, 'z'));
-    EXPECT_EQ(InputFrame(notAFrame, thingInfo).GetStatus(), ErrBadFormat);
-    StringIChannel truncated(good.substr(0, 7));
-    EXPECT_EQ(InputFrame(truncated, thingInfo).GetStatus(), ErrEndOfChannel);
-
-    // A class name too long for any reader is refused on both sides.
-    std::string longName(300, 'n');
-    const ClassInfo longInfo(longName.c_str(), ClassVersion{1, 0});
+    // Such a name is refused by the writer too.
     StringOChannel refused(binOProtocol);
     EXPECT_EQ(OutputFrame(refused, longInfo).GetStatus(), ErrIllegalArgument);
     EXPECT_EQ(refused.GetText(), "");
-    StringOChannel forged(binOProtocol);
-    forged << std::uint32_t{0x4B52464D} << longName.c_str() << std::uint8_t{1} << std::uint8_t{0};
-    StringIChannel e(forged.GetText());
-    EXPECT_EQ(InputFrame(e, longInfo).GetStatus(), ErrBadFormat);
 }
 
 TEST(StringObject, WritesACountedStringAndReadsItBack)
