@@ -3,6 +3,9 @@
 
 #include "IO/Location.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +42,23 @@ inline std::string Pattern(std::size_t size, unsigned seed)
     for (std::size_t i = 0; i < size; ++i)
         out[i] = static_cast<char>((i * 131 + seed * 7) & 0xFF);
     return out;
+}
+
+// Sets the modification (and access) time of the entry at `path` itself,
+// not of what a link at `path` points to.
+inline void SetUnixTime(const std::string& path, std::int64_t unixTime)
+{
+    timespec times[2] = {};
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(unixTime);
+    if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        throw std::runtime_error("cannot set the time of " + path);
+}
+
+// The modification time of the entry at `path` itself; -1 when there is none.
+inline std::int64_t UnixTimeOf(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec : -1;
 }
 
 // The names of the entries of `folder`, sorted.

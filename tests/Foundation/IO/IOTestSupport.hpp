@@ -8,29 +8,13 @@
 #include "Support/TempDir.hpp"
 #include "Support/Zip.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 
 namespace IOTest {
 
 using namespace TestSupport;
-
-inline void SetUnixTime(const std::string& path, std::int64_t unixTime)
-{
-    timespec times[2] = {};
-    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(unixTime);
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
-
-inline std::int64_t UnixTimeOf(const std::string& path)
-{
-    struct stat st {};
-    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-    return st.st_mtim.tv_sec;
-}
 
 // Replaces every occurrence of `from` in the file by `to` (same length).
 inline void PatchFile(const std::string& path, const std::string& from, const std::string& to)

@@ -10,13 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <utime.h>
-
 namespace {
 
 using TestSupport::NewHandleWith;
 using TestSupport::ReadFileBytes;
+using TestSupport::SetUnixTime;
+using TestSupport::UnixTimeOf;
 using TestSupport::Pattern;
 using TestSupport::TempDir;
 using TestSupport::WriteFileBytes;
@@ -121,21 +120,6 @@ KR::ErrorCode OpenAs(const IO::Location& location)
         return e.GetID();
     }
     return KR::NoError;
-}
-
-time_t ModificationTime(const std::string& path)
-{
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mtime;
-}
-
-// Sets a file's modification time back, so that a change at the same size
-// cannot be told by size and time.
-void SetModificationTime(const std::string& path, time_t seconds)
-{
-    utimbuf times{seconds, seconds};
-    ASSERT_EQ(::utime(path.c_str(), &times), 0);
 }
 
 class PartFileTest : public ::testing::Test {
@@ -276,14 +260,14 @@ TEST_F(PartFileTest, LargeSectionIsReadOnFirstUseSmallOneComesWithTheFirstRead)
     writer.AddSection(PlainType, 0, {}, small.data(), small.size());
     writer.AddSection(PlainType, 1, {}, large.data(), large.size());
     const std::string path = Write(writer, "lazy.lpf");
-    const time_t written = ModificationTime(path);
+    const std::int64_t written = UnixTimeOf(path);
 
     LPF::SymbolFile file{IO::Location(path)};
     std::string bytes = ReadFileBytes(path);
     bytes.replace(bytes.find(small), small.size(), Pattern(100, 9));
     bytes.replace(bytes.find(large), large.size(), Pattern(3000, 8));
     WriteFileBytes(path, bytes);
-    SetModificationTime(path, written);
+    SetUnixTime(path, written);
 
     EXPECT_EQ(SectionBytes(file, PlainType, 0), small);            // kept from the first read
     EXPECT_EQ(SectionBytes(file, PlainType, 1), Pattern(3000, 8));  // read now
@@ -294,14 +278,14 @@ TEST_F(PartFileTest, ModificationTimeAtOpenOrWhenAsked)
     LPF::PartFileWriter writer(LPF::PartKind::Symbol);
     writer.SetDocumentName("Timed");
     const std::string path = Write(writer, "timed.lpf");
-    SetModificationTime(path, 1500000000);
+    SetUnixTime(path, 1500000000);
 
     LPF::SymbolFile atOpen{IO::Location(path)};
     LPF::SymbolFile whenAsked{IO::Location(path), LPF::ModificationTime::ReadWhenAsked};
-    SetModificationTime(path, 1600000000);
+    SetUnixTime(path, 1600000000);
     EXPECT_EQ(UnixModificationTime(atOpen), 1500000000);
     EXPECT_EQ(UnixModificationTime(whenAsked), 1600000000);
-    SetModificationTime(path, 1700000000);
+    SetUnixTime(path, 1700000000);
     EXPECT_EQ(UnixModificationTime(whenAsked), 1600000000);  // read once, then kept
 }
 
@@ -320,7 +304,7 @@ TEST_F(PartFileTest, FileChangedAfterOpenGivesErrChanged)
 
     Write(writer, "changed.lpf");
     LPF::SymbolFile touched{IO::Location(path)};
-    SetModificationTime(path, ModificationTime(path) - 100);
+    SetUnixTime(path, UnixTimeOf(path) - 100);
     EXPECT_EQ(touched.GetSectionDataRef(PlainType, 0, &data), LPF::ErrChanged);
 }
 
