@@ -139,7 +139,7 @@ protected:
 // taking the parent's values keeps the parent's; adding missing parameters
 // keeps the own list and adds the rest. Parameters of the part alone come
 // last in the first two.
-TEST_F(Merge, EachMergeTypeOrdersAndChoosesItsWay)
+TEST_F(Merge, EachMergeTypeOrdersAndChoosesItsWayAndBadInputsGiveNothing)
 {
     const struct {
         PSC::ParHdlMergeType type;
@@ -151,10 +151,8 @@ TEST_F(Merge, EachMergeTypeOrdersAndChoosesItsWay)
     };
     for (const auto& c : cases)
         EXPECT_EQ(Merged(parent.h, own.h, c.type), c.expected) << c.type;
-}
 
-TEST_F(Merge, MissingOrBadInputs)
-{
+    // A missing side gives the other; bad inputs give nothing.
     EXPECT_EQ(Merged(parent.h, nullptr, PSC::KeepOwnValues), Read(parent.h));
     EXPECT_EQ(Merged(nullptr, own.h, PSC::AddMissingParameters), Read(own.h));
     EXPECT_EQ(NewSyParHdlFromRef(nullptr, nullptr, nullptr, PSC::KeepOwnValues), nullptr);
@@ -179,7 +177,7 @@ protected:
     LPF::ISectionHandler* handler = nullptr;
 };
 
-TEST_F(Handler, ConvertsBothWaysAndBack)
+TEST_F(Handler, ConvertsBothWaysAndRefusesDamage)
 {
     Handle section(PSC::WriteParameters(Sample()));
     const std::string native = section.Bytes();
@@ -198,22 +196,16 @@ TEST_F(Handler, ConvertsBothWaysAndBack)
     ASSERT_EQ(handler->ConvertToNative(nullptr, &descriptor, section.h), KR::NoError);
     EXPECT_EQ(section.Bytes(), native);
     EXPECT_TRUE(handler->CanConvert());
-}
-
-TEST_F(Handler, DamagedSectionIsNeitherConvertedNorValidated)
-{
-    std::string bytes = Handle(PSC::WriteParameters(Sample())).Bytes();
-    bytes.pop_back();
-    Handle section(bytes);
-    LPF::SectionDescriptor descriptor{1, LPF::NativePlatform, 0};
-    EXPECT_EQ(handler->Validate(&descriptor, section.h), PSC::ErrBadSection);
-    EXPECT_EQ(handler->ConvertToPlatform(&descriptor, section.h, LPF::OtherPlatform), PSC::ErrBadSection);
-    EXPECT_EQ(descriptor.platform, LPF::NativePlatform);
-    EXPECT_EQ(section.Bytes(), bytes);
-    // Native bytes read as big-endian are damage too.
-    Handle good(PSC::WriteParameters(Sample()));
+    // Native bytes read as big-endian are damage.
     LPF::SectionDescriptor wrong{1, LPF::OtherPlatform, 0};
-    EXPECT_EQ(handler->Validate(&wrong, good.h), PSC::ErrBadSection);
+    EXPECT_EQ(handler->Validate(&wrong, section.h), PSC::ErrBadSection);
+
+    // A damaged section is neither validated nor converted, and left alone.
+    Handle damaged(native.substr(0, native.size() - 1));
+    EXPECT_EQ(handler->Validate(&descriptor, damaged.h), PSC::ErrBadSection);
+    EXPECT_EQ(handler->ConvertToPlatform(&descriptor, damaged.h, LPF::OtherPlatform), PSC::ErrBadSection);
+    EXPECT_EQ(descriptor.platform, LPF::NativePlatform);
+    EXPECT_EQ(damaged.Bytes(), native.substr(0, native.size() - 1));
 }
 
 TEST_F(Handler, DumpPrintsOneLinePerParameter)
