@@ -57,7 +57,7 @@ TEST(Location, BadPathsKeepTheirText)
     EXPECT_EQ(Location(static_cast<const char*>(nullptr)), empty);
 }
 
-TEST(Location, UrlsAndFileUrls)
+TEST(Location, UrlsAndFileUrlsBothWays)
 {
     const Location web("https://example.org/lib/a%20b/");
     EXPECT_TRUE(web.IsURL());
@@ -82,16 +82,13 @@ TEST(Location, UrlsAndFileUrls)
     EXPECT_EQ(Location("file:///a%zz").GetStatus(), IO::ErrBadLocation);  // not hexadecimal
     EXPECT_EQ(Location("file:///a%00b").GetStatus(), IO::ErrBadLocation); // zero byte
     EXPECT_EQ(Location("file://").GetStatus(), IO::ErrBadLocation);
-}
 
-TEST(Location, ToUrlEscapesAndRoundTrips)
-{
+    // A local location as a URL escapes what must be and reads back the same.
     const Location odd("/lib/a b#c?d%e/\xC3\xA4\\~_.-");
-    KR::String url;
-    ASSERT_EQ(odd.ToURL(&url), 0);
-    EXPECT_EQ(url.Std(), "file:///lib/a%20b%23c%3Fd%25e/%C3%A4%5C~_.-");
-    EXPECT_EQ(Location(url.Std()), odd);
-    EXPECT_EQ(Location("").ToURL(&url), IO::ErrBadLocation);
+    ASSERT_EQ(odd.ToURL(&text), 0);
+    EXPECT_EQ(text.Std(), "file:///lib/a%20b%23c%3Fd%25e/%C3%A4%5C~_.-");
+    EXPECT_EQ(Location(text.Std()), odd);
+    EXPECT_EQ(Location("").ToURL(&text), IO::ErrBadLocation);
 }
 
 TEST(Location, EditingNames)
@@ -195,6 +192,7 @@ TEST(Location, ChannelRoundTrips)
     EXPECT_EQ(in.GetRemaining(), 0u);
 }
 
+// A refused read leaves the location as it was.
 TEST(Location, ChannelReadRefusesBadData)
 {
     const auto readFrom = [](std::uint8_t kind, const std::string& text) {
