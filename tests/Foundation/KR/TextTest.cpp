@@ -35,16 +35,17 @@ const std::vector<std::string> tricky = {
 
 TEST(TextCompare, ByteOrder)
 {
-    EXPECT_EQ(ch04Manager.Compare("abc", "abd", 0), -1);
+    EXPECT_EQ(ch04Manager.Compare("abc", "abd", 0), -1);  // exactly -1, not any negative number
     EXPECT_EQ(ch04Manager.Compare("abd", "abc", 0), 1);
     EXPECT_EQ(ch04Manager.Compare("ab", "abc", 0), -1);
     EXPECT_EQ(ch04Manager.Compare("B", "a", 0), -1);
     EXPECT_EQ(ch04Manager.Compare("\xE9", "z", 0), 1);  // unsigned bytes
     EXPECT_EQ(ch04Manager.Compare(nullptr, "", 0), 0);
     EXPECT_EQ(ch04Manager.Compare(nullptr, "a", 0), -1);
-    EXPECT_EQ(ch04Manager.Compare("a", "z", 0), -1);  // exactly -1, not any negative number
 }
 
+// The reverse of each pair, and ties only between equal texts under the
+// second option, are checked over many texts by the consistency test below.
 TEST(TextCompare, NameOrderLikeAFileBrowser)
 {
     EXPECT_EQ(Names("Door 2", "Door 10"), -1);
@@ -52,7 +53,6 @@ TEST(TextCompare, NameOrderLikeAFileBrowser)
     EXPECT_EQ(Names("ABC", "abc"), 0);
     EXPECT_EQ(Names("abc", "ABD"), -1);
     EXPECT_EQ(Names("a1", "a01"), -1);
-    EXPECT_EQ(Names("a01", "a1"), 1);
     EXPECT_EQ(Names("a01", "A01"), 0);
     EXPECT_EQ(Names("a01b", "a1c"), -1);    // the letter decides before the zeros
     EXPECT_EQ(Names("a01x2", "a1x02"), 1);  // the first run with a zero difference decides
@@ -66,8 +66,6 @@ TEST(TextCompare, NameOrderLikeAFileBrowser)
 TEST(TextCompare, SecondOptionBreaksTiesInByteOrder)
 {
     EXPECT_EQ(NamesTotal("ABC", "abc"), -1);
-    EXPECT_EQ(NamesTotal("abc", "ABC"), 1);
-    EXPECT_EQ(NamesTotal("abc", "abc"), 0);
     EXPECT_EQ(NamesTotal("a01", "A1"), 1);  // the name order itself is kept
     EXPECT_EQ(NamesTotal("Door 2", "door 10"), -1);
 }
