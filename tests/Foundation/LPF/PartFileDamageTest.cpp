@@ -3,6 +3,7 @@
 #include "LPF/ByteOrder.hpp"
 #include "LPF/PartFile.hpp"
 
+#include "Support/Handles.hpp"
 #include "Support/TempDir.hpp"
 
 #include "KR/Memory.hpp"
@@ -80,8 +81,14 @@ TEST_P(Truncation, EveryShorterFileIsRefused)
     const std::string bytes = ValidFile(platform, longDirectory);
     WriteFileBytes(path, bytes);
     {
+        // The whole file opens, with every section of a directory longer
+        // than the first read.
         LPF::SymbolFile whole{IO::Location(path)};
         ExerciseOpened(whole, bytes.size());
+        ASSERT_EQ(whole.GetSectionCount(), longDirectory ? 150u : 2u);
+        char** last = nullptr;
+        ASSERT_EQ(whole.GetSectionDataRef(DataType, longDirectory ? 149 : 1, &last), KR::NoError);
+        EXPECT_EQ(TestSupport::HandleBytes(last), longDirectory ? Pattern(1 + 149 % 5, 149) : Pattern(5000, 2));
     }
     const std::set<KR::ErrorCode> expected = {LPF::ErrNotPartFile, LPF::ErrDamaged};
     for (std::size_t length = bytes.size(); length-- > 0;) {

@@ -153,7 +153,8 @@ TEST_P(RoundTrip, HeaderAndSectionsComeBackInEitherByteOrder)
     ASSERT_EQ(writer.SetDocumentName("Window Double"), KR::NoError);
     ASSERT_EQ(writer.SetHeaderPlatform(platform), KR::NoError);
     ASSERT_EQ(writer.AddSection(PlainType, 3, {9, LPF::NativePlatform, 0}, big.data(), big.size()), KR::NoError);
-    ASSERT_EQ(writer.AddSection(WordsType, 0, {2, platform, 5}, words.data(), words.size()), KR::NoError);
+    ASSERT_EQ(writer.AddSection(WordsType, 0, {2, platform, 5}, "first", 5), KR::NoError);
+    ASSERT_EQ(writer.AddSection(WordsType, 0, {2, platform, 5}, words.data(), words.size()), KR::NoError);  // replaces
     const std::string path = Write(writer, "part.lpf");
 
     LPF::SymbolFile file{IO::Location(path)};
@@ -233,21 +234,6 @@ TEST_F(PartFileTest, DocumentNames)
         EXPECT_EQ(file.GetDocumentName(name), c.error);
         EXPECT_EQ(std::string(name), c.shown);
     }
-}
-
-TEST_F(PartFileTest, DirectoryLongerThanTheFirstReadIsReadWhole)
-{
-    LPF::PartFileWriter writer(LPF::PartKind::Symbol);
-    writer.SetDocumentName(std::string(200, 'n'));
-    for (unsigned i = 0; i < 200; ++i) {
-        const std::string data = Pattern(i % 7, i);
-        writer.AddSection(PlainType, static_cast<std::uint8_t>(i), {i, LPF::NativePlatform, 0}, data.data(), data.size());
-    }
-    writer.AddSection(PlainType, 7, {}, "again", 5);  // replaces the earlier data
-    LPF::SymbolFile file{IO::Location(Write(writer, "many.lpf"))};
-    ASSERT_EQ(file.GetSectionCount(), 200u);
-    EXPECT_EQ(SectionBytes(file, PlainType, 199), Pattern(199 % 7, 199));
-    EXPECT_EQ(SectionBytes(file, PlainType, 7), "again");
 }
 
 // --- Reading on demand ---------------------------------------------------------
