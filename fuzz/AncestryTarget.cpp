@@ -40,7 +40,6 @@ void Exercise(LM::AncestryInfo& info)
         (void)info.GetAncestorRef(count);
         (void)info.IsAncestor(info.GetParentID());
     }
-    (void)info.GetAncestorRef(count + 1);  // out of range: the null UnID
     KR::UnID own{};
     own.mainGuid.data1 = 1;
     LM::AncestryInfo fixed(info);

@@ -15,6 +15,7 @@
 #include "PSC/Parameters.hpp"
 #include "TypeHierarchy/AncestrySectionHandler.hpp"
 
+#include <cstring>
 #include <map>
 #include <tuple>
 
@@ -67,6 +68,14 @@ std::map<SectionKey, std::string> Exercise(LPF::PartFile& file)
         if (LPF::ISectionHandler* handler = LPF::GetSectionHandler(info.type)) {
             KR::StringOChannel text;
             (void)handler->Dump(text, &descriptor, data, true);
+        }
+        if (i % 2 == 1) {
+            // Released, the section is read from the file again.
+            LmFuzz::Expect(file.SetSectionDataRef(info.type, info.subIdent, nullptr) == KR::NoError &&
+                               file.GetSectionDataRef(info.type, info.subIdent, &data) == KR::NoError &&
+                               std::string(*data, KR::bmManager.GetHandleSize(data)) ==
+                                   served[{info.type, info.subIdent}],
+                           "a released section reads again the same");
         }
         if (info.type == AncestryType) {
             LM::AncestryInfo ancestry(data);

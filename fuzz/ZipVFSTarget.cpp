@@ -5,8 +5,11 @@
 // ways of opening must see the same archive.
 #include "FuzzTarget.hpp"
 
+#include "IO/File.hpp"
 #include "IO/FileSystem.hpp"
 #include "IO/FixedVFS.hpp"
+#include "IO/Folder.hpp"
+#include "IO/TreeEnumerator.hpp"
 #include "IO/ZipVFS.hpp"
 
 #include <zip.h>
@@ -104,6 +107,49 @@ std::string Walk(const IO::ZipVFS& vfs)
     return seen;
 }
 
+// Walks a mounted archive through the file layer, as a library in a zip
+// file is read: every folder entered, every file opened and read.
+class MountedWalk : public IO::TreeEnumerator {
+public:
+    using IO::TreeEnumerator::TreeEnumerator;
+    std::uint64_t total = 0;
+
+protected:
+    bool FileFound(const IO::Name& name) override
+    {
+        IO::File file(GetParent(), name);
+        std::int64_t size = 0;
+        if (file.Open(IO::OpenMode::Read) == KR::NoError && file.GetSize(&size) == KR::NoError) {
+            LmFuzz::Expect(size >= 0, "a file size is not negative");
+            std::string buffer(static_cast<std::size_t>(std::min<std::int64_t>(size, 4096)), '\0');
+            std::size_t got = 0;
+            (void)file.ReadBin(buffer.data(), buffer.size(), &got);
+            LmFuzz::Expect(got <= buffer.size(), "a read stays in its buffer");
+            total += static_cast<std::uint64_t>(size);
+        }
+        return false;
+    }
+};
+
+// Mounts `vfs`, walks it, and copies it out into the scratch folder when it
+// is small.
+void WalkMounted(IO::ZipVFS& vfs)
+{
+    const IO::Location mountPoint(LmFuzz::ScratchFolder() + "/archive");
+    LmFuzz::Expect(IO::fileSystem.Mount(vfs, mountPoint) == KR::NoError, "the archive mounts");
+    const IO::Folder root(mountPoint);
+    MountedWalk walk(root);
+    (void)walk.Do();
+    if (walk.total <= MaxRead) {
+        IO::Folder scratch(IO::Location(LmFuzz::ScratchFolder() + "/out"), IO::OnNotFound::Create);
+        std::vector<IO::FolderEntry> entries;
+        if (root.List(&entries) == KR::NoError)
+            for (const IO::FolderEntry& entry : entries)
+                (void)IO::Folder(root).Copy(entry.name, scratch, entry.name);
+    }
+    (void)IO::fileSystem.Unmount(vfs);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -126,8 +172,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<IO::ZipVFS> fromMemory = IO::ZipVFS::Open(IO::Location(mountPoint, "in.zip"), &memoryError);
     LmFuzz::Expect((fromMemory == nullptr) == (memoryError != KR::NoError), "an archive opens or gives an error");
     const std::string memoryWalk = fromMemory ? Walk(*fromMemory) : std::string();
+    if (fromMemory)
+        WalkMounted(*fromMemory);
     fromMemory.reset();
     (void)IO::fileSystem.Unmount(holder);
+    LmFuzz::ClearScratchFolder();
 
     LmFuzz::Expect((fileError == KR::NoError) == (memoryError == KR::NoError) && fileWalk == memoryWalk,
                    "an archive reads the same from a file and from memory");
