@@ -28,7 +28,9 @@ install_missing() {
 
 configure_and_build() {
   local preset=$1
-  if [ ! -f "build/$preset/CMakeCache.txt" ]; then
+  # A configure that failed half way leaves a cache but no build.ninja:
+  # configure again until there is something to build.
+  if [ ! -f "build/$preset/build.ninja" ]; then
     cmake --preset "$preset" >/dev/null
   fi
   cmake --build --preset "$preset"
