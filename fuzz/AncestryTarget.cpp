@@ -10,26 +10,14 @@
 #include "KR/Channel.hpp"
 #include "KR/Memory.hpp"
 #include "LPF/ByteOrder.hpp"
+#include "Support/Handles.hpp"
 #include "TypeHierarchy/AncestrySectionHandler.hpp"
 
 #include <cstring>
 
 namespace {
 
-// A handle with a copy of `bytes`, freed with the object.
-struct Handle {
-    char** h;
-    explicit Handle(std::string_view bytes) : h(KR::bmManager.NewHandle(bytes.size()))
-    {
-        LmFuzz::Expect(h != nullptr, "a handle of the input's size");
-        if (!bytes.empty())
-            std::memcpy(*h, bytes.data(), bytes.size());
-    }
-    ~Handle() { KR::bmManager.KillHandle(h); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    std::string Bytes() const { return std::string(*h, KR::bmManager.GetHandleSize(h)); }
-};
+using Handle = TestSupport::OwnedHandle;
 
 // Checks, fixes and writes an ancestry that was taken from `block`.
 void Exercise(LM::AncestryInfo& info)

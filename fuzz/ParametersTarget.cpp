@@ -6,6 +6,7 @@
 
 #include "KR/Channel.hpp"
 #include "KR/Memory.hpp"
+#include "Support/Handles.hpp"
 #include "LPF/Sections.hpp"
 #include "PSC/Parameters.hpp"
 
@@ -13,24 +14,7 @@
 
 namespace {
 
-struct Handle {
-    char** h;
-    explicit Handle(std::string_view bytes) : h(KR::bmManager.NewHandle(bytes.size()))
-    {
-        LmFuzz::Expect(h != nullptr, "a handle of the input's size");
-        if (!bytes.empty())
-            std::memcpy(*h, bytes.data(), bytes.size());
-    }
-    explicit Handle(char** handle) : h(handle) {}
-    ~Handle()
-    {
-        if (h != nullptr)
-            KR::bmManager.KillHandle(h);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    std::string Bytes() const { return std::string(*h, KR::bmManager.GetHandleSize(h)); }
-};
+using Handle = TestSupport::OwnedHandle;
 
 LPF::ISectionHandler& Handler()
 {

@@ -5,11 +5,12 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace TestSupport {
 
 // A new handle holding `bytes`; the caller owns it.
-inline char** NewHandleWith(const std::string& bytes)
+inline char** NewHandleWith(std::string_view bytes)
 {
     char** h = KR::bmManager.NewHandle(bytes.size());
     if (h != nullptr && !bytes.empty())
@@ -27,7 +28,7 @@ inline std::string HandleBytes(char** h)
 struct OwnedHandle {
     char** h = nullptr;
     explicit OwnedHandle(char** handle) : h(handle) {}
-    explicit OwnedHandle(const std::string& bytes) : h(NewHandleWith(bytes)) {}
+    explicit OwnedHandle(std::string_view bytes) : h(NewHandleWith(bytes)) {}
     ~OwnedHandle()
     {
         if (h != nullptr)
