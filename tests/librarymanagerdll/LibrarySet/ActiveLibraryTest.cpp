@@ -173,39 +173,19 @@ TEST_F(SetFixture, FirstWriteableLibrarySkipsFilesUrlsAndMissingFolders)
     EXPECT_EQ(dir.Loc("E folder"), out);
 }
 
-TEST_F(SetFixture, BadIndicesGiveFalseOrBadIndexAndLeaveOutputs)
+TEST_F(SetFixture, BadIndicesAndCounts)
 {
-    set->AddActiveLibrary(dir.MakeFolder("lib"), LM::NotPermanent, true, true);
-    const std::int32_t count = set->GetActiveLibraryNum();
+    set->AddActiveLibrary(dir.MakeFolder("perm"), LM::Permanent, true, true);
+    set->AddActiveLibrary(dir.MakeFolder("temp"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(KR::String("http://h/url/"), LM::Permanent, false);
+    EXPECT_EQ(2, LM::LibrarySetInternals::GetActiveLibraries(*set)->GetUrlOrNotPermanentCount());
     KR::String name("kept");
-    IO::Location location("/kept");
-    for (std::int32_t bad : {-1, count}) {
-        EXPECT_FALSE(set->IsUrlActiveLibrary(bad));
+    for (std::int32_t bad : {-1, 3}) {
         EXPECT_FALSE(set->IsExistActiveLibrary(bad));
-        EXPECT_FALSE(set->IsVitalActiveLibrary(bad));
-        EXPECT_FALSE(set->IsPermanentActiveLibrary(bad));
         EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryName(bad, &name));
-        EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryUrl(bad, &name));
-        EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryLocation(bad, &location));
         EXPECT_EQ(LM::ErrBadIndex, set->RemoveActiveLibrary(bad));
     }
     EXPECT_EQ("kept", name.Std());
-    EXPECT_EQ(IO::Location("/kept"), location);
-    EXPECT_EQ(count, set->GetActiveLibraryNum());
+    EXPECT_EQ(3, set->GetActiveLibraryNum());
     EXPECT_EQ(LM::ErrParameter, set->GetActiveLibraryName(0, nullptr));
-}
-
-TEST_F(SetFixture, ListCountsAndInternalRecords)
-{
-    set->AddActiveLibrary(dir.MakeFolder("perm"), LM::Permanent, false, true);
-    set->AddActiveLibrary(dir.MakeFolder("temp"), LM::NotPermanent, false, true);
-    set->AddActiveLibrary(KR::String("http://h/url/"), LM::Permanent, false);
-    LM::ActiveLibraryList* list = LM::LibrarySetInternals::GetActiveLibraries(*set);
-    EXPECT_EQ(2, list->GetUrlOrNotPermanentCount());
-    ASSERT_NE(nullptr, list->Get(2));
-    EXPECT_EQ("url", list->Get(2)->name.Std());
-    EXPECT_TRUE(list->Get(2)->exists);
-    EXPECT_EQ(nullptr, list->Get(3));
-    list->Clear();
-    EXPECT_EQ(0, set->GetActiveLibraryNum());
 }

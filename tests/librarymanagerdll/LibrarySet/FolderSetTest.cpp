@@ -58,13 +58,9 @@ TEST_F(SetFixture, NewSetHasOnlyTheRootFolder)
     EXPECT_EQ(0, set->GetFolderName(0, &name));
     EXPECT_EQ("All Libraries", name.Std());
     EXPECT_EQ(-1, set->GetFolderParent(0));
-    EXPECT_EQ(-1, set->GetFolderActLibIndex(0));
     EXPECT_EQ(-1, set->GetFolderParent(1));
-    EXPECT_EQ(-1, set->GetFolderTreeItemId(1));
-    EXPECT_FALSE(set->GetFolderExpandState(1));
     EXPECT_EQ(LM::ErrBadIndex, set->GetFolderName(1, &name));
-    EXPECT_EQ(LM::ErrBadIndex, set->SetFolderTreeItemId(-1, 4));
-    EXPECT_EQ(LM::ErrBadIndex, set->SetFolderExpandState(1, true));
+    EXPECT_EQ(LM::ErrBadIndex, set->SetFolderExpandState(-1, true));
 }
 
 TEST(FolderSetTest, FolderOfAFileIsTheFirstItemAtItsLocation)

@@ -69,30 +69,17 @@ TEST_F(SetFixture, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
     EXPECT_FALSE(set->IsEnumerated());
     EXPECT_EQ(0, set->SetOtherObjectLocation(1, dir.Loc("Disk.gsm")));
     EXPECT_EQ("Web.gsm", NameAt(*set, 1));
-    IO::Location location;
-    KR::String url;
-    EXPECT_EQ(0, set->GetOtherObjectLocation(1, &location));
-    EXPECT_EQ(0, set->GetOtherObjectUrl(1, &url));
-    EXPECT_EQ(dir.Loc("Disk.gsm"), location);
-    EXPECT_EQ("http://h/x/Web.gsm", url.Std());
 }
 
 TEST_F(SetFixture, BadOtherObjectIndicesChangeNothing)
 {
     set->AddOtherObject(dir.Loc("a.gsm"));
     KR::String text("kept");
-    IO::Location location("/kept");
     for (std::int32_t bad : {-1, 1}) {
-        EXPECT_FALSE(set->IsUrlOtherObject(bad));
         EXPECT_EQ(LM::ErrBadIndex, set->GetOtherObjectName(bad, &text));
-        EXPECT_EQ(LM::ErrBadIndex, set->GetOtherObjectUrl(bad, &text));
-        EXPECT_EQ(LM::ErrBadIndex, set->GetOtherObjectLocation(bad, &location));
-        EXPECT_EQ(LM::ErrBadIndex, set->SetOtherObjectUrl(bad, KR::String("http://h/b")));
         EXPECT_EQ(LM::ErrBadIndex, set->SetOtherObjectLocation(bad, dir.Loc("b.gsm")));
     }
     EXPECT_EQ("kept", text.Std());
-    EXPECT_EQ(IO::Location("/kept"), location);
     EXPECT_EQ(1, set->GetOtherObjectNum());
     EXPECT_EQ("a.gsm", NameAt(*set, 0));
-    EXPECT_FALSE(set->IsUrlOtherObject(0));
 }
