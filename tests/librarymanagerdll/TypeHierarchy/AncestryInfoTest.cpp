@@ -63,17 +63,12 @@ TEST(AncestryInfoTest, SectionLayout)
 {
     Handle empty(AncestryInfo().GetAncestrySection());
     EXPECT_EQ(empty.Bytes(), Header(0, 0));
-    Handle flagged(Info({}, true).GetAncestrySection());
-    EXPECT_EQ(flagged.Bytes(), Header(1, 0));
-
     Handle two(Info({U(7, 1), U(9, 2)}, true).GetAncestrySection());
     EXPECT_EQ(two.Bytes(), Header(1, 2) + Raw(U(7, 1)) + Raw(U(9, 2)));
 
     AncestryInfo back(two.h);
     EXPECT_TRUE(back.IsTemplate());
     EXPECT_EQ(Listed(back), "7.9.");
-    EXPECT_EQ(back.GetAncestorsRef()[1], U(9, 2));
-    EXPECT_EQ(AncestryInfo().GetAncestorsRef(), nullptr);
 
     // A channel carries the same bytes as the section, and reads them back.
     const std::string bytes = TestIds::Written(back);
@@ -94,13 +89,9 @@ TEST(AncestryInfoTest, ParentAndAncestorQueries)
     EXPECT_FALSE(abc.IsAncestor(U(2, 5)));  // same main GUID, other revision
 
     EXPECT_EQ(abc.SetAncestor(2, U(8)), KR::NoError);
-    EXPECT_EQ(Listed(abc), "1.8.3.");
     KR::DebugCapture capture;
     EXPECT_NE(abc.SetAncestor(4, U(9)), KR::NoError);  // never appends
-    EXPECT_NE(abc.SetAncestor(0, U(9)), KR::NoError);
-    EXPECT_EQ(abc.GetAncestorRef(4), KR::UnID{});
     EXPECT_EQ(Listed(abc), "1.8.3.");
-    EXPECT_NE(capture.GetText().find("IllegalArgumentException"), std::string::npos);
 }
 
 TEST(AncestryInfoTest, CheckAndFixCutsCycles)
@@ -130,53 +121,28 @@ TEST(AncestryInfoTest, EqualityComparesWholeUnIDsNotFlags)
     EXPECT_TRUE(Info({U(1), U(2)}, true) == Info({U(1), U(2)}, false));
     EXPECT_TRUE(Info({U(1), U(2)}) != Info({U(1), U(2, 1)}));
     EXPECT_TRUE(Info({U(1)}) != Info({U(1), U(2)}));
-    EXPECT_TRUE(AncestryInfo() == AncestryInfo());
-
-    AncestryInfo copy = Info({U(1)}, true);
-    copy = copy;
-    AncestryInfo assigned;
-    assigned = copy;
-    EXPECT_TRUE(assigned == copy && assigned.IsTemplate());
-    assigned.Clear();
-    EXPECT_FALSE(assigned.IsTemplate());
-    EXPECT_EQ(assigned.GetAncestorsCount(), 0u);
 }
 
-TEST(AncestryInfoTest, ReadOfTruncatedStreamChangesNothing)
-{
-    const std::string full = Header(1, 2) + Raw(U(3)) + Raw(U(4));
-    for (std::size_t cut : {0u, 10u, 32u, 50u, 95u}) {
-        AncestryInfo info = Info({U(9)});
-        KR::StringIChannel in(full.substr(0, cut));
-        EXPECT_EQ(info.Read(in), KR::ErrEndOfChannel) << cut;
-        EXPECT_EQ(Listed(info), "9.") << cut;
-        EXPECT_FALSE(info.IsTemplate());
-    }
-    // A count that the stream does not back fails without a huge allocation.
-    AncestryInfo info;
-    KR::StringIChannel in(Header(0, 0xFFFFFFFFu) + Raw(U(1)));
-    EXPECT_EQ(info.Read(in), KR::ErrEndOfChannel);
-}
-
-TEST(AncestryInfoTest, SetAncestrySectionRefusesBadBlocks)
+TEST(AncestryInfoTest, BlocksThatTheirCountDoesNotFitAreRefused)
 {
     AncestryInfo info = Info({U(9)});
     Handle shortForCount(Header(1, 2) + Raw(U(1)));  // 64 bytes, count says 2
     EXPECT_EQ(info.SetAncestrySection(shortForCount.h), -7003);
-    Handle headerOnly(std::string(16, '\0'));
-    EXPECT_EQ(info.SetAncestrySection(headerOnly.h), -7003);
     Handle hugeCount(Header(0, 0xFFFFFFFFu));
     EXPECT_EQ(info.SetAncestrySection(hugeCount.h), -7003);
     EXPECT_EQ(info.SetAncestrySection(nullptr), -50);
-    char* notAHandle = nullptr;
-    EXPECT_EQ(info.SetAncestrySection(&notAHandle), -50);
     EXPECT_EQ(Listed(info), "9.");
+    // From a channel: fails at the end of the stream, without a huge
+    // allocation, and leaves the list alone.
+    KR::StringIChannel in(Header(1, 0xFFFFFFFFu) + Raw(U(1)));
+    EXPECT_EQ(info.Read(in), KR::ErrEndOfChannel);
+    EXPECT_EQ(Listed(info), "9.");
+    EXPECT_FALSE(info.IsTemplate());
 
     Handle longer(Header(2, 1) + Raw(U(5)) + std::string(32, 'x'));  // extra bytes are ignored
     EXPECT_EQ(info.SetAncestrySection(longer.h), KR::NoError);
     EXPECT_EQ(Listed(info), "5.");
     EXPECT_TRUE(info.IsTemplate());
-    EXPECT_EQ(AncestryInfo(nullptr).GetAncestorsCount(), 0u);
 }
 
 // ---------------------------------------------------------------------------
@@ -245,8 +211,6 @@ TEST(AncestrySectionHandlerTest, RefusesBlocksOfWrongSize)
 
     Handle tiny(std::string(31, '\0'));
     EXPECT_EQ(handler.ConvertToNative(nullptr, &d, tiny.h), -7003);
-    EXPECT_EQ(d.platform, LPF::OtherPlatform);
-    EXPECT_EQ(handler.ConvertToNative(nullptr, &d, nullptr), -50);
 }
 
 TEST(AncestrySectionHandlerTest, DumpTexts)
@@ -273,9 +237,5 @@ TEST(AncestrySectionHandlerTest, DumpTexts)
     // A native block shorter than its count is refused without output.
     std::memcpy(*native.h + 4, "\x03\0\0\0", 4);
     EXPECT_EQ(handler.Dump(out, &n, native.h, true), -7003);
-    std::string bad = ForeignSection();
-    bad[7] = 5;
-    Handle badForeign(bad);
-    EXPECT_EQ(handler.Dump(out, &d, badForeign.h, true), -7003);
     EXPECT_EQ(out.GetText(), "");
 }
