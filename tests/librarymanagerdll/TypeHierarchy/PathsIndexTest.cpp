@@ -134,24 +134,6 @@ void ExpectTwinsAgree(Family& f, std::mt19937& rng, std::uint32_t range)
 
 }  // namespace
 
-TEST(LargeBlockAllocatorTest, BlocksAcrossTheThreshold)
-{
-    // The block just below the threshold comes from the ordinary allocator,
-    // the one at it from a mapping, aligned to a huge page.
-    EXPECT_FALSE(Storage::LargeBlockAllocator<std::uint64_t>::IsLarge(Storage::LargeBlockSize / 8 - 1));
-    EXPECT_TRUE(Storage::LargeBlockAllocator<std::uint64_t>::IsLarge(Storage::LargeBlockSize / 8));
-    Storage::LargeBlockAllocator<std::uint32_t> alloc;
-    const std::size_t n = 3 * Storage::HugePageSize / sizeof(std::uint32_t) + 7;
-    std::uint32_t* large = alloc.allocate(n);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(large) % Storage::HugePageSize, 0u);
-    for (std::size_t i = 0; i < n; ++i)
-        large[i] = std::uint32_t(i * 7);
-    for (std::size_t i = 0; i < n; i += 4099)
-        ASSERT_EQ(large[i], std::uint32_t(i * 7));
-    EXPECT_EQ(large[n - 1], std::uint32_t((n - 1) * 7));
-    alloc.deallocate(large, n);
-}
-
 TEST(LargeBlockAllocatorTest, ImpossibleSizesRaise)
 {
     Storage::LargeBlockAllocator<std::uint64_t> alloc;
@@ -262,21 +244,19 @@ TEST(PathsIndexTest, OrderPrefixAgreesWithTheComparison)
     // The index trusts the prefix: a smaller prefix must mean a smaller
     // UnID, and equal UnIDs must have equal prefixes.
     std::mt19937 rng(3);
-    auto field = [&](std::uint32_t range) { return std::uint32_t(rng() % range); };
     for (int i = 0; i < 20000; ++i) {
         KR::UnID a, b;
-        for (KR::UnID* u : {&a, &b}) {
-            u->mainGuid.data1 = field(3) * 0x7FFFFFFFu;
-            u->mainGuid.data2 = std::uint16_t(field(3) * 0x7FFF);
-            u->mainGuid.data3 = std::uint16_t(field(3) * 0x7FFF);
-            u->mainGuid.data4[0] = std::uint8_t(field(2) * 0xFF);
-            u->revGuid.data1 = field(2);
+        for (KR::UnID* u : {&a, &b}) {  // fields at their extremes and halfway
+            u->mainGuid.data1 = std::uint32_t(rng() % 3) * 0x7FFFFFFFu;
+            u->mainGuid.data2 = std::uint16_t(rng() % 3 * 0x7FFF);
+            u->mainGuid.data3 = std::uint16_t(rng() % 3 * 0x7FFF);
+            u->mainGuid.data4[0] = std::uint8_t(rng() % 2 * 0xFF);
+            u->revGuid.data1 = std::uint32_t(rng() % 2);
         }
-        int c = Cmp_UnIDs().Compare(a, b);
-        std::uint64_t pa = Cmp_UnIDs::OrderPrefix(a), pb = Cmp_UnIDs::OrderPrefix(b);
+        const int c = Cmp_UnIDs().Compare(a, b);
+        const std::uint64_t pa = Cmp_UnIDs::OrderPrefix(a), pb = Cmp_UnIDs::OrderPrefix(b);
         if (pa != pb) {
-            ASSERT_EQ(c < 0, pa < pb);
-            ASSERT_NE(c, 0);
+            ASSERT_TRUE(c != 0 && (c < 0) == (pa < pb));
         }
     }
 }
@@ -332,17 +312,6 @@ TEST(PathsLeafEdgesTest, RemovalsFromBothEndsAndFreedIdsComingBack)
         f.Add(U(m * 7 + 1));
     f.ExpectMatchesModel();
     EXPECT_NO_THROW(f.t.Check());
-}
-
-TEST(PathsLeafEdgesTest, TreesCopiedWrittenAndChangedRightAfterReleases)
-{
-    Family f({U(9)});
-    std::mt19937 rng(9);
-    for (int i = 0; i < 500; ++i)
-        f.Add(U(rng() % 100000 + 1));
-    for (int i = 0; i < 7; ++i)
-        f.Release(rng() % f.Size());
-    ExpectTwinsAgree(f, rng, 100000);
 }
 
 TEST(PathsLeafEdgesTest, RandomMixOfAddsAndReleases)
