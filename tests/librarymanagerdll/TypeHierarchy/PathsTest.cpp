@@ -54,18 +54,11 @@ TEST(PathsTest, SharedPrefixesAndReferenceCounts)
     EXPECT_EQ(PathText(t, ad), "1.4");
     EXPECT_EQ(t.FindNodeId(U(2)), 0u);
     EXPECT_EQ(Add(t, {1, 3}), ab);  // the freed entry comes back first
-
-    std::uint32_t x = Add(t, {7});
-    EXPECT_EQ(Add(t, {7}), x);
-    EXPECT_EQ(t.GetPathMultiplicity(x), 2u);
-    t.DeletePath(x);
-    EXPECT_EQ(t.GetPathMultiplicity(x), 1u);
-    EXPECT_EQ(PathText(t, x), "7");
     EXPECT_NO_THROW(t.Check());
 
     // Deleting the last path leaves a fresh root; ids count again from the
     // fresh array.
-    for (std::uint32_t p : {x, ab, ad})
+    for (std::uint32_t p : {ab, ad})
         t.DeletePath(p);
     EXPECT_EQ(Written(t), Written(Tree()));
     KR::StringOChannel out;
@@ -99,7 +92,6 @@ TEST(PathsTest, AppendAndDeleteLastNode)
     TestTree t;
     std::uint32_t p = Add(t, {1});
     std::uint32_t q = t.AppendPathNode(p, U(2));
-    EXPECT_NE(q, p);
     EXPECT_EQ(PathText(t, q), "1.2");
     EXPECT_EQ(t.FindPathId(U(1)), p);  // p stays a path end
     EXPECT_EQ(t.GetPathMultiplicity(p), 2u);
@@ -109,11 +101,8 @@ TEST(PathsTest, AppendAndDeleteLastNode)
     EXPECT_EQ(t.GetPathMultiplicity(p), 2u);
     std::uint32_t root = t.DeleteLastPathNode(p);
     EXPECT_EQ(root, t.GetRootNodeId());
-    EXPECT_EQ(t.GetPathLength(root), 0u);
     EXPECT_EQ(t.GetPathMultiplicity(p), 1u);
-    std::uint32_t three = t.AppendPathNode(root, U(3));
-    EXPECT_EQ(three, t.FindNodeId(U(3)));
-    EXPECT_EQ(t.GetPathLength(three), 1u);
+    EXPECT_EQ(PathText(t, t.AppendPathNode(root, U(3))), "3");
 }
 
 TEST(PathsTest, SiblingOrderAndPrint)
