@@ -190,7 +190,6 @@ TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
 
     EXPECT_EQ(set_->GetSortedSymbolIndexByName(0), benchPart);
     EXPECT_EQ(set_->GetSortedSymbolIndexByName(set_->GetSymbolNumber()), -1);
-    EXPECT_EQ(set_->GetSortedSymbolIndexByName(-1), -1);
 
     EXPECT_EQ(set_->SearchSymbolDocuName("Bench"), benchPart);
     EXPECT_EQ(set_->SearchSymbolDocuName("Bench", types.part), benchPart);
@@ -198,7 +197,6 @@ TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
     EXPECT_EQ(set_->SearchSymbolDocuName("Bench", types.text), -1);
     EXPECT_EQ(set_->SearchSymbolDocuName("Door", types.script), script);
     EXPECT_EQ(set_->SearchSymbolDocuName("Door", types.part), -1);
-    EXPECT_EQ(set_->SearchSymbolDocuName(nullptr), -1);
     EXPECT_EQ(set_->SearchSymbolDocuName("Benc"), -1);
 
     // An invalid first record of the run hides the valid ones after it.
@@ -213,7 +211,6 @@ TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
     EXPECT_EQ(set_->SearchSymbolFileName("Bench.txt"), -1);
     EXPECT_EQ(set_->SearchSymbolFileName("Door.scr", types.script), script);
     EXPECT_EQ(set_->SearchSymbolFileName("Door.scr", types.part), -1);
-    EXPECT_EQ(set_->SearchSymbolFileName(nullptr), -1);
     EXPECT_EQ(set_->SearchSymbol(PathOf("Door.scr")), script);
     EXPECT_EQ(set_->SearchSymbol(PathOf("Bench.txt")), -1);
 }

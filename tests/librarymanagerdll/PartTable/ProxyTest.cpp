@@ -125,7 +125,6 @@ TEST_F(Parameters, MergeKeepsOwnValuesOrAddsMissingOnes)
     set_->SetSymbolFlags(keep, 4);
     for (std::int32_t badParent : {bare, std::int32_t{-1}, script})
         EXPECT_EQ(Update(keep, badParent, false), LM::ErrParameter) << badParent;
-    EXPECT_EQ(Update(set_->GetSymbolNumber(), parent, false), LM::ErrParameter);
     set_->SetSymbolValid(bare, false);
     EXPECT_EQ(Update(bare, parent, false), LM::ErrParameter);
     set_->SetSymbolValid(bare, true);
