@@ -86,9 +86,6 @@ TEST_F(SetFixture, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
     LM::AncestryHierarchy copy(*hierarchy);
     EXPECT_EQ(set.get(), copy.GetLibrarySet());
     EXPECT_EQ(2u, copy.GetPathLength(id));
-    LM::AncestryHierarchy assigned(nullptr);
-    assigned = copy;
-    EXPECT_EQ(set.get(), assigned.GetLibrarySet());
 }
 
 namespace {
@@ -184,8 +181,5 @@ TEST(GuardTest, ErrorCodesOfCaughtExceptions)
     EXPECT_EQ(LM::ErrMemory, run([] { throw std::bad_alloc(); }));
     EXPECT_EQ(KR::ErrInternal, run([] { throw std::logic_error("logic"); }));
     EXPECT_EQ(KR::ErrInternal, run([] { throw 1; }));
-    KR::ErrorCode untouched = 5;
-    EXPECT_TRUE(LM::GuardPrivate::Run([] {}, &untouched));
-    EXPECT_EQ(5, untouched);
     EXPECT_NE(std::string::npos, capture.GetText().find("KRException 0x81000004: bad"));
 }
