@@ -83,32 +83,7 @@ TEST(FolderSetTest, FolderOfAFileIsTheFirstItemAtItsLocation)
     EXPECT_EQ(sub, folders.FindFolderOfFile(IO::Location("/moved/a.gsm")));
 }
 
-TEST(FolderSetTest, SubfoldersAreOrderedByNameAndPartsFollow)
-{
-    LM::FolderSet folders("root");
-    std::int32_t top = Enter(folders, 0, "lib", 0);
-    std::int32_t b = Enter(folders, top, "B", 0);
-    std::int32_t a = Enter(folders, top, "A", 0);
-    folders.GetItem(b)->treeItemId = 12;
-    std::vector<std::int32_t> map;
-    folders.OrderAndClose("Other Objects", "Missing Parts", &map);
-
-    EXPECT_EQ((std::vector<std::string>{"root", "lib", "A", "B", "Other Objects", "Missing Parts"}),
-              ItemNames(folders));
-    EXPECT_EQ((std::vector<std::int32_t>{0, 1, 3, 2}), map);
-    EXPECT_EQ(2, map[static_cast<std::size_t>(a)]);  // a part filed in A now names A's new index
-    for (std::int32_t i = 0; i < folders.GetCount(); ++i)
-        EXPECT_EQ(0, folders.GetItem(i)->treeItemId);
-    EXPECT_EQ((std::vector<std::int32_t>{0, 1, 1, 0, 0}), Parents(folders));
-    for (std::int32_t closing : {4, 5}) {
-        EXPECT_EQ(-1, folders.GetItem(closing)->activeLibraryIndex);
-        EXPECT_TRUE(folders.GetItem(closing)->location.IsEmpty());
-    }
-    EXPECT_EQ(4, folders.FindFolderOfFile(IO::Location("/nowhere/x.gsm")));
-    EXPECT_EQ(2, folders.FindFolderOfFile(IO::Location("/libs/lib/A/x.gsm")));
-}
-
-TEST(FolderSetTest, ParentLinksSurviveAnOrderThatIsNoTreeOrder)
+TEST(FolderSetTest, OrderingRenumbersParentsAndAddsTheClosingFolders)
 {
     LM::FolderSet folders("root");
     std::int32_t top = Enter(folders, 0, "lib", 0);
@@ -116,14 +91,25 @@ TEST(FolderSetTest, ParentLinksSurviveAnOrderThatIsNoTreeOrder)
     std::int32_t columns = Enter(folders, beams, "Columns", 0);
     Enter(folders, columns, "Details", 0);
     Enter(folders, top, "Extras", 0);
-    folders.OrderAndClose("Other Objects", "Missing Parts", nullptr);
+    folders.GetItem(columns)->treeItemId = 12;
+    std::vector<std::int32_t> map;
+    folders.OrderAndClose("Other Objects", "Missing Parts", &map);
 
     // Extras comes before Columns, whose old parent index is larger.
     EXPECT_EQ((std::vector<std::string>{"root", "lib", "Beams", "Extras", "Columns", "Details", "Other Objects",
                                         "Missing Parts"}),
               ItemNames(folders));
+    EXPECT_EQ((std::vector<std::int32_t>{0, 1, 2, 4, 5, 3}), map);  // a part filed in Columns now names 4
     EXPECT_EQ((std::vector<std::int32_t>{0, 1, 1, 2, 4, 0, 0}), Parents(folders));
     ExpectParentsEnclose(folders, 6);
+    for (std::int32_t i = 0; i < folders.GetCount(); ++i)
+        EXPECT_EQ(0, folders.GetItem(i)->treeItemId);
+    for (std::int32_t closing : {6, 7}) {
+        EXPECT_EQ(-1, folders.GetItem(closing)->activeLibraryIndex);
+        EXPECT_TRUE(folders.GetItem(closing)->location.IsEmpty());
+    }
+    EXPECT_EQ(6, folders.FindFolderOfFile(IO::Location("/nowhere/x.gsm")));
+    EXPECT_EQ(4, folders.FindFolderOfFile(IO::Location("/libs/lib/Beams/Columns/x.gsm")));
 }
 
 TEST(FolderSetTest, RandomTreesKeepEveryLinkAndGroupLibrariesAndSiblings)
