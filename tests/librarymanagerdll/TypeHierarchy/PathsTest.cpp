@@ -47,7 +47,6 @@ TEST(PathsTest, SharedPrefixesAndReferenceCounts)
     std::uint32_t a = t.FindNodeId(U(1));
     EXPECT_EQ(t.GetPathMultiplicity(a), 2u);
     EXPECT_EQ(t.GetPathMultiplicity(t.GetRootNodeId()), 2u);
-    EXPECT_EQ(t.FindPathId(U(1)), 0u);  // inner node only
 
     t.DeletePath(ab);
     EXPECT_EQ(t.GetPathMultiplicity(a), 1u);
@@ -105,17 +104,32 @@ TEST(PathsTest, AppendAndDeleteLastNode)
     EXPECT_EQ(PathText(t, t.AppendPathNode(root, U(3))), "3");
 }
 
-TEST(PathsTest, SiblingOrderAndPrint)
+TEST(PathsTest, SiblingOrderWalksAndPrint)
 {
     TestTree t;
-    Add(t, {4, 5});
-    Add(t, {1, 3});
-    Add(t, {1, 2});
+    std::uint32_t e = Add(t, {4, 5});
+    std::uint32_t c = Add(t, {1, 3});
+    std::uint32_t b = Add(t, {1, 2});
+    std::uint32_t a = Add(t, {1});
+    std::uint32_t d = t.FindNodeId(U(4));
+    std::uint32_t root = t.GetRootNodeId();
+    Tree::IdQueue q;
+    t.PushSubPathIds(root, &q);
+    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{a, b, c, e}));
+    t.PushSubNodeIds(root, &q);
+    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{a, b, c, d, e}));
+    t.PushSubPathIds(a, &q);
+    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{b, c}));
+    EXPECT_EQ(Children(t, root), (std::vector<std::uint32_t>{a, d}));
+    EXPECT_EQ(t.FindPathId(U(5)), e);
+    EXPECT_EQ(t.FindPathId(U(4)), 0u);  // inner node only
+    EXPECT_EQ(t.FindPathId(U(9)), 0u);
+
     KR::StringOChannel out;
     t.Print(out, Letter, nullptr);
-    EXPECT_EQ(out.Take(), "<BuiltIn Root> " + nullText + " (3)\n"
+    EXPECT_EQ(out.Take(), "<BuiltIn Root> " + nullText + " (4)\n"
                           "|\n"
-                          "+---A (2)\n"
+                          "+---A (3)\n"
                           "|   |\n"
                           "|   +---B (1)\n"
                           "|   |\n"
@@ -149,28 +163,6 @@ TEST(PathsTest, QueriesAlongAPath)
     EXPECT_TRUE(t.IsNodeOnPath(p, KR::UnID{}));  // the root's
     EXPECT_FALSE(t.IsNodeOnPath(p, U(1, 1)));
     EXPECT_FALSE(t.IsNodeOnPath(0, KR::UnID{}));  // id 0 is no path, not an illegal id
-}
-
-TEST(PathsTest, SubTreeWalksAndFindPathId)
-{
-    TestTree t;
-    std::uint32_t a = Add(t, {1});
-    std::uint32_t c = Add(t, {1, 3});
-    std::uint32_t b = Add(t, {1, 2});
-    std::uint32_t e = Add(t, {4, 5});
-    std::uint32_t d = t.FindNodeId(U(4));
-    std::uint32_t root = t.GetRootNodeId();
-    Tree::IdQueue q;
-    t.PushSubPathIds(root, &q);
-    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{a, b, c, e}));
-    t.PushSubNodeIds(root, &q);
-    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{a, b, c, d, e}));
-    t.PushSubPathIds(a, &q);
-    EXPECT_EQ(Drain(q), (std::vector<std::uint32_t>{b, c}));
-    EXPECT_EQ(Children(t, root), (std::vector<std::uint32_t>{a, d}));
-    EXPECT_EQ(t.FindPathId(U(5)), e);
-    EXPECT_EQ(t.FindPathId(U(4)), 0u);
-    EXPECT_EQ(t.FindPathId(U(9)), 0u);
 }
 
 TEST(PathsTest, SetPathNode)
