@@ -97,9 +97,6 @@ TEST(BinaryProtocols, CStringsAndTheirLimits)
     StringIChannel unterminated("abc");
     EXPECT_EQ(unterminated.Read(buffer, sizeof buffer), ErrEndOfChannel);
     EXPECT_STREQ(buffer, "abc");
-
-    StringIChannel any("x");
-    EXPECT_EQ(any.Read(buffer, 0), ErrParam);
 }
 
 TEST(BinaryProtocols, CountedStrings)
@@ -128,21 +125,14 @@ TEST(BinaryProtocols, CountedStrings)
     StringIChannel forged(Word32(0xFFFFFFF0u, false) + "abc");
     EXPECT_EQ(forged.ReadString(&value, std::numeric_limits<std::size_t>::max()), ErrEndOfChannel);
     EXPECT_EQ(value, "old");
-    StringIChannel shortCount(Bytes({3, 0}));
-    EXPECT_EQ(shortCount.ReadString(&value), ErrEndOfChannel);
-}
 
-TEST(BinaryProtocols, LongStringsCrossReadChunks)
-{
-    std::string big(200000, 'x');
-    for (std::size_t i = 0; i < big.size(); i += 997)
-        big[i] = static_cast<char>('a' + i % 26);
-    StringOChannel out(binOProtocol);
-    ASSERT_EQ(out.WriteString(big), NoError);
-    StringIChannel in(out.Take());
-    std::string back;
-    ASSERT_EQ(in.ReadString(&back), NoError);
-    EXPECT_EQ(back, big);
+    // Long strings cross the reader's chunks.
+    const std::string big = std::string(100000, 'x') + std::string(100000, 'y');
+    StringOChannel longOut(binOProtocol);
+    ASSERT_EQ(longOut.WriteString(big), NoError);
+    StringIChannel longIn(longOut.Take());
+    ASSERT_EQ(longIn.ReadString(&value), NoError);
+    EXPECT_TRUE(value == big);
 }
 
 TEST(Channels, ShortReadReportsPartialCount)
@@ -187,49 +177,34 @@ TEST(Channels, FileChannelWritesAndStatusKeepsFirstError)
     FileOChannel closed(nullptr);
     closed << std::int32_t{1};
     EXPECT_EQ(closed.GetStatus(), ErrChannelClosed);
-    closed.ResetStatus();
-    EXPECT_EQ(closed.GetStatus(), NoError);
 }
 
-TEST(Frames, HeaderDataAndEndTag)
+TEST(Frames, HeaderDataAndEndTagInBothOrders)
 {
     StringOChannel out(binOProtocol);
     {
         OutputFrame frame(out, thingInfo);
         ASSERT_EQ(frame.GetStatus(), NoError);
         out << std::int32_t{7};
-        EXPECT_EQ(frame.Close(), NoError);
-    }
+    }  // closed by its destructor
     EXPECT_EQ(out.GetText(),
               Host32(0x4B52464D) + std::string("Test::Thing\0", 12) + Bytes({2, 3}) + Host32(7) + Host32(0x4B52464E));
 
-    StringIChannel in(out.GetText());
-    InputFrame frame(in, thingInfo);
-    ASSERT_EQ(frame.GetStatus(), NoError);
-    EXPECT_EQ(frame.GetVersion(), (ClassVersion{2, 3}));
-    std::int32_t value = 0;
-    ASSERT_EQ(in.Read(value), NoError);
-    EXPECT_EQ(value, 7);
-    EXPECT_EQ(frame.Close(), NoError);
-    EXPECT_EQ(in.GetRemaining(), 0u);
-}
-
-TEST(Frames, ReversedFramesAndDestructorsCloseBothEnds)
-{
-    StringOChannel out(binRevOProtocol);
+    StringOChannel reversed(binRevOProtocol);
     for (std::int16_t i = 1; i <= 2; ++i) {
-        OutputFrame frame(out, thingInfo);
-        out << i;
+        OutputFrame frame(reversed, thingInfo);
+        reversed << i;
     }
-    EXPECT_EQ(out.GetText().substr(0, 4), Host32(0x4B52464D, true));
-
-    StringIChannel in(out.GetText(), binRevIProtocol);
+    EXPECT_EQ(reversed.GetText().substr(0, 4), Host32(0x4B52464D, true));
+    StringIChannel in(reversed.GetText(), binRevIProtocol);
     for (std::int16_t i = 1; i <= 2; ++i) {
         InputFrame frame(in, thingInfo);
         ASSERT_EQ(frame.GetStatus(), NoError) << i;
+        EXPECT_EQ(frame.GetVersion(), (ClassVersion{2, 3}));
         std::int16_t value = 0;
         ASSERT_EQ(in.Read(value), NoError);
         EXPECT_EQ(value, i);
+        EXPECT_EQ(frame.Close(), NoError);
     }
     EXPECT_EQ(in.GetRemaining(), 0u);
 }
@@ -252,8 +227,6 @@ TEST(Frames, ReaderRejectsWrongClassNewerVersionAndBadTags)
     wrongEnd.back() ^= 0x01;
     const std::string longName(300, 'n');
     const ClassInfo longInfo(longName.c_str(), ClassVersion{1, 0});
-    StringOChannel forged(binOProtocol);
-    forged << std::uint32_t{0x4B52464D} << longName.c_str() << std::uint8_t{1} << std::uint8_t{0};
     const ClassInfo other("Test::Other", ClassVersion{2, 3});
     const ClassInfo olderReader("Test::Thing", ClassVersion{1, 9});
     const ClassInfo newerReader("Test::Thing", ClassVersion{3, 0});
@@ -268,14 +241,11 @@ TEST(Frames, ReaderRejectsWrongClassNewerVersionAndBadTags)
         {"a newer reader", good, &newerReader, NoError},
         {"no end tag", good.substr(0, good.size() - 4), &thingInfo, ErrBadFormat},
         {"a wrong end tag", wrongEnd, &thingInfo, ErrBadFormat},
-        {"no frame", std::string(16, 'z'), &thingInfo, ErrBadFormat},
-        {"a cut header", good.substr(0, 7), &thingInfo, ErrEndOfChannel},
-        {"a class name too long for any reader", forged.GetText(), &longInfo, ErrBadFormat},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ReadFrame(c.bytes, *c.reader), c.expected) << c.what;
 
-    // Such a name is refused by the writer too.
+    // A class name too long for any reader is refused by the writer.
     StringOChannel refused(binOProtocol);
     EXPECT_EQ(OutputFrame(refused, longInfo).GetStatus(), ErrIllegalArgument);
     EXPECT_EQ(refused.GetText(), "");
@@ -283,19 +253,11 @@ TEST(Frames, ReaderRejectsWrongClassNewerVersionAndBadTags)
 
 TEST(StringObject, WritesACountedStringAndReadsItBack)
 {
-    String s("name");
     StringOChannel out(binOProtocol);
-    ASSERT_EQ(out.Write(s), NoError);
+    ASSERT_EQ(out.Write(String("name")), NoError);
+    EXPECT_EQ(out.GetText(), Host32(4) + "name");
     StringIChannel in(out.GetText());
     String back;
     ASSERT_EQ(in.Read(back), NoError);
-    EXPECT_EQ(back, s);
-
-    String cut("abcdef");
-    cut.SetLength(2);
-    EXPECT_EQ(cut, String("ab"));
-    cut.SetLength(4);
-    EXPECT_EQ(cut.GetLength(), 4u);
-    EXPECT_EQ(cut.Std(), std::string("ab\0\0", 4));
-    EXPECT_TRUE(String(static_cast<const char*>(nullptr)).IsEmpty());
+    EXPECT_EQ(back, String("name"));
 }

