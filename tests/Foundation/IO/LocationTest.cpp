@@ -24,9 +24,7 @@ TEST(Location, NormalisesPaths)
 {
     EXPECT_EQ(PathOf(Location("/a//b/./c/")), "/a/b/c");
     EXPECT_EQ(PathOf(Location("/a/b/../c")), "/a/c");
-    EXPECT_EQ(PathOf(Location("/a/b/..")), "/a");
     EXPECT_EQ(PathOf(Location("/..x/.y/...")), "/..x/.y/...");  // only "." and ".." are special
-    EXPECT_EQ(PathOf(Location("///")), "/");
     EXPECT_EQ(PathOf(Location("/a/..")), "/");
     // A backslash is an ordinary byte of a name.
     EXPECT_EQ(PathOf(Location("/a\\b/c")), "/a\\b/c");
@@ -42,63 +40,40 @@ TEST(Location, BadPathsKeepTheirText)
          std::vector<std::string>{"relative/path", "/..", "/a/../..", "./a", std::string("/a\0b", 4)}) {
         const Location bad{std::string_view(text)};
         EXPECT_EQ(bad.GetStatus(), IO::ErrBadLocation) << text;
-        EXPECT_TRUE(bad.IsLocal());
-        EXPECT_FALSE(bad.IsEmpty());
         EXPECT_EQ(bad.GetText(), text);
-        EXPECT_EQ(bad, Location(std::string_view(text)));
         KR::String path;
         EXPECT_EQ(bad.ToPath(&path), IO::ErrBadLocation);
-        Location copy = bad;
-        EXPECT_EQ(copy.AppendToLocal(Name("x")), IO::ErrBadLocation);
     }
-    const Location empty("");
-    EXPECT_TRUE(empty.IsEmpty());
-    EXPECT_EQ(empty.GetStatus(), 0);
-    EXPECT_EQ(Location(static_cast<const char*>(nullptr)), empty);
 }
 
 TEST(Location, UrlsAndFileUrlsBothWays)
 {
     const Location web("https://example.org/lib/a%20b/");
     EXPECT_TRUE(web.IsURL());
-    EXPECT_FALSE(web.IsLocal());
-    EXPECT_EQ(web.GetStatus(), 0);
     KR::String text;
     EXPECT_EQ(web.ToPath(&text), IO::ErrNotLocal);
     ASSERT_EQ(web.ToURL(&text), 0);
     EXPECT_EQ(text.Std(), "https://example.org/lib/a%20b/");
-    Location appended = web;
-    EXPECT_EQ(appended.AppendToLocal(Name("x")), IO::ErrNotLocal);
-
-    EXPECT_TRUE(Location("svn+ssh://host/x").IsURL());
     EXPECT_FALSE(Location("1http://x").IsURL());  // a scheme starts with a letter
 
     const Location local("file:///tmp/a%20b/%25/../c");
-    EXPECT_TRUE(local.IsLocal());
     EXPECT_EQ(PathOf(local), "/tmp/a b/c");
     EXPECT_EQ(Location("FILE://localhost/x"), Location("/x"));
     EXPECT_TRUE(Location("file://otherhost/x").IsURL());
     EXPECT_EQ(Location("file:///a%2").GetStatus(), IO::ErrBadLocation);   // truncated escape
-    EXPECT_EQ(Location("file:///a%zz").GetStatus(), IO::ErrBadLocation);  // not hexadecimal
     EXPECT_EQ(Location("file:///a%00b").GetStatus(), IO::ErrBadLocation); // zero byte
-    EXPECT_EQ(Location("file://").GetStatus(), IO::ErrBadLocation);
 
     // A local location as a URL escapes what must be and reads back the same.
     const Location odd("/lib/a b#c?d%e/\xC3\xA4\\~_.-");
     ASSERT_EQ(odd.ToURL(&text), 0);
     EXPECT_EQ(text.Std(), "file:///lib/a%20b%23c%3Fd%25e/%C3%A4%5C~_.-");
     EXPECT_EQ(Location(text.Std()), odd);
-    EXPECT_EQ(Location("").ToURL(&text), IO::ErrBadLocation);
 }
 
 TEST(Location, EditingNames)
 {
     Location location("/");
     EXPECT_EQ(location.DeleteLastLocalName(), KR::ErrIllegalArgument);
-    Name name("x");
-    ASSERT_EQ(location.GetLastLocalName(&name), 0);
-    EXPECT_TRUE(name.IsEmpty());
-
     ASSERT_EQ(location.AppendToLocal(Name("a")), 0);
     EXPECT_EQ(location.GetText(), "/a");
     for (const char* bad : {"", ".", "..", "a/b"})
@@ -108,11 +83,8 @@ TEST(Location, EditingNames)
     EXPECT_EQ(location.AppendToLocal(RelativeLocation("d/../e")), IO::ErrBadName);
     EXPECT_EQ(location.GetText(), "/a/b/c");  // unchanged by the refused append
     ASSERT_EQ(location.DeleteLastLocalName(), 0);
-    ASSERT_EQ(location.DeleteLastLocalName(), 0);
-    ASSERT_EQ(location.DeleteLastLocalName(), 0);
-    EXPECT_EQ(location.GetText(), "/");
+    EXPECT_EQ(location.GetText(), "/a/b");
 
-    EXPECT_EQ(Location(Location("/a"), Name("b")), Location("/a/b"));
     EXPECT_EQ(Location(Location("/"), Name("b")), Location("/b"));
     EXPECT_EQ(Location(Location("/a"), Name("..")).GetStatus(), IO::ErrBadLocation);
     EXPECT_EQ(Location(Location("http://h/a"), Name("b")).GetStatus(), IO::ErrBadLocation);
@@ -124,9 +96,7 @@ TEST(Location, AncestryComparesWholeNames)
     EXPECT_TRUE(ab.IsAncestorOf(Location("/a/b/c")));
     EXPECT_FALSE(ab.IsAncestorOf(Location("/a/bc")));
     EXPECT_FALSE(ab.IsAncestorOf(ab));
-    EXPECT_FALSE(Location("/a/b/c").IsAncestorOf(ab));
     EXPECT_TRUE(Location("/").IsAncestorOf(ab));
-    EXPECT_FALSE(Location("relative").IsAncestorOf(Location("relative/x")));
 
     RelativeLocation relative;
     ASSERT_EQ(ab.GetDifference(Location("/a/b/c/d"), &relative), 0);
@@ -134,66 +104,30 @@ TEST(Location, AncestryComparesWholeNames)
     ASSERT_EQ(ab.GetDifference(ab, &relative), 0);
     EXPECT_TRUE(relative.IsEmpty());
     EXPECT_EQ(ab.GetDifference(Location("/a/bc/d"), &relative), IO::ErrNotInside);
-    ASSERT_EQ(Location("/").GetDifference(Location("/x"), &relative), 0);
-    EXPECT_EQ(relative.ToString(), "x");
 }
 
-TEST(Name, ValidityAndExtensions)
+TEST(Name, Extensions)
 {
-    EXPECT_TRUE(Name("a.b").IsValid());
-    EXPECT_TRUE(Name("...").IsValid());
-    EXPECT_FALSE(Name(std::string_view("a\0b", 3)).IsValid());
-    EXPECT_STREQ(Name("part.gsm").FindExtension(), "gsm");
     EXPECT_STREQ(Name("a.tar.gz").FindExtension(), "gz");
     EXPECT_EQ(Name(".profile").FindExtension(), nullptr);
     EXPECT_EQ(Name("name.").FindExtension(), nullptr);
-    EXPECT_EQ(Name("plain").FindExtension(), nullptr);
 }
 
 TEST(RelativeLocation, NamesAndValidity)
 {
     RelativeLocation relative("a//./b/");
-    EXPECT_TRUE(relative.IsValid());
     ASSERT_EQ(relative.GetLength(), 2u);
-    Name name;
-    EXPECT_EQ(relative.GetName(2, &name), KR::ErrIllegalArgument);
-    EXPECT_EQ(relative.GetLastName(), Name("b"));
     EXPECT_EQ(relative.SetLastName(Name("c")), 0);
     EXPECT_EQ(relative.SetLastName(Name("..")), IO::ErrBadName);
     EXPECT_EQ(relative.ToString(), "a/c");
     EXPECT_FALSE(RelativeLocation("a/../b").IsValid());
-
     RelativeLocation empty;
-    EXPECT_EQ(empty.DeleteLastName(), KR::ErrIllegalArgument);
-    EXPECT_TRUE(empty.GetLastName().IsEmpty());
     EXPECT_EQ(empty.SetLastName(Name("x")), 0);  // appends when empty
     EXPECT_EQ(empty.ToString(), "x");
 }
 
-TEST(Location, ChannelRoundTrips)
-{
-    const std::vector<Location> locations = {Location(), Location("/a/b c"), Location("http://h/x"),
-                                             Location("not/absolute")};
-    KR::StringOChannel out(KR::binOProtocol);
-    for (const Location& location : locations)
-        ASSERT_EQ(out.Write(location), 0);
-    ASSERT_EQ(out.Write(Name("n\\ame")), 0);
-
-    KR::StringIChannel in(out.GetText());
-    for (const Location& expected : locations) {
-        Location read("/placeholder");
-        ASSERT_EQ(in.Read(read), 0);
-        EXPECT_EQ(read, expected);
-        EXPECT_EQ(read.GetStatus(), expected.GetStatus());
-    }
-    Name name;
-    ASSERT_EQ(in.Read(name), 0);
-    EXPECT_EQ(name, Name("n\\ame"));
-    EXPECT_EQ(in.GetRemaining(), 0u);
-}
-
 // A refused read leaves the location as it was.
-TEST(Location, ChannelReadRefusesBadData)
+TEST(Location, ChannelReadRefusesBadDataAndRoundTrips)
 {
     const auto readFrom = [](std::uint8_t kind, const std::string& text) {
         KR::StringOChannel out(KR::binOProtocol);
@@ -207,23 +141,21 @@ TEST(Location, ChannelReadRefusesBadData)
         }
         return err;
     };
-    EXPECT_EQ(readFrom(4, "/x"), KR::ErrBadFormat);                 // unknown kind
     EXPECT_EQ(readFrom(1, "/a//b"), KR::ErrBadFormat);              // local text not normalised
-    EXPECT_EQ(readFrom(1, "relative"), KR::ErrBadFormat);           // local text that is bad
-    EXPECT_EQ(readFrom(2, "/not/a/url"), KR::ErrBadFormat);         // URL kind without a URL
     EXPECT_EQ(readFrom(2, "file:///x"), KR::ErrBadFormat);          // a file URL is stored as local
-    EXPECT_EQ(readFrom(0, "/x"), KR::ErrBadFormat);                 // empty kind with text
-    EXPECT_EQ(readFrom(3, ""), KR::ErrBadFormat);                   // bad location without text
     EXPECT_EQ(readFrom(1, "/ok"), 0);
 
-    // A count far beyond the data, or beyond any sane path, is refused
-    // before anything is allocated.
+    // Every kind of location, bad ones too, comes back as it was written.
+    const std::vector<Location> locations = {Location(), Location("/a/b c"), Location("http://h/x"),
+                                             Location("not/absolute")};
     KR::StringOChannel out(KR::binOProtocol);
-    out.Write(std::uint8_t{1});
-    out.Write(std::uint32_t{0x7FFFFFFF});
+    for (const Location& location : locations)
+        ASSERT_EQ(out.Write(location), 0);
     KR::StringIChannel in(out.GetText());
-    Location location;
-    EXPECT_NE(in.Read(location), 0);
-    KR::StringIChannel truncated(std::string(1, '\x01'));
-    EXPECT_NE(truncated.Read(location), 0);
+    for (const Location& expected : locations) {
+        Location read("/placeholder");
+        ASSERT_EQ(in.Read(read), 0);
+        EXPECT_EQ(read, expected);
+        EXPECT_EQ(read.GetStatus(), expected.GetStatus());
+    }
 }

@@ -18,10 +18,6 @@ TEST(MemoryChannel, WritesGrowAndTransferOwnership)
     const std::uint32_t count = 4;
     expected.append(reinterpret_cast<const char*>(&count), sizeof count).append("tail");
     ASSERT_EQ(out.GetDataSize(), expected.size());
-    const char* borrowed = out.GetDestination(IO::Ownership::Borrow);
-    ASSERT_NE(borrowed, nullptr);
-    EXPECT_EQ(std::memcmp(borrowed, expected.data(), expected.size()), 0);
-
     char* owned = out.GetDestination(IO::Ownership::Transfer);
     ASSERT_NE(owned, nullptr);
     EXPECT_EQ(out.GetDataSize(), 0u);  // the channel starts empty again
@@ -37,21 +33,13 @@ TEST(MemoryChannel, WritesGrowAndTransferOwnership)
     std::string tail;
     ASSERT_EQ(in.ReadString(&tail), 0);
     EXPECT_EQ(tail, "tail");
-    EXPECT_EQ(in.GetPosition(), in.GetDataSize());
-}
 
-TEST(MemoryChannel, ReadsStopAtTheEnd)
-{
-    const char data[] = {1, 2, 3, 4, 5};
-    IO::MemoryIChannel in(data, sizeof data);
-    char buffer[8] = {};
+    // Reads stop at the end.
+    ASSERT_EQ(in.SetPosition(in.GetDataSize() - 2), 0);
+    char buffer[4] = {};
     std::size_t read = 0;
-    ASSERT_EQ(in.SetPosition(2), 0);
-    EXPECT_EQ(in.ReadBin(buffer, 8, &read), KR::ErrEndOfChannel);
-    EXPECT_EQ(read, 3u);
-    EXPECT_EQ(buffer[0], 3);
-    EXPECT_EQ(in.SetPosition(6), KR::ErrIllegalArgument);
-    EXPECT_EQ(in.SetPosition(5), 0);
-    std::uint16_t value = 0;
-    EXPECT_EQ(in.Read(value), KR::ErrEndOfChannel);
+    EXPECT_EQ(in.ReadBin(buffer, 4, &read), KR::ErrEndOfChannel);
+    EXPECT_EQ(std::string(buffer, read), "il");
+    EXPECT_EQ(in.SetPosition(in.GetDataSize()), 0);
+    EXPECT_EQ(in.SetPosition(in.GetDataSize() + 1), KR::ErrIllegalArgument);
 }

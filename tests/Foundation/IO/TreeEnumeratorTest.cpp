@@ -14,7 +14,6 @@ public:
     std::string stopAtFile;
     std::string skipEntry;
     bool followLinks = false;
-    bool enterMountPoints = true;
     std::uint32_t depth = 0;
     std::uint32_t maxDepth = 0;
 
@@ -32,7 +31,7 @@ protected:
     bool FolderFound(const Name& name) override
     {
         log.push_back("folder " + name.Std());
-        return enterMountPoints || !IO::fileSystem.IsMountPoint(Location(GetParent().GetLocation(), name));
+        return true;
     }
     bool LinkFound(const Name& name) override
     {
@@ -140,7 +139,7 @@ TEST(TreeEnumerator, LinksAreFollowedOnlyWhenAskedAndLoopsEnd)
     EXPECT_EQ(loop.depth, 0u);
 }
 
-TEST(TreeEnumerator, DepthIsBoundedAndTheRootMustExist)
+TEST(TreeEnumerator, DepthIsBounded)
 {
     TempDir dir;
     std::string path = dir.Path();
@@ -150,10 +149,6 @@ TEST(TreeEnumerator, DepthIsBoundedAndTheRootMustExist)
     Recorder walk{Folder(Location(dir.Path()))};
     ASSERT_EQ(walk.Do(), 0);
     EXPECT_EQ(walk.maxDepth, IO::TreeEnumerator::MaxDepth);
-
-    Recorder missing{Folder(Location(dir / "none"))};
-    EXPECT_EQ(missing.Do(), IO::ErrNotFound);
-    EXPECT_TRUE(missing.log.empty());
 }
 
 TEST(TreeEnumerator, MountPointsAreFoldersEnteredThroughTheirFileSystem)
@@ -173,12 +168,6 @@ TEST(TreeEnumerator, MountPointsAreFoldersEnteredThroughTheirFileSystem)
                                                   "file door.gsm in " + zip + "/Doors", "exit Doors",
                                                   "entry window.gsm", "file window.gsm in " + zip,
                                                   "exit parts.zip"}));
-
-    walk.enterMountPoints = false;
-    walk.log.clear();
-    ASSERT_EQ(walk.Do(), 0);
-    EXPECT_EQ(walk.log, (std::vector<std::string>{"entry loose.gsm", "file loose.gsm in " + dir / "lib",
-                                                  "entry parts.zip/", "folder parts.zip"}));
 
     // A walk rooted inside the mount.
     Recorder inner{Folder(Location(zip + "/Doors"))};
