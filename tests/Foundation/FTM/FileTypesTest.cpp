@@ -99,7 +99,6 @@ TEST(FileTypeManager, MatchByTypeOrByGroup)
     EXPECT_FALSE(FileTypeManager::Match(At("a.mpic"), symbol));
     EXPECT_TRUE(FileTypeManager::Match(At("a.msym"), parts));
     EXPECT_FALSE(FileTypeManager::Match(At("a.mpic"), parts));
-    EXPECT_TRUE(FileTypeManager::Match(At("a.mpic"), FTM::RootGroup));
     // A file of no registered type is of UnknownType and in no group.
     EXPECT_TRUE(FileTypeManager::Match(At("a.mnothing"), FTM::UnknownType));
     EXPECT_FALSE(FileTypeManager::Match(At("a.mnothing"), FTM::RootGroup));

@@ -53,7 +53,7 @@ TEST(Events, AttachIsIdempotentAndDetachIsSafe)
     EXPECT_EQ(a.GetSourceCount(), 0u);
 
     source.Attach(a);
-    EventSource copied(source);
+    EventSource copied(source);  // observers are not copied
     EXPECT_EQ(copied.GetObserverCount(), 0u);
 }
 
@@ -159,19 +159,6 @@ TEST(Events, EnumerationSurvivesDetachAndAttach)
     source.Attach(*z);
     EXPECT_EQ(Enumerate(source, [&](Probe& p) { if (p.name_ == "z") z.reset(); }), "bdxaz");
     EXPECT_EQ(source.GetObserverCount(), 4u);
-
-    // A detached current observer reads as null until the next step.
-    auto e = source.EnumerateObservers();
-    ASSERT_EQ(e.GetCurrent(), &b);
-    source.Detach(b);
-    EXPECT_FALSE(e.IsEnd());
-    EXPECT_EQ(e.GetCurrent(), nullptr);
-    e.Next();
-    EXPECT_EQ(e.GetCurrent(), &d);
-    for (Probe* p : {&d, &x, &a})
-        source.Detach(*p);
-    e.Next();
-    EXPECT_TRUE(e.IsEnd());
 }
 
 TEST(Events, NestedEnumerationsAndSourceDestroyedMidway)

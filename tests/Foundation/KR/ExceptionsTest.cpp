@@ -20,7 +20,7 @@ TEST(Exceptions, PrintIsOneLine)
     IllegalStateException("Not now.").Print(out);
     EXPECT_EQ(out.Take(), "IllegalStateException 0x81000007: Not now.\n");
     OutOfMemoryException(ErrMemFull, "Memory").Print(out);
-    EXPECT_EQ(out.Take(), "OutOfMemoryException 0xFFFFFF94 in Memory: Out of memory.\n");
+    EXPECT_EQ(out.Take(), "OutOfMemoryException 0xFFFFFF94 in Memory: Out of memory.\n");  // negative ids in hex
 
     // A binary channel gets the same bytes, without counts.
     StringOChannel binary(binOProtocol);

