@@ -6,6 +6,7 @@
 #include "Support/TempDir.hpp"
 
 #include "IO/FileSystem.hpp"
+
 #include <gtest/gtest.h>
 
 #include <tuple>
