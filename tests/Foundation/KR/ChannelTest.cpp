@@ -146,10 +146,8 @@ TEST(Channels, FileChannelWritesAndStatusKeepsFirstError)
     ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
     EXPECT_STREQ(line, "42 ok");
     std::fclose(f);
-
     FileOChannel closed(nullptr);
-    closed << std::int32_t{1};
-    EXPECT_EQ(closed.GetStatus(), ErrChannelClosed);
+    EXPECT_EQ(closed.Write(std::int32_t{1}), ErrChannelClosed);
 }
 
 TEST(Frames, HeaderDataAndEndTagInBothOrders)
