@@ -116,6 +116,4 @@ TEST(TextSearchAndCopy, BoundsAndTerminators)
     EXPECT_EQ(ch04Manager.CopyN(buffer, "abcdef", 3), buffer);
     EXPECT_STREQ(buffer, "abc");
     EXPECT_EQ(buffer[4], '#');
-    ch04Manager.Copy(buffer, nullptr);
-    EXPECT_STREQ(buffer, "");
 }
