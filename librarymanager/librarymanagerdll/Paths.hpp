@@ -352,6 +352,7 @@ private:
     std::uint32_t GetFreeEntry();
     std::uint32_t CreateRootNode(const NodeData& id);
     std::uint32_t AddChild(std::uint32_t parentId, const NodeData& id);
+    std::uint32_t NewChildEntry(std::uint32_t parentId, const NodeData& id);
     std::uint32_t FindPathNodeId(std::uint32_t pathId, std::uint32_t position) const;
     std::uint32_t FindNodeIdInSubTree(std::uint32_t nodeId, const NodeData& id) const;
     bool IsPathID(std::uint32_t nodeId) const;
@@ -590,6 +591,25 @@ std::uint32_t Paths<NodeData, Comparision>::CreateRootNode(const NodeData& id)
     return cmp_value.Compare(entries[rootId].data, id) == 0 ? rootId : 0;
 }
 
+// A new childless entry below parentId holding id with one reference, not
+// yet linked among its siblings; 0 when the tree cannot grow.
+template <typename NodeData, typename Comparision>
+std::uint32_t Paths<NodeData, Comparision>::NewChildEntry(std::uint32_t parentId, const NodeData& id)
+{
+    std::uint32_t n = 0;
+    try {
+        n = GetFreeEntry();
+    } catch (const OutOfMemoryException&) {
+        return 0;
+    }
+    auto e = entries[n];
+    e.parent = parentId;
+    e.firstChild = 0;
+    e.data = id;
+    e.refCount = 1;
+    return n;
+}
+
 // The search along the list: stops at the first sibling not smaller than id;
 // `*position` is that sibling when equal, else the one before it (0: none).
 template <typename NodeData, typename Comparision>
@@ -622,18 +642,9 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
             ++entries[prev].refCount;
             return prev;
         }
-        std::uint32_t n = 0;
-        try {
-            n = GetFreeEntry();
-        } catch (const OutOfMemoryException&) {
-            return 0;
-        }
-        auto e = entries[n];
-        e.parent = parentId;
-        e.firstChild = 0;
-        e.data = id;
-        e.refCount = 1;
-        LinkListChild(parentId, n, prev);
+        const std::uint32_t n = NewChildEntry(parentId, id);
+        if (n != 0)
+            LinkListChild(parentId, n, prev);
         return n;
     }
 
@@ -650,18 +661,10 @@ std::uint32_t Paths<NodeData, Comparision>::AddChild(std::uint32_t parentId, con
     // line while the new entry is prepared.
     if (prev != 0)
         __builtin_prefetch(&entries[prev].nextSibling, 1);
-    std::uint32_t n = 0;
-    try {
-        n = GetFreeEntry();
-    } catch (const OutOfMemoryException&) {
+    const std::uint32_t n = NewChildEntry(parentId, id);
+    if (n == 0)
         return 0;
-    }
-    auto e = entries[n];
-    e.parent = parentId;
-    e.nextSibling = next;
-    e.firstChild = 0;
-    e.data = id;
-    e.refCount = 1;
+    entries[n].nextSibling = next;
     if (prev != 0)
         entries[prev].nextSibling = n;
     else
