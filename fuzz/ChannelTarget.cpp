@@ -13,34 +13,32 @@ namespace {
 
 const KR::ClassInfo frameClass("LMFuzzFrame", KR::ClassVersion{1, 0});
 
+// One typed read whose outcome only has to be safe.
+template <typename T>
+void ReadValue(KR::IChannel& channel)
+{
+    T value;
+    (void)channel.Read(value);
+}
+
 void ReadOne(KR::IChannel& channel, std::uint8_t op)
 {
     switch (op % 12) {
-    case 0: {
-        std::uint8_t v;
-        (void)channel.Read(v);
+    case 0:
+        ReadValue<std::uint8_t>(channel);
         break;
-    }
-    case 1: {
-        std::int16_t v;
-        (void)channel.Read(v);
+    case 1:
+        ReadValue<std::int16_t>(channel);
         break;
-    }
-    case 2: {
-        std::uint32_t v;
-        (void)channel.Read(v);
+    case 2:
+        ReadValue<std::uint32_t>(channel);
         break;
-    }
-    case 3: {
-        bool v;
-        (void)channel.Read(v);
+    case 3:
+        ReadValue<bool>(channel);
         break;
-    }
-    case 4: {
-        char v;
-        (void)channel.Read(v);
+    case 4:
+        ReadValue<char>(channel);
         break;
-    }
     case 5: {
         // A C string into a buffer of 1 to 16 bytes.
         const std::size_t capacity = 1 + (op >> 4);
