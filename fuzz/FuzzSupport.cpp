@@ -1,39 +1,20 @@
 #include "FuzzTarget.hpp"
 
+#include "Support/TempDir.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
 
 namespace LmFuzz {
 
 namespace {
 
-// Owns the scratch folder; removes it when static objects are destroyed.
-struct Scratch {
-    std::string path;
-    Scratch()
-    {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/lm-fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("lm-fuzz: mkdtemp");
-            std::abort();
-        }
-        path = pattern;
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-};
-
-Scratch& TheScratch()
+// The scratch folder, removed with its content when static objects are
+// destroyed.
+const TestSupport::TempDir& TheScratch()
 {
-    static Scratch scratch;
+    static const TestSupport::TempDir scratch;
     return scratch;
 }
 
@@ -50,7 +31,7 @@ void Expect(bool condition, const char* what)
 
 const std::string& ScratchFolder()
 {
-    return TheScratch().path;
+    return TheScratch().Path();
 }
 
 void ClearScratchFolder()
@@ -58,15 +39,6 @@ void ClearScratchFolder()
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(ScratchFolder(), ignored))
         std::filesystem::remove_all(entry.path(), ignored);
-}
-
-void WriteFile(const std::string& path, std::string_view bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        throw std::runtime_error("lm-fuzz: cannot write " + path);
 }
 
 }  // namespace LmFuzz

@@ -32,9 +32,6 @@ void Expect(bool condition, const char* what);
 const std::string& ScratchFolder();
 void ClearScratchFolder();
 
-// Writes `bytes` as the whole content of the file at `path`.
-void WriteFile(const std::string& path, std::string_view bytes);
-
 // Reads the bytes of an input from the front, giving zeros when they run out.
 class Bytes {
 public:

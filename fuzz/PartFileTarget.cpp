@@ -13,6 +13,7 @@
 #include "LPF/ByteOrder.hpp"
 #include "LPF/PartFile.hpp"
 #include "PSC/Parameters.hpp"
+#include "Support/TempDir.hpp"
 #include "TypeHierarchy/AncestrySectionHandler.hpp"
 
 #include <cstring>
@@ -161,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     static const Setup setup;
     const std::string path = LmFuzz::ScratchFolder() + "/part.lpf";
-    LmFuzz::WriteFile(path, std::string_view(reinterpret_cast<const char*>(data), size));
+    TestSupport::WriteFileBytes(path, std::string(reinterpret_cast<const char*>(data), size));
     Check(path);
     LmFuzz::ClearScratchFolder();
     return 0;

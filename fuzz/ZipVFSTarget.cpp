@@ -11,6 +11,7 @@
 #include "IO/Folder.hpp"
 #include "IO/TreeEnumerator.hpp"
 #include "IO/ZipVFS.hpp"
+#include "Support/TempDir.hpp"
 
 #include <zip.h>
 
@@ -157,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
     const std::string path = LmFuzz::ScratchFolder() + "/in.zip";
-    LmFuzz::WriteFile(path, bytes);
+    TestSupport::WriteFileBytes(path, std::string(bytes));
     KR::ErrorCode fileError = KR::NoError;
     std::unique_ptr<IO::ZipVFS> fromFile = IO::ZipVFS::Open(IO::Location(path), &fileError);
     LmFuzz::Expect((fromFile == nullptr) == (fileError != KR::NoError), "an archive opens or gives an error");
