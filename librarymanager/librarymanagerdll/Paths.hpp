@@ -833,8 +833,10 @@ void Paths<NodeData, Comparision>::RefreshFamilyIndex(std::uint32_t parentId)
 }
 
 // Indexes an ascending family without an index; leaves are filled half, so
-// that the next insertions into them need no split. A failed allocation
-// leaves the family without an index (its predecessor array is right).
+// that the next insertions into them need no split. The children's links in
+// siblingLink_ turn from predecessors into leaves only once the index is
+// complete: a failed allocation leaves the family without an index and with
+// its predecessors.
 template <typename NodeData, typename Comparision>
 void Paths<NodeData, Comparision>::BuildFamilyIndex(std::uint32_t parentId)
 {
@@ -854,7 +856,6 @@ void Paths<NodeData, Comparision>::BuildFamilyIndex(std::uint32_t parentId)
             IndexLeaf& leaf = leaves_[leafNo];
             leaf.prefix[leaf.count] = p;
             leaf.id[leaf.count] = n;
-            siblingLink_[n] = leafNo;
             ++leaf.count;
         }
     } catch (const std::bad_alloc&) {
@@ -862,6 +863,12 @@ void Paths<NodeData, Comparision>::BuildFamilyIndex(std::uint32_t parentId)
             ReleaseIndex(*index);
             siblingIndex_.erase(parentId);
         }
+        return;
+    }
+    for (const LeafRef& ref : index->leaves) {
+        const IndexLeaf& leaf = leaves_[ref.leaf];
+        for (std::uint32_t i = 0; i < leaf.count; ++i)
+            siblingLink_[leaf.id[i]] = ref.leaf;
     }
 }
 
