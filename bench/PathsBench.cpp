@@ -7,8 +7,8 @@
 //              above): paths of 2 to 5 nodes, families of about N / 296.
 // Each case runs for 20,000 and 200,000 parts. The tree keeps the sibling
 // search logarithmic, so the per-part time of the larger run should stay
-// close to that of the smaller: 200,000 parts cost under 15 times what
-// 20,000 cost. Delete releases the paths in the order they were added, as
+// close to that of the smaller; the aim is that 200,000 parts cost under 15
+// times what 20,000 cost. Delete releases the paths in the order they were added, as
 // a library's parts would be released in table order; the ...Random cases
 // release them in random order, as single parts stored again release
 // theirs. The last release empties the tree (its Clear is part of the
