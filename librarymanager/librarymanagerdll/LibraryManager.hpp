@@ -9,3 +9,4 @@
 #include "LibrarySetObserver.hpp"
 #include "Paths.hpp"
 #include "PscBinCodes.hpp"
+#include "SectionTypes.hpp"
