@@ -58,7 +58,8 @@ case "${1:-}" in
     for b in build/release/bench/*_bench; do [ -x "$b" ] && "$b"; done
     ;;
   *)
-    sed -n '2,9p' "$0"
+    # The comment block at the top, without the code after it.
+    sed -n '2,/^[^#]/{/^#/p}' "$0"
     exit 2
     ;;
 esac

@@ -4,6 +4,7 @@
 // handlers (ancestry and parameters); dumps each section through its
 // handler; then saves the file and checks that every section that was
 // served comes back the same from the saved file.
+#include "AncestryBytes.hpp"
 #include "FuzzTarget.hpp"
 
 #include "AncestryInfo.hpp"
@@ -188,7 +189,7 @@ std::vector<std::string> LmFuzz::Seeds()
         const std::string ancestry = Ancestry(3, false);
         const std::string parameters = Parameters();
         writer.AddSection(AncestryType, 0, native, ancestry.data(), ancestry.size());
-        const std::string otherAncestry = OtherOrder(AncestryType, Ancestry(2, true));
+        const std::string otherAncestry = LmFuzz::AncestryInOtherOrder(Ancestry(2, true));
         writer.AddSection(AncestryType, 1, other, otherAncestry.data(), otherAncestry.size());
         writer.AddSection(PSC::ParameterSectionType, 0, native, parameters.data(), parameters.size());
         const std::string otherParameters = OtherOrder(PSC::ParameterSectionType, parameters);

@@ -18,13 +18,20 @@ step() {
 }
 
 step cmake --install "$build" --prefix "$work/prefix"
+# Everything the installed headers mark as exported is exported.
+lib=$(ls "$work"/prefix/lib*/libLibraryManager.so)
+bash scripts/check-symbols.sh "$lib" "$work/prefix/include/LibraryManager"
+# The tools are installed beside the library.
+[ -x "$work/prefix/bin/lpf" ] || { echo "check-install: lpf is not installed in bin/" >&2; exit 1; }
+step "$work/prefix/bin/lpf" --version
 step cmake -S examples/consumer -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
      -DCMAKE_PREFIX_PATH="$work/prefix"
 step cmake --build "$work/consumer"
 mkdir "$work/Example Library"
 output=$("$work/consumer/consumer" "$work/Example Library")
 echo "$output"
-if ! grep -qx 'library: Example Library' <<<"$output" || ! grep -qx 'libraries: 1' <<<"$output"; then
+if ! grep -qx 'library: Example Library' <<<"$output" || ! grep -qx 'libraries: 1' <<<"$output" ||
+   ! grep -q '^path tree: 2 nodes on the door' <<<"$output"; then
   echo "check-install: the consumer printed something else" >&2
   exit 1
 fi

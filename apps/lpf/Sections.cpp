@@ -26,8 +26,8 @@ KR::ErrorCode BuildParameterSection(const std::vector<PSC::Parameter>& parameter
     if (handle == nullptr)
         return err != KR::NoError ? err : KR::ErrMemFull;
     if (order != LPF::ByteOrder::Little) {
-        // The section handler does the conversion, as for any reader.
-        PSC::InstallSectionHandler();
+        // The section handler, which the module registers when it is
+        // loaded, does the conversion, as for any reader.
         LPF::SectionDescriptor descriptor;
         err = LPF::GetSectionHandler(PSC::ParameterSectionType)
                   ->ConvertToPlatform(&descriptor, handle, LPF::PlatformOfByteOrder(order));

@@ -5,14 +5,15 @@
 #include "KR/GUID.hpp"
 #include "LPF/ByteOrder.hpp"
 #include "PSC/Parameters.hpp"
+#include "SectionTypes.hpp"
 
 #include <string>
 #include <vector>
 
 namespace lpftool {
 
-inline constexpr std::uint32_t AncestrySectionType = LPF::MakeSectionType('A', 'N', 'C', 'S');
-inline constexpr std::uint32_t ScriptSectionType = LPF::MakeSectionType('S', 'C', 'R', 'P');
+inline constexpr std::uint32_t AncestrySectionType = LM::AncestrySectionType;
+inline constexpr std::uint32_t ScriptSectionType = LM::ScriptSectionType;
 
 // The module's ancestry section: a 32-byte header (byte 0 the template flag,
 // bytes 4-7 the ancestor count, the rest zero) and 32 bytes per ancestor

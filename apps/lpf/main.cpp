@@ -2,30 +2,44 @@
 //
 //   lpf create FILE --name NAME [--unid TEXT] [--ancestor TEXT]... [--template]
 //              [--placeable] [--archivable] [--param NAME=VALUE]... [--other-byte-order]
-//   lpf create-script FILE --name NAME [--text TEXT] [--other-byte-order]
+//   lpf create-script FILE --name NAME [--text TEXT | --text-file FILE|-] [--other-byte-order]
 //   lpf dump FILE
 //   lpf generate DIR --parts N [--seed S] [--depth D] [--types T] [--scripts K] [--others M]
 //
-// A bad argument or a file that cannot be read or written gives one line
-// "lpf: <message>" on stderr and a non-zero exit status.
+// A bad argument gives one line "lpf: <message>" on stderr and exit status 2;
+// a file that cannot be read or written gives such a line and status 1.
+// Errors are printed by name and decimal value: "unreadable block (-7003)".
 #include "Generator.hpp"
 #include "Sections.hpp"
 
 #include "IO/Errors.hpp"
 #include "KR/Channel.hpp"
+#include "KR/Memory.hpp"
 #include "KR/Time.hpp"
 #include "LPF/PartFile.hpp"
 #include "PSC/Parameters.hpp"
+
+#include "SectionTypes.hpp"
 
 #include <CLI/CLI.hpp>
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <limits>
 #include <optional>
 #include <sstream>
+#include <tuple>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,7 +59,7 @@ std::string Hex(std::uint32_t value, int digits)
     return text;
 }
 
-// Words for the error codes that reading and writing part files give.
+// The name and decimal value of an error code: "unreadable block (-7003)".
 std::string ErrorText(KR::ErrorCode code)
 {
     struct Entry {
@@ -73,13 +87,105 @@ std::string ErrorText(KR::ErrorCode code)
         {IO::ErrReadOnly, "read-only file system"},
         {IO::ErrDiskFull, "disk full"},
         {IO::ErrSystem, "system error"},
+        {IO::ErrDamagedArchive, "damaged archive"},
+        {IO::ErrTooLarge, "too large"},
+        {IO::ErrNotSupported, "not supported by this reader"},
         {KR::ErrMemFull, "out of memory"},
+        {KR::ErrParam, "missing or bad argument"},
+        {KR::ErrNilHandle, "no data"},
+        {KR::ErrBadHandle, "not a memory block"},
         {KR::ErrEndOfChannel, "unexpected end of data"},
+        {KR::ErrBadFormat, "unexpected data"},
+        {-7003, "unreadable block"},
     };
+    const std::string value = " (" + std::to_string(code) + ")";
     for (const Entry& e : entries)
         if (e.code == code)
-            return e.text;
-    return "error " + Hex(static_cast<std::uint32_t>(code), 8);
+            return e.text + value;
+    return "error" + value;
+}
+
+// `text` with every control character written as an escape (\n, \t, \r,
+// \xHH), so that no name or value can start a line of its own or reach the
+// terminal. What the tool prints itself has its backslashes doubled too, so
+// that no escape can be faked. A section handler's lines keep their
+// backslashes (the handler escapes its own texts) and the tabs that indent
+// them.
+enum class Source { Tool, Handler };
+
+std::string Printable(std::string_view text, Source source = Source::Tool)
+{
+    const bool backslashes = source == Source::Tool;
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\' && backslashes) {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t' && source == Source::Handler) {
+            out += c;
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Whether `path` is a regular file, found without blocking: a FIFO or a
+// device is opened without waiting for a writer and then refused. A path
+// that cannot be opened is left to the reader, which reports why.
+bool RefuseIfNotRegular(const std::string& path, std::string* error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (regular)
+        return false;
+    *error = Printable(path) + ": not a regular file";
+    return true;
+}
+
+// A file to be written may be missing or a regular file; a device, a FIFO,
+// a folder or a symbolic link is never replaced.
+bool RefuseTarget(const std::string& path, std::string* error)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return false;
+    *error = "cannot write " + Printable(path) + ": " +
+             (S_ISLNK(st.st_mode) ? "a symbolic link" : S_ISDIR(st.st_mode) ? "a folder" : "not a regular file");
+    return true;
+}
+
+// A whole number in decimal digits, from `min` to `max`; anything else
+// (a sign, a fraction, a number out of range) is refused with a usage error
+// that names the range.
+bool ParseNumber(const std::string& text, const char* option, std::uint64_t min, std::uint64_t max,
+                 std::uint64_t* value, std::string* error)
+{
+    std::uint64_t parsed = 0;
+    const char* last = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), last, parsed);
+    if (text.empty() || r.ec != std::errc() || r.ptr != last || parsed < min || parsed > max) {
+        *error = std::string(option) + " must be a whole number from " + std::to_string(min) + " to " +
+                 std::to_string(max) + ", not '" + Printable(text.substr(0, 40)) + "'";
+        return false;
+    }
+    *value = parsed;
+    return true;
 }
 
 IO::Location ToLocation(const std::string& path)
@@ -136,6 +242,7 @@ struct CreateOptions {
     std::vector<std::string> ancestors;
     std::vector<std::string> parameters;
     std::string text = "! script\nend\n";
+    std::string textFile;  // read the text from this file, "-" for standard input
     bool isTemplate = false;
     bool placeable = false;
     bool archivable = false;
@@ -144,9 +251,11 @@ struct CreateOptions {
 
 int WritePart(LPF::PartFileWriter& writer, const std::string& file)
 {
+    if (std::string error; RefuseTarget(file, &error))
+        return Fail(error);
     KR::ErrorCode err = writer.WriteTo(ToLocation(file));
     if (err != KR::NoError)
-        return Fail("cannot write " + file + ": " + ErrorText(err));
+        return Fail("cannot write " + Printable(file) + ": " + ErrorText(err));
     return 0;
 }
 
@@ -195,14 +304,42 @@ int Create(const CreateOptions& o)
     return WritePart(writer, o.file);
 }
 
-int CreateScript(const CreateOptions& o)
+// The script text of --text-file: a regular file, or standard input for "-".
+bool ReadScriptText(const std::string& file, std::string* text, std::string* error)
 {
+    if (file == "-") {
+        text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        if (std::cin.bad()) {
+            *error = "cannot read the script from standard input";
+            return false;
+        }
+        return true;
+    }
+    if (RefuseIfNotRegular(file, error))
+        return false;
+    std::ifstream in(file, std::ios::binary);
+    if (in)
+        text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+        *error = "cannot read " + Printable(file) + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+int CreateScript(CreateOptions o)
+{
+    if (!o.textFile.empty()) {
+        std::string error;
+        if (!ReadScriptText(o.textFile, &o.text, &error))
+            return Fail(error);
+    }
     const std::uint32_t platform = o.otherByteOrder ? LPF::OtherPlatform : LPF::NativePlatform;
     LPF::PartFileWriter writer(LPF::PartKind::Script);
     if (writer.SetDocumentName(o.name) != KR::NoError)
         return Fail("bad --name: " + ErrorText(LPF::ErrNameTooLong), ExitUsage);
     writer.SetHeaderPlatform(platform);
-    writer.AddSection(lpftool::ScriptSectionType, 0, LPF::SectionDescriptor{1, platform, 0}, o.text.data(),
+    writer.AddSection(LM::ScriptSectionType, 0, LPF::SectionDescriptor{1, platform, 0}, o.text.data(),
                       o.text.size());
     return WritePart(writer, o.file);
 }
@@ -217,17 +354,58 @@ std::string IsoTime(std::int32_t time)
     return text;
 }
 
+// Opens a part file of either kind. A file that cannot be read gives the
+// error's name and value, and for a damaged file which part of it is wrong.
+std::unique_ptr<LPF::PartFile> OpenPart(const std::string& file, std::string* error)
+{
+    const IO::Location location = ToLocation(file);
+    try {
+        try {
+            return std::make_unique<LPF::SymbolFile>(location);
+        } catch (const LPF::PartFileException& e) {
+            if (e.GetID() != LPF::ErrWrongKind)
+                throw;
+            return std::make_unique<LPF::ScriptFile>(location);
+        }
+    } catch (const KR::KRException& e) {
+        *error = Printable(file) + ": " + ErrorText(e.GetID());
+        // What is wrong, without the location that the message starts with.
+        std::string what = e.GetMessage();
+        if (const std::string prefix = location.GetText() + ": "; what.rfind(prefix, 0) == 0)
+            what.erase(0, prefix.size());
+        if (e.GetID() == LPF::ErrDamaged && !what.empty())
+            *error += ": " + Printable(what);
+    }
+    return nullptr;
+}
+
+// The template flag of a part: byte 0 of its ancestry section, which the
+// section's handler has put into this machine's byte order.
+std::string TemplateFlag(LPF::PartFile& part)
+{
+    if (!part.HasSection(LM::AncestrySectionType, 0))
+        return "no";
+    char** data = nullptr;
+    if (part.GetSectionDataRef(LM::AncestrySectionType, 0, &data) != KR::NoError || data == nullptr ||
+        KR::bmManager.GetHandleSize(data) < 1)
+        return "unknown";
+    return (*data)[0] != 0 ? "yes" : "no";
+}
+
 int Dump(const std::string& file)
 {
     KR::ErrorCode err = KR::NoError;
-    std::unique_ptr<LPF::PartFile> part = LPF::OpenPartFile(ToLocation(file), &err);
+    std::string error;
+    if (RefuseIfNotRegular(file, &error))
+        return Fail(error);
+    std::unique_ptr<LPF::PartFile> part = OpenPart(file, &error);
     if (part == nullptr)
-        return Fail(file + ": " + ErrorText(err));
+        return Fail(error);
 
     std::ostringstream out;
     const bool big = part->GetHeaderPlatform() == LPF::OtherPlatform;
     const std::uint16_t version = part->GetFormatVersion();
-    out << "file: " << part->GetLocation().GetText() << '\n'
+    out << "file: " << Printable(part->GetLocation().GetText()) << '\n'
         << "kind: " << (part->GetKind() == LPF::PartKind::Symbol ? "symbol" : "script") << '\n'
         << "byte order: " << (big ? "big-endian" : "little-endian") << " ("
         << Hex(part->GetHeaderPlatform(), 4) << ")\n"
@@ -240,9 +418,10 @@ int Dump(const std::string& file)
         symbol->IsArchivable(&archivable);
         out << "UnID: " << id.ToString() << '\n'
             << "placeable: " << (placeable ? "yes" : "no") << '\n'
-            << "archivable: " << (archivable ? "yes" : "no") << '\n';
+            << "archivable: " << (archivable ? "yes" : "no") << '\n'
+            << "template: " << TemplateFlag(*symbol) << '\n';
     }
-    out << "document name: " << part->GetFullDocumentName() << '\n';
+    out << "document name: " << Printable(part->GetFullDocumentName()) << '\n';
     std::int32_t time = 0;
     if (part->GetModificationTime(&time) == KR::NoError)
         out << "modified: " << IsoTime(time) << '\n';
@@ -254,7 +433,7 @@ int Dump(const std::string& file)
         part->GetSectionInfo(i, &info);
         char type[5];
         LPF::SectionTypeToText(info.type, type);
-        out << "  " << type << ' ' << static_cast<unsigned>(info.subIdent) << " platform "
+        out << "  " << Printable(type) << ' ' << static_cast<unsigned>(info.subIdent) << " platform "
             << Hex(info.descriptor.platform, 4) << " size " << info.size << '\n';
         LPF::ISectionHandler* handler = LPF::GetSectionHandler(info.type);
         if (handler == nullptr)
@@ -270,25 +449,61 @@ int Dump(const std::string& file)
         if (err != KR::NoError) {
             out << "    (cannot read: " << ErrorText(err) << ")\n";
             if (failure.empty())
-                failure = file + ": section " + type + ": " + ErrorText(err);
+                failure = Printable(file) + ": section " + Printable(type) + ": " + ErrorText(err);
             continue;
         }
         std::istringstream lines(text.GetText());
         for (std::string line; std::getline(lines, line);)
-            out << "    " << line << '\n';
+            out << "    " << Printable(line, Source::Handler) << '\n';
     }
     std::cout << out.str() << std::flush;
     return failure.empty() ? 0 : Fail(failure);
+}
+
+// The numbers of `generate`, as typed; checked against their ranges after
+// parsing, so that a sign or an overflow is refused rather than wrapped.
+struct GenerateNumbers {
+    std::string parts, seed, depth = "5", types, scripts, others;
+};
+
+constexpr std::uint64_t MostFiles = 10'000'000;
+
+bool CheckGenerateNumbers(const GenerateNumbers& n, lpftool::GeneratorOptions* o, std::string* error)
+{
+    std::uint64_t value = 0;
+    if (!ParseNumber(n.parts, "--parts", 1, MostFiles, &o->parts, error))
+        return false;
+    if (!n.seed.empty() &&
+        !ParseNumber(n.seed, "--seed", 0, std::numeric_limits<std::uint64_t>::max(), &o->seed, error))
+        return false;
+    if (!ParseNumber(n.depth, "--depth", 1, 64, &value, error))
+        return false;
+    o->depth = static_cast<std::uint32_t>(value);
+    if (!n.types.empty()) {
+        if (!ParseNumber(n.types, "--types", 1, MostFiles, &value, error))
+            return false;
+        o->types = static_cast<std::uint32_t>(value);
+    }
+    for (const auto& [text, option, field] : {std::tuple{&n.scripts, "--scripts", &o->scripts},
+                                              std::tuple{&n.others, "--others", &o->others}}) {
+        if (text->empty())
+            continue;
+        if (!ParseNumber(*text, option, 0, MostFiles, &value, error))
+            return false;
+        *field = static_cast<std::int64_t>(value);
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    PSC::InstallSectionHandler();
-
+    // The module registers its section handlers (ancestry, parameters) when
+    // it is loaded; the tool relies on that like any application.
     CLI::App app{"Creates, prints and generates library part files.", "lpf"};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
+    app.set_version_flag("--version", std::string("lpf ") + LPF_TOOL_VERSION);
 
     CreateOptions create;
     CLI::App* createCmd = app.add_subcommand("create", "Write a part file of the first kind (a symbol).");
@@ -307,7 +522,9 @@ int main(int argc, char** argv)
     CLI::App* scriptCmd = app.add_subcommand("create-script", "Write a part file of the second kind (a script).");
     scriptCmd->add_option("FILE", script.file, "The part file to write")->required();
     scriptCmd->add_option("--name", script.name, "Document name (at most 255 bytes)")->required();
-    scriptCmd->add_option("--text", script.text, "The script text");
+    CLI::Option* textOption = scriptCmd->add_option("--text", script.text, "The script text");
+    scriptCmd->add_option("--text-file", script.textFile, "Read the script text from FILE, or standard input for -")
+        ->excludes(textOption);
     scriptCmd->add_flag("--other-byte-order", script.otherByteOrder, "Write the header big-endian");
 
     std::string dumpFile;
@@ -316,17 +533,16 @@ int main(int argc, char** argv)
 
     std::string generateDir;
     lpftool::GeneratorOptions generate;
+    GenerateNumbers numbers;
     CLI::App* generateCmd = app.add_subcommand("generate", "Write a synthetic library of part files.");
     generateCmd->add_option("DIR", generateDir, "Folder to write into (missing or empty)")->required();
-    generateCmd->add_option("--parts", generate.parts, "Number of part files")->required();
-    generateCmd->add_option("--seed", generate.seed, "Seed of the generator")->capture_default_str();
-    generateCmd->add_option("--depth", generate.depth, "Most levels of a type hierarchy")->capture_default_str()
-        ->check(CLI::Range(1, 64));
-    generateCmd->add_option("--types", generate.types, "Number of type parts (default: from --parts)");
-    generateCmd->add_option("--scripts", generate.scripts, "Number of script files (default: parts / 50)")
-        ->check(CLI::NonNegativeNumber);
-    generateCmd->add_option("--others", generate.others, "Number of other files (default: parts / 50)")
-        ->check(CLI::NonNegativeNumber);
+    generateCmd->add_option("--parts", numbers.parts, "Number of part files, 1 to 10000000")->required();
+    generateCmd->add_option("--seed", numbers.seed, "Seed of the generator, 0 to 18446744073709551615 (default: 1)");
+    generateCmd->add_option("--depth", numbers.depth, "Most levels of a type hierarchy, 1 to 64")
+        ->capture_default_str();
+    generateCmd->add_option("--types", numbers.types, "Number of type parts, 1 to 10000000 (default: from --parts)");
+    generateCmd->add_option("--scripts", numbers.scripts, "Number of script files, 0 to 10000000 (default: parts / 50)");
+    generateCmd->add_option("--others", numbers.others, "Number of other files, 0 to 10000000 (default: parts / 50)");
 
     // CLI11 would call an unknown command a missing one.
     if (argc > 1 && argv[1][0] != '-' &&
@@ -339,7 +555,7 @@ int main(int argc, char** argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0)
-            return app.exit(e);  // --help
+            return app.exit(e);  // --help, --version
         // One line, whatever CLI11 would add.
         std::string message = e.what();
         if (auto nl = message.find('\n'); nl != std::string::npos)
@@ -354,8 +570,13 @@ int main(int argc, char** argv)
             return CreateScript(script);
         if (dumpCmd->parsed())
             return Dump(dumpFile);
-        lpftool::GeneratorSummary summary;
         std::string error;
+        if (!generateCmd->parsed())
+            return Fail("a command is required (create, create-script, dump, generate); --help tells more",
+                        ExitUsage);
+        if (!CheckGenerateNumbers(numbers, &generate, &error))
+            return Fail(error, ExitUsage);
+        lpftool::GeneratorSummary summary;
         if (!lpftool::GenerateLibrary(generateDir, generate, &summary, &error))
             return Fail(error);
         std::cout << summary.ToString() << '\n';

@@ -1,12 +1,16 @@
 // A small application of the library manager: it initialises the module,
 // makes a library set, adds a folder as a library and prints what the set
-// knows of it.
+// knows of it. It also builds a path tree of its own (and a hierarchy class
+// derived from the module's), writes it to a channel and reads it back, so
+// that the path tree's exported interface is used from outside the module.
 //
 //   consumer [folder]     (default: a new temporary folder)
 #include "LibraryManager.hpp"
 
 #include "IO/ZipVFS.hpp"
+#include "KR/Channel.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -33,6 +37,45 @@ public:
 private:
     static void Print(const char* what, const char* name) { std::printf("%s: %s\n", what, name); }
 };
+
+// An application's own kind of hierarchy.
+class TaggedHierarchy : public LM::AncestryHierarchy {
+public:
+    explicit TaggedHierarchy(LM::LibrarySet* set) : LM::AncestryHierarchy(set) {}
+};
+
+KR::UnID MakeId(std::uint32_t main, std::uint32_t revision)
+{
+    KR::UnID id{};
+    id.mainGuid.data1 = main;
+    id.revGuid.data1 = revision;
+    return id;
+}
+
+// Two paths that share their first node; written, read back and printed.
+bool UsePathTree(LM::LibrarySet* set)
+{
+    using Tree = KR::Paths<KR::UnID, Cmp_UnIDs>;
+    Tree tree;
+    const KR::UnID door[] = {MakeId(1, 1), MakeId(2, 1)};
+    const KR::UnID window[] = {MakeId(1, 1), MakeId(3, 1)};
+    const std::uint32_t doorPath = tree.AddPath(door, 2);
+    const std::uint32_t windowPath = tree.AddPath(window, 2);
+    tree.DeletePath(windowPath);
+
+    KR::StringOChannel bytes(KR::binOProtocol);
+    if (doorPath == 0 || tree.Write(bytes) != 0)
+        return false;
+    TaggedHierarchy copy(set);
+    KR::StringIChannel in(bytes.Take());
+    if (copy.Read(in) != 0)
+        return false;
+    KR::StringOChannel text;
+    copy.Print(text);
+    std::printf("path tree: %u nodes on the door's path, %zu bytes printed\n",
+                static_cast<unsigned>(copy.GetPathLength(copy.FindPathId(MakeId(2, 1)))), text.GetText().size());
+    return copy.GetLibrarySet() == set && !text.GetText().empty();
+}
 
 }  // namespace
 
@@ -72,6 +115,10 @@ int main(int argc, char** argv)
             std::printf("library: %s\n", name.ToCStr());
             std::printf("exists: %s\n", set.IsExistActiveLibrary(index) ? "yes" : "no");
             std::printf("libraries: %d\n", static_cast<int>(set.GetActiveLibraryNum()));
+        }
+        if (!UsePathTree(&set)) {
+            std::printf("the path tree failed\n");
+            status = 1;
         }
     }
     LM::FreeLibraryManager();

@@ -1887,7 +1887,9 @@ bool Paths<NodeData, Comparision>::AdoptEntries(std::uint32_t root, std::uint32_
     return true;
 }
 
-// The module's one instantiation is compiled once, in the module.
-extern template class Paths<UnID, Cmp_UnIDs>;
+// The module's one instantiation is compiled once, in the module, and
+// exported from its shared library: LM_API here overrides the hidden
+// visibility that its template arguments would otherwise give it.
+extern template class LM_API Paths<UnID, Cmp_UnIDs>;
 
 }  // namespace KR

@@ -25,5 +25,6 @@ inline constexpr KR::ErrorCode ErrDamagedArchive = KR::MakeErrorCode(0x81010211u
 inline constexpr KR::ErrorCode ErrTooLarge = KR::MakeErrorCode(0x81010212u);       // an entry too large to serve from memory
 inline constexpr KR::ErrorCode ErrNoTrash = KR::MakeErrorCode(0x81010213u);        // the trash folder cannot be used
 inline constexpr KR::ErrorCode ErrDiskFull = KR::MakeErrorCode(0x81010214u);
+inline constexpr KR::ErrorCode ErrNotSupported = KR::MakeErrorCode(0x81010215u);   // an intact entry stored in a way this reader cannot read (compression method, encryption)
 
 }  // namespace IO

@@ -38,6 +38,12 @@ KR::ErrorCode ErrorFromZip(int zipError, int systemError) noexcept
         return ErrNotFound;
     case ZIP_ER_OPEN:
         return systemError != 0 ? Internal::ErrorFromErrno(systemError) : ErrSystem;
+    case ZIP_ER_COMPNOTSUPP:
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+        // The archive is fine; this reader cannot decode the entry.
+        return ErrNotSupported;
     default:
         return ErrDamagedArchive;
     }
@@ -54,11 +60,19 @@ std::uint64_t Little(const unsigned char* p, int bytes) noexcept
 // Reads `size` bytes at `offset` of the archive; false when they are not there.
 using ByteSource = std::function<bool(std::uint64_t offset, std::size_t size, unsigned char* out)>;
 
-// Marks the central directory entries whose stored name contains a zero
-// byte. libzip turns such bytes into spaces, so they can only be seen in the
-// raw directory. Gives an empty result when the directory cannot be found or
-// walked; the archive is then taken as libzip reads it.
-std::vector<bool> FindNamesWithZeroBytes(const ByteSource& read, std::uint64_t fileSize, std::uint64_t entryCount)
+// What the raw central directory tells of one entry, beyond what libzip
+// gives: whether its stored name contains a zero byte (libzip turns such
+// bytes into spaces), and its DOS date and time fields as stored (libzip
+// gives them only as a time computed through the local time zone).
+struct RawEntry {
+    bool zeroInName = false;
+    std::uint16_t dosTime = 0;
+    std::uint16_t dosDate = 0;
+};
+
+// Reads the central directory. Gives an empty result when the directory
+// cannot be found or walked; the archive is then taken as libzip reads it.
+std::vector<RawEntry> ReadCentralDirectory(const ByteSource& read, std::uint64_t fileSize, std::uint64_t entryCount)
 {
     constexpr std::size_t EndRecordSize = 22;
     constexpr std::size_t MaxComment = 65535;
@@ -77,6 +91,8 @@ std::vector<bool> FindNamesWithZeroBytes(const ByteSource& read, std::uint64_t f
         return {};
     std::uint64_t directorySize = Little(&tail[end + 12], 4);
     std::uint64_t directoryOffset = Little(&tail[end + 16], 4);
+    // Where the directory ends: at the end record, or at the zip64 end record.
+    std::uint64_t directoryEnd = tailStart + end;
     if (directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu || Little(&tail[end + 10], 2) == 0xFFFFu) {
         // Zip64: the locator just before the end record gives the zip64 end record.
         const std::uint64_t endOffset = tailStart + end;
@@ -91,17 +107,29 @@ std::vector<bool> FindNamesWithZeroBytes(const ByteSource& read, std::uint64_t f
             return {};
         directorySize = Little(record + 40, 8);
         directoryOffset = Little(record + 48, 8);
+        directoryEnd = recordOffset;
     }
-    if (directoryOffset > fileSize || directorySize > fileSize - directoryOffset)
-        return {};
+    // Offsets in an archive with something prepended (a self-extractor) may
+    // count from the archive's own start: the directory then lies just
+    // before its end record instead.
+    auto startsDirectory = [&](std::uint64_t offset) {
+        unsigned char signature[4];
+        return offset <= fileSize && directorySize <= fileSize - offset &&
+               (directorySize == 0 || (read(offset, 4, signature) && Little(signature, 4) == 0x02014B50u));
+    };
+    if (!startsDirectory(directoryOffset)) {
+        if (directorySize > directoryEnd || !startsDirectory(directoryEnd - directorySize))
+            return {};
+        directoryOffset = directoryEnd - directorySize;
+    }
     std::vector<unsigned char> directory(static_cast<std::size_t>(directorySize));
     if (directorySize > 0 && !read(directoryOffset, directory.size(), directory.data()))
         return {};
 
     constexpr std::size_t HeaderSize = 46;
-    std::vector<bool> marks;
+    std::vector<RawEntry> entries;
     std::size_t pos = 0;
-    while (marks.size() < entryCount) {
+    while (entries.size() < entryCount) {
         if (directory.size() - pos < HeaderSize || Little(&directory[pos], 4) != 0x02014B50u)
             return {};
         const auto nameLength = static_cast<std::size_t>(Little(&directory[pos + 28], 2));
@@ -109,10 +137,40 @@ std::vector<bool> FindNamesWithZeroBytes(const ByteSource& read, std::uint64_t f
         if (directory.size() - pos - HeaderSize < nameLength + rest)
             return {};
         const unsigned char* name = &directory[pos + HeaderSize];
-        marks.push_back(std::find(name, name + nameLength, 0) != name + nameLength);
+        RawEntry entry;
+        entry.zeroInName = std::find(name, name + nameLength, 0) != name + nameLength;
+        entry.dosTime = static_cast<std::uint16_t>(Little(&directory[pos + 12], 2));
+        entry.dosDate = static_cast<std::uint16_t>(Little(&directory[pos + 14], 2));
+        entries.push_back(entry);
         pos += HeaderSize + nameLength + rest;
     }
-    return marks;
+    return entries;
+}
+
+// Unix time of DOS date and time fields, taken as UTC, so that an entry
+// reads the same in every time zone. Fields out of their ranges carry over
+// as the calendar arithmetic gives them (month 0 is December before).
+std::int64_t DosFieldsAsUtc(std::uint16_t date, std::uint16_t time) noexcept
+{
+    std::tm fields{};
+    fields.tm_year = 80 + (date >> 9);
+    fields.tm_mon = ((date >> 5) & 0x0F) - 1;
+    fields.tm_mday = date & 0x1F;
+    fields.tm_hour = time >> 11;
+    fields.tm_min = (time >> 5) & 0x3F;
+    fields.tm_sec = (time & 0x1F) * 2;
+    return static_cast<std::int64_t>(::timegm(&fields));
+}
+
+// Whether an entry is a symbolic link: made on a Unix system with the file
+// type of a link in the upper half of its external attributes.
+bool IsSymbolicLink(zip_t* archive, zip_uint64_t index) noexcept
+{
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) != 0)
+        return false;
+    return system == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK;
 }
 
 }  // namespace
@@ -160,7 +218,7 @@ struct ZipVFS::Impl {
 
     // Foundation time of entry `index`: the extended timestamp when the entry
     // has one, otherwise the DOS date and time taken as UTC.
-    std::int32_t EntryTime(zip_uint64_t index, const zip_stat_t& st) const
+    std::int32_t EntryTime(zip_uint64_t index, const zip_stat_t& st, const RawEntry* raw) const
     {
         zip_uint16_t length = 0;
         const zip_uint8_t* field =
@@ -171,10 +229,13 @@ struct ZipVFS::Impl {
                                       (static_cast<std::uint32_t>(field[4]) << 24);
             return Internal::FoundationTime(static_cast<std::int32_t>(raw));
         }
+        if (raw != nullptr)
+            return Internal::FoundationTime(DosFieldsAsUtc(raw->dosDate, raw->dosTime));
         if ((st.valid & ZIP_STAT_MTIME) == 0)
             return 0;
-        // The library turned the DOS fields into a time as local time; turning
-        // it back gives the fields, which are then read as UTC.
+        // Without the raw directory: the library turned the DOS fields into a
+        // time as local time; turning it back gives the fields, which are then
+        // read as UTC (wrong only for times that the local zone skips).
         std::tm fields{};
         const std::time_t local = st.mtime;
         if (::localtime_r(&local, &fields) == nullptr)
@@ -183,7 +244,7 @@ struct ZipVFS::Impl {
     }
 
     // Adds entry `index` to the tree; false when it is refused.
-    bool AddEntry(zip_uint64_t index)
+    bool AddEntry(zip_uint64_t index, const RawEntry* raw)
     {
         zip_stat_t st;
         zip_stat_init(&st);
@@ -193,6 +254,10 @@ struct ZipVFS::Impl {
         if (name.empty() || name[0] == '/' || name.find('\\') != std::string_view::npos)
             return false;
         const bool folderEntry = name.back() == '/';
+        // A link's data are the text of its target; it is never served as
+        // a file, nor followed.
+        if (IsSymbolicLink(archive, index))
+            return false;
 
         std::vector<std::string_view> components;
         std::size_t pos = 0;
@@ -235,7 +300,7 @@ struct ZipVFS::Impl {
         }
         Node& node = nodes[current];
         node.hasOwnTime = true;
-        node.time = EntryTime(index, st);
+        node.time = EntryTime(index, st, raw);
         if (!folderEntry) {
             node.isFolder = false;
             node.index = index;
@@ -250,10 +315,11 @@ struct ZipVFS::Impl {
         if (count < 0)
             return ErrDamagedArchive;
         try {
-            const std::vector<bool> zeroBytes = FindNamesWithZeroBytes(read, fileSize, static_cast<std::uint64_t>(count));
+            const std::vector<RawEntry> raw = ReadCentralDirectory(read, fileSize, static_cast<std::uint64_t>(count));
             for (zip_int64_t i = 0; i < count; ++i) {
                 const auto index = static_cast<std::size_t>(i);
-                if ((index < zeroBytes.size() && zeroBytes[index]) || !AddEntry(static_cast<zip_uint64_t>(i)))
+                const RawEntry* entry = index < raw.size() ? &raw[index] : nullptr;
+                if ((entry != nullptr && entry->zeroInName) || !AddEntry(static_cast<zip_uint64_t>(i), entry))
                     ++refused;
             }
         } catch (const std::bad_alloc&) {

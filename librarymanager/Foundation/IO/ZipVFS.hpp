@@ -7,7 +7,11 @@
 // zero byte, or are empty are refused: they are not part of the tree
 // (GetRefusedCount tells how many there were). So is an entry that clashes
 // with an earlier one (a second entry of the same name, or a path through
-// a file). A damaged archive gives an error, never a crash.
+// a file), and so is a symbolic link, whose data are only its target's path.
+// Entry times are the extended timestamp when there is one, otherwise the
+// DOS date and time of the central directory read as UTC. A damaged archive
+// gives an error, never a crash; an entry that is intact but compressed or
+// encrypted in a way this reader cannot decode gives ErrNotSupported.
 #pragma once
 
 #include "IO/FixedVFS.hpp"

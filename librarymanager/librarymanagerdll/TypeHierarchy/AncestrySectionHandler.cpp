@@ -2,6 +2,7 @@
 
 #include "KR/GUID.hpp"
 #include "KR/Memory.hpp"
+#include "PSC/Parameters.hpp"
 
 #include <cstring>
 #include <string>
@@ -46,11 +47,20 @@ bool IsUsableHandle(char** section)
 }
 
 // The one handler of the module, registered for 'ANCS' while the module is
-// loaded, before any other use of it.
+// loaded, before any other use of it. The parameter section's handler is
+// registered at the same moment, so that a part file whose parameters are
+// in the other byte order reads in any application without a call of its
+// own.
 AncestrySectionHandler ancestrySectionHandler;
 
+static_assert(ParameterSectionType == PSC::ParameterSectionType);
+
 struct Registration {
-    Registration() { (void)LPF::InstallSectionHandler(AncestrySectionHandler::SectionType, &ancestrySectionHandler); }
+    Registration()
+    {
+        (void)LPF::InstallSectionHandler(AncestrySectionHandler::SectionType, &ancestrySectionHandler);
+        PSC::InstallSectionHandler();
+    }
 };
 const Registration registration;
 
@@ -67,12 +77,12 @@ KR::ErrorCode AncestrySectionHandler::ConvertToPlatform(LPF::SectionDescriptor* 
     if (size < RecordSize)
         return ErrUnreadableBlock;
     char* block = *section;
-    // The count is taken in the byte order the block is in now, so the size
-    // check holds in both directions.
-    const bool fromNative = descriptor->platform == LPF::NativePlatform;
-    const std::uint32_t nativeCount = ReadCount(block);
+    // The count is read after its own conversion, that is as this platform
+    // reads it. That is right for every conversion into this platform's byte
+    // order; a conversion out of it passes the size check only for a header
+    // without ancestors, and is refused otherwise.
     ReverseHeaderWords(block);
-    const std::uint64_t count = fromNative ? nativeCount : ReadCount(block);
+    const std::uint64_t count = ReadCount(block);
     if (RecordSize * (count + 1) != size) {
         ReverseHeaderWords(block);  // a refused block stays as it came
         return ErrUnreadableBlock;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "LPF/Sections.hpp"
+#include "SectionTypes.hpp"
 
 #include <cstdint>
 
@@ -11,7 +12,7 @@ namespace LM {
 
 class AncestrySectionHandler : public LPF::ISectionHandler {
 public:
-    static constexpr std::uint32_t SectionType = 0x414E4353;  // 'ANCS'
+    static constexpr std::uint32_t SectionType = AncestrySectionType;
 
     // Reverses the header words and both GUIDs of every ancestor. -7003 for
     // a block shorter than its header or whose size does not match its

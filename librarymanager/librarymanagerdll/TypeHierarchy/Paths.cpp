@@ -54,6 +54,7 @@ void ReleaseLargeBlock(void* block, std::size_t bytes) noexcept
 
 }  // namespace PathsStorage
 
+// Exported as its declaration in Paths.hpp says.
 template class Paths<UnID, Cmp_UnIDs>;
 
 }  // namespace KR

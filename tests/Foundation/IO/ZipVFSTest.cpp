@@ -1,6 +1,10 @@
 #include "IOTestSupport.hpp"
 #include "Support/Environment.hpp"
 
+#include <sys/stat.h>
+
+#include <utility>
+
 using namespace IO;
 using namespace IOTest;
 
@@ -113,6 +117,77 @@ TEST(ZipVFS, DamagedArchivesGiveErrors)
     std::string good;
     EXPECT_EQ(damaged->ReadFile(RelativeLocation("good.txt"), &good, 1000), 0);
     EXPECT_EQ(good, "fine");
+}
+
+TEST(ZipVFS, DosTimesReadTheSameInEveryTimeZone)
+{
+    // Each of these is in the hour that one of the zones skips when its
+    // clocks go forward; read through local time it would come out an hour
+    // late there.
+    const std::int64_t american = UtcTime(2021, 3, 14, 2, 30, 0);
+    const std::int64_t european = UtcTime(2021, 3, 28, 2, 30, 0);
+    const std::int64_t southern = UtcTime(2021, 9, 26, 2, 30, 0);
+    TempDir dir;
+    IOTest::MakeZip(dir / "t.zip", {{"us.txt", "u", american}, {"eu.txt", "e", european}, {"nz.txt", "n", southern}});
+    for (const char* zone : {"EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3", "NZST-12NZDT,M9.5.0,M4.1.0/3",
+                             "UTC0", "<-0330>3:30"}) {
+        const TestSupport::ScopedEnv tz("TZ", zone, ::tzset);
+        const auto vfs = OpenZip(dir / "t.zip");
+        ASSERT_NE(vfs, nullptr);
+        IO::FixedVFS::EntryInfo info;
+        for (const auto& [name, time] : {std::pair{"us.txt", american}, {"eu.txt", european}, {"nz.txt", southern}}) {
+            ASSERT_EQ(vfs->GetInfo(RelativeLocation(name), &info), 0);
+            EXPECT_EQ(info.modificationTime, FoundationTime(time)) << name << " in " << zone;
+        }
+    }
+}
+
+TEST(ZipVFS, IntactEntriesThatCannotBeDecodedAreNotSupported)
+{
+    TempDir dir;
+    IOTest::MakeZip(dir / "a.zip", {{"odd.txt", "ODD-ENTRY-DATA", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
+                                    {"good.txt", "fine", UtcTime(2020, 1, 1, 0, 0, 0), false, true}});
+    const std::string whole = IOTest::ReadFileBytes(dir / "a.zip");
+    // The first entry's local header is at 0, its directory entry at the
+    // first directory signature.
+    const std::size_t central = whole.find("PK\x01\x02");
+    ASSERT_NE(central, std::string::npos);
+    auto patched = [&](const std::string& name, std::size_t localOffset, std::size_t centralOffset, char value) {
+        std::string bytes = whole;
+        bytes[localOffset] = value;
+        bytes[central + centralOffset] = value;
+        IOTest::WriteFileBytes(dir / name, bytes);
+        return dir / name;
+    };
+    // Compression method 98 (PPMd) and the encryption flag: both intact
+    // archives that this reader cannot decode.
+    for (const std::string& file : {patched("method.zip", 8, 10, 98), patched("encrypted.zip", 6, 8, 1)}) {
+        const auto vfs = OpenZip(file);
+        ASSERT_NE(vfs, nullptr);
+        std::string content = "untouched";
+        EXPECT_EQ(vfs->ReadFile(RelativeLocation("odd.txt"), &content, 1000), IO::ErrNotSupported) << file;
+        EXPECT_EQ(content, "untouched");
+        ASSERT_EQ(vfs->ReadFile(RelativeLocation("good.txt"), &content, 1000), 0) << file;
+        EXPECT_EQ(content, "fine");
+    }
+}
+
+TEST(ZipVFS, SymbolicLinksAreNeverServedAsFiles)
+{
+    TempDir dir;
+    IOTest::MakeZip(dir / "l.zip", {{"lib/real.txt", "real"},
+                                    {"lib/passwd", "/etc/passwd", UtcTime(2020, 1, 1, 0, 0, 0), false, false,
+                                     S_IFLNK | 0777},
+                                    {"lib/plain.txt", "plain", UtcTime(2020, 1, 1, 0, 0, 0), false, false,
+                                     S_IFREG | 0644}});
+    const auto vfs = OpenZip(dir / "l.zip");
+    ASSERT_NE(vfs, nullptr);
+    EXPECT_EQ(ListNames(*vfs, "lib"), (std::vector<std::string>{"plain.txt", "real.txt"}));
+    EXPECT_EQ(vfs->GetRefusedCount(), 1u);
+    std::string content;
+    EXPECT_EQ(vfs->ReadFile(RelativeLocation("lib/passwd"), &content, 1000), IO::ErrNotFound);
+    EXPECT_EQ(vfs->ReadFile(RelativeLocation("lib/plain.txt"), &content, 1000), 0);
+    EXPECT_EQ(content, "plain");
 }
 
 TEST(ZipVFS, MountedZipServesFoldersFilesAndTimesButNoWrites)

@@ -14,6 +14,8 @@
 #include <sstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,17 +41,24 @@ struct Result {
     std::string err;
 };
 
-// Runs lpf with `args`, collecting its output in files of `scratch`.
-Result RunTool(const std::vector<std::string>& args, const TempDir& scratch)
+// Runs lpf with `args`, collecting its output in files of `scratch`; its
+// standard input is `input` (or nothing). A run that hangs is ended after
+// 30 seconds and fails with status -1.
+Result RunTool(const std::vector<std::string>& args, const TempDir& scratch, const std::string& input = "")
 {
+    const std::string inPath = scratch / ".stdin";
+    TestSupport::WriteFileBytes(inPath, input);
     const std::string outPath = scratch / ".stdout";
     const std::string errPath = scratch / ".stderr";
     pid_t pid = ::fork();
     if (pid == 0) {
         int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = ::open(inPath.c_str(), O_RDONLY);
+        ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        ::alarm(30);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(LPF_TOOL_PATH));
         for (const std::string& a : args)
@@ -63,6 +72,7 @@ Result RunTool(const std::vector<std::string>& args, const TempDir& scratch)
     Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(outPath), ReadFileBytes(errPath)};
     fs::remove(outPath);
     fs::remove(errPath);
+    fs::remove(inPath);
     return r;
 }
 
@@ -116,11 +126,14 @@ TEST(LpfTool, CreatedPartDumpsItsHeaderAndSections)
                              "    finish = \"Oak\""})
         EXPECT_TRUE(HasLine(dump.out, line)) << "missing: " << line << "\n" << dump.out;
     EXPECT_TRUE(HasLine(dump.out, std::string("UnID: ") + Own)) << dump.out;
-    // The ancestry section is printed in detail only where its handler is
-    // linked in; then it must tell the same count.
-    if (dump.out.find("Number of ancestors:") != std::string::npos) {
-        EXPECT_TRUE(HasLine(dump.out, "    Number of ancestors: 2")) << dump.out;
-    }
+    // The module's handlers, registered when it is loaded, print both
+    // sections in detail.
+    EXPECT_TRUE(HasLine(dump.out, "    Number of ancestors: 2")) << dump.out;
+    EXPECT_TRUE(HasLine(dump.out, std::string("    \t") + Parent)) << dump.out;
+    EXPECT_TRUE(HasLine(dump.out, "    Number of parameters: 4")) << dump.out;
+    EXPECT_TRUE(HasLine(dump.out, "template: no")) << dump.out;
+    ASSERT_EQ(RunTool(CreateArgs(file, "--template"), folder).status, 0);
+    EXPECT_TRUE(HasLine(RunTool({"dump", file}, folder).out, "template: yes"));
 
     // A script is of the second kind, with its text as its one section.
     const std::string script = folder / "macro.lps";
@@ -132,6 +145,35 @@ TEST(LpfTool, CreatedPartDumpsItsHeaderAndSections)
     EXPECT_EQ(dump.out.find("UnID"), std::string::npos);
     LPF::ScriptFile part{IO::Location(script)};
     EXPECT_EQ(SectionBytes(part, LPF::MakeSectionType('S', 'C', 'R', 'P')), "print 1\n");
+
+    // The text may come from a file or from standard input.
+    TestSupport::WriteFileBytes(folder / "text.gdl", std::string("from a file\n\0end", 17));
+    ASSERT_EQ(RunTool({"create-script", folder / "f.lps", "--name", "F", "--text-file", folder / "text.gdl"}, folder)
+                  .status,
+              0);
+    LPF::ScriptFile fromFile{IO::Location(folder / "f.lps")};
+    EXPECT_EQ(SectionBytes(fromFile, LPF::MakeSectionType('S', 'C', 'R', 'P')), std::string("from a file\n\0end", 17));
+    ASSERT_EQ(RunTool({"create-script", folder / "i.lps", "--name", "I", "--text-file", "-"}, folder, "piped\n").status,
+              0);
+    LPF::ScriptFile fromInput{IO::Location(folder / "i.lps")};
+    EXPECT_EQ(SectionBytes(fromInput, LPF::MakeSectionType('S', 'C', 'R', 'P')), "piped\n");
+}
+
+// Names and values are printed with their control characters escaped, so
+// that none of them can make a line of its own.
+TEST(LpfTool, DumpEscapesControlCharacters)
+{
+    TempDir folder;
+    const std::string file = folder / "odd.lpf";
+    ASSERT_EQ(RunTool({"create", file, "--name", "A\nfile: fake\x1B[2J\\n", "--param", "t=x\ry"}, folder).status, 0);
+    Result dump = RunTool({"dump", file}, folder);
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    EXPECT_TRUE(HasLine(dump.out, "document name: A\\nfile: fake\\x1B[2J\\\\n")) << dump.out;
+    EXPECT_EQ(dump.out.find('\x1B'), std::string::npos);
+    EXPECT_EQ(dump.out.find('\r'), std::string::npos);
+    const std::vector<std::string> lines = Lines(dump.out);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("file: ", 0) == 0; }),
+              1);
 }
 
 // The ancestry section has the same layout in either byte order, and the
@@ -168,9 +210,12 @@ TEST(LpfTool, AncestrySectionInEitherByteOrder)
     auto normalised = [&](const std::string& file) {
         Result dump = RunTool({"dump", file}, folder);
         EXPECT_EQ(dump.status, 0) << dump.err;
+        // Only the little-endian part is a template.
+        EXPECT_TRUE(HasLine(dump.out, file == folder / "little.lpf" ? "template: yes" : "template: no")) << dump.out;
         std::string out;
         for (std::string line : Lines(dump.out)) {
-            if (line.rfind("file:", 0) == 0 || line.rfind("byte order:", 0) == 0 || line.rfind("modified:", 0) == 0)
+            if (line.rfind("file:", 0) == 0 || line.rfind("byte order:", 0) == 0 || line.rfind("modified:", 0) == 0 ||
+                line.rfind("template:", 0) == 0)
                 continue;
             if (auto p = line.find("0x4D4D"); p != std::string::npos)
                 line.replace(p, 6, "0x5757");
@@ -337,6 +382,107 @@ TEST(LpfTool, BadArgumentsGiveOneLineOnStderrAndFailure)
         EXPECT_EQ(lines[0].rfind("lpf: ", 0), 0u) << lines[0];
     }
     EXPECT_FALSE(fs::exists(folder / "a.lpf"));
+}
+
+TEST(LpfTool, OutOfRangeNumbersAreUsageErrorsNamingTheRange)
+{
+    TempDir folder;
+    const std::string target = folder / "g";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--parts", "-5"}, "--parts must be a whole number from 1 to 10000000"},
+        {{"--parts", "99999999999999999999"}, "--parts must be a whole number from 1 to 10000000"},
+        {{"--parts", "4294967297"}, "--parts must be a whole number from 1 to 10000000"},
+        {{"--parts", "0"}, "--parts must be a whole number from 1 to 10000000"},
+        {{"--parts", "5", "--seed", "-1"}, "--seed must be a whole number from 0 to 18446744073709551615"},
+        {{"--parts", "5", "--seed", "18446744073709551616"}, "--seed must be a whole number from 0 to 18446744073709551615"},
+        {{"--parts", "5", "--scripts", "-1"}, "--scripts must be a whole number from 0 to 10000000"},
+        {{"--parts", "5", "--others", "1e3"}, "--others must be a whole number from 0 to 10000000"},
+        {{"--parts", "5", "--types", "+3"}, "--types must be a whole number from 1 to 10000000"},
+        {{"--parts", "5", "--depth", "65"}, "--depth must be a whole number from 1 to 64"},
+    };
+    for (const auto& [options, message] : cases) {
+        std::vector<std::string> args = {"generate", target};
+        args.insert(args.end(), options.begin(), options.end());
+        Result r = RunTool(args, folder);
+        EXPECT_EQ(r.status, 2) << options.back();
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_EQ(r.err.rfind("lpf: " + message + ", not '", 0), 0u) << r.err;
+        EXPECT_LT(r.err.size(), 120u) << r.err;
+        EXPECT_FALSE(fs::exists(target));
+    }
+    EXPECT_EQ(RunTool({"generate", target, "--parts", "3", "--seed", "18446744073709551615"}, folder).status, 0);
+}
+
+TEST(LpfTool, OnlyRegularFilesAreReadOrReplaced)
+{
+    TempDir folder;
+    // A FIFO without a writer: opening it to read would wait for ever.
+    const std::string fifo = folder / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    Result r = RunTool({"dump", fifo}, folder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "lpf: " + fifo + ": not a regular file\n");
+    r = RunTool({"create-script", folder / "s.lps", "--name", "S", "--text-file", fifo}, folder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(folder / "s.lps"));
+
+    // Neither a FIFO, a symbolic link nor (where the test may make one) a
+    // device node is replaced by the part file.
+    TestSupport::WriteFileBytes(folder / "kept.lpf", "kept");
+    fs::create_symlink(folder / "kept.lpf", folder / "link.lpf");
+    std::vector<std::string> targets = {fifo, folder / "link.lpf"};
+    const std::string device = folder / "full";
+    if (::geteuid() == 0 && ::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 7)) == 0)
+        targets.push_back(device);
+    for (const std::string& target : targets) {
+        struct stat before {};
+        ASSERT_EQ(::lstat(target.c_str(), &before), 0);
+        r = RunTool({"create", target, "--name", "X"}, folder);
+        EXPECT_EQ(r.status, 1) << target;
+        EXPECT_EQ(r.err.rfind("lpf: cannot write " + target + ": ", 0), 0u) << r.err;
+        struct stat after {};
+        ASSERT_EQ(::lstat(target.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << target;
+        EXPECT_EQ(after.st_ino, before.st_ino) << target;
+    }
+    EXPECT_EQ(ReadFileBytes(folder / "kept.lpf"), "kept");
+}
+
+TEST(LpfTool, ErrorsAreNamedWithTheirValueAndDamageIsLocated)
+{
+    TempDir folder;
+    const std::string file = folder / "door.lpf";
+    ASSERT_EQ(RunTool(CreateArgs(file), folder).status, 0);
+    const std::string bytes = ReadFileBytes(file);
+
+    // A part file cut inside its header.
+    TestSupport::WriteFileBytes(folder / "cut.lpf", bytes.substr(0, 40));
+    Result r = RunTool({"dump", folder / "cut.lpf"}, folder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "lpf: " + (folder / "cut.lpf") + ": damaged part file (-2130378749): header cut short\n");
+
+    // An ancestry section whose count says more ancestors than it holds.
+    // Its offset is in the first directory entry, after the 56-byte header
+    // and the 11-byte name padded to 68.
+    std::string damaged = bytes;
+    const std::uint32_t offset = LPF::Load32(reinterpret_cast<const unsigned char*>(damaged.data()) + 68 + 20,
+                                             LPF::ByteOrder::Little);
+    ASSERT_LT(offset + 8u, damaged.size());
+    damaged[offset + 4] = 5;
+    TestSupport::WriteFileBytes(folder / "count.lpf", damaged);
+    r = RunTool({"dump", folder / "count.lpf"}, folder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "lpf: " + (folder / "count.lpf") + ": section ANCS: unreadable block (-7003)\n");
+    EXPECT_TRUE(HasLine(r.out, "    (cannot read: unreadable block (-7003))")) << r.out;
+}
+
+TEST(LpfTool, VersionNeedsNoCommand)
+{
+    TempDir folder;
+    Result r = RunTool({"--version"}, folder);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("lpf ", 0), 0u) << r.out;
+    EXPECT_TRUE(r.err.empty());
 }
 
 TEST(LpfTool, EveryCommandHasHelp)

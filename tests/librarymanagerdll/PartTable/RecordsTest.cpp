@@ -166,16 +166,28 @@ TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
         EXPECT_EQ(set_->SetSymbolPscGlobalsBits(part, type, block), 0);
         EXPECT_EQ(set_->SetSymbolPscCommandsBits(part, type, 100 + type), 0);
     }
-    for (bool reset : {false, true}) {
+    // Per script type 0 .. 13: the command word, and the first and last
+    // words of the globals block (-5: left as the caller filled it), before
+    // and after a reset.
+    struct Expected {
+        std::int32_t command, first, last;
+    };
+    const Expected expected[2][14] = {
+        {{0, -5, -5}, {0, 100, 111}, {0, 200, 211}, {0, 300, 311}, {0, 400, 411}, {0, 500, 511}, {0, 600, 611},
+         {107, 700, 711}, {108, 800, 811}, {109, 900, 911}, {0, 1000, 1011}, {111, 1100, 1111}, {112, 1200, 1211},
+         {0, -5, -5}},
+        {{0, -5, -5}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0},
+         {0, 0, 0}, {0, 0, 0}, {0, 1100, 1111}, {0, 1200, 1211}, {0, -5, -5}},
+    };
+    for (int reset = 0; reset < 2; ++reset) {
         for (std::int16_t type = 0; type <= 13; ++type) {
             SCOPED_TRACE(testing::Message() << "script type " << type << (reset ? " after reset" : ""));
-            const bool command = type >= 7 && type <= 12 && type != 10;
-            EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, type), command && !reset ? 100 + type : 0);
+            const Expected& e = expected[reset][type];
+            EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, type), e.command);
             std::fill(std::begin(block), std::end(block), -5);
             ASSERT_EQ(set_->GetSymbolPscGlobalsBits(part, type, block), 0);
-            const int first = type < 1 || type > 12 ? -5 : reset && type <= 10 ? 0 : type * 100;
-            EXPECT_EQ(block[0], first);
-            EXPECT_EQ(block[11], first > 0 ? first + 11 : first);
+            EXPECT_EQ(block[0], e.first);
+            EXPECT_EQ(block[11], e.last);
         }
         EXPECT_EQ(set_->ResetSymbolPscGlobalsBits(part), 0);
     }

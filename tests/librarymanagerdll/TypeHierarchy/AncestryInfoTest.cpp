@@ -1,4 +1,5 @@
 #include "AncestryInfo.hpp"
+#include "SectionTypes.hpp"
 #include "TypeHierarchy/AncestrySectionHandler.hpp"
 #include "librarymanagerdll/TypeHierarchy/TestIds.hpp"
 
@@ -166,9 +167,15 @@ std::string NativeSection()
 
 }  // namespace
 
-TEST(AncestrySectionHandlerTest, IsRegisteredAndConvertsBothWays)
+TEST(AncestrySectionHandlerTest, IsRegisteredAndConvertsIntoThisByteOrder)
 {
     EXPECT_NE(dynamic_cast<LM::AncestrySectionHandler*>(LPF::GetSectionHandler(0x414E4353)), nullptr);
+    EXPECT_EQ(LPF::GetSectionHandler(LM::AncestrySectionType), LPF::GetSectionHandler(0x414E4353));
+    // The parameter section's handler comes with the module as well: nothing
+    // in this program installs it by hand.
+    LPF::ISectionHandler* parameters = LPF::GetSectionHandler(LM::ParameterSectionType);
+    ASSERT_NE(parameters, nullptr);
+    EXPECT_TRUE(parameters->CanConvert());
     LM::AncestrySectionHandler handler;
     EXPECT_TRUE(handler.CanConvert());
     Handle any(std::string(3, '\0'));
@@ -186,9 +193,25 @@ TEST(AncestrySectionHandlerTest, IsRegisteredAndConvertsBothWays)
     EXPECT_EQ(handler.ConvertToPlatform(&d, section.h, LPF::NativePlatform), KR::NoError);
     EXPECT_EQ(section.Bytes(), NativeSection());
 
-    ASSERT_EQ(handler.ConvertToPlatform(&d, section.h, LPF::OtherPlatform), KR::NoError);
+}
+
+TEST(AncestrySectionHandlerTest, ConversionOutOfThisByteOrderTakesOnlyHeaders)
+{
+    // The count is read after its conversion, so a section with ancestors
+    // does not fit its converted count: refused, bytes and descriptor kept.
+    LM::AncestrySectionHandler handler;
+    Handle section(NativeSection());
+    LPF::SectionDescriptor d{3, LPF::NativePlatform, 0};
+    EXPECT_EQ(handler.ConvertToPlatform(&d, section.h, LPF::OtherPlatform), -7003);
+    EXPECT_EQ(d.platform, LPF::NativePlatform);
+    EXPECT_EQ(section.Bytes(), NativeSection());
+
+    // A header alone converts, the template flag byte untouched.
+    Handle header(Header(1, 0));
+    std::memcpy(*header.h + 8, "\x01\x02\x03\x04", 4);
+    ASSERT_EQ(handler.ConvertToPlatform(&d, header.h, LPF::OtherPlatform), KR::NoError);
     EXPECT_EQ(d.platform, LPF::OtherPlatform);
-    EXPECT_EQ(section.Bytes(), ForeignSection());
+    EXPECT_EQ(header.Bytes(), std::string("\x01\0\0\0" "\0\0\0\0" "\x04\x03\x02\x01", 12) + std::string(20, '\0'));
 }
 
 TEST(AncestrySectionHandlerTest, RefusesBlocksOfWrongSize)
