@@ -1,6 +1,7 @@
 // LibraryManager: the module's public interface in one include.
 #pragma once
 
+#include "AncestryHierarchy.hpp"
 #include "AncestryInfo.hpp"
 #include "ILibraryErrorHandler.hpp"
 #include "LibraryManagerModule.hpp"
@@ -9,3 +10,4 @@
 #include "LibrarySetObserver.hpp"
 #include "Paths.hpp"
 #include "PscBinCodes.hpp"
+#include "TypeHierarchyExporter.hpp"
