@@ -24,6 +24,8 @@ using Update = std::tuple<std::int32_t, std::int32_t, bool>;
 class RecordingHierarchy : public LM::AncestryHierarchy {
 public:
     using AncestryHierarchy::AncestryHierarchy;
+    using AncestryHierarchy::GetRootNodeId;
+    using AncestryHierarchy::PushChildNodeIds;
     std::vector<Update> updates;
 
 protected:
