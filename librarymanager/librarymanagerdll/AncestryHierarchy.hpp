@@ -40,7 +40,10 @@ public:
     // "LM::AncestryHierarchy", class version 1.0.
     static const KR::ClassInfo classInfo;
 
-    // An empty tree (root only) for `librarySet`, which it does not own.
+    // An empty tree (root only) for `librarySet`, which it does not own. A
+    // tree without a set (null) can be filled, read, written, walked and
+    // exported as plain UnIDs (every node with library part index -1, no
+    // old parts); Build does nothing on it.
     explicit AncestryHierarchy(LibrarySet* librarySet);
     // Copies the tree and the set pointer.
     AncestryHierarchy(const AncestryHierarchy& other);

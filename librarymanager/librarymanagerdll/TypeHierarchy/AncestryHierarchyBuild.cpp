@@ -101,6 +101,8 @@ private:
 
 void AncestryHierarchy::Build(bool conformAll)
 {
+    if (librarySet == nullptr)
+        return;  // no part table to reconcile with
     PartTable& table = *librarySet->partTable_;
     const std::int32_t n = librarySet->GetSymbolNumber();
     TTBeginNextProcessPhase(118, n);

@@ -43,8 +43,10 @@ std::int32_t AncestryHierarchy::GetPreorderAncestryTreeWalk(IndexList* list) con
         KR::UnID id{};
         GetLastPathNode(queue.Pop(), &id);
         if (id != NULLUnID)
-            list->Push(librarySet->SearchSymbolByUnID(id, nullptr));
+            list->Push(librarySet != nullptr ? librarySet->SearchSymbolByUnID(id, nullptr) : -1);
     }
+    if (librarySet == nullptr)
+        return static_cast<std::int32_t>(list->GetSize());
     const PartTable& table = *librarySet->partTable_;
     const std::int32_t n = table.GetCount();
     for (std::int32_t i = 0; i < n; ++i) {
@@ -102,7 +104,6 @@ void AncestryHierarchy::CollectLevel(std::uint32_t nodeId, TypeHierarchyExporter
 {
     IdQueue children(50);
     PushChildNodeIds(nodeId, &children);
-    const PartTable& table = *librarySet->partTable_;
     while (!children.IsEmpty()) {
         const std::uint32_t child = children.Pop();
         KR::UnID id{};
@@ -110,6 +111,14 @@ void AncestryHierarchy::CollectLevel(std::uint32_t nodeId, TypeHierarchyExporter
         NodeRecord record;
         record.nodeId = child;
         record.compare = compare;
+        if (librarySet == nullptr) {
+            // A tree without a set: no records, so no old parts either.
+            if (id != NULLUnID) {
+                (void)MakeExporterNode(id, -1, &record.node);
+                level->push_back(record);
+            }
+            continue;
+        }
         if (id != NULLUnID) {
             std::int32_t part = librarySet->SearchSymbolByUnID(id, nullptr);
             if (part == -1)
@@ -118,6 +127,7 @@ void AncestryHierarchy::CollectLevel(std::uint32_t nodeId, TypeHierarchyExporter
             level->push_back(record);
             continue;
         }
+        const PartTable& table = *librarySet->partTable_;
         const std::int32_t n = table.GetCount();
         for (std::int32_t i = 0; i < n; ++i) {
             const SymbolData* data = table.Get(i)->GetSymbolData();
