@@ -59,7 +59,11 @@ KR::ErrorCode AncestryHierarchy::Read(KR::IChannel& channel)
     const KR::ErrorCode err = Paths::Read(channel);
     if (err != KR::NoError)
         return err;
-    return frame.Close();
+    // A tree whose frame does not end where it should is not taken either.
+    const KR::ErrorCode closed = frame.Close();
+    if (closed != KR::NoError)
+        Clear();
+    return closed;
 }
 
 KR::ErrorCode AncestryHierarchy::UpdatePartParameters(std::int32_t part, std::int32_t parent, bool mergeMode)
