@@ -11,3 +11,4 @@
 #include "Paths.hpp"
 #include "PscBinCodes.hpp"
 #include "SectionTypes.hpp"
+#include "TypeHierarchyExporter.hpp"

@@ -30,6 +30,10 @@
 
 #include <vector>
 
+namespace KR {
+class OChannel;
+}  // namespace KR
+
 namespace LPF {
 class SymbolFile;
 class ScriptFile;
@@ -41,6 +45,8 @@ class ActiveLibraryList;
 class OtherObjectList;
 class PartTable;
 class AncestryHierarchy;
+class AncestryInfo;
+class TypeHierarchyExporter;
 class PscBinCodesContainer;
 struct FileCountRecord;
 
@@ -171,6 +177,38 @@ public:
     std::int32_t SearchSymbolAnyhow(const KR::UnID& id, const char* name, bool* ambiguous);
     std::int32_t SearchDummySymbol(const KR::UnID& id, const char* name) const;
     std::int32_t GetSortedSymbolIndexByName(std::int32_t k);
+
+    // ----- Ancestry and type hierarchy ---------------------------------------
+    // The part's ancestors (and its template flag) as the hierarchy holds
+    // them. ErrParameter without `info`; ErrBadIndex for an index outside the
+    // table (`info` cleared) or a record without a path (`info` unchanged).
+    std::int32_t GetSymbolAncestryInfo(std::int32_t i, AncestryInfo* info) const;
+    // The part's immediate parent in the hierarchy, the null UnID for a part
+    // directly below the root. 0, or ErrBadIndex.
+    std::int32_t GetSymbolParentUnID(std::int32_t i, KR::UnID* parent) const;
+    // True when `ancestor` is on the part's path, the part itself included
+    // (the null UnID is on every path); false for a bad index or no path.
+    bool IsSymbolTypeOf(std::int32_t i, const KR::UnID& ancestor) const;
+    // The first valid record named `docName` (name index order) that is of
+    // type `ancestor`; -1 when none.
+    std::int32_t SearchDocuNameByAncestor(const char* docName, const KR::UnID& ancestor) const;
+    // Gives part `i` a new path: the path of part `ancestor` followed by i's
+    // own UnID. The path i held before is not released. ErrBadIndex when i
+    // is not a library part record, or `ancestor` is not one with a path.
+    std::int32_t SetSymbolAncestor(std::int32_t i, std::int32_t ancestor);
+    // Replaces the beginning of a declared ancestry by what the hierarchy
+    // knows of the nearest ancestor that is present (the part itself is
+    // tried first, then its parent, and so on; a match by main GUID counts
+    // only when it is unique), then cuts cycles. `*found` (when given): the
+    // record found, or -1. 0, or ErrParameter without `info`.
+    std::int32_t RefreshAncestryInfo(const KR::UnID& ownID, AncestryInfo* info, std::int32_t* found) const;
+    // Builds the hierarchy and determines every part's proxy.
+    void RebuildTypeHierarchy(bool conformAll);
+    // The hierarchy's walk and export (AncestryHierarchy).
+    std::int32_t GetPreorderAncestryTreeWalk(KR::VAArray<std::int32_t>* list) const;
+    std::int32_t ExportTypeHierarchy(TypeHierarchyExporter* exporter) const;
+    // The hierarchy's print followed by the set's state and every record.
+    void PrintTypeHierarchy(KR::OChannel& channel);
 
     // ----- Caches ----------------------------------------------------------
     std::int32_t GetLanCacheLocation(IO::Location* location);

@@ -420,6 +420,17 @@ std::int32_t PartTable::FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int3
     return count;
 }
 
+std::int32_t PartTable::FindFirstWithOwnUnID(const KR::UnID& id) const
+{
+    auto chain = chains_.find(id.mainGuid);
+    if (chain == chains_.end())
+        return -1;
+    for (std::uint32_t i = chain->second.head; i != NoRecord; i = chainNext_[i])
+        if (At(i).GetSymbolData()->GetOwnUnID() == id)
+            return static_cast<std::int32_t>(i);
+    return -1;
+}
+
 std::int32_t PartTable::FindPlaceholder(const KR::UnID& id, const char* name) const
 {
     if (IsNullUnID(id)) {

@@ -201,6 +201,9 @@ public:
     // The first invalid record whose own UnID is `id` and, when `name` is not
     // null, whose document name is `name`; -1 for NULLUnID without a name.
     std::int32_t FindPlaceholder(const KR::UnID& id, const char* name) const;
+    // The first record (in table order), valid or not, that has part data
+    // and whose own UnID is `id`; -1 when none.
+    std::int32_t FindFirstWithOwnUnID(const KR::UnID& id) const;
     // The record at place `k` of the name index.
     std::int32_t GetSortedIndexByName(std::int32_t k) const noexcept;
 

@@ -1,0 +1,206 @@
+// Building the type hierarchy: moves below present revisions, conforming,
+// old parts, exceptions and progress.
+#include "HierarchyTestSupport.hpp"
+
+#include "KR/DebugChannel.hpp"
+
+namespace HierarchyTest {
+namespace {
+
+using Ids = std::vector<KR::UnID>;
+using Updates = std::vector<Update>;
+
+class Build : public HierarchyFixture {
+protected:
+    void SetUp() override
+    {
+        HierarchyFixture::SetUp();
+        tree_ = std::make_unique<RecordingHierarchy>(set_.get());
+    }
+    void TearDown() override
+    {
+        tree_.reset();
+        HierarchyFixture::TearDown();
+    }
+    std::int32_t Add(const char* name, const KR::UnID& own, const Ids& ancestors, bool valid = true)
+    {
+        return Part(*tree_, name, own, ancestors, valid);
+    }
+    Ids PathOfPart(std::int32_t i) { return Path(*tree_, i); }
+
+    std::unique_ptr<RecordingHierarchy> tree_;
+    const KR::UnID R = MakeUnID(1, 1), A1 = MakeUnID(2, 1), A2 = MakeUnID(2, 2), B = MakeUnID(3, 1),
+                   C = MakeUnID(4, 1), M = MakeUnID(5, 1);
+};
+
+TEST_F(Build, ConformsOnlyWhenAskedOrMoved)
+{
+    const std::int32_t a = Add("A", A1, {});
+    const std::int32_t b = Add("B", B, {A1});
+    const std::int32_t c = Add("C", C, {MakeUnID(9, 9), A1, B});  // root-most ancestor missing everywhere
+    Done();
+    const std::uint32_t before = PathOf(b);
+    tree_->Build(false);
+    EXPECT_TRUE(tree_->updates.empty());
+    EXPECT_EQ(PathOf(b), before);
+    EXPECT_EQ(PathOfPart(c), (Ids{MakeUnID(9, 9), A1, B, C}));
+
+    tree_->updates.clear();
+    tree_->Build(true);
+    // Breadth first, every node whose UnID is present: A, then (below A)
+    // B, then A and B again on C's path below the missing ancestor, then C.
+    EXPECT_EQ(tree_->updates,
+              (Updates{{a, -1, false}, {b, a, false}, {a, -1, false}, {b, a, false}, {c, b, false}}));
+}
+
+TEST_F(Build, MovesBelowThePresentRevisionAndConformsTheMovedParts)
+{
+    const std::int32_t r = Add("R", R, {});
+    const std::int32_t a2 = Add("A2", A2, {R});
+    const std::int32_t b = Add("B", B, {A1});
+    const std::int32_t c = Add("C", C, {A1, B});
+    const std::int32_t c2 = Add("C2", MakeUnID(6, 1), {A1, B});
+    Done();
+    const std::uint32_t oldB = PathOf(b);
+    tree_->Build(false);
+    EXPECT_EQ(PathOfPart(b), (Ids{R, A2, B}));
+    EXPECT_NE(PathOf(b), oldB);
+    EXPECT_EQ(PathOfPart(c), (Ids{R, A2, B, C}));
+    EXPECT_EQ(PathOfPart(c2), (Ids{R, A2, B, MakeUnID(6, 1)}));
+    // The old branch is gone; only R's branch is left below the root.
+    EXPECT_EQ(tree_->GetPathMultiplicity(PathOf(r)), 5u);
+    EXPECT_EQ(tree_->FindPathId(A1), 0u);
+    // The moved parts are conformed when the walk reaches them again.
+    EXPECT_EQ(tree_->updates, (Updates{{b, a2, false}, {c, b, false}, {c2, b, false}}));
+    (void)a2;
+}
+
+TEST_F(Build, SharedPathsMoveOnceForEachHolder)
+{
+    Add("A2", A2, {});
+    const std::int32_t b1 = Add("B", B, {A1});
+    const std::int32_t b2 = Add("B copy", B, {A1}, false);  // a placeholder holding the same path
+    const std::int32_t other = Add("Other", C, {});
+    Done();
+    ASSERT_EQ(PathOf(b1), PathOf(b2));
+    tree_->Build(false);
+    EXPECT_EQ(PathOfPart(b1), (Ids{A2, B}));
+    EXPECT_EQ(PathOf(b1), PathOf(b2));
+    EXPECT_EQ(tree_->GetPathMultiplicity(PathOf(b1)), 2u);
+    EXPECT_EQ(PathOfPart(other), (Ids{C}));
+}
+
+TEST_F(Build, MoveThatWouldCloseACycleIsCut)
+{
+    // B declares A1 below itself's revision... A2 lies below B: moving A1's
+    // sub-tree below A2 would repeat B; the repeat is cut off.
+    Add("B", B, {});
+    Add("A2", A2, {B});
+    const std::int32_t x = Add("X", C, {A1, B, M});
+    Done();
+    tree_->Build(false);
+    EXPECT_EQ(PathOfPart(x), (Ids{B, A2}));
+}
+
+TEST_F(Build, NullNodeStopsTheWalkBelowIt)
+{
+    Add("A2", A2, {});
+    const std::int32_t below = Add("Below", B, {NULLUnID, A1});
+    Done();
+    tree_->Build(true);
+    EXPECT_EQ(PathOfPart(below), (Ids{NULLUnID, A1, B}));
+    EXPECT_EQ(tree_->updates.size(), 1u);  // A2 only
+}
+
+TEST_F(Build, OldPartsAreUpdatedOrMovedBelowTheNearestPresentAncestor)
+{
+    const std::int32_t r = Add("R", R, {});
+    const std::int32_t a2 = Add("A2", A2, {R});
+    const std::int32_t b = Add("B", B, {});
+    const std::int32_t underB = Add("Old under B", NULLUnID, {B});
+    const std::int32_t direct = Add("Old under A1", NULLUnID, {A1});
+    const std::int32_t twoUp = Add("Old under M", NULLUnID, {A1, M});
+    const std::int32_t lost = Add("Old lost", NULLUnID, {MakeUnID(8, 1)});
+    const std::int32_t top = Add("Old at top", NULLUnID, {});
+    Done();
+    const std::uint32_t keep = PathOf(underB);
+    tree_->Build(false);
+    // The walk moves A1's sub-tree with its old parts below A2 already.
+    EXPECT_EQ(PathOfPart(direct), (Ids{R, A2, NULLUnID}));
+    EXPECT_EQ(PathOfPart(twoUp), (Ids{R, A2, M, NULLUnID}));
+    EXPECT_EQ(PathOf(underB), keep);
+    EXPECT_EQ(PathOfPart(lost), (Ids{MakeUnID(8, 1), NULLUnID}));
+    EXPECT_EQ(PathOfPart(top), (Ids{NULLUnID}));
+    EXPECT_EQ(tree_->updates, (Updates{{underB, b, true}, {direct, a2, true}, {twoUp, a2, true}}));
+    (void)r;
+}
+
+TEST_F(Build, OldPartWhoseAncestorIsPresentOnlyInAnotherRevision)
+{
+    const std::int32_t r = Add("R", R, {});
+    const std::int32_t a2 = Add("A2", A2, {R});
+    Done();
+    // A path the walk does not reach: below a null node.
+    const std::int32_t hidden = Add("Old", NULLUnID, {NULLUnID, A1, M});
+    Table().SortIndexes();
+    tree_->Build(false);
+    EXPECT_EQ(PathOfPart(hidden), (Ids{R, A2, M, NULLUnID}));
+    EXPECT_EQ(tree_->updates, (Updates{{hidden, a2, true}}));
+    EXPECT_EQ(tree_->GetPathMultiplicity(PathOf(r)), 3u);
+}
+
+TEST_F(Build, RevisionWithoutPathEndsTheWalkAndSkipsOldParts)
+{
+    const std::int32_t a2 = Pathless("A2", A2);
+    Add("B", B, {A1});
+    const std::int32_t r = Add("R", R, {});  // sorts before A1 below the root
+    const std::int32_t old = Add("Old", NULLUnID, {R});
+    Done();
+    KR::DebugCapture capture;
+    tree_->Build(true);
+    EXPECT_NE(capture.GetText().find("Illegal index in Paths<NodeData, Comparision>::PushChildNodeIds."),
+              std::string::npos);
+    // R was conformed before the walk reached A1; the old part was not.
+    EXPECT_EQ(tree_->updates, (Updates{{r, -1, false}}));
+    (void)a2;
+    (void)old;
+}
+
+TEST_F(Build, OldPartWithFreedPathIsSkippedQuietly)
+{
+    const std::int32_t c = Add("C", C, {});
+    const std::int32_t old = Add("Old", NULLUnID, {C});
+    const std::int32_t after = Add("Old 2", NULLUnID, {C, B});
+    Done();
+    tree_->DeletePath(PathOf(old));  // the record now points at a freed node
+    KR::DebugCapture capture;
+    tree_->Build(false);
+    EXPECT_EQ(capture.GetText(), "");
+    EXPECT_EQ(tree_->updates, (Updates{{after, c, true}}));
+}
+
+TEST_F(Build, ReportsProgressEvery25Nodes)
+{
+    for (std::uint32_t k = 0; k < 30; ++k)
+        Add("P", MakeUnID(100 + k, 1), {});
+    Add("Old", NULLUnID, {MakeUnID(100, 1)});
+    Done();
+    RecordingProgress progress;
+    tree_->Build(false);
+    // 31 nodes walked (30 parts and the old part's node), then one old part
+    // as count 31.
+    EXPECT_EQ(progress.calls, (std::vector<std::string>{"begin 118 31", "value 0", "value 25", "end"}));
+}
+
+TEST_F(Build, EmptyTableChangesNoPath)
+{
+    const Ids path{A1, B};
+    tree_->AddPath(path.data(), 2);
+    const std::string before = TestIds::Written(*tree_);
+    tree_->Build(true);
+    EXPECT_EQ(TestIds::Written(*tree_), before);
+    EXPECT_TRUE(tree_->updates.empty());
+}
+
+}  // namespace
+}  // namespace HierarchyTest

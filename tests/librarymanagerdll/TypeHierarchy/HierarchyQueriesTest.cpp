@@ -1,0 +1,354 @@
+// The views of the type hierarchy: the set's queries by index, the walk,
+// the export, the print and the channel format.
+#include "HierarchyTestSupport.hpp"
+
+#include "AncestryInfo.hpp"
+#include "KR/DebugChannel.hpp"
+#include "TypeHierarchyExporter.hpp"
+
+#include <cstring>
+
+namespace HierarchyTest {
+namespace {
+
+using Ids = std::vector<KR::UnID>;
+
+// R -> A -> {B, C}, an old part below A, D without path, X missing in the
+// table above Y.
+class Queries : public HierarchyFixture {
+protected:
+    void SetUp() override
+    {
+        HierarchyFixture::SetUp();
+        r = Part(SetTree(), "R", R, {});
+        a = Part(SetTree(), "A", A, {R});
+        c = Part(SetTree(), "C", C, {R, A});
+        b = Part(SetTree(), "B", B, {R, A});
+        old = Part(SetTree(), "Old", NULLUnID, {R, A});
+        d = Pathless("D", D);
+        y = Part(SetTree(), "Y", Y, {X});
+        Table().Get(a)->GetSymbolData()->isTemplate = true;
+        Table().Get(b)->GetSymbolData()->placeable = true;
+        Done();
+    }
+
+    const KR::UnID R = MakeUnID(1, 1), A = MakeUnID(2, 1), B = MakeUnID(3, 1), C = MakeUnID(4, 1),
+                   D = MakeUnID(5, 1), X = MakeUnID(6, 1), Y = MakeUnID(7, 1);
+    std::int32_t r = 0, a = 0, b = 0, c = 0, old = 0, d = 0, y = 0;
+};
+
+Ids Ancestors(const LM::AncestryInfo& info)
+{
+    return Ids(info.GetAncestorsRef(), info.GetAncestorsRef() + info.GetAncestorsCount());
+}
+
+TEST_F(Queries, AncestryInfoAndParentByIndex)
+{
+    LM::AncestryInfo info;
+    EXPECT_EQ(set_->GetSymbolAncestryInfo(b, &info), 0);
+    EXPECT_EQ(Ancestors(info), (Ids{R, A}));
+    EXPECT_FALSE(info.IsTemplate());
+    EXPECT_EQ(set_->GetSymbolAncestryInfo(a, &info), 0);
+    EXPECT_EQ(Ancestors(info), (Ids{R}));
+    EXPECT_TRUE(info.IsTemplate());
+    EXPECT_EQ(set_->GetSymbolAncestryInfo(r, &info), 0);
+    EXPECT_EQ(info.GetAncestorsCount(), 0u);
+    EXPECT_FALSE(info.IsTemplate());
+
+    EXPECT_EQ(set_->GetSymbolAncestryInfo(b, nullptr), LM::ErrParameter);
+    info.Append(X);
+    EXPECT_EQ(set_->GetSymbolAncestryInfo(d, &info), LM::ErrBadIndex);  // no path: unchanged
+    EXPECT_EQ(Ancestors(info), (Ids{X}));
+    EXPECT_EQ(set_->GetSymbolAncestryInfo(99, &info), LM::ErrBadIndex);  // outside: cleared
+    EXPECT_EQ(info.GetAncestorsCount(), 0u);
+
+    KR::UnID parent = X;
+    EXPECT_EQ(set_->GetSymbolParentUnID(b, &parent), 0);
+    EXPECT_EQ(parent, A);
+    EXPECT_EQ(set_->GetSymbolParentUnID(r, &parent), 0);
+    EXPECT_EQ(parent, NULLUnID);
+    EXPECT_EQ(set_->GetSymbolParentUnID(-1, &parent), LM::ErrBadIndex);
+    KR::DebugCapture capture;  // no path: the tree's exception, caught
+    EXPECT_EQ(set_->GetSymbolParentUnID(d, &parent), KR::ErrIllegalArgument);
+}
+
+TEST_F(Queries, TypeTestsAndSearchByAncestor)
+{
+    EXPECT_TRUE(set_->IsSymbolTypeOf(b, B));
+    EXPECT_TRUE(set_->IsSymbolTypeOf(b, R));
+    EXPECT_TRUE(set_->IsSymbolTypeOf(b, NULLUnID));
+    EXPECT_FALSE(set_->IsSymbolTypeOf(b, C));
+    EXPECT_FALSE(set_->IsSymbolTypeOf(b, MakeUnID(2, 2)));  // another revision of A
+    EXPECT_FALSE(set_->IsSymbolTypeOf(d, NULLUnID));
+    EXPECT_FALSE(set_->IsSymbolTypeOf(-1, R));
+
+    const std::int32_t b2 = Part(SetTree(), "B", MakeUnID(8, 1), {X});
+    Done();
+    EXPECT_EQ(set_->SearchDocuNameByAncestor("B", X), b2);
+    EXPECT_EQ(set_->SearchDocuNameByAncestor("B", A), b);
+    EXPECT_EQ(set_->SearchDocuNameByAncestor("B", D), -1);
+    EXPECT_EQ(set_->SearchDocuNameByAncestor(nullptr, NULLUnID), -1);
+    set_->SetSymbolValid(b, false);
+    EXPECT_EQ(set_->SearchDocuNameByAncestor("B", A), -1);
+}
+
+TEST_F(Queries, SetAncestorRefusesRecordsWithoutPath)
+{
+    const std::uint32_t before = PathOf(c);
+    EXPECT_EQ(set_->SetSymbolAncestor(c, b), 0);
+    EXPECT_EQ(Path(SetTree(), c), (Ids{R, A, B, C}));
+    EXPECT_EQ(SetTree().GetPathMultiplicity(before), 1u);  // the old path is not released
+
+    const std::int32_t text = AddFile(WritePlain("a.txt"), types.text);
+    const std::uint32_t now = PathOf(c);
+    for (std::int32_t bad : {d, text, std::int32_t{-1}, std::int32_t{500}})
+        EXPECT_EQ(set_->SetSymbolAncestor(c, bad), LM::ErrBadIndex) << bad;
+    EXPECT_EQ(set_->SetSymbolAncestor(-1, b), LM::ErrBadIndex);
+    EXPECT_EQ(set_->SetSymbolAncestor(text, b), LM::ErrBadIndex);
+    EXPECT_EQ(PathOf(c), now);
+}
+
+TEST_F(Queries, RefreshAncestryInfo)
+{
+    LM::AncestryInfo info;
+    std::int32_t found = -2;
+    // The part itself is present: its ancestors as the tree holds them.
+    info.Append(X);
+    EXPECT_EQ(set_->RefreshAncestryInfo(B, &info, &found), 0);
+    EXPECT_EQ(found, b);
+    EXPECT_EQ(Ancestors(info), (Ids{R, A}));
+
+    // Missing part below a present parent: the parent's path, then what was
+    // declared below it; the template flag is the declared one.
+    info.Clear();
+    info.Append(X);
+    info.Append(A);
+    info.Append(Y);
+    info.Append(MakeUnID(20, 1));
+    info.MarkAsTemplate();
+    EXPECT_EQ(set_->RefreshAncestryInfo(MakeUnID(21, 1), &info, &found), 0);
+    EXPECT_EQ(found, y);
+    EXPECT_EQ(Ancestors(info), (Ids{X, Y, MakeUnID(20, 1)}));
+    EXPECT_TRUE(info.IsTemplate());
+
+    // A unique other revision counts; nothing present leaves the list, cut
+    // where it repeats the own main GUID.
+    info.Clear();
+    info.Append(MakeUnID(2, 7));
+    EXPECT_EQ(set_->RefreshAncestryInfo(MakeUnID(30, 1), &info, &found), 0);
+    EXPECT_EQ(found, a);
+    EXPECT_EQ(Ancestors(info), (Ids{R, A}));
+    info.Clear();
+    info.Append(MakeUnID(40, 1));
+    info.Append(MakeUnID(30, 2));
+    EXPECT_EQ(set_->RefreshAncestryInfo(MakeUnID(30, 1), &info, nullptr), 0);
+    EXPECT_EQ(Ancestors(info), (Ids{MakeUnID(40, 1)}));
+    EXPECT_EQ(set_->RefreshAncestryInfo(A, nullptr, &found), LM::ErrParameter);
+}
+
+TEST_F(Queries, PreorderWalkAppends)
+{
+    KR::VAArray<std::int32_t> list;
+    list.Push(7);
+    list.Push(8);
+    list.Push(9);
+    set_->SetSymbolValid(c, false);
+    // Path ends in pre-order: R, A, (the old parts' node is skipped), B, C
+    // (no valid record now), Y; then the old part. X is no path end.
+    EXPECT_EQ(set_->GetPreorderAncestryTreeWalk(&list), 3 + 6);
+    const std::vector<std::int32_t> got(list.begin(), list.end());
+    EXPECT_EQ(got, (std::vector<std::int32_t>{7, 8, 9, r, a, b, -1, y, old}));
+    EXPECT_EQ(set_->GetPreorderAncestryTreeWalk(nullptr), -1);
+}
+
+// Records the calls; the answer for a node comes from `answers` by UnID.
+class Exporter : public LM::TypeHierarchyExporter {
+public:
+    long ExportNode(long parentItem, const Node* node, long* item) override
+    {
+        EXPECT_EQ(*item, 0);
+        *item = ++lastItem;
+        std::string line = std::to_string(parentItem) + ">" + std::to_string(*item) + ":" + node->name + "/" +
+                           std::to_string(node->libIndex) + (node->isTemplate ? "T" : "") +
+                           (node->isPlaceable ? "P" : "");
+        calls.push_back(line);
+        for (const auto& [id, answer] : answers)
+            if (id == node->unID)
+                return answer;
+        return 0;
+    }
+    long GetRootItem() override { return 100; }
+    void GetRootUnID(KR::UnID* id) override { *id = start; }
+    bool IsRecursive() override { return recursive; }
+    ICompare* GetCompare() override { return compare; }
+
+    KR::UnID start{};
+    bool recursive = true;
+    ICompare* compare = nullptr;
+    std::vector<std::pair<KR::UnID, long>> answers;
+    std::vector<std::string> calls;
+    long lastItem = 0;
+};
+
+class ByNameDescending : public LM::TypeHierarchyExporter::ICompare {
+public:
+    int Compare(const LM::TypeHierarchyExporter::Node& x, LM::TypeHierarchyExporter::Node y) override
+    {
+        return -std::strcmp(x.name, y.name);
+    }
+};
+
+// Answers at random: no strict order at all.
+class Chaotic : public LM::TypeHierarchyExporter::ICompare {
+public:
+    int Compare(const LM::TypeHierarchyExporter::Node&, LM::TypeHierarchyExporter::Node) override
+    {
+        state = state * 1103515245u + 12345u;
+        return static_cast<int>(state >> 16) % 3 - 1;
+    }
+    std::uint32_t state = 1;
+};
+
+using Calls = std::vector<std::string>;
+
+TEST_F(Queries, ExportWholeTreeDepthFirst)
+{
+    Exporter e;
+    EXPECT_EQ(set_->ExportTypeHierarchy(&e), 0);
+    // Below A the old parts' node (null UnID) sorts first and gives one call
+    // per old part; X is in no record.
+    EXPECT_EQ(e.calls, (Calls{"100>1:R/0", "1>2:A/1T", "2>3:Old/4", "2>4:B/3P", "2>5:C/2", "100>6:/-1T",
+                              "6>7:Y/6"}));
+    EXPECT_EQ(set_->ExportTypeHierarchy(nullptr), LM::ErrParameter);
+}
+
+TEST_F(Queries, ExportAnswersSkipAndStop)
+{
+    Exporter skip;
+    skip.answers = {{A, 1}, {X, 7}};  // 7: not one of the answers, counts as going on
+    EXPECT_EQ(set_->ExportTypeHierarchy(&skip), 0);
+    EXPECT_EQ(skip.calls, (Calls{"100>1:R/0", "1>2:A/1T", "100>3:/-1T", "3>4:Y/6"}));
+
+    Exporter stop;
+    stop.answers = {{B, 2}};
+    EXPECT_EQ(set_->ExportTypeHierarchy(&stop), LM::ErrExportStopped);
+    EXPECT_EQ(stop.calls, (Calls{"100>1:R/0", "1>2:A/1T", "2>3:Old/4", "2>4:B/3P"}));
+}
+
+TEST_F(Queries, ExportSubTreeFlatOrderedOrUnknown)
+{
+    Exporter flat;
+    flat.start = A;
+    flat.recursive = false;
+    ByNameDescending byName;
+    flat.compare = &byName;
+    EXPECT_EQ(set_->ExportTypeHierarchy(&flat), 0);
+    EXPECT_EQ(flat.calls, (Calls{"100>1:Old/4", "100>2:C/2", "100>3:B/3P"}));
+
+    Exporter ordered;
+    ordered.compare = &byName;
+    EXPECT_EQ(set_->ExportTypeHierarchy(&ordered), 0);
+    EXPECT_EQ(ordered.calls, (Calls{"100>1:R/0", "1>2:A/1T", "2>3:Old/4", "2>4:C/2", "2>5:B/3P", "100>6:/-1T",
+                                    "6>7:Y/6"}));
+
+    // A comparison without any order still exports every node once.
+    for (int k = 0; k < 20; ++k)
+        Part(SetTree(), "Many", MakeUnID(200 + static_cast<std::uint32_t>(k), 1), {R});
+    Done();
+    Exporter chaotic;
+    Chaotic noOrder;
+    chaotic.compare = &noOrder;
+    EXPECT_EQ(set_->ExportTypeHierarchy(&chaotic), 0);
+    EXPECT_EQ(chaotic.calls.size(), 27u);
+
+    Exporter unknown;
+    unknown.start = D;  // a record, but no node carries it
+    KR::DebugCapture capture;
+    EXPECT_EQ(set_->ExportTypeHierarchy(&unknown), KR::ErrIllegalArgument);
+    EXPECT_TRUE(unknown.calls.empty());
+    EXPECT_NE(capture.GetText().find("PushChildNodeIds"), std::string::npos);
+}
+
+const std::string NullText = "{00000000-0000-0000-0000-000000000000}-{00000000-0000-0000-0000-000000000000}";
+
+std::string Text(std::uint32_t main, std::uint32_t rev)
+{
+    return "{0000000" + std::to_string(main) + "-0000-0000-0000-000000000001}-{0000000" + std::to_string(rev) +
+           "-0000-0000-0000-000000000002}";
+}
+
+TEST_F(Queries, PrintLabelsNodesByDocumentName)
+{
+    KR::StringOChannel out;
+    set_->PrintTypeHierarchy(out);
+    const std::string expected = "LibPart type hierarchy in the Library Manager:\n"
+                                 "<BuiltIn Root> " + NullText + " (6)\n"
+                                 "|\n"
+                                 "+---R:" + Text(1, 1) + " (5)\n"
+                                 "|   |\n"
+                                 "|   +---A:" + Text(2, 1) + " (4)\n"
+                                 "|       |\n"
+                                 "|       +---<Old Libparts>: " + NullText + " (1)\n"
+                                 "|       |\n"
+                                 "|       +---B:" + Text(3, 1) + " (1)\n"
+                                 "|       |\n"
+                                 "|       +---C:" + Text(4, 1) + " (1)\n"
+                                 "|\n"
+                                 "+---???: " + Text(6, 1) + " (1)\n"
+                                 "    |\n"
+                                 "    +---Y:" + Text(7, 1) + " (1)\n"
+                                 "LibraryManager enumeration status : false\n"
+                                 "ActiveLibCount: 0\n"
+                                 "symbolCount: 7\n"
+                                 "0 : R (), isValid : true\n"
+                                 "1 : A (), isValid : true\n"
+                                 "2 : C (), isValid : true\n"
+                                 "3 : B (), isValid : true\n"
+                                 "4 : Old (), isValid : true\n"
+                                 "5 : D (), isValid : true\n"
+                                 "6 : Y (), isValid : true\n";
+    EXPECT_EQ(out.GetText(), expected);
+}
+
+TEST_F(Queries, ChannelFormatIsTheFramedTree)
+{
+    LM::AncestryHierarchy tree(set_.get());
+    tree.AddPath(&A, 1);
+    using TestIds::LE32;
+    using TestIds::Raw;
+    const std::string tag = LE32(0x4B52464Du) + std::string("LM::AncestryHierarchy") + '\0' + '\1' + '\0';
+    const std::string body = LE32(1) + LE32(0) + std::string("\1\0", 2) + LE32(2) + LE32(100) + LE32(52) +
+                             LE32(0) + LE32(0) + LE32(2) + Raw(NULLUnID) + LE32(1) +  // the root
+                             LE32(1) + LE32(0) + LE32(0) + Raw(A) + LE32(1);
+    const std::string bytes = tag + body + LE32(0x4B52464Eu);
+    EXPECT_EQ(TestIds::Written(tree), bytes);
+
+    // Read back node ids and all, also with old parts' and free entries.
+    const std::string whole = TestIds::Written(SetTree());
+    LM::AncestryHierarchy copy(nullptr);
+    KR::StringIChannel in(whole);
+    EXPECT_EQ(copy.Read(in), 0);
+    EXPECT_EQ(in.GetRemaining(), 0u);
+    EXPECT_EQ(TestIds::Written(copy), whole);
+
+    auto read = [](const std::string& data) {
+        LM::AncestryHierarchy t(nullptr);
+        KR::StringIChannel channel(data);
+        return t.Read(channel);
+    };
+    EXPECT_EQ(read(bytes.substr(0, bytes.size() - 10)), KR::ErrEndOfChannel);
+    EXPECT_EQ(read(bytes.substr(0, 3)), KR::ErrEndOfChannel);
+    std::string otherClass = bytes;
+    otherClass[5] = 'X';
+    EXPECT_EQ(read(otherClass), KR::ErrFrameClass);
+    std::string newer = bytes;
+    newer[tag.size() - 2] = '\2';
+    EXPECT_EQ(read(newer), KR::ErrFrameVersion);
+    std::string badArray = bytes;
+    badArray[tag.size() + 8] = '\2';
+    EXPECT_EQ(read(badArray), LM::ErrBadIndex);
+    EXPECT_EQ(read(body), KR::ErrBadFormat);  // no frame around the tree
+}
+
+}  // namespace
+}  // namespace HierarchyTest
