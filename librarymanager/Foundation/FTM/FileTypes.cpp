@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 namespace FTM {
 
@@ -35,7 +34,6 @@ struct GroupEntry {
 // Types are numbered from 1 (index + 1), groups from -2 (-2 - index);
 // RootGroup is implicit and holds every type.
 struct Registry {
-    std::mutex mutex;
     std::vector<TypeEntry> types;
     std::vector<GroupEntry> groups;
 
@@ -114,7 +112,6 @@ bool FileType::IsExtensionIncluded(const char* extension) const noexcept
 TypeID FileTypeManager::AddType(const FileType& type, GroupID group)
 {
     Registry& r = GetRegistry();
-    std::lock_guard lock(r.mutex);
     if (!r.HasGroup(group))
         return UnknownType;
     TypeEntry entry{type, {}};
@@ -127,7 +124,6 @@ TypeID FileTypeManager::AddType(const FileType& type, GroupID group)
 GroupID FileTypeManager::AddGroup(const char* name, GroupID parent)
 {
     Registry& r = GetRegistry();
-    std::lock_guard lock(r.mutex);
     if (!r.HasGroup(parent))
         return UnknownType;  // 0: no group was made
     r.groups.push_back(GroupEntry{name != nullptr ? name : "", parent});
@@ -137,7 +133,6 @@ GroupID FileTypeManager::AddGroup(const char* name, GroupID parent)
 KR::ErrorCode FileTypeManager::AddTypeToGroup(TypeID type, GroupID group)
 {
     Registry& r = GetRegistry();
-    std::lock_guard lock(r.mutex);
     if (!r.HasType(type) || !r.HasGroup(group))
         return ErrUnknownID;
     if (group == RootGroup)
@@ -157,7 +152,6 @@ KR::ErrorCode FileTypeManager::GetType(TypeID id, FileType* type)
         return KR::NoError;
     }
     Registry& r = GetRegistry();
-    std::lock_guard lock(r.mutex);
     if (!r.HasType(id))
         return ErrUnknownID;
     *type = r.types[static_cast<std::size_t>(id - 1)].type;
@@ -167,7 +161,6 @@ KR::ErrorCode FileTypeManager::GetType(TypeID id, FileType* type)
 bool FileTypeManager::IsTypeInGroup(TypeID type, GroupID group)
 {
     Registry& r = GetRegistry();
-    std::lock_guard lock(r.mutex);
     return r.TypeInGroup(type, group);
 }
 
@@ -177,7 +170,6 @@ TypeID FileTypeManager::SearchForType(const FileType& pattern, GroupID group)
     if (wanted.empty())
         return UnknownType;  // an empty pattern names no type
     Registry& r = GetRegistry();
-    std::lock_guard lock(r.mutex);
     for (std::size_t i = 0; i < r.types.size(); ++i) {
         const auto id = static_cast<TypeID>(i + 1);
         if (!r.TypeInGroup(id, group))
@@ -197,7 +189,6 @@ TypeID FileTypeManager::GetTypeOf(const IO::Location& location, GroupID group)
     if (extension == nullptr)
         return UnknownType;
     Registry& r = GetRegistry();
-    std::lock_guard lock(r.mutex);
     for (std::size_t i = 0; i < r.types.size(); ++i) {
         const auto id = static_cast<TypeID>(i + 1);
         if (r.types[i].type.IsExtensionIncluded(extension) && r.TypeInGroup(id, group))

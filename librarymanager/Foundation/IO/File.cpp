@@ -2,6 +2,7 @@
 
 #include "IO/FileSystem.hpp"
 #include "IO/Internal.hpp"
+#include "IO/Platform.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,7 +33,7 @@ KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset
     *done = 0;
     while (*done < size) {
         const std::size_t want = size - *done;
-        const ssize_t n = ::pread(fd, buffer + *done, want, static_cast<off_t>(offset) + *done);
+        const ssize_t n = Sys().PRead(fd, buffer + *done, want, static_cast<off_t>(offset) + *done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -51,7 +52,7 @@ KR::ErrorCode WriteAt(int fd, const char* data, std::size_t size, std::int64_t o
 {
     *done = 0;
     while (*done < size) {
-        const ssize_t n = ::pwrite(fd, data + *done, size - *done, static_cast<off_t>(offset) + *done);
+        const ssize_t n = Sys().PWrite(fd, data + *done, size - *done, static_cast<off_t>(offset) + *done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -92,7 +93,7 @@ struct File::Impl {
     KR::ErrorCode LoadOpenInfo() const
     {
         struct stat st {};
-        if (::fstat(fd, &st) != 0)
+        if (Sys().FStat(fd, &st) != 0)
             return ErrorFromErrno(errno);
         openInfoValid = true;
         openSizeValid = true;
@@ -176,7 +177,7 @@ KR::ErrorCode LookUpFile(const Location& location, std::int64_t* size, std::int3
         return KR::NoError;
     }
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    if (Sys().Stat(path.c_str(), &st) != 0)
         return ErrorFromErrno(errno);
     if (S_ISDIR(st.st_mode))
         return ErrNotAFile;
@@ -209,9 +210,9 @@ void File::Reset(const Location& location, OnNotFound onNotFound)
         impl_->status = ErrReadOnly;
         return;
     }
-    const int fd = ::open(location_.GetText().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = Sys().Open(location_.GetText().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-        ::close(fd);
+        Sys().Close(fd);
         impl_->status = KR::NoError;
     } else {
         impl_->status = errno == EEXIST ? LookUpFile(location_, nullptr, nullptr) : ErrorFromErrno(errno);
@@ -279,7 +280,7 @@ KR::ErrorCode File::Open(OpenMode mode)
             flags |= O_RDWR | O_CREAT;
             break;
         }
-        const int fd = ::open(path.c_str(), flags, 0666);
+        const int fd = Sys().Open(path.c_str(), flags, 0666);
         if (fd < 0) {
             err = ErrorFromErrno(errno);
             if (err == ErrNotFound || err == ErrNotAFile || err == ErrNotAFolder) {
@@ -296,14 +297,14 @@ KR::ErrorCode File::Open(OpenMode mode)
             // block now tells a folder apart (its read fails) and serves the
             // first reads, so no call is spent asking what the entry is.
             if (!impl.EnsureBuffer()) {
-                ::close(fd);
+                Sys().Close(fd);
                 impl.fd = -1;
                 return KR::ErrMemFull;
             }
             std::size_t done = 0;
             err = ReadAt(fd, impl.buffer.get(), FirstBlockSize, 0, &done);
             if (err != KR::NoError) {
-                ::close(fd);
+                Sys().Close(fd);
                 impl.fd = -1;
                 if (err == ErrNotAFile) {
                     impl.status = err;
@@ -341,7 +342,7 @@ KR::ErrorCode File::Close()
         return ErrNotOpen;
     impl.FlushWrites();
     KR::ErrorCode err = impl.writeError;
-    if (impl.fd >= 0 && ::close(impl.fd) != 0 && err == KR::NoError)
+    if (impl.fd >= 0 && Sys().Close(impl.fd) != 0 && err == KR::NoError)
         err = ErrorFromErrno(errno);
     impl.fd = -1;
     impl.open = false;
@@ -520,7 +521,7 @@ KR::ErrorCode File::GetSize(std::int64_t* size) const
             return KR::NoError;
         }
         struct stat st {};
-        if (::fstat(impl.fd, &st) != 0)
+        if (Sys().FStat(impl.fd, &st) != 0)
             return ErrorFromErrno(errno);
         std::int64_t result = st.st_size;
         if (impl.buffered == Impl::Buffered::PendingWrite)

@@ -2,6 +2,8 @@
 
 #include "IO/Errors.hpp"
 #include "IO/Internal.hpp"
+#include "IO/Platform.hpp"
+#include "IO/Replace.hpp"
 #include "KR/Time.hpp"
 
 #include <dirent.h>
@@ -146,7 +148,7 @@ public:
     ~FdGuard()
     {
         if (fd_ >= 0)
-            ::close(fd_);
+            Sys().Close(fd_);
     }
     int Get() const noexcept { return fd_; }
     // Closes now and reports a failure of the close itself.
@@ -154,7 +156,15 @@ public:
     {
         const int fd = fd_;
         fd_ = -1;
-        return fd >= 0 && ::close(fd) != 0 ? ErrorFromErrno(errno) : KR::NoError;
+        return fd >= 0 && Sys().Close(fd) != 0 ? ErrorFromErrno(errno) : KR::NoError;
+    }
+    // Flushes what was written to the disk, then closes. A file system that
+    // cannot flush (EINVAL, EROFS) counts as flushed.
+    KR::ErrorCode SyncAndClose() noexcept
+    {
+        if (fd_ >= 0 && Sys().FSync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+            return ErrorFromErrno(errno);
+        return Close();
     }
 
 private:
@@ -166,7 +176,7 @@ KR::ErrorCode ReadFolderNames(DIR* dir, std::vector<std::string>* names)
 {
     names->clear();
     errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = Sys().ReadDir(dir)) {
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
@@ -182,7 +192,7 @@ KR::ErrorCode ReadFolderNames(DIR* dir, std::vector<std::string>* names)
 KR::ErrorCode WriteAll(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = Sys().Write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -209,19 +219,19 @@ timespec TimespecOf(std::int64_t unixTime) noexcept
 KR::ErrorCode RemoveAt(int dirFd, const char* name)
 {
     struct stat st {};
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (Sys().FStatAt(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return ErrorFromErrno(errno);
     if (!S_ISDIR(st.st_mode))
-        return ::unlinkat(dirFd, name, 0) == 0 ? KR::NoError : ErrorFromErrno(errno);
+        return Sys().UnlinkAt(dirFd, name, 0) == 0 ? KR::NoError : ErrorFromErrno(errno);
 
     KR::ErrorCode first = KR::NoError;
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = Sys().OpenAt(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd < 0)
         return ErrorFromErrno(errno);
-    DIR* dir = ::fdopendir(fd);
+    DIR* dir = Sys().FdOpenDir(fd);
     if (dir == nullptr) {
         const int error = errno;
-        ::close(fd);
+        Sys().Close(fd);
         return ErrorFromErrno(error);
     }
     std::vector<std::string> names;
@@ -231,8 +241,8 @@ KR::ErrorCode RemoveAt(int dirFd, const char* name)
         if (first == KR::NoError)
             first = err;
     }
-    ::closedir(dir);
-    if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0 && first == KR::NoError)
+    Sys().CloseDir(dir);
+    if (Sys().UnlinkAt(dirFd, name, AT_REMOVEDIR) != 0 && first == KR::NoError)
         first = ErrorFromErrno(errno);
     return first;
 }
@@ -251,14 +261,14 @@ constexpr std::size_t CopyBufferSize = 256u * 1024u;
 KR::ErrorCode CopyRealFile(const std::string& from, const struct stat& st, const std::string& to,
                            std::vector<char>& buffer)
 {
-    FdGuard in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    FdGuard in(Sys().Open(from.c_str(), O_RDONLY | O_CLOEXEC, 0));
     if (in.Get() < 0)
         return ErrorFromErrno(errno);
-    FdGuard out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
+    FdGuard out(Sys().Open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
     if (out.Get() < 0)
         return ErrorFromErrno(errno);
     for (;;) {
-        const ssize_t n = ::read(in.Get(), buffer.data(), buffer.size());
+        const ssize_t n = Sys().Read(in.Get(), buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -271,9 +281,9 @@ KR::ErrorCode CopyRealFile(const std::string& from, const struct stat& st, const
             return err;
     }
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out.Get(), times) != 0)
+    if (Sys().FUTimeNs(out.Get(), times) != 0)
         return ErrorFromErrno(errno);
-    return out.Close();
+    return out.SyncAndClose();
 }
 
 // Copies the entry `from` to the new entry `to` as it is stored: folders with
@@ -286,45 +296,47 @@ KR::ErrorCode CopyRealEntry(const std::string& from, const struct stat& st, cons
         return CopyRealFile(from, st, to, buffer);
     if (S_ISLNK(st.st_mode)) {
         std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0) + 1, '\0');
-        const ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
+        const ssize_t n = Sys().ReadLink(from.c_str(), target.data(), target.size());
         if (n < 0)
             return ErrorFromErrno(errno);
         if (static_cast<std::size_t>(n) >= target.size())
             return ErrSystem;  // the link changed while it was copied
         target.resize(static_cast<std::size_t>(n));
-        if (::symlink(target.c_str(), to.c_str()) != 0)
+        if (Sys().SymLink(target.c_str(), to.c_str()) != 0)
             return ErrorFromErrno(errno);
         const timespec times[2] = {st.st_atim, st.st_mtim};
-        ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);  // not every file system keeps link times
+        Sys().UTimeNsAt(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);  // not every file system keeps link times
         return KR::NoError;
     }
     if (!S_ISDIR(st.st_mode))
         return KR::NoError;
 
-    if (::mkdir(to.c_str(), 0700) != 0)
+    if (Sys().MkDir(to.c_str(), 0700) != 0)
         return ErrorFromErrno(errno);
-    DIR* dir = ::opendir(from.c_str());
+    DIR* dir = Sys().OpenDir(from.c_str());
     if (dir == nullptr)
         return ErrorFromErrno(errno);
     std::vector<std::string> names;
     KR::ErrorCode err = ReadFolderNames(dir, &names);
-    ::closedir(dir);
+    Sys().CloseDir(dir);
     for (std::size_t i = 0; err == KR::NoError && i < names.size(); ++i) {
         const std::string childFrom = Join(from, names[i]);
         struct stat childSt {};
-        if (::lstat(childFrom.c_str(), &childSt) != 0)
+        if (Sys().LStat(childFrom.c_str(), &childSt) != 0)
             err = ErrorFromErrno(errno);
         else
             err = CopyRealEntry(childFrom, childSt, Join(to, names[i]), buffer);
     }
+    if (err == KR::NoError)
+        err = SyncFolder(to);
     if (err != KR::NoError)
         return err;
     // Permissions and times last: writing the content changes the times, and
     // a read-only folder could not have been filled.
-    if (::chmod(to.c_str(), st.st_mode & 07777) != 0)
+    if (Sys().ChMod(to.c_str(), st.st_mode & 07777) != 0)
         return ErrorFromErrno(errno);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0)
+    if (Sys().UTimeNsAt(AT_FDCWD, to.c_str(), times, 0) != 0)
         return ErrorFromErrno(errno);
     return KR::NoError;
 }
@@ -344,18 +356,18 @@ KR::ErrorCode CopyVfsEntry(const FixedVFS& vfs, const RelativeLocation& path, co
         err = vfs.ReadFile(path, &content, Internal::MaxInMemoryFileSize);
         if (err != KR::NoError)
             return err;
-        FdGuard out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        FdGuard out(Sys().Open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (out.Get() < 0)
             return ErrorFromErrno(errno);
         err = WriteAll(out.Get(), content.data(), content.size());
         if (err != KR::NoError)
             return err;
-        if (::futimens(out.Get(), times) != 0)
+        if (Sys().FUTimeNs(out.Get(), times) != 0)
             return ErrorFromErrno(errno);
-        return out.Close();
+        return out.SyncAndClose();
     }
 
-    if (::mkdir(to.c_str(), 0777) != 0)
+    if (Sys().MkDir(to.c_str(), 0777) != 0)
         return ErrorFromErrno(errno);
     std::vector<FixedVFS::FolderEntry> entries;
     err = vfs.ListFolder(path, &entries);
@@ -366,43 +378,13 @@ KR::ErrorCode CopyVfsEntry(const FixedVFS& vfs, const RelativeLocation& path, co
         child.AppendName(entries[i].name);
         err = CopyVfsEntry(vfs, child, Join(to, entries[i].name.Std()));
     }
+    if (err == KR::NoError)
+        err = SyncFolder(to);
     if (err != KR::NoError)
         return err;
-    if (::utimensat(AT_FDCWD, to.c_str(), times, 0) != 0)
+    if (Sys().UTimeNsAt(AT_FDCWD, to.c_str(), times, 0) != 0)
         return ErrorFromErrno(errno);
     return KR::NoError;
-}
-
-// A hidden name beside `path` under which nothing is stored yet.
-std::string ScratchPathBeside(const std::string& path, const char* purpose)
-{
-    static unsigned counter = 0;
-    const std::string folder = ParentPath(path);
-    const std::string name = LastName(path).substr(0, 100);
-    for (;;) {
-        const std::string candidate = Join(folder, "." + name + "." + purpose + "-" + std::to_string(::getpid()) + "-" +
-                                                       std::to_string(++counter));
-        // Taken names are skipped; any other answer (nothing there, or a
-        // path the system refuses) ends the search, and making the copy
-        // then reports what is wrong.
-        struct stat st {};
-        if (::lstat(candidate.c_str(), &st) != 0)
-            return candidate;
-    }
-}
-
-// Renames `from` to `to` unless something is at `to`.
-KR::ErrorCode RenameNoReplace(const std::string& from, const std::string& to)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return KR::NoError;
-    if (errno != EINVAL && errno != ENOSYS)
-        return ErrorFromErrno(errno);
-    // A file system without the exclusive rename: test, then rename.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0)
-        return ErrAlreadyExists;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? KR::NoError : ErrorFromErrno(errno);
 }
 
 // --- Trash ---------------------------------------------------------------------
@@ -433,7 +415,7 @@ std::string TrashFolderPath()
 KR::ErrorCode MakeFolders(const std::string& path, mode_t mode)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0)
+    if (Sys().Stat(path.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode) ? KR::NoError : ErrNotAFolder;
     if (errno != ENOENT)
         return ErrorFromErrno(errno);
@@ -442,9 +424,9 @@ KR::ErrorCode MakeFolders(const std::string& path, mode_t mode)
         if (err != KR::NoError)
             return err;
     }
-    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
+    if (Sys().MkDir(path.c_str(), mode) != 0 && errno != EEXIST)
         return ErrorFromErrno(errno);
-    if (::stat(path.c_str(), &st) != 0)
+    if (Sys().Stat(path.c_str(), &st) != 0)
         return ErrorFromErrno(errno);
     return S_ISDIR(st.st_mode) ? KR::NoError : ErrNotAFolder;
 }
@@ -481,23 +463,23 @@ KR::ErrorCode ReserveTrashName(const std::string& trash, const std::string& orig
         const std::string candidate =
             n == 1 && stem.size() + ext.size() == original.size() ? original : stem + "." + std::to_string(n) + ext;
         const std::string infoPath = trash + "/info/" + candidate + ".trashinfo";
-        FdGuard info(::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        FdGuard info(Sys().Open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (info.Get() < 0) {
             if (errno == EEXIST)
                 continue;
             return ErrNoTrash;
         }
         struct stat st {};
-        if (::lstat((trash + "/files/" + candidate).c_str(), &st) == 0) {
+        if (Sys().LStat((trash + "/files/" + candidate).c_str(), &st) == 0) {
             info.Close();
-            ::unlink(infoPath.c_str());  // an entry without info file: leave it, take another name
+            Sys().Unlink(infoPath.c_str());  // an entry without info file: leave it, take another name
             continue;
         }
         KR::ErrorCode err = WriteAll(info.Get(), contents.data(), contents.size());
         if (err == KR::NoError)
             err = info.Close();
         if (err != KR::NoError) {
-            ::unlink(infoPath.c_str());
+            Sys().Unlink(infoPath.c_str());
             return ErrNoTrash;
         }
         *name = candidate;
@@ -525,28 +507,31 @@ KR::ErrorCode MoveToTrash(const std::string& path)
     const std::string infoPath = trash + "/info/" + name + ".trashinfo";
     const std::string target = trash + "/files/" + name;
 
-    if (::rename(path.c_str(), target.c_str()) == 0)
+    if (Sys().Rename(path.c_str(), target.c_str(), 0) == 0)
         return KR::NoError;
     if (errno != EXDEV) {
         err = ErrorFromErrno(errno);
-        ::unlink(infoPath.c_str());
+        Sys().Unlink(infoPath.c_str());
         return err;
     }
     // Another file system: copy into the trash, then delete the original. A
     // failed copy leaves the original untouched.
     struct stat st {};
     std::vector<char> buffer(CopyBufferSize);
-    if (::lstat(path.c_str(), &st) != 0)
+    if (Sys().LStat(path.c_str(), &st) != 0)
         err = ErrorFromErrno(errno);
     else
         err = CopyRealEntry(path, st, target, buffer);
     if (err != KR::NoError) {
         struct stat partial {};
-        if (::lstat(target.c_str(), &partial) == 0)
+        if (Sys().LStat(target.c_str(), &partial) == 0)
             RemovePath(target);
-        ::unlink(infoPath.c_str());
+        Sys().Unlink(infoPath.c_str());
         return err;
     }
+    // The copy is flushed (files and folders as they were made); its entry
+    // in the trash must be on the disk too before the original goes.
+    SyncFolder(trash + "/files");
     return RemovePath(path);
 }
 
@@ -592,12 +577,12 @@ KR::ErrorCode FileSystem::Copy(const Location& from, const Location& to)
     if (Internal::FindEntryMount(toPath, nullptr) != nullptr)
         return ErrReadOnly;
     struct stat st {};
-    if (::lstat(toPath.c_str(), &st) == 0 || toPath == "/")
+    if (Sys().LStat(toPath.c_str(), &st) == 0 || toPath == "/")
         return ErrAlreadyExists;
     if (from.IsAncestorOf(to))
         return KR::ErrIllegalArgument;  // a folder cannot be copied into itself
     const std::string toParent = ParentPath(toPath);
-    if (::stat(toParent.c_str(), &st) != 0)
+    if (Sys().Stat(toParent.c_str(), &st) != 0)
         return ErrorFromErrno(errno);
     if (!S_ISDIR(st.st_mode))
         return ErrNotAFolder;
@@ -605,12 +590,17 @@ KR::ErrorCode FileSystem::Copy(const Location& from, const Location& to)
     RelativeLocation inside;
     const FixedVFS* vfs = Internal::FindEntryMount(from.GetText(), &inside);
     struct stat fromSt {};
-    if (vfs == nullptr && ::stat(from.GetText().c_str(), &fromSt) != 0)
+    if (vfs == nullptr && Sys().Stat(from.GetText().c_str(), &fromSt) != 0)
         return ErrorFromErrno(errno);
 
-    // A missing entry of a mounted file system is reported by CopyVfsEntry
-    // before it makes anything.
-    const std::string scratch = ScratchPathBeside(toPath, "copy");
+    // The copy is made under a free scratch name beside `to` (a taken name
+    // is skipped; any other answer ends the search, and making the copy then
+    // reports what is wrong) and put in place only when it is complete and on
+    // the disk. A missing entry of a mounted file system is reported by
+    // CopyVfsEntry before it makes anything.
+    std::string scratch = ScratchPathBeside(toPath, "copy");
+    for (int attempt = 0; attempt < 100 && Sys().LStat(scratch.c_str(), &st) == 0; ++attempt)
+        scratch = ScratchPathBeside(toPath, "copy");
     if (vfs != nullptr) {
         err = CopyVfsEntry(*vfs, inside, scratch);
     } else {
@@ -618,9 +608,9 @@ KR::ErrorCode FileSystem::Copy(const Location& from, const Location& to)
         err = CopyRealEntry(from.GetText(), fromSt, scratch, buffer);
     }
     if (err == KR::NoError)
-        err = RenameNoReplace(scratch, toPath);
+        err = ReplaceFile(scratch, toPath, ReplaceMode::Create);
     if (err != KR::NoError) {
-        if (::lstat(scratch.c_str(), &st) == 0)
+        if (Sys().LStat(scratch.c_str(), &st) == 0)
             RemovePath(scratch);
         return err;
     }
@@ -638,7 +628,7 @@ KR::ErrorCode FileSystem::Delete(const Location& location, DataSafety safety)
     if (Internal::FindEntryMount(path, nullptr) != nullptr)
         return ErrReadOnly;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
+    if (Sys().LStat(path.c_str(), &st) != 0)
         return ErrorFromErrno(errno);
     switch (safety) {
     case DataSafety::DeleteNow:
@@ -706,7 +696,7 @@ bool FileSystem::Exists(const Location& location, bool* isFolder) const
         return true;
     }
     struct stat st {};
-    if (::stat(location.GetText().c_str(), &st) != 0)
+    if (Sys().Stat(location.GetText().c_str(), &st) != 0)
         return false;
     if (isFolder != nullptr)
         *isFolder = S_ISDIR(st.st_mode);

@@ -12,8 +12,9 @@ public:
     // Copies the file or folder at `from` to `to`, which must not exist yet
     // (ErrAlreadyExists) and whose parent folder must exist (ErrNotFound).
     // Modification times are kept. The copy is made under a scratch name
-    // beside `to` and renamed to `to` only when it is complete, so a failed
-    // copy leaves nothing at `to`. `from` may be served by a mounted FixedVFS
+    // beside `to`, flushed to the disk and renamed to `to` only when it is
+    // complete (IO/Replace.hpp), so a failed copy, a crash or a power cut
+    // leaves either nothing or the whole copy at `to`. `from` may be served by a mounted FixedVFS
     // (copying out of it); `to` may not (ErrReadOnly). Like File, Copy and
     // Delete take a mount point itself as the entry stored there (the
     // container file).

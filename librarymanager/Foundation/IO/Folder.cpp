@@ -2,6 +2,7 @@
 
 #include "IO/FileSystem.hpp"
 #include "IO/Internal.hpp"
+#include "IO/Platform.hpp"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -19,7 +20,7 @@ using Internal::ErrorFromErrno;
 // Creates the folder `path` and every missing folder above it.
 KR::ErrorCode CreateFolderPath(const std::string& path)
 {
-    if (::mkdir(path.c_str(), 0777) == 0)
+    if (Sys().MkDir(path.c_str(), 0777) == 0)
         return KR::NoError;
     if (errno == ENOENT) {
         const std::size_t slash = path.rfind('/');
@@ -27,14 +28,14 @@ KR::ErrorCode CreateFolderPath(const std::string& path)
         const KR::ErrorCode err = CreateFolderPath(parent);
         if (err != KR::NoError)
             return err;
-        if (::mkdir(path.c_str(), 0777) == 0)
+        if (Sys().MkDir(path.c_str(), 0777) == 0)
             return KR::NoError;
     }
     if (errno != EEXIST)
         return ErrorFromErrno(errno);
     // Made by someone else meanwhile, or a file of that name.
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    if (Sys().Stat(path.c_str(), &st) != 0)
         return ErrorFromErrno(errno);
     return S_ISDIR(st.st_mode) ? KR::NoError : ErrNotAFolder;
 }
@@ -58,7 +59,7 @@ Folder::Folder(const Location& location, OnNotFound onNotFound) : location_(loca
         return;
     }
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    if (Sys().Stat(path.c_str(), &st) == 0) {
         status_ = S_ISDIR(st.st_mode) ? KR::NoError : ErrNotAFolder;
         return;
     }
@@ -77,7 +78,7 @@ bool Folder::IsWriteable() const
 {
     if (status_ != KR::NoError || Internal::FindFolderMount(location_.GetText(), nullptr) != nullptr)
         return false;
-    return ::access(location_.GetText().c_str(), W_OK) == 0;
+    return Sys().Access(location_.GetText().c_str(), W_OK) == 0;
 }
 
 KR::ErrorCode Folder::CreateFolder(const Name& name, FolderEntry* entry)
@@ -104,14 +105,14 @@ KR::ErrorCode Folder::CreateFolder(const Name& name, FolderEntry* entry)
         }
         return ErrReadOnly;
     }
-    if (::mkdir(child.GetText().c_str(), 0777) == 0) {
+    if (Sys().MkDir(child.GetText().c_str(), 0777) == 0) {
         fill();
         return KR::NoError;
     }
     if (errno != EEXIST)
         return ErrorFromErrno(errno);
     struct stat st {};
-    if (::stat(child.GetText().c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (Sys().Stat(child.GetText().c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return ErrNotAFolder;
     fill();
     return ErrAlreadyExists;
@@ -169,12 +170,12 @@ KR::ErrorCode Folder::List(std::vector<FolderEntry>* entries) const
             entries->push_back(FolderEntry{std::move(child), item.name, isFolder});
         }
     } else {
-        DIR* dir = ::opendir(path.c_str());
+        DIR* dir = Sys().OpenDir(path.c_str());
         if (dir == nullptr)
             return ErrorFromErrno(errno);
         const bool anyMount = !Internal::NothingMounted();
         errno = 0;
-        while (const dirent* item = ::readdir(dir)) {
+        while (const dirent* item = Sys().ReadDir(dir)) {
             const Name name(item->d_name);
             if (!name.IsValid()) {
                 errno = 0;
@@ -184,7 +185,7 @@ KR::ErrorCode Folder::List(std::vector<FolderEntry>* entries) const
             bool isFolder = item->d_type == DT_DIR;
             if (item->d_type == DT_LNK || item->d_type == DT_UNKNOWN) {
                 struct stat st {};
-                isFolder = ::stat(child.GetText().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+                isFolder = Sys().Stat(child.GetText().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
             }
             if (!isFolder && anyMount)
                 isFolder = Internal::IsMountPath(child.GetText());
@@ -192,7 +193,7 @@ KR::ErrorCode Folder::List(std::vector<FolderEntry>* entries) const
             errno = 0;
         }
         const int error = errno;
-        ::closedir(dir);
+        Sys().CloseDir(dir);
         if (error != 0) {
             entries->clear();
             return ErrorFromErrno(error);

@@ -1,6 +1,7 @@
 #include "IO/TreeEnumerator.hpp"
 
 #include "IO/Internal.hpp"
+#include "IO/Platform.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -68,24 +69,24 @@ KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, Fol
         }
     } else {
         *real = true;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fd = Sys().Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
         if (fd < 0)
             return ErrorFromErrno(errno);
         struct stat st {};
-        if (::fstat(fd, &st) != 0) {
+        if (Sys().FStat(fd, &st) != 0) {
             const int error = errno;
-            ::close(fd);
+            Sys().Close(fd);
             return ErrorFromErrno(error);
         }
         *id = FolderId{st.st_dev, st.st_ino};
-        DIR* dir = ::fdopendir(fd);
+        DIR* dir = Sys().FdOpenDir(fd);
         if (dir == nullptr) {
             const int error = errno;
-            ::close(fd);
+            Sys().Close(fd);
             return ErrorFromErrno(error);
         }
         errno = 0;
-        while (const dirent* entry = ::readdir(dir)) {
+        while (const dirent* entry = Sys().ReadDir(dir)) {
             Name name(entry->d_name);
             if (!name.IsValid()) {
                 errno = 0;
@@ -104,7 +105,7 @@ KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, Fol
                 break;
             case DT_UNKNOWN: {
                 struct stat entrySt {};
-                if (::fstatat(::dirfd(dir), entry->d_name, &entrySt, AT_SYMLINK_NOFOLLOW) == 0)
+                if (Sys().FStatAt(::dirfd(dir), entry->d_name, &entrySt, AT_SYMLINK_NOFOLLOW) == 0)
                     kind = KindOfMode(entrySt.st_mode);
                 break;
             }
@@ -118,7 +119,7 @@ KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, Fol
             errno = 0;
         }
         const int error = errno;
-        ::closedir(dir);
+        Sys().CloseDir(dir);
         if (error != 0)
             return ErrorFromErrno(error);
     }
@@ -144,7 +145,7 @@ struct TreeEnumerator::Walk {
             Kind target = Kind::Other;
             if (kind == Kind::Link) {
                 struct stat st {};
-                if (::stat(Location(folder.GetLocation(), item.name).GetText().c_str(), &st) == 0)
+                if (Sys().Stat(Location(folder.GetLocation(), item.name).GetText().c_str(), &st) == 0)
                     target = KindOfMode(st.st_mode);
             }
 

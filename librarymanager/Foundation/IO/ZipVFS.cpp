@@ -2,6 +2,7 @@
 
 #include "IO/Errors.hpp"
 #include "IO/Internal.hpp"
+#include "IO/Platform.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -389,33 +390,36 @@ std::unique_ptr<ZipVFS> ZipVFS::Open(const Location& zipFile, KR::ErrorCode* err
             return true;
         };
     } else {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = Sys().Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
         if (fd < 0) {
             err = Internal::ErrorFromErrno(errno);
             return nullptr;
         }
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+        if (Sys().FStat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
             err = S_ISDIR(st.st_mode) ? ErrNotAFile : ErrDamagedArchive;
-            ::close(fd);
+            Sys().Close(fd);
             return nullptr;
         }
         fileSize = static_cast<std::uint64_t>(st.st_size);
-        readFd = ::dup(fd);
+        readFd = Sys().Dup(fd);
         int zipError = 0;
+        // The archive is opened, examined and scanned through the platform;
+        // the entries' bytes are then read by libzip from the descriptor it
+        // now owns, with its own system calls.
         impl->archive = zip_fdopen(fd, 0, &zipError);
         if (impl->archive == nullptr) {
             const int systemError = errno;
-            ::close(fd);
+            Sys().Close(fd);
             if (readFd >= 0)
-                ::close(readFd);
+                Sys().Close(readFd);
             err = ErrorFromZip(zipError, systemError);
             return nullptr;
         }
         read = [readFd](std::uint64_t offset, std::size_t size, unsigned char* out) {
             std::size_t done = 0;
             while (readFd >= 0 && done < size) {
-                const ssize_t n = ::pread(readFd, out + done, size - done, static_cast<off_t>(offset + done));
+                const ssize_t n = Sys().PRead(readFd, out + done, size - done, static_cast<off_t>(offset + done));
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n <= 0)
@@ -427,7 +431,7 @@ std::unique_ptr<ZipVFS> ZipVFS::Open(const Location& zipFile, KR::ErrorCode* err
     }
     err = impl->Build(read, fileSize);
     if (readFd >= 0)
-        ::close(readFd);
+        Sys().Close(readFd);
     if (err != KR::NoError)
         return nullptr;
     return std::unique_ptr<ZipVFS>(new ZipVFS(std::move(impl)));

@@ -1,9 +1,7 @@
 #include "KR/Memory.hpp"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
@@ -25,13 +23,12 @@ constexpr std::size_t MaxBlockSize = std::size_t{1} << 40;
 // State shared by every MemoryManager. It is reached through a function so
 // that other static objects may use bmManager during their own construction.
 struct Registry {
-    std::mutex mutex;
     // Live handles (the address of each master pointer) and their sizes. A
     // pointer is dereferenced only after it has been found here.
     std::unordered_map<char**, std::size_t> handles;
     // Live plain blocks of NewPtr.
     std::unordered_set<void*> blocks;
-    std::atomic<ErrorCode> lastError{NoError};
+    ErrorCode lastError = NoError;
 };
 
 Registry& GetRegistry()
@@ -42,7 +39,7 @@ Registry& GetRegistry()
 
 void SetLastError(ErrorCode err) noexcept
 {
-    GetRegistry().lastError.store(err, std::memory_order_relaxed);
+    GetRegistry().lastError = err;
 }
 
 // malloc/calloc of at least one byte, so that a master pointer is never null
@@ -56,7 +53,7 @@ char* AllocateBlock(std::size_t size, bool clear) noexcept
     return static_cast<char*>(p);
 }
 
-// Looks up a handle with the registry lock held; records the refusal reason.
+// Looks up a handle in the registry; records the refusal reason.
 std::unordered_map<char**, std::size_t>::iterator FindHandle(Registry& reg, char** handle) noexcept
 {
     if (handle == nullptr) {
@@ -81,7 +78,6 @@ char** RegisterHandle(char* block, std::size_t size) noexcept
     }
     Registry& reg = GetRegistry();
     try {
-        std::lock_guard lock(reg.mutex);
         reg.handles.emplace(master, size);
     } catch (...) {
         delete master;
@@ -113,7 +109,6 @@ void MemoryManager::KillHandle(char**& handle)
     }
     Registry& reg = GetRegistry();
     {
-        std::lock_guard lock(reg.mutex);
         auto it = FindHandle(reg, handle);
         if (it == reg.handles.end())
             return;
@@ -128,7 +123,6 @@ void MemoryManager::KillHandle(char**& handle)
 std::size_t MemoryManager::GetHandleSize(char** handle)
 {
     Registry& reg = GetRegistry();
-    std::lock_guard lock(reg.mutex);
     auto it = FindHandle(reg, handle);
     if (it == reg.handles.end())
         return 0;
@@ -139,7 +133,6 @@ std::size_t MemoryManager::GetHandleSize(char** handle)
 ErrorCode MemoryManager::ReallocHandle(char** handle, std::size_t newSize, bool clear)
 {
     Registry& reg = GetRegistry();
-    std::lock_guard lock(reg.mutex);
     auto it = FindHandle(reg, handle);
     if (it == reg.handles.end())
         return GetLastError();
@@ -168,7 +161,6 @@ char** MemoryManager::DuplicateHandle(char** handle)
     std::size_t size = 0;
     char* copy = nullptr;
     {
-        std::lock_guard lock(reg.mutex);
         auto it = FindHandle(reg, handle);
         if (it == reg.handles.end())
             return nullptr;
@@ -189,7 +181,6 @@ bool MemoryManager::IsHandle(char** handle) const
     if (handle == nullptr)
         return false;
     Registry& reg = GetRegistry();
-    std::lock_guard lock(reg.mutex);
     return reg.handles.count(handle) != 0;
 }
 
@@ -202,7 +193,6 @@ void* MemoryManager::NewPtr(std::size_t size, bool clear)
         return nullptr;
     }
     try {
-        std::lock_guard lock(reg.mutex);
         reg.blocks.insert(block);
     } catch (...) {
         std::free(block);
@@ -221,7 +211,6 @@ void MemoryManager::KillPtr(void*& ptr)
     }
     Registry& reg = GetRegistry();
     {
-        std::lock_guard lock(reg.mutex);
         auto it = reg.blocks.find(ptr);
         if (it == reg.blocks.end()) {
             SetLastError(ErrBadHandle);
@@ -236,13 +225,12 @@ void MemoryManager::KillPtr(void*& ptr)
 
 ErrorCode MemoryManager::GetLastError() const
 {
-    return GetRegistry().lastError.load(std::memory_order_relaxed);
+    return GetRegistry().lastError;
 }
 
 std::size_t MemoryManager::GetLiveHandleCount() const
 {
     Registry& reg = GetRegistry();
-    std::lock_guard lock(reg.mutex);
     return reg.handles.size();
 }
 

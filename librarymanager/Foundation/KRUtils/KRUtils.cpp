@@ -2,13 +2,11 @@
 
 #include "IO/Errors.hpp"
 
-#include <mutex>
 #include <unordered_map>
 
 namespace {
 
 struct MountTable {
-    std::mutex mutex;
     std::unordered_map<IO::Location, IO::Location> sources;  // mount point -> source
 };
 
@@ -30,7 +28,6 @@ KR::ErrorCode AddResourceFileSystemMountPoint(const IO::Location& mountPoint, co
     if (!IsUsable(mountPoint) || !IsUsable(source))
         return IO::ErrBadLocation;
     MountTable& table = Table();
-    std::lock_guard lock(table.mutex);
     if (!table.sources.emplace(mountPoint, source).second)
         return IO::ErrAlreadyMounted;
     return KR::NoError;
@@ -39,21 +36,18 @@ KR::ErrorCode AddResourceFileSystemMountPoint(const IO::Location& mountPoint, co
 KR::ErrorCode RemoveResourceFileSystemMountPoint(const IO::Location& mountPoint)
 {
     MountTable& table = Table();
-    std::lock_guard lock(table.mutex);
     return table.sources.erase(mountPoint) != 0 ? KR::NoError : IO::ErrNotMounted;
 }
 
 bool IsResourceFileSystemMountPoint(const IO::Location& location)
 {
     MountTable& table = Table();
-    std::lock_guard lock(table.mutex);
     return table.sources.count(location) != 0;
 }
 
 IO::Location GetResourceFileSystemLocationFromMountPoint(const IO::Location& mountPoint)
 {
     MountTable& table = Table();
-    std::lock_guard lock(table.mutex);
     auto it = table.sources.find(mountPoint);
     return it != table.sources.end() ? it->second : IO::Location();
 }

@@ -1,12 +1,11 @@
 #include "KRUtils/ScratchFile.hpp"
 
 #include "IO/FileSystem.hpp"
+#include "IO/Platform.hpp"
+#include "IO/Replace.hpp"
 #include "KR/String.hpp"
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdint>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,29 +35,6 @@ KR::ErrorCode FromErrno(int error) noexcept
     }
 }
 
-// Six characters for a scratch name. Uniqueness comes from O_EXCL; the
-// characters only make a clash unlikely, so any well-mixed value will do.
-std::string UniqueSuffix()
-{
-    static std::atomic<std::uint64_t> counter{0};
-    std::uint64_t x = counter.fetch_add(1) * 0x9E3779B97F4A7C15ull;
-    x ^= static_cast<std::uint64_t>(::getpid()) << 32;
-    x ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    x ^= x >> 31;
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix(6, ' ');
-    for (char& c : suffix) {
-        c = alphabet[x % 62];
-        x /= 62;
-    }
-    return suffix;
-}
-
-// A name component may have at most this many bytes.
-constexpr std::size_t MaxNameBytes = 255;
-
 }  // namespace
 
 ScratchFile::ScratchFile(const IO::Location& target) : target_(target)
@@ -76,7 +52,7 @@ ScratchFile::~ScratchFile()
     if (!permanent_ && !scratchPath_.empty()) {
         if (IsOpen())
             Close();
-        ::unlink(scratchPath_.c_str());
+        IO::Sys().Unlink(scratchPath_.c_str());
     }
 }
 
@@ -105,30 +81,20 @@ void ScratchFile::Create()
         createError_ = IO::ErrBadLocation;  // the root has no name to replace
         return;
     }
-    const std::string folder = targetPath_.substr(0, slash + 1);
-    std::string name = targetPath_.substr(slash + 1);
-
-    // The new file gets the permissions of the file it replaces.
-    mode_t mode = 0666;
+    // Only a regular file is replaced; the new one gets its permissions.
     bool replacing = false;
-    struct stat st {};
-    if (::stat(targetPath_.c_str(), &st) == 0) {
-        replacing = true;
-        if (S_ISDIR(st.st_mode)) {
-            createError_ = IO::ErrNotAFile;
-            return;
-        }
-        mode = st.st_mode & 07777;
+    unsigned mode = 0666;
+    if (KR::ErrorCode err = IO::CheckReplaceable(targetPath_, &replacing, &mode); err != KR::NoError) {
+        createError_ = err;
+        return;
     }
 
-    const std::string suffix = ".scratch-";
-    if (name.size() > MaxNameBytes - 1 - suffix.size() - 6)
-        name.resize(MaxNameBytes - 1 - suffix.size() - 6);
+    IO::Platform& sys = IO::Sys();
     int fd = -1;
     std::string candidate;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        candidate = folder + "." + name + suffix + UniqueSuffix();
-        fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        candidate = IO::ScratchPathBeside(targetPath_, "scratch");
+        fd = sys.Open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST) {
             createError_ = FromErrno(errno);
             return;
@@ -138,9 +104,11 @@ void ScratchFile::Create()
         createError_ = IO::ErrAlreadyExists;
         return;
     }
+    // The umask may have narrowed the permissions; the scratch file is ours
+    // and still empty, so a failure here is not worth refusing it for.
     if (replacing)
-        ::fchmod(fd, mode);  // the umask may have narrowed it
-    ::close(fd);
+        sys.FChMod(fd, mode);
+    sys.Close(fd);
     scratchPath_ = candidate;
     Reset(IO::Location(scratchPath_), IO::OnNotFound::Report);
 }
@@ -160,28 +128,11 @@ KR::ErrorCode ScratchFile::MakePermanent()
         if (KR::ErrorCode err = Close(); err != KR::NoError)
             return err;
     }
-    // The data reach the disk before the name does, so a crash leaves either
-    // the old file or the complete new one.
-    int fd = ::open(scratchPath_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return FromErrno(errno);
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
-        int error = errno;
-        ::close(fd);
-        return FromErrno(error);
-    }
-    ::close(fd);
-    if (::rename(scratchPath_.c_str(), targetPath_.c_str()) != 0)
-        return FromErrno(errno);
+    // Flushed, renamed over the target, folder flushed: a crash leaves
+    // either the old file or the complete new one.
+    if (KR::ErrorCode err = IO::ReplaceFile(scratchPath_, targetPath_, IO::ReplaceMode::Replace); err != KR::NoError)
+        return err;
     permanent_ = true;
-    // Make the rename itself durable. The file is already replaced, so a
-    // failure here is not reported as a failure of the replacement.
-    const std::string folder = targetPath_.substr(0, targetPath_.rfind('/') + 1);
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
     Reset(target_, IO::OnNotFound::Report);
     return KR::NoError;
 }

@@ -2,10 +2,12 @@
 //
 // A ScratchFile is written beside its target under a hidden unique name
 // (".<target name>.scratch-XXXXXX", created exclusively). MakePermanent
-// flushes it to disk, closes it and renames it over the target in one atomic
-// step (then flushes the folder), so readers see either the old file or the
-// whole new one. A scratch file that is not made permanent is deleted when
-// the object is destroyed.
+// closes it and puts it in place with IO::ReplaceFile (flush, atomic rename,
+// folder flush), so readers, and the disk after a crash, see either the old
+// file or the whole new one. Only a regular file (or nothing) is replaced: a
+// folder, device, pipe, socket or symbolic link at the target is refused when
+// the scratch file is made. A scratch file that is not made permanent is
+// deleted when the object is destroyed.
 #pragma once
 
 #include "IO/File.hpp"
@@ -23,7 +25,8 @@ public:
     const IO::Location& GetTarget() const noexcept { return target_; }
     // 0 when the scratch file could be made; otherwise why not: ErrReadOnly
     // for a target inside a mounted file system, ErrNotLocal for a URL,
-    // ErrBadLocation, ErrNotAFile for a folder, or the system's refusal.
+    // ErrBadLocation, ErrNotAFile for anything but a regular file (a folder,
+    // device, pipe, socket or symbolic link), or the system's refusal.
     KR::ErrorCode GetStatus() const;
     // Replaces the target by the scratch file (closing it first when it is
     // open). 0 when done; the error of the first step that failed otherwise,

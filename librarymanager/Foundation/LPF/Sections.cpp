@@ -1,6 +1,5 @@
 #include "LPF/Sections.hpp"
 
-#include <mutex>
 #include <unordered_map>
 
 namespace LPF {
@@ -20,7 +19,6 @@ void SectionTypeToText(std::uint32_t type, char text[5]) noexcept
 namespace {
 
 struct HandlerRegistry {
-    std::mutex mutex;
     std::unordered_map<std::uint32_t, ISectionHandler*> handlers;
 };
 
@@ -41,7 +39,6 @@ KR::ErrorCode InstallSectionHandler(std::uint32_t sectionType, ISectionHandler* 
     if (handler == nullptr)
         return KR::ErrParam;
     HandlerRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
     registry.handlers[sectionType] = handler;
     return KR::NoError;
 }
@@ -49,7 +46,6 @@ KR::ErrorCode InstallSectionHandler(std::uint32_t sectionType, ISectionHandler* 
 ISectionHandler* GetSectionHandler(std::uint32_t sectionType) noexcept
 {
     HandlerRegistry& registry = Registry();
-    std::lock_guard lock(registry.mutex);
     auto it = registry.handlers.find(sectionType);
     return it == registry.handlers.end() ? nullptr : it->second;
 }

@@ -1,5 +1,6 @@
 #include "KRUtils/KRUtils.hpp"
 
+#include "Support/FaultPlatform.hpp"
 #include "Support/OneFileVFS.hpp"
 #include "Support/TempDir.hpp"
 
@@ -126,6 +127,56 @@ TEST(ScratchFile, UnusableTargetsAreRefused)
     EXPECT_EQ(intoMount.MakePermanent(), IO::ErrReadOnly);
     ASSERT_EQ(IO::fileSystem.Unmount(vfs), KR::NoError);
     EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"sub"});
+
+    // A link or a pipe is refused as well, and stays what it was.
+    ASSERT_EQ(::symlink("sub", (folder / "link").c_str()), 0);
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    for (const char* name : {"link", "fifo"}) {
+        IOUtil::ScratchFile onto{IO::Location(folder / name)};
+        EXPECT_EQ(onto.GetStatus(), IO::ErrNotAFile) << name;
+        EXPECT_EQ(onto.MakePermanent(), IO::ErrNotAFile) << name;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link"));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder / "fifo"));
+    EXPECT_EQ(NamesIn(folder.Path()), (std::vector<std::string>{"fifo", "link", "sub"}));
+}
+
+// Whichever system call fails, from making the scratch file to the rename,
+// the target keeps its old content whole, the scratch file goes and no
+// descriptor stays open; when the operation reports success the new content
+// is in place.
+TEST(ScratchFile, EveryFailingCallLeavesTheOldFileWhole)
+{
+    TempDir folder;
+    const std::string target = folder / "data.bin";
+    const std::string oldContent = TestSupport::Pattern(100000, 1);
+    const std::string newContent = TestSupport::Pattern(150000, 2);
+    WriteFileBytes(target, oldContent);
+    const std::size_t descriptors = TestSupport::OpenDescriptorCount();
+    TestSupport::FaultPlatform faults;
+    int failures = 0;
+    const std::uint64_t calls = TestSupport::SweepFaults(faults, EIO, [&](std::uint64_t n) {
+        KR::ErrorCode err = KR::NoError;
+        {
+            IOUtil::ScratchFile scratch{IO::Location(target)};
+            err = scratch.GetStatus();
+            if (err == KR::NoError)
+                err = WriteText(scratch, newContent);
+            if (err == KR::NoError)
+                err = scratch.MakePermanent();
+        }
+        EXPECT_EQ(faults.Injected(), n > 0 ? 1u : 0u) << "call " << n;
+        EXPECT_EQ(TestSupport::OpenDescriptorCount(), descriptors) << "call " << n;
+        EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"data.bin"}) << "call " << n;
+        EXPECT_EQ(ReadFileBytes(target), err == KR::NoError ? newContent : oldContent) << "call " << n;
+        failures += err != KR::NoError;
+        WriteFileBytes(target, oldContent);
+    });
+    // Six calls may fail without harm: the empty scratch file's permissions
+    // and first close, closing after the flush, and the flush of the folder
+    // after the rename (open, fsync, close).
+    EXPECT_GE(calls, 14u);
+    EXPECT_GE(failures, static_cast<int>(calls) - 6) << "of " << calls;
 }
 
 // --- Resource file system -----------------------------------------------------

@@ -1,6 +1,7 @@
 #include "LPF/ByteOrder.hpp"
 #include "LPF/PartFile.hpp"
 
+#include "Support/FaultPlatform.hpp"
 #include "Support/Handles.hpp"
 #include "Support/OneFileVFS.hpp"
 #include "Support/TempDir.hpp"
@@ -356,6 +357,52 @@ TEST_F(PartFileTest, SaveWritesPresentSectionsThroughAScratchFile)
     EXPECT_EQ(SectionBytes(reread, WordsType), Words({5, 6}, LPF::ByteOrder::Little));
     EXPECT_EQ(DescriptorOf(reread, PlainType, 1).platform, LPF::OtherPlatform);
     EXPECT_NE(ReadFileBytes(path).find(foreign), std::string::npos);
+}
+
+// A save that fails at any system call (reading the sections it still
+// needs, writing, flushing, renaming) leaves the old file whole, reports the
+// failure and leaks no descriptor.
+TEST_F(PartFileTest, EveryFailingCallOfASaveLeavesTheOldFileWhole)
+{
+    const std::string big = Pattern(20000, 3);  // read only when saved
+    LPF::PartFileWriter writer(LPF::PartKind::Symbol);
+    writer.AddSection(PlainType, 0, {}, big.data(), big.size());
+    writer.AddSection(PlainType, 1, {}, "small", 5);
+    const std::string path = Write(writer, "save.lpf");
+    const std::string oldBytes = ReadFileBytes(path);
+    const std::size_t descriptors = TestSupport::OpenDescriptorCount();
+    TestSupport::FaultPlatform faults;
+    // Opens the file without faults, changes a section and saves it with the
+    // n-th call of the save failing (none for 0).
+    const auto save = [&](std::uint64_t n) {
+        LPF::SymbolFile file{IO::Location(path)};
+        EXPECT_EQ(file.SetSectionDataRef(PlainType, 1, NewHandleWith("changed")), KR::NoError);
+        faults.Clear();  // only the save's calls are counted
+        if (n > 0)
+            faults.FailNth(TestSupport::Call::Any, n, EIO);
+        const KR::ErrorCode err = file.Save();
+        EXPECT_EQ(faults.Injected(), n > 0 ? 1u : 0u) << "call " << n;
+        return err;
+    };
+    ASSERT_EQ(save(0), KR::NoError);
+    const std::uint64_t calls = faults.Calls();
+    const std::string newBytes = ReadFileBytes(path);
+    ASSERT_NE(newBytes, oldBytes);
+    int failures = 0;
+    for (std::uint64_t n = 1; n <= calls; ++n) {
+        WriteFileBytes(path, oldBytes);
+        const KR::ErrorCode err = save(n);
+        EXPECT_EQ(TestSupport::OpenDescriptorCount(), descriptors) << "call " << n;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Path()), {}), 1) << "call " << n;
+        EXPECT_EQ(ReadFileBytes(path), err == KR::NoError ? newBytes : oldBytes) << "call " << n;
+        failures += err != KR::NoError;
+    }
+    // Eight calls may fail without harm: closing the descriptor the large
+    // section was read through, the scratch file's permissions and first
+    // close, closing after the flush, the flush of the folder after the
+    // rename (open, fsync, close) and the look at the new file's time.
+    EXPECT_GE(calls, 20u);
+    EXPECT_GE(failures, static_cast<int>(calls) - 8) << "of " << calls;
 }
 
 TEST_F(PartFileTest, PartFilesInAMountedFileSystemAreReadButNotSaved)
