@@ -72,7 +72,7 @@ std::int32_t LibrarySet::GetLanCacheLocation(IO::Location* location)
 {
     return GuardError([&] {
         if (location == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         *location = lanCacheLocation_;
         return KR::NoError;
     });
@@ -82,7 +82,7 @@ std::int32_t LibrarySet::GetFtpCacheLocation(IO::Location* location)
 {
     return GuardError([&] {
         if (location == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         *location = urlCacheLocation_;
         return KR::NoError;
     });

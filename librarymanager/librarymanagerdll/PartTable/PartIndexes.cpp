@@ -11,6 +11,7 @@
 // of its (name, mapped type), and the UnID index sorts the packed GUIDs
 // (integers in the GUID's field order) followed by that rank, without
 // comparing a string again. The duplicate check runs on the same keys.
+#include "Guard.hpp"
 #include "PartTable/PartTable.hpp"
 
 #include "IO/Location.hpp"
@@ -406,7 +407,8 @@ std::int32_t PartTable::FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int3
     auto chain = chains_.find(id.mainGuid);
     if (chain == chains_.end())
         return 0;
-    try {
+    // A hit list that cannot grow keeps the hits found so far.
+    (void)RunGuarded([&] {
         for (std::uint32_t i = chain->second.head; i != NoRecord; i = chainNext_[i]) {
             const LibElement& record = At(i);
             if (record.valid && IsLibraryPartFileType(record.fileType)) {
@@ -414,9 +416,7 @@ std::int32_t PartTable::FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int3
                 ++count;
             }
         }
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-    }
+    });
     return count;
 }
 

@@ -186,5 +186,5 @@ TEST_F(SetFixture, BadIndicesAndCounts)
     }
     EXPECT_EQ("kept", name.Std());
     EXPECT_EQ(3, set->GetActiveLibraryNum());
-    EXPECT_EQ(LM::ErrParameter, set->GetActiveLibraryName(0, nullptr));
+    EXPECT_EQ(KR::ErrParam, set->GetActiveLibraryName(0, nullptr));
 }

@@ -27,7 +27,7 @@ TEST_F(SetFixture, RefusedCacheLocationsKeepTheOldOne)
         EXPECT_EQ(0, set->GetFtpCacheLocation(&out));
         EXPECT_EQ(url, out);
     }
-    EXPECT_EQ(LM::ErrParameter, set->GetLanCacheLocation(nullptr));
+    EXPECT_EQ(KR::ErrParam, set->GetLanCacheLocation(nullptr));
 }
 
 TEST_F(SetFixture, UseLanCacheNeedsAnExistingFolder)
