@@ -38,11 +38,8 @@
 #include "KR/GUID.hpp"
 #include "KR/Object.hpp"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <new>
-#include <stdexcept>
 #include <type_traits>
 #include <unordered_map>
 #include <vector>
@@ -181,64 +178,17 @@ private:
 
         std::uint32_t GetSize() const noexcept { return static_cast<std::uint32_t>(links_.size()); }
 
-        EntryRef<false> operator[](std::uint32_t id)
-        {
-            Check(id);
-            NodeLinks& l = links_[id - 1];
-            return {l.parent, l.nextSibling, l.firstChild, data_[id - 1], l.refCount};
-        }
-        EntryRef<true> operator[](std::uint32_t id) const
-        {
-            Check(id);
-            const NodeLinks& l = links_[id - 1];
-            return {l.parent, l.nextSibling, l.firstChild, data_[id - 1], l.refCount};
-        }
-
+        EntryRef<false> operator[](std::uint32_t id);
+        EntryRef<true> operator[](std::uint32_t id) const;
         // Node `id` as the record written on a channel.
-        TreeEntry Get(std::uint32_t id) const
-        {
-            const EntryRef<true> v = (*this)[id];
-            TreeEntry e;
-            e.parent = v.parent;
-            e.nextSibling = v.nextSibling;
-            e.firstChild = v.firstChild;
-            e.data = v.data;
-            e.refCount = v.refCount;
-            return e;
-        }
-
+        TreeEntry Get(std::uint32_t id) const;
         // Appends a node; returns its id.
-        std::uint32_t Push(const TreeEntry& e)
-        {
-            try {
-                const std::size_t capacity = links_.capacity();
-                if (links_.size() == capacity)
-                    links_.reserve(capacity + std::max<std::size_t>(static_cast<std::size_t>(step_), capacity / 2));
-                if (data_.capacity() < links_.capacity())
-                    data_.reserve(links_.capacity());
-            } catch (const std::bad_alloc&) {
-                throw OutOfMemoryException(ErrMemFull, "VAArray");
-            } catch (const std::length_error&) {
-                throw OutOfMemoryException(ErrMemFull, "VAArray");
-            }
-            links_.push_back(NodeLinks{e.parent, e.nextSibling, e.firstChild, e.refCount});
-            data_.push_back(e.data);
-            return GetSize();
-        }
-
+        std::uint32_t Push(const TreeEntry& e);
         // Removes the nodes and keeps the storage.
-        void Clear() noexcept
-        {
-            links_.clear();
-            data_.clear();
-        }
+        void Clear() noexcept;
 
     private:
-        void Check(std::uint32_t id) const
-        {
-            if (id < 1 || id > links_.size())
-                ContainersPrivate::ThrowBadIndex("VAArray", "operator[]", id, links_.size());
-        }
+        void Check(std::uint32_t id) const;
 
         std::int32_t step_;
         PathsStorage::Vector<NodeLinks> links_;

@@ -5,10 +5,13 @@
 #include "LibraryManagerModule.hpp"
 #include "Paths.hpp"
 
+#include <algorithm>
 #include <concepts>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -16,6 +19,71 @@ namespace KR {
 
 template <typename NodeData, typename Comparision>
 Comparision Paths<NodeData, Comparision>::cmp_value{};
+
+// ---------------------------------------------------------------------------
+// EntryStore
+
+template <typename NodeData, typename Comparision>
+auto Paths<NodeData, Comparision>::EntryStore::operator[](std::uint32_t id) -> EntryRef<false>
+{
+    Check(id);
+    NodeLinks& l = links_[id - 1];
+    return {l.parent, l.nextSibling, l.firstChild, data_[id - 1], l.refCount};
+}
+
+template <typename NodeData, typename Comparision>
+auto Paths<NodeData, Comparision>::EntryStore::operator[](std::uint32_t id) const -> EntryRef<true>
+{
+    Check(id);
+    const NodeLinks& l = links_[id - 1];
+    return {l.parent, l.nextSibling, l.firstChild, data_[id - 1], l.refCount};
+}
+
+template <typename NodeData, typename Comparision>
+auto Paths<NodeData, Comparision>::EntryStore::Get(std::uint32_t id) const -> TreeEntry
+{
+    const EntryRef<true> v = (*this)[id];
+    TreeEntry e;
+    e.parent = v.parent;
+    e.nextSibling = v.nextSibling;
+    e.firstChild = v.firstChild;
+    e.data = v.data;
+    e.refCount = v.refCount;
+    return e;
+}
+
+template <typename NodeData, typename Comparision>
+std::uint32_t Paths<NodeData, Comparision>::EntryStore::Push(const TreeEntry& e)
+{
+    try {
+        const std::size_t capacity = links_.capacity();
+        if (links_.size() == capacity)
+            links_.reserve(capacity + std::max<std::size_t>(static_cast<std::size_t>(step_), capacity / 2));
+        if (data_.capacity() < links_.capacity())
+            data_.reserve(links_.capacity());
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemoryException(ErrMemFull, "VAArray");
+    } catch (const std::length_error&) {
+        throw OutOfMemoryException(ErrMemFull, "VAArray");
+    }
+    links_.push_back(NodeLinks{e.parent, e.nextSibling, e.firstChild, e.refCount});
+    data_.push_back(e.data);
+    return GetSize();
+}
+
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::EntryStore::Clear() noexcept
+{
+    links_.clear();
+    data_.clear();
+}
+
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::EntryStore::Check(std::uint32_t id) const
+{
+    if (id < 1 || id > links_.size())
+        ContainersPrivate::ThrowBadIndex("VAArray", "operator[]", id, links_.size());
+}
 
 // ---------------------------------------------------------------------------
 // TreeEntry
