@@ -212,7 +212,6 @@ private:
     bool enumerated_ = false;
     bool useLanCache_ = false;
     IO::Location lanCacheLocation_;
-    bool downloaded_ = false;
     IO::Location urlCacheLocation_;
     ILibraryErrorHandler& errorHandler_;
 };

@@ -5,6 +5,8 @@
 #include "LibrarySet/ActiveLibraryList.hpp"
 #include "LibrarySet/Guard.hpp"
 
+#include <utility>
+
 namespace LM {
 
 namespace {
@@ -57,13 +59,13 @@ void ActiveLibraryList::MountCacheCopy(std::int32_t index, const IO::Location& l
         return;
     IO::Location copy;
     GetCacheCopyLocation(index, lanCache, &copy);
-    IO::FixedVFS* fileSystem = MakeFileSystem(copy, true);
+    LibraryFileSystem fileSystem = MakeFileSystem(copy, true);
     if (fileSystem == nullptr) {
         library->ReleaseFileSystems();
         library->exists = false;
         return;
     }
-    library->cacheFileSystem = fileSystem;
+    library->cacheFileSystem = std::move(fileSystem);
 }
 
 // ----- The set's cache settings ---------------------------------------------------
