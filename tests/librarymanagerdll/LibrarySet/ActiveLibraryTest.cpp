@@ -9,9 +9,11 @@
 #include "LibrarySet/LibrarySetInternals.hpp"
 
 using namespace LMTest;
+
+using ActiveLibraries = SetFixture;
 using Names = std::vector<std::string>;
 
-TEST_F(SetFixture, LibrariesStaySortedByNameEqualNamesGoFirst)
+TEST_F(ActiveLibraries, LibrariesStaySortedByNameEqualNamesGoFirst)
 {
     EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("beta"), LM::NotPermanent, false, true));
     EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("Alpha"), LM::NotPermanent, false, true));
@@ -28,7 +30,7 @@ TEST_F(SetFixture, LibrariesStaySortedByNameEqualNamesGoFirst)
     EXPECT_EQ((std::vector<bool>{true, true, true, false}), Existing());  // zeta: no folder, no file
 }
 
-TEST_F(SetFixture, AddingAPresentLibraryReturnsItsIndexAndClearsTheFlag)
+TEST_F(ActiveLibraries, AddingAPresentLibraryReturnsItsIndexAndClearsTheFlag)
 {
     IO::Location lib = dir.MakeFolder("lib");
     ASSERT_EQ(0, set->AddActiveLibrary(lib, LM::Permanent, true, true));
@@ -68,7 +70,7 @@ TEST(ActiveLibraryNameTest, UrlAndLocationNames)
     RemoveResourceFileSystemMountPoint(mountPoint);
 }
 
-TEST_F(SetFixture, ContainerLibraryIsMountedAndUnmountedWithItsRecord)
+TEST_F(ActiveLibraries, ContainerLibraryIsMountedAndUnmountedWithItsRecord)
 {
     IO::Location zip = MakeZip(dir, "Parts.zip", {{"sub/a.gsm", "A"}});
     int aliveBefore = CountingVFS::alive;
@@ -97,7 +99,7 @@ TEST_F(SetFixture, ContainerLibraryIsMountedAndUnmountedWithItsRecord)
     EXPECT_EQ(aliveBefore, CountingVFS::alive);
 }
 
-TEST_F(SetFixture, FilesThatGiveNoFileSystemAreMissingLibraries)
+TEST_F(ActiveLibraries, FilesThatGiveNoFileSystemAreMissingLibraries)
 {
     std::string zipBytes;
     {
@@ -141,7 +143,7 @@ IO::FixedVFS* CreateBlockedVFS(const IO::Location& location)
 
 }  // namespace
 
-TEST_F(SetFixture, FileSystemThatCannotBeMountedIsDeleted)
+TEST_F(ActiveLibraries, FileSystemThatCannotBeMountedIsDeleted)
 {
     IO::Location zip = MakeZip(dir, "Blocked.zip", {{"a.gsm", "A"}});
     InitModule(dir.Loc("scriptcache"), &CreateBlockedVFS);
@@ -156,7 +158,7 @@ TEST_F(SetFixture, FileSystemThatCannotBeMountedIsDeleted)
     delete blocker;
 }
 
-TEST_F(SetFixture, FirstWriteableLibrarySkipsFilesUrlsAndMissingFolders)
+TEST_F(ActiveLibraries, FirstWriteableLibrarySkipsFilesUrlsAndMissingFolders)
 {
     IO::Location out("/untouched");
     EXPECT_EQ(-1, set->GetFirstWrittableActiveLibrary(&out));
@@ -172,7 +174,7 @@ TEST_F(SetFixture, FirstWriteableLibrarySkipsFilesUrlsAndMissingFolders)
     EXPECT_EQ(dir.Loc("E folder"), out);
 }
 
-TEST_F(SetFixture, BadIndicesAndCounts)
+TEST_F(ActiveLibraries, BadIndicesAndCounts)
 {
     set->AddActiveLibrary(dir.MakeFolder("perm"), LM::Permanent, true, true);
     set->AddActiveLibrary(dir.MakeFolder("temp"), LM::NotPermanent, false, true);

@@ -14,6 +14,9 @@
 
 using namespace LMTest;
 
+using SetTypeHierarchy = SetFixture;
+using SetGuard = SetFixture;
+
 TEST(ModuleTest, StringEntriesAreCutAndBlocksRoundTripAllBytes)
 {
     LM::LibraryManagerStrings strings;
@@ -74,7 +77,7 @@ TEST_F(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
     EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
 }
 
-TEST_F(SetFixture, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
+TEST_F(SetTypeHierarchy, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
 {
     LM::AncestryHierarchy* hierarchy = LM::LibrarySetInternals::GetTypeHierarchy(*set);
     ASSERT_NE(nullptr, hierarchy);
@@ -145,7 +148,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SetFixture, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
+TEST_F(SetGuard, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
 {
     ThrowingObserver observer;
     set->Attach(observer);
