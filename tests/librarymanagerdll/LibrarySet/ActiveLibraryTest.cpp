@@ -101,24 +101,16 @@ TEST_F(ActiveLibraries, ContainerLibraryIsMountedAndUnmountedWithItsRecord)
 
 TEST_F(ActiveLibraries, FilesThatGiveNoFileSystemAreMissingLibraries)
 {
-    std::string zipBytes;
-    {
-        TempDir scratch;
-        MakeZip(scratch, "good.zip", {{"a.gsm", std::string(2000, 'a')}});
-        zipBytes = TestSupport::ReadFileBytes(scratch / "good.zip");
-    }
+    // A file that is no archive (a damaged archive takes the same path: the
+    // zip file system refuses it, as its own tests show).
     IO::Location text = dir.WriteFile("notes.txt", "no archive");
-    IO::Location damaged = dir.WriteFile("damaged.zip", zipBytes.substr(0, zipBytes.size() / 2));
-    for (const IO::Location& file : {text, damaged}) {
-        std::int32_t index = set->AddActiveLibrary(file, LM::NotPermanent, false, true);
-        ASSERT_GE(index, 0);
-        EXPECT_FALSE(set->IsExistActiveLibrary(index));
-        EXPECT_FALSE(IO::fileSystem.IsMountPoint(file));
-    }
+    ASSERT_EQ(0, set->AddActiveLibrary(text, LM::NotPermanent, false, true));
+    EXPECT_FALSE(set->IsExistActiveLibrary(0));
+    EXPECT_FALSE(IO::fileSystem.IsMountPoint(text));
 
     // Without the callback, and with a callback that gives nothing, even a
     // good zip file is a missing library.
-    IO::Location good = dir.WriteFile("good.zip", zipBytes);
+    IO::Location good = MakeZip(dir, "good.zip", {{"a.gsm", "A"}});
     for (auto callback : {static_cast<IO::FixedVFS* (*)(const IO::Location&)>(nullptr),
                           +[](const IO::Location&) -> IO::FixedVFS* { return nullptr; }}) {
         InitModule(dir.Loc("scriptcache"), callback);

@@ -118,7 +118,7 @@ TEST_F(CacheLocations, RefreshMountedMountsCacheCopiesOfLibraryFiles)
     EXPECT_EQ(aliveBefore, CountingVFS::alive);  // one copy mounted, one file system deleted
     // The permanent library keeps its own mount and gets no cache copy.
     EXPECT_EQ(own, list.Get(1)->fileSystem.get());
-    EXPECT_EQ(nullptr, list.Get(1)->cacheFileSystem);
+    EXPECT_EQ(nullptr, list.Get(1)->cacheFileSystem.get());
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(kept));
 
     set->RemoveActiveLibrary(0);
