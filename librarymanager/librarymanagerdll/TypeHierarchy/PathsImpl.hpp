@@ -21,10 +21,11 @@ template <typename NodeData, typename Comparision>
 Comparision Paths<NodeData, Comparision>::cmp_value{};
 
 // ---------------------------------------------------------------------------
-// EntryStore
+// EntryStore (inline, as the class body would make them: every node access
+// goes through them)
 
 template <typename NodeData, typename Comparision>
-auto Paths<NodeData, Comparision>::EntryStore::operator[](std::uint32_t id) -> EntryRef<false>
+inline auto Paths<NodeData, Comparision>::EntryStore::operator[](std::uint32_t id) -> EntryRef<false>
 {
     Check(id);
     NodeLinks& l = links_[id - 1];
@@ -32,7 +33,7 @@ auto Paths<NodeData, Comparision>::EntryStore::operator[](std::uint32_t id) -> E
 }
 
 template <typename NodeData, typename Comparision>
-auto Paths<NodeData, Comparision>::EntryStore::operator[](std::uint32_t id) const -> EntryRef<true>
+inline auto Paths<NodeData, Comparision>::EntryStore::operator[](std::uint32_t id) const -> EntryRef<true>
 {
     Check(id);
     const NodeLinks& l = links_[id - 1];
@@ -40,7 +41,7 @@ auto Paths<NodeData, Comparision>::EntryStore::operator[](std::uint32_t id) cons
 }
 
 template <typename NodeData, typename Comparision>
-auto Paths<NodeData, Comparision>::EntryStore::Get(std::uint32_t id) const -> TreeEntry
+inline auto Paths<NodeData, Comparision>::EntryStore::Get(std::uint32_t id) const -> TreeEntry
 {
     const EntryRef<true> v = (*this)[id];
     TreeEntry e;
@@ -53,7 +54,7 @@ auto Paths<NodeData, Comparision>::EntryStore::Get(std::uint32_t id) const -> Tr
 }
 
 template <typename NodeData, typename Comparision>
-std::uint32_t Paths<NodeData, Comparision>::EntryStore::Push(const TreeEntry& e)
+inline std::uint32_t Paths<NodeData, Comparision>::EntryStore::Push(const TreeEntry& e)
 {
     try {
         const std::size_t capacity = links_.capacity();
@@ -72,14 +73,14 @@ std::uint32_t Paths<NodeData, Comparision>::EntryStore::Push(const TreeEntry& e)
 }
 
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::EntryStore::Clear() noexcept
+inline void Paths<NodeData, Comparision>::EntryStore::Clear() noexcept
 {
     links_.clear();
     data_.clear();
 }
 
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::EntryStore::Check(std::uint32_t id) const
+inline void Paths<NodeData, Comparision>::EntryStore::Check(std::uint32_t id) const
 {
     if (id < 1 || id > links_.size())
         ContainersPrivate::ThrowBadIndex("VAArray", "operator[]", id, links_.size());
