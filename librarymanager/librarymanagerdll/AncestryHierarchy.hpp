@@ -73,7 +73,7 @@ public:
     // Returns the list's count afterwards.
     std::int32_t GetPreorderAncestryTreeWalk(IndexList* list) const;
     // Exports the whole hierarchy or a sub-hierarchy node by node. 0,
-    // ErrExportStopped when the exporter asked to stop, ErrParameter without
+    // ErrExportStopped when the exporter asked to stop, KR::ErrParam without
     // an exporter, or the error code of a foundation exception (printed).
     KR::ErrorCode ExportTypeHierarchy(TypeHierarchyExporter* exporter) const;
     // The tree as text, nodes labelled by SubstOwnUnIdToName.

@@ -180,7 +180,7 @@ public:
 
     // ----- Ancestry and type hierarchy ---------------------------------------
     // The part's ancestors (and its template flag) as the hierarchy holds
-    // them. ErrParameter without `info`; ErrBadIndex for an index outside the
+    // them. KR::ErrParam without `info`; ErrBadIndex for an index outside the
     // table (`info` cleared) or a record without a path (`info` unchanged).
     std::int32_t GetSymbolAncestryInfo(std::int32_t i, AncestryInfo* info) const;
     // The part's immediate parent in the hierarchy, the null UnID for a part
@@ -200,7 +200,7 @@ public:
     // knows of the nearest ancestor that is present (the part itself is
     // tried first, then its parent, and so on; a match by main GUID counts
     // only when it is unique), then cuts cycles. `*found` (when given): the
-    // record found, or -1. 0, or ErrParameter without `info`.
+    // record found, or -1. 0, or KR::ErrParam without `info`.
     std::int32_t RefreshAncestryInfo(const KR::UnID& ownID, AncestryInfo* info, std::int32_t* found) const;
     // Builds the hierarchy and determines every part's proxy.
     void RebuildTypeHierarchy(bool conformAll);
@@ -250,7 +250,6 @@ private:
     bool enumerated_ = false;
     bool useLanCache_ = false;
     IO::Location lanCacheLocation_;
-    bool downloaded_ = false;
     IO::Location urlCacheLocation_;
     ILibraryErrorHandler& errorHandler_;
 };

@@ -1,7 +1,7 @@
 // The container of compiled script codes and its registry.
 #include "PartTable/PscBinCodesContainer.hpp"
 
-#include "LibrarySet/Guard.hpp"
+#include "Guard.hpp"
 
 #include <memory>
 #include <unordered_map>
@@ -33,19 +33,16 @@ ContainerMap& GetRegistry()
 PscBinCodesContainer* PscBinCodesContainerRegistry::Obtain(const IO::Location& cacheFolder) noexcept
 {
     PscBinCodesContainer* container = nullptr;
-    KR::ErrorCode error = 0;
-    GuardPrivate::Run(
-        [&] {
-            ContainerMap& registry = GetRegistry();
-            auto found = registry.find(cacheFolder);
-            if (found != registry.end()) {
-                container = found->second.get();
-                return;
-            }
-            auto made = std::make_unique<PscBinCodesContainer>(cacheFolder);
-            container = registry.emplace(cacheFolder, std::move(made)).first->second.get();
-        },
-        &error);
+    (void)RunGuarded([&] {
+        ContainerMap& registry = GetRegistry();
+        auto found = registry.find(cacheFolder);
+        if (found != registry.end()) {
+            container = found->second.get();
+            return;
+        }
+        auto made = std::make_unique<PscBinCodesContainer>(cacheFolder);
+        container = registry.emplace(cacheFolder, std::move(made)).first->second.get();
+    });
     return container;
 }
 
