@@ -505,4 +505,19 @@ TEST_F(PscBinCodesFixture, ASetGoesBeforeItsContainerAndAContainerBeforeItsSets)
     EXPECT_EQ(0, set_->ClearAllPscBinCodes());
 }
 
+TEST(PscBinCodesFileTest, ItemRecordsAreLaidOutAsDocumented)
+{
+    // The example of docs/formats/script-code-cache.md.
+    const std::string expected = std::string("\x37\x30\x32\x4C\x00\x00\x00\x2D\x01\x00\x01\x00\x00\x00"
+                                             "\x32\x00\x00\x00\x70\x00\x00\x00", 22) +
+                                 std::string("\x0A\x00\x00\x00\x00\x00\x00\x00", 8) + std::string(7, '\0') + "\x01" +
+                                 std::string("\x01\x00\x00\x00\x00\x00\x00\x00", 8) + std::string(7, '\0') + "\x02" +
+                                 std::string("\x01\x02\x00\x00\x00\x2F\x61", 7) + std::string("\x01\x00", 2) +
+                                 std::string("\x02\x00\x00\x00\x00\x00\x00\x2E", 8) +
+                                 std::string("\x57\x00\x00\x00\x5B\x00\x00\x00\x04\x00\x00\x00\x00\x00\x00\x00", 16) +
+                                 "\xC0\xDE\xC0\xDE";
+    EXPECT_EQ(expected, BuildContainerFile(0x2D000000, {{MakeUnID(0xA, 1), IO::Location("/a"), 1, 2, 0x2E000000,
+                                                         "\xC0\xDE\xC0\xDE", ""}}));
+}
+
 }  // namespace
