@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const IO::Location folder(CacheFolder());
     auto container = std::make_unique<LM::PscBinCodesContainer>(folder);
     const std::vector<Lent> lent = Exercise(*container, &input);
-    const bool write = size % 16 == 0;
+    const bool write = size % 32 == 0;
     if (!write) {
         // Without its folder the container cannot write, and does not try.
         std::error_code ignored;
