@@ -32,6 +32,37 @@ bool NameLess(const KR::String& a, const KR::String& b) noexcept
     return KR::ch04Manager.Compare(a.ToCStr(), b.ToCStr(), 1) < 0;
 }
 
+// The positions of `items` (in the order they were added) in name order,
+// the later of two equal names first.
+template <typename Item>
+std::vector<std::size_t> OrderByName(const std::vector<Item>& items)
+{
+    std::vector<std::size_t> order;
+    order.reserve(items.size());
+    // Records of a block that a set wrote come in name order already: then
+    // each run of equal names only needs reversing.
+    bool ascending = true;
+    std::size_t runStart = 0;
+    for (std::size_t i = 1; i <= items.size() && ascending; ++i) {
+        if (i < items.size() && !NameLess(items[i - 1].name, items[i].name)) {
+            ascending = !NameLess(items[i].name, items[i - 1].name);
+            continue;  // equal names: the run goes on
+        }
+        for (std::size_t j = i; j > runStart; --j)
+            order.push_back(j - 1);
+        runStart = i;
+    }
+    if (ascending)
+        return order;
+    // Otherwise sort the positions from the last added to the first,
+    // keeping that order among equals.
+    order.assign(items.size(), 0);
+    std::iota(order.rbegin(), order.rend(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return NameLess(items[a].name, items[b].name); });
+    return order;
+}
+
 // Merges `added` (in the order they were added) into `list` (in name order)
 // as inserting them one after the other before the first record whose name
 // compares greater or equal would. Nothing is moved before every allocation
@@ -41,12 +72,8 @@ void MergeByName(std::vector<Item>& list, std::vector<Item>& added)
 {
     if (added.empty())
         return;
-    // The later of two equal names goes first: sort the positions from the
-    // last added to the first, keeping that order among equals.
-    std::vector<std::size_t> order(added.size());
-    std::iota(order.rbegin(), order.rend(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return NameLess(added[a].name, added[b].name); });
+    // The later of two equal names goes first.
+    std::vector<std::size_t> order = OrderByName(added);
 
     std::vector<Item> merged;
     merged.reserve(list.size() + added.size());
