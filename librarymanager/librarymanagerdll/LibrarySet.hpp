@@ -204,9 +204,11 @@ public:
     std::int32_t GetActiveLibrariesInfo(char*** info, bool withPermanent, std::int32_t version);
     // Replaces the active libraries and other objects by those of a block of
     // either version; `swapBytes` says that a binary block was written on a
-    // platform of the other byte order. ErrBadIndex for a block that cannot
-    // be read, with the set unchanged. Not enumerated afterwards; observers
-    // are not told.
+    // platform of the other byte order. ErrBadIndex, with the set unchanged,
+    // for a block of neither version (or of the other byte order without
+    // `swapBytes`); a block damaged further on leaves what was read before
+    // the damage and gives the reading error. Not enumerated afterwards;
+    // observers are not told.
     std::int32_t SetActiveLibrariesFromInfo(char** info, bool swapBytes);
     // True when the block describes the set's libraries (in any order, flags
     // not compared) and its other objects (in order); with `compareCaches`

@@ -54,9 +54,10 @@ public:
     // an object by URL and sets its location to the record's (empty) one; one
     // with neither is dropped. With `skipPresent` a record for which an
     // object with an equal location and an equal URL exists is skipped. The
-    // result is that of the single operations one after the other; records
-    // that meet no object present and no other record (no shared location
-    // or URL) are added in O((n + k) log k).
+    // result is that of the single operations one after the other. When no
+    // record shares a location or URL with an object present or another
+    // record, and the list is in name order, they are added in
+    // O((n + k) log k); otherwise one at a time.
     void AddRecords(const std::vector<Record>& records, bool skipPresent);
 
 private:

@@ -76,25 +76,6 @@ TEST(ListRecordsTest, LibrariesAddedAtOnceStandWhereSingleAddsPutThem)
     }
 }
 
-TEST(ListRecordsTest, RecordsInNameOrderReverseOnlyTheirRunsOfEqualNames)
-{
-    // As a set writes them: in name order, with runs of equal names.
-    std::vector<LM::ActiveLibraryList::Record> records;
-    for (const char* path : {"/1/a", "/2/A", "/3/a", "/4/a2", "/5/a10", "/6/B", "/7/b", "/8/z"}) {
-        LM::ActiveLibraryList::Record record;
-        record.location = IO::Location(path);
-        records.push_back(record);
-    }
-    LM::ActiveLibraryList one, all;
-    for (auto* list : {&one, &all})
-        list->Add(IO::Location("/0/A"), false, false, false);
-    for (const auto& record : records)
-        one.Add(record.location, false, false, false);
-    all.AddAll(records, false);
-    EXPECT_EQ(Keys(one), Keys(all));
-    EXPECT_EQ("/3/a", all.Get(0)->location.GetText());
-}
-
 TEST(ListRecordsTest, OtherObjectsAddedAtOnceMatchTheSingleOperations)
 {
     std::mt19937 random(81);

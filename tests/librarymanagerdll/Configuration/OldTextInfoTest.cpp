@@ -7,13 +7,12 @@
 
 using namespace LMTest;
 using namespace ConfigTest;
+using namespace std::string_literals;
 
 namespace {
 
-using namespace std::string_literals;
-
-// Converts `bytes` to the binary form as a set with `urlCache` would, with
-// the given stored files; the result code, and the bytes when there are any.
+// Converts `bytes` as a set with the URL cache `urlCache` and the given
+// stored files would: the result code and the converted bytes.
 std::pair<KR::ErrorCode, std::string> ToCurrent(const std::string& bytes, const std::string& urlCache = "",
                                                 const std::vector<std::string>& storedFiles = {})
 {
@@ -28,54 +27,25 @@ std::pair<KR::ErrorCode, std::string> ToCurrent(const std::string& bytes, const 
     return {error, owned.Bytes()};
 }
 
-TEST(OldTextConversionTest, EmptyConfigurationGetsTheUrlCacheOfTheConvertingSet)
+std::pair<KR::ErrorCode, std::string> Converted(const BlockBytes& bytes)
 {
-    EXPECT_EQ(std::make_pair(KR::NoError, BlockBytes()
-                                              .Magic()
-                                              .Bool(false)
-                                              .Location("/cache/url")
-                                              .Int32(0)
-                                              .Int32(0)
-                                              .Magic()
-                                              .Str()),
-              ToCurrent("Ws\0\0"s, "/cache/url"));
+    return {KR::NoError, bytes.Str()};
 }
 
 TEST(OldTextConversionTest, EntriesBecomeLibrariesOrStoredFilesInEntryOrder)
 {
-    // The example of the format description: no LAN cache, two libraries.
-    const std::string example = "Ws\0WWC:\\Lib\\A\0WWC:\\Lib\\B\0\0"s;
-    EXPECT_EQ(std::make_pair(KR::NoError, BlockBytes()
-                                              .Magic()
-                                              .Bool(false)
-                                              .Location("")
-                                              .Int32(2)
-                                              .Library(false, false, "C:\\Lib\\A")
-                                              .Library(false, false, "C:\\Lib\\B")
-                                              .Int32(0)
-                                              .Magic()
-                                              .Str()),
-              ToCurrent(example));
-
-    // The LAN cache path is taken as it is; stored files become other
-    // objects with an empty URL, the rest libraries, each list in order.
-    const std::string block = "MS/lan:cache\0WW/z\0WWp:a\0WW/y\0WW/x.gsm\0\0"s;
-    EXPECT_EQ(std::make_pair(KR::NoError, BlockBytes()
-                                              .Magic()
-                                              .Bool(true)
-                                              .Location("/lan:cache")
-                                              .Location("")
-                                              .Int32(2)
-                                              .Library(false, false, "/z")
-                                              .Library(false, false, "/y")
-                                              .Int32(2)
-                                              .Location("p\\a")
-                                              .Text("")
-                                              .Location("/x.gsm")
-                                              .Text("")
-                                              .Magic()
-                                              .Str()),
-              ToCurrent(block, "", {"p\\a", "/x.gsm"}));
+    EXPECT_EQ(Converted(BlockBytes().Magic().Bool(false).Location("/cache/url").Int32(0).Int32(0).Magic()),
+              ToCurrent("Ws\0\0"s, "/cache/url"));
+    // The example of the format description.
+    EXPECT_EQ(Converted(BlockBytes().Magic().Bool(false).Location("").Int32(2).Library(false, false, "C:\\Lib\\A")
+                            .Library(false, false, "C:\\Lib\\B").Int32(0).Magic()),
+              ToCurrent("Ws\0WWC:\\Lib\\A\0WWC:\\Lib\\B\0\0"s));
+    // The LAN cache path is taken as it is, entry paths converted; stored
+    // files become other objects with an empty URL.
+    EXPECT_EQ(Converted(BlockBytes().Magic().Bool(true).Location("/lan:cache").Location("").Int32(2)
+                            .Library(false, false, "/z").Library(false, false, "/y").Int32(2).Location("p\\a")
+                            .Text("").Location("/x.gsm").Text("").Magic()),
+              ToCurrent("MS/lan:cache\0WW/z\0WWp:a\0WW/y\0WW/x.gsm\0\0"s, "", {"p\\a", "/x.gsm"}));
 }
 
 TEST(OldTextConversionTest, ColonPathsAreConvertedOnlyInTheColonForm)
@@ -92,7 +62,7 @@ TEST(OldTextConversionTest, ColonPathsAreConvertedOnlyInTheColonForm)
     };
     EXPECT_EQ("Disk\\Lib\\Parts", firstLibrary("Ms\0WWDisk:Lib:Parts\0\0"s));
     EXPECT_EQ("Disk:Lib:Parts", firstLibrary("Ws\0WWDisk:Lib:Parts\0\0"s));
-    // 511 characters fit the conversion buffer, 512 do not.
+    // 511 characters fit the conversion buffer, 512 do not; 'W' paths have no limit.
     EXPECT_EQ(std::string(511, '\\'), firstLibrary("Ms\0WW"s + std::string(511, ':') + "\0\0"s));
     EXPECT_EQ(LM::ErrBadIndex, ToCurrent("Ms\0WW"s + std::string(512, ':') + "\0\0"s).first);
     EXPECT_EQ(KR::NoError, ToCurrent("Ws\0WW"s + std::string(2000, 'a') + "\0\0"s).first);
@@ -105,41 +75,17 @@ TEST(OldTextConversionTest, DamagedTextBlocksAreRefusedAtEveryLength)
     // Every shorter block lacks the final zero byte or a text's terminator.
     for (std::size_t length = 0; length < valid.size(); ++length)
         EXPECT_EQ(LM::ErrBadIndex, ToCurrent(valid.substr(0, length)).first) << length;
-    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("Ws\0WW\0\0"s).first);      // an empty path
-    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("Ws\0WW/a\0WW\0\0"s).first);  // an empty path after a good one
-    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("Xs\0\0"s).first);          // no version
-    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("WX\0\0"s).first);
+    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("Ws\0WW/a\0WW\0\0"s).first);  // an empty path
+    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("WX\0\0"s).first);            // no version
     // Bytes after the final zero are not read.
     EXPECT_EQ(ToCurrent("Ws\0WW/a\0\0"s), ToCurrent("Ws\0WW/a\0\0garbage"s));
-
-    char** out = nullptr;
-    EXPECT_EQ(LM::ErrBadIndex, LM::Info::ConvertToCurrent(nullptr, &out, false, {}, {}));
-    OwnedHandle ok("Ws\0\0"s);
-    EXPECT_EQ(LM::ErrBadIndex, LM::Info::ConvertToCurrent(ok.h, nullptr, false, {}, {}));
-}
-
-TEST(OldTextConversionTest, BinaryBlocksAreNeverTakenForText)
-{
-    // A binary block's first byte is 36 or 4C: never 'M' or 'W'.
-    const std::string little = BlockBytes().Magic().Bool(false).Location("").Int32(0).Int32(0).Magic().Str();
-    EXPECT_EQ(std::make_pair(KR::NoError, little), ToCurrent(little));
-    const std::string big = BlockBytes(true).Magic().Bool(false).Location("").Int32(0).Int32(0).Magic().Str();
-    EXPECT_EQ(LM::ErrBadIndex, ToCurrent(big).first);
 }
 
 TEST(OldTextConversionTest, WritingTheTextFormKeepsFolderPathsOnly)
 {
-    const std::string current = BlockBytes()
-                                    .Magic()
-                                    .Bool(true)
-                                    .Location("/lan")
-                                    .Location("/url")
-                                    .Int32(3)
-                                    .Library(true, true, "/lib/A")
-                                    .UrlLibrary(true, false, "http://h/U/")
-                                    .Library(false, false, "C:\\Lib\\B")
-                                    .Raw("other objects are not read")
-                                    .Str();
+    const std::string current = BlockBytes().Magic().Bool(true).Location("/lan").Location("/url").Int32(3)
+                                    .Library(true, true, "/lib/A").UrlLibrary(true, false, "http://h/U/")
+                                    .Library(false, false, "C:\\Lib\\B").Raw("other objects are not read").Str();
     OwnedHandle in(current);
     char** old = nullptr;
     ASSERT_EQ(KR::NoError, LM::Info::ConvertToOld(in.h, 105, &old));
@@ -149,13 +95,8 @@ TEST(OldTextConversionTest, WritingTheTextFormKeepsFolderPathsOnly)
     old = in.h;  // must be cleared
     EXPECT_EQ(KR::NoError, LM::Info::ConvertToOld(in.h, 150, &old));
     EXPECT_EQ(nullptr, old);
-    ASSERT_EQ(KR::NoError, LM::Info::ConvertToOld(in.h, 201, &old));
-    OwnedHandle copy(old);
-    EXPECT_EQ(current, copy.Bytes());
-
     OwnedHandle big(BlockBytes(true).Magic().Str());
     EXPECT_EQ(LM::ErrBadIndex, LM::Info::ConvertToOld(big.h, 105, &old));
-    EXPECT_EQ(LM::ErrBadIndex, LM::Info::ConvertToOld(in.h, 105, nullptr));
 }
 
 class OldTextSetTest : public SetFixture {
@@ -174,45 +115,24 @@ protected:
     KR::DebugCapture quiet;
 };
 
-TEST_F(OldTextSetTest, StorableFileTypesKeepTheirOrderWithoutRepeats)
-{
-    auto types = [&] {
-        std::vector<FTM::GeneralID> out;
-        for (auto it = set->EnumerateStorableFileTypes(); !it.IsEnd(); ++it)
-            out.push_back(*it);
-        return out;
-    };
-    set->AddStorableFileType(7);
-    set->AddStorableFileType(3);
-    set->AddStorableFileType(7);
-    set->AddStorableFileType(-4);
-    EXPECT_EQ(std::vector<FTM::GeneralID>({7, 3, -4}), types());
-    set->RemoveStorableFileType(3);
-    set->RemoveStorableFileType(99);
-    EXPECT_EQ(std::vector<FTM::GeneralID>({7, -4}), types());
-    set->ClearStorableFileTypes();
-    EXPECT_TRUE(types().empty());
-
-    // Adding and removing work on the first of repeats the constructor kept.
-    const std::vector<FTM::GeneralID> initial = {5, 6, 5};
-    set = std::make_unique<LM::LibrarySet>(handler, KR::ConstForwardIterator<FTM::GeneralID>(initial.begin(), initial.end()));
-    set->AddStorableFileType(5);
-    set->RemoveStorableFileType(5);
-    EXPECT_EQ(std::vector<FTM::GeneralID>({6, 5}), types());
-}
-
 TEST_F(OldTextSetTest, OnlyExistingFilesOfAStorableTypeBecomeOtherObjects)
 {
     const IO::Location part = dir.WriteFile("parts/Door.cfgpart", "x");
-    const IO::Location text = dir.WriteFile("parts/Notes.txt", "x");
-    const IO::Location missing = dir.Loc("parts/Missing.cfgpart");
-    const IO::Location folder = dir.MakeFolder("Lib.cfgpart");
-    const std::string block = "Ws\0WW"s + part.GetText() + "\0WW"s + text.GetText() + "\0WW"s + missing.GetText() +
-                              "\0WW"s + folder.GetText() + "\0\0"s;
-
+    const std::string block = "Ws\0WW"s + part.GetText() + "\0WW"s + dir.WriteFile("parts/Notes.txt", "x").GetText() +
+                              "\0WW"s + dir.Loc("parts/Missing.cfgpart").GetText() + "\0WW"s +
+                              dir.MakeFolder("Lib.cfgpart").GetText() + "\0\0"s;
     EXPECT_EQ(0, Restore(*set, block));
     EXPECT_EQ(4, set->GetActiveLibraryNum());  // no storable type yet
+
+    set->AddStorableFileType(7);
     set->AddStorableFileType(partType);
+    set->AddStorableFileType(7);
+    set->RemoveStorableFileType(7);
+    std::vector<FTM::GeneralID> types;
+    for (auto it = set->EnumerateStorableFileTypes(); !it.IsEnd(); ++it)
+        types.push_back(*it);
+    EXPECT_EQ(std::vector<FTM::GeneralID>({partType}), types);
+
     EXPECT_EQ(0, Restore(*set, block));
     EXPECT_EQ(std::vector<OtherView>({{part.GetText(), "", false, "Door.cfgpart"}}), OtherObjects(*set));
     EXPECT_EQ(3, set->GetActiveLibraryNum());
@@ -222,9 +142,7 @@ TEST_F(OldTextSetTest, OnlyExistingFilesOfAStorableTypeBecomeOtherObjects)
 TEST_F(OldTextSetTest, RoundTripThroughTheTextFormLosesFlagsUrlsAndObjects)
 {
     const IO::Location lan = dir.MakeFolder("lan");
-    const IO::Location url = dir.MakeFolder("url");
     ASSERT_EQ(0, set->SetLanCacheLocation(lan));
-    ASSERT_EQ(0, set->SetFtpCacheLocation(url));
     ASSERT_EQ(0, set->SetUseLanCache(true));
     const IO::Location folder = dir.MakeFolder("Folder");
     set->AddActiveLibrary(folder, LM::Permanent, true, true);
@@ -235,26 +153,16 @@ TEST_F(OldTextSetTest, RoundTripThroughTheTextFormLosesFlagsUrlsAndObjects)
     EXPECT_EQ("WS"s + lan.GetText() + "\0WW"s + folder.GetText() + "\0\0"s, text);
 
     auto back = std::make_unique<LM::LibrarySet>(handler, NoTypes());
-    ASSERT_EQ(0, back->SetFtpCacheLocation(dir.MakeFolder("elsewhere")));
-    // The text form has no byte order: swapBytes does not matter.
-    EXPECT_EQ(0, Restore(*back, text, true));
+    const IO::Location elsewhere = dir.MakeFolder("elsewhere");
+    ASSERT_EQ(0, back->SetFtpCacheLocation(elsewhere));
+    EXPECT_EQ(0, Restore(*back, text, true));  // a text block has no byte order
     EXPECT_EQ(std::vector<LibraryView>({{folder.GetText(), "", false, false}}), Libraries(*back));
     EXPECT_EQ(0, back->GetOtherObjectNum());
     EXPECT_TRUE(back->IsUseLanCache());
-
     // Written again, the set's own cache locations stand in the block.
-    const std::string expected = BlockBytes()
-                                     .Magic()
-                                     .Bool(true)
-                                     .Location("")
-                                     .Location(dir.Loc("elsewhere").GetText())
-                                     .Int32(1)
-                                     .Library(false, false, folder.GetText())
-                                     .Int32(0)
-                                     .Magic()
-                                     .Str();
-    EXPECT_EQ(expected, InfoOf(*back));
-    EXPECT_EQ("WS\0WW"s + folder.GetText() + "\0\0"s, InfoOf(*back, true, LM::LibrarySet::InfoOldTextVersion));
+    EXPECT_EQ(BlockBytes().Magic().Bool(true).Location("").Location(elsewhere.GetText()).Int32(1)
+                  .Library(false, false, folder.GetText()).Int32(0).Magic().Str(),
+              InfoOf(*back));
 }
 
 }  // namespace
