@@ -30,16 +30,11 @@ std::uint64_t NameKey(const char* name) noexcept
         const unsigned char c = (*p >= 'A' && *p <= 'Z') ? static_cast<unsigned char>(*p - 'A' + 'a') : *p;
         hash = (hash ^ c) * 0x100000001B3ull;
     }
+    // Spread every bit over the low ones, which choose the slot.
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDull;
+    hash ^= hash >> 33;
     return hash;
-}
-
-std::size_t SlotOf(std::int32_t parent, std::uint64_t key, std::size_t mask) noexcept
-{
-    std::uint64_t h = key ^ (static_cast<std::uint64_t>(static_cast<std::uint32_t>(parent)) * 0x9E3779B97F4A7C15ull);
-    h ^= h >> 29;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 32;
-    return static_cast<std::size_t>(h) & mask;
 }
 
 bool SameName(const char* a, const char* b) noexcept
@@ -69,7 +64,7 @@ void LibraryMap::Reset()
     nodes_.assign(1, MapNode{});
     fileCount_ = 0;
     childCount_.assign(1, 0);
-    indexed_.assign(1, 0);
+    familyTable_.assign(1, 0);
     chainPosition_.assign(1, 0);
     sameKeyNext_.assign(1, 0);
     ClearIndex();
@@ -77,7 +72,7 @@ void LibraryMap::Reset()
     root.folder = true;
     nodes_.push_back(root);
     childCount_.push_back(0);
-    indexed_.push_back(0);
+    familyTable_.push_back(0);
     chainPosition_.push_back(0);
     sameKeyNext_.push_back(0);
     currentNode_ = RootNode;
@@ -119,11 +114,11 @@ std::int32_t LibraryMap::AddNode(std::int32_t parent, const char* name, bool fol
     nodes_.push_back(added);
     nodes_[parent].firstChild = node;
     childCount_.push_back(0);
-    indexed_.push_back(0);
+    familyTable_.push_back(0);
     chainPosition_.push_back(0);
     sameKeyNext_.push_back(0);
     ++childCount_[parent];
-    if (indexed_[parent] != 0) {
+    if (familyTable_[parent] != 0) {
         // The new first child comes before every position of its family.
         chainPosition_[node] = added.next != 0 ? chainPosition_[added.next] - 1 : 0;
         IndexNode(node);
@@ -226,7 +221,14 @@ std::int32_t LibraryMap::FindChild(std::int32_t start, const char* name) const
         name = "";
     const std::int32_t parent = nodes_[start].parent;
     if (parent != 0 && childCount_[parent] > IndexThreshold) {
-        if (indexed_[parent] == 0)
+        // Two chains that are paired walk in step, so the name is usually
+        // at `start` or just after it: look there before the index, as the
+        // chain walk would.
+        std::int32_t n = start;
+        for (int step = 0; step < 4 && n != 0; ++step, n = nodes_[n].next)
+            if (SameName(NameAt(n), name))
+                return n;
+        if (familyTable_[parent] == 0)
             IndexFamily(parent);
         // The candidates of the key are in chain order: the first equal
         // name at or after `start` is the answer, else (wrapping around)
@@ -342,50 +344,53 @@ void LibraryMap::SetModificationTime(std::int32_t node, std::int32_t time)
 
 void LibraryMap::ClearIndex() const
 {
-    slots_.clear();
-    slotsUsed_ = 0;
+    families_.clear();
 }
 
 std::int32_t LibraryMap::FindIndexHead(std::int32_t parent, std::uint64_t key) const noexcept
 {
-    if (slots_.empty())
-        return 0;
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = SlotOf(parent, key, mask);; i = (i + 1) & mask) {
-        const IndexSlot& slot = slots_[i];
+    const FamilyTable& table = families_[static_cast<std::size_t>(familyTable_[parent]) - 1];
+    const std::size_t mask = table.slots.size() - 1;
+    const auto shortKey = static_cast<std::uint32_t>(key >> 32);
+    for (std::size_t i = static_cast<std::size_t>(key) & mask;; i = (i + 1) & mask) {
+        const IndexSlot& slot = table.slots[i];
         if (slot.head == 0)
             return 0;
-        if (slot.key == key && slot.parent == parent)
+        if (slot.key == shortKey)
             return slot.head;
     }
 }
 
 std::int32_t& LibraryMap::IndexHead(std::int32_t parent, std::uint64_t key) const
 {
-    if ((slotsUsed_ + 1) * 2 > slots_.size()) {
+    FamilyTable& table = families_[static_cast<std::size_t>(familyTable_[parent]) - 1];
+    // At most three quarters full, so that a search that misses ends soon.
+    if ((table.used + 1) * 4 > table.slots.size() * 3) {
         std::vector<IndexSlot> old;
-        old.swap(slots_);
-        slots_.assign(old.empty() ? 1024 : old.size() * 2, IndexSlot{});
-        const std::size_t mask = slots_.size() - 1;
+        old.swap(table.slots);
+        table.slots.assign(old.empty() ? 64 : old.size() * 2, IndexSlot{});
+        const std::size_t mask = table.slots.size() - 1;
         for (const IndexSlot& slot : old) {
             if (slot.head == 0)
                 continue;
-            std::size_t i = SlotOf(slot.parent, slot.key, mask);
-            while (slots_[i].head != 0)
+            // The slot's place comes from the low bits of the full key,
+            // which the short key does not hold: take them from its node.
+            std::size_t i = static_cast<std::size_t>(NameKey(NameAt(slot.head))) & mask;
+            while (table.slots[i].head != 0)
                 i = (i + 1) & mask;
-            slots_[i] = slot;
+            table.slots[i] = slot;
         }
     }
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = SlotOf(parent, key, mask);
-    while (slots_[i].head != 0 && !(slots_[i].key == key && slots_[i].parent == parent))
+    const std::size_t mask = table.slots.size() - 1;
+    const auto shortKey = static_cast<std::uint32_t>(key >> 32);
+    std::size_t i = static_cast<std::size_t>(key) & mask;
+    while (table.slots[i].head != 0 && table.slots[i].key != shortKey)
         i = (i + 1) & mask;
-    if (slots_[i].head == 0) {
-        slots_[i].key = key;
-        slots_[i].parent = parent;
-        ++slotsUsed_;
+    if (table.slots[i].head == 0) {
+        table.slots[i].key = shortKey;
+        ++table.used;
     }
-    return slots_[i].head;
+    return table.slots[i].head;
 }
 
 void LibraryMap::IndexNode(std::int32_t node) const
@@ -399,6 +404,8 @@ void LibraryMap::IndexNode(std::int32_t node) const
 
 void LibraryMap::IndexFamily(std::int32_t parent) const
 {
+    families_.emplace_back();
+    familyTable_[parent] = static_cast<std::int32_t>(families_.size());
     scratch_.clear();
     for (std::int32_t n = nodes_[parent].firstChild; n != 0; n = nodes_[n].next) {
         chainPosition_[n] = static_cast<std::int32_t>(scratch_.size());
@@ -406,7 +413,6 @@ void LibraryMap::IndexFamily(std::int32_t parent) const
     }
     for (std::size_t i = scratch_.size(); i > 0; --i)
         IndexNode(scratch_[i - 1]);
-    indexed_[parent] = 1;
 }
 
 // ----- The map file ---------------------------------------------------------------
@@ -609,7 +615,7 @@ KR::ErrorCode LibraryMap::ReadContent(KR::IChannel& channel, const IO::Name& lib
     fileCount_ = files;
     currentNode_ = current;
     childCount_ = std::move(children);
-    indexed_.assign(nodes_.size(), 0);
+    familyTable_.assign(nodes_.size(), 0);
     chainPosition_.assign(nodes_.size(), 0);
     sameKeyNext_.assign(nodes_.size(), 0);
     ClearIndex();

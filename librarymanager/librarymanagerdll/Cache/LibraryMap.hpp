@@ -180,21 +180,25 @@ private:
     bool walkTooDeep_ = false;
 
     // Index of long families for FindChild: per node the number of
-    // children, whether its family is indexed, its position in its family's
-    // chain and the next node of its family with the same name key (in
-    // chain order); one open-addressing table from (parent, name key) to the
-    // first such node.
+    // children, which family table indexes its children (0: none, k: the
+    // k-th), its position in its family's chain and the next node of its
+    // family with the same name key (in chain order). A family table is
+    // open addressing from a name key to the first node with that key;
+    // its 8-byte slots keep it small enough to stay in the processor's
+    // cache for families of tens of thousands of files.
     struct IndexSlot {
-        std::uint64_t key = 0;
-        std::int32_t parent = 0;
+        std::uint32_t key = 0;
         std::int32_t head = 0;  // 0: empty slot
     };
+    struct FamilyTable {
+        std::vector<IndexSlot> slots;
+        std::size_t used = 0;
+    };
     mutable std::vector<std::int32_t> childCount_;
-    mutable std::vector<std::uint8_t> indexed_;
+    mutable std::vector<std::int32_t> familyTable_;
     mutable std::vector<std::int32_t> chainPosition_;
     mutable std::vector<std::int32_t> sameKeyNext_;
-    mutable std::vector<IndexSlot> slots_;
-    mutable std::size_t slotsUsed_ = 0;
+    mutable std::vector<FamilyTable> families_;
     mutable std::vector<std::int32_t> scratch_;
 };
 
