@@ -95,6 +95,7 @@ protected:
 
 private:
     class HolderIndex;
+    class PartLookup;
 
     void BuildOldLibParts(std::int32_t progressCount);
     std::uint32_t ReplaceAncestryPath(AncestryInfo ancestry, std::uint32_t position, std::uint32_t pathId);
@@ -104,6 +105,8 @@ private:
     static void PushDifference(IdQueue* before, IdQueue* after, IdQueue* target);
     void SetAncestryId(std::int32_t part, std::uint32_t pathId);
     bool HoldsPath(std::int32_t part, std::uint32_t pathId) const;
+    // The library part SearchSymbolByUnID finds for `id` (nameless search).
+    std::int32_t FindPart(const KR::UnID& id) const;
 
     KR::ErrorCode ExportTypeSubHierarchy(std::uint32_t nodeId, long parentItem, bool recursive,
                                          TypeHierarchyExporter* exporter,
@@ -115,6 +118,9 @@ private:
     LibrarySet* librarySet;
     // Which records hold which path; exists only while Build runs.
     HolderIndex* holders_ = nullptr;
+    // The answers of the part table's UnID search; exists only while Build
+    // runs.
+    const PartLookup* lookup_ = nullptr;
 };
 
 }  // namespace LM

@@ -3,12 +3,19 @@
 // ancestors and finally places the old parts.
 //
 // The walk is exactly the plain one (every observable choice, the order of
-// the nodes, the paths and ids it produces). What is faster underneath is
-// the search for the records holding a path of multiplicity 2 or more: the
-// plain walk scans the whole part table for each such path, which makes a
-// hierarchy with many moved types quadratic. Build instead keeps an index
-// from path id to the records holding it, in record order, and keeps it
-// current as records get new paths.
+// the nodes, the paths and ids it produces). Two things are faster
+// underneath:
+// - The search for the records holding a path of multiplicity 2 or more:
+//   the plain walk scans the whole part table for each such path, which
+//   makes a hierarchy with many moved types quadratic. Build instead keeps
+//   an index from path id to the records holding it, in record order, and
+//   keeps it current as records get new paths.
+// - The search of a record by its UnID, made several times for every node:
+//   the part table's sorted index needs a binary search whose every step
+//   reads a record and its part data at a scattered place, so in a large
+//   table each search costs dozens of cache misses. Build answers these
+//   searches from a hash table of the table's answers, made once per run;
+//   nothing Build changes (ancestry ids, parameters) alters them.
 #include "AncestryHierarchy.hpp"
 
 #include "KR/DebugChannel.hpp"
@@ -20,6 +27,9 @@
 #include "PartTable/PartTable.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -99,6 +109,109 @@ private:
     std::unordered_map<std::uint32_t, std::vector<std::int32_t>> holders_;
 };
 
+// UnID -> the record the part table's nameless UnID search finds: for a
+// UnID of one record, that record when it is valid (-1 otherwise); for a
+// UnID that several records carry, the table's own answer; for any other
+// UnID, the null one included, -1. An open-addressing table with linear
+// probing, so a search usually reads one cache line; a null UnID marks a
+// free slot (no record is keyed by it).
+//
+// The answers hold for as long as no record changes its validity, its own
+// UnID or its file type and the table's indexes stay as they are: Build
+// changes none of them. A table whose UnID index does not list every
+// record (not yet sorted) is not mirrored: Usable() is false and the table
+// is searched directly.
+class AncestryHierarchy::PartLookup {
+public:
+    explicit PartLookup(const PartTable& table)
+    {
+        const std::int32_t n = table.GetCount();
+        if (n <= 0 || table.GetUnIDIndex().size() != static_cast<std::size_t>(n))
+            return;
+        const std::size_t capacity = std::bit_ceil(static_cast<std::size_t>(n) + static_cast<std::size_t>(n) / 4 + 1);
+        slots_.assign(capacity, Slot{});
+        mask_ = capacity - 1;
+        std::vector<std::size_t> shared;  // slots of UnIDs held by several records
+        for (std::int32_t i = 0; i < n; ++i) {
+            const LibElement* record = table.Get(i);
+            const KR::UnID& id = GetKeyUnID(*record);
+            if (IsNullUnID(id))
+                continue;
+            const std::size_t at = Probe(id);
+            if (IsNullUnID(slots_[at].id))
+                slots_[at] = Slot{id, record->valid ? i : -1};
+            else
+                shared.push_back(at);
+        }
+        // Which record of a shared UnID is found depends on the index order.
+        std::sort(shared.begin(), shared.end());
+        shared.erase(std::unique(shared.begin(), shared.end()), shared.end());
+        for (std::size_t at : shared)
+            slots_[at].part = table.FindByUnID(slots_[at].id, nullptr);
+    }
+
+    bool Usable() const noexcept { return !slots_.empty(); }
+
+    std::int32_t Find(const KR::UnID& id) const noexcept
+    {
+        if (IsNullUnID(id))
+            return -1;
+        const Slot& slot = slots_[Probe(id)];
+        return IsNullUnID(slot.id) ? -1 : slot.part;
+    }
+
+private:
+    // A UnID's bytes as four words. Two UnIDs are equal exactly when their
+    // GUIDs are equal field by field, that is when their bytes are.
+    struct Words {
+        std::uint64_t w[4];
+
+        explicit Words(const KR::UnID& id) noexcept
+        {
+            static_assert(sizeof(w) == sizeof(KR::UnID) && std::has_unique_object_representations_v<KR::GUID>);
+            std::memcpy(w, &id, sizeof(w));
+        }
+        bool IsNull() const noexcept { return (w[0] | w[1] | w[2] | w[3]) == 0; }
+        friend bool operator==(const Words& a, const Words& b) noexcept
+        {
+            return ((a.w[0] ^ b.w[0]) | (a.w[1] ^ b.w[1]) | (a.w[2] ^ b.w[2]) | (a.w[3] ^ b.w[3])) == 0;
+        }
+    };
+
+    struct Slot {
+        KR::UnID id{};
+        std::int32_t part = -1;
+    };
+
+    static bool IsNullUnID(const KR::UnID& id) noexcept { return Words(id).IsNull(); }
+
+    static std::size_t Hash(const Words& id) noexcept
+    {
+        const std::uint64_t* w = id.w;
+        std::uint64_t h = (w[0] ^ std::rotl(w[1], 29)) * 0x9E3779B97F4A7C15ull;
+        h ^= (w[2] ^ std::rotl(w[3], 41)) * 0xC2B2AE3D27D4EB4Full;
+        h ^= h >> 32;
+        h *= 0xD6E8FEB86659FD93ull;
+        h ^= h >> 29;
+        return static_cast<std::size_t>(h);
+    }
+
+    // The slot holding `id`, or the free slot where it would go.
+    std::size_t Probe(const KR::UnID& id) const noexcept
+    {
+        const Words key(id);
+        std::size_t at = Hash(key) & mask_;
+        for (;; at = (at + 1) & mask_) {
+            const Words held(slots_[at].id);
+            if (held.IsNull() || held == key)
+                return at;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+};
+
 void AncestryHierarchy::Build(bool conformAll)
 {
     if (librarySet == nullptr)
@@ -113,11 +226,17 @@ void AncestryHierarchy::Build(bool conformAll)
     IndexList list(20);
     IdQueue queue(1000);
     HolderIndex holders(table);
+    const PartLookup lookup(table);
     holders_ = &holders;
+    lookup_ = lookup.Usable() ? &lookup : nullptr;
     struct Detach {
-        HolderIndex*& slot;
-        ~Detach() { slot = nullptr; }
-    } detach{holders_};
+        AncestryHierarchy& tree;
+        ~Detach()
+        {
+            tree.holders_ = nullptr;
+            tree.lookup_ = nullptr;
+        }
+    } detach{*this};
 
     std::int32_t count = 0;
     try {
@@ -132,7 +251,7 @@ void AncestryHierarchy::Build(bool conformAll)
             if (id == NULLUnID)
                 continue;  // old parts: not walked below
 
-            const std::int32_t part = librarySet->SearchSymbolByUnID(id, nullptr);
+            const std::int32_t part = FindPart(id);
             if (part != -1) {
                 found[static_cast<std::size_t>(part)] = 1;
                 if (conformAll || moved[static_cast<std::size_t>(part)] != 0)
@@ -189,6 +308,11 @@ void AncestryHierarchy::PushDifference(IdQueue* before, IdQueue* after, IdQueue*
         target->Push(after->Pop());
 }
 
+std::int32_t AncestryHierarchy::FindPart(const KR::UnID& id) const
+{
+    return lookup_ != nullptr ? lookup_->Find(id) : librarySet->SearchSymbolByUnID(id, nullptr);
+}
+
 bool AncestryHierarchy::HoldsPath(std::int32_t part, std::uint32_t pathId) const
 {
     const SymbolData* data = HierarchyData(*librarySet->partTable_, part);
@@ -228,7 +352,7 @@ void AncestryHierarchy::MoveSubtree(std::uint32_t nodeId, std::int32_t similarPa
         if (multiplicity == 1) {
             KR::UnID id{};
             GetLastPathNode(end, &id);
-            std::int32_t holder = librarySet->SearchSymbolByUnID(id, nullptr);
+            std::int32_t holder = FindPart(id);
             if (!librarySet->IsSymbolValid(holder))
                 holder = librarySet->SearchDummySymbol(id, nullptr);
             replace(holder);
@@ -263,7 +387,7 @@ void AncestryHierarchy::ConformSymbolToNewHierarchyPosition(std::uint32_t pathId
     for (std::uint32_t k = 1; k <= length; ++k) {
         KR::UnID id{};
         GetPathNodeFromBack(pathId, k, &id);
-        parent = librarySet->SearchSymbolByUnID(id, nullptr);
+        parent = FindPart(id);
         if (parent != -1)
             break;
     }
@@ -291,7 +415,7 @@ void AncestryHierarchy::BuildOldLibParts(std::int32_t progressCount)
                 GetPathNodeFromBack(pathId, k, &ancestor);
                 if (ancestor == NULLUnID)
                     break;  // the root: nothing present above the part
-                const std::int32_t present = librarySet->SearchSymbolByUnID(ancestor, nullptr);
+                const std::int32_t present = FindPart(ancestor);
                 if (librarySet->IsValidIndex(present)) {
                     (void)UpdatePartParameters(i, present, true);
                     break;
