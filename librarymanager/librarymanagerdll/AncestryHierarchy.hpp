@@ -94,8 +94,7 @@ protected:
     virtual KR::ErrorCode UpdatePartParameters(std::int32_t part, std::int32_t parent, bool mergeMode);
 
 private:
-    class HolderIndex;
-    class PartLookup;
+    class RecordIndex;
 
     void BuildOldLibParts(std::int32_t progressCount);
     std::uint32_t ReplaceAncestryPath(AncestryInfo ancestry, std::uint32_t position, std::uint32_t pathId);
@@ -104,7 +103,6 @@ private:
     std::int32_t GetSimilarUnIDIdxs(const KR::UnID& id, IndexList* list);
     static void PushDifference(IdQueue* before, IdQueue* after, IdQueue* target);
     void SetAncestryId(std::int32_t part, std::uint32_t pathId);
-    bool HoldsPath(std::int32_t part, std::uint32_t pathId) const;
     // The library part SearchSymbolByUnID finds for `id` (nameless search).
     std::int32_t FindPart(const KR::UnID& id) const;
 
@@ -116,11 +114,9 @@ private:
                       std::vector<NodeRecord>* level) const;
 
     LibrarySet* librarySet;
-    // Which records hold which path; exists only while Build runs.
-    HolderIndex* holders_ = nullptr;
-    // The answers of the part table's UnID search; exists only while Build
-    // runs.
-    const PartLookup* lookup_ = nullptr;
+    // What Build reads of the part table's records (which records hold
+    // which path, the UnID search); exists only while Build runs.
+    RecordIndex* recordIndex_ = nullptr;
 };
 
 }  // namespace LM

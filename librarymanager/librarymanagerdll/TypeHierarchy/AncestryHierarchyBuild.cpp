@@ -30,7 +30,6 @@
 #include <bit>
 #include <cstring>
 #include <type_traits>
-#include <unordered_map>
 #include <vector>
 
 namespace LM {
@@ -39,16 +38,6 @@ namespace {
 
 // How often the walk reports its progress, in nodes.
 constexpr std::int32_t ProgressStep = 25;
-
-// The records that take part in hierarchy work: those of a library part file
-// type that have part data.
-const SymbolData* HierarchyData(const PartTable& table, std::int32_t i)
-{
-    const LibElement* record = table.Get(i);
-    if (record == nullptr || !IsLibraryPartFileType(record->fileType))
-        return nullptr;
-    return record->GetSymbolData();
-}
 
 // Ends the progress phase however Build is left.
 struct PhaseEnd {
@@ -60,85 +49,49 @@ struct PhaseEnd {
 
 }  // namespace
 
-// Path id -> the hierarchy records holding that path, ascending. Filled from
-// the part table when Build starts; every SetAncestryId of the run keeps it
-// current, and nothing else changes ancestry ids while Build runs.
-class AncestryHierarchy::HolderIndex {
+// What Build reads of the part table again and again, gathered in one pass
+// over the records when Build starts:
+// - per record, in one dense array: whether it is valid, whether it takes
+//   part in hierarchy work, whether it is an old part, and its ancestry id;
+// - the records holding each path, in record order;
+// - UnID -> the record the part table's nameless UnID search finds.
+// Build changes no record's validity, file type or own UnID and leaves the
+// table's indexes alone; it changes ancestry ids only through Move, which
+// keeps this index current. So every answer is the one the table gives.
+class AncestryHierarchy::RecordIndex {
 public:
-    explicit HolderIndex(const PartTable& table)
+    explicit RecordIndex(const PartTable& table)
     {
-        const std::int32_t n = table.GetCount();
-        for (std::int32_t i = 0; i < n; ++i) {
-            const SymbolData* data = HierarchyData(table, i);
-            if (data != nullptr && data->ancestryId != 0)
-                holders_[data->ancestryId].push_back(i);
+        const std::int32_t n = std::max(table.GetCount(), 0);
+        records_.resize(static_cast<std::size_t>(n));
+        // The UnID table is made only where the table's UnID index lists
+        // every record; before its first sort it lists none.
+        const bool mirrorUnIDs = n > 0 && table.GetUnIDIndex().size() == static_cast<std::size_t>(n);
+        if (mirrorUnIDs) {
+            const std::size_t capacity =
+                std::bit_ceil(static_cast<std::size_t>(n) + static_cast<std::size_t>(n) / 4 + 1);
+            slots_.assign(capacity, Slot{});
+            mask_ = capacity - 1;
         }
-    }
-
-    // A copy: the caller changes the index while it goes through the list.
-    std::vector<std::int32_t> Get(std::uint32_t pathId) const
-    {
-        auto it = holders_.find(pathId);
-        return it != holders_.end() ? it->second : std::vector<std::int32_t>{};
-    }
-
-    void Move(std::int32_t part, std::uint32_t from, std::uint32_t to)
-    {
-        if (from == to)
-            return;
-        if (from != 0) {
-            auto it = holders_.find(from);
-            if (it != holders_.end()) {
-                std::vector<std::int32_t>& list = it->second;
-                auto at = std::lower_bound(list.begin(), list.end(), part);
-                if (at != list.end() && *at == part)
-                    list.erase(at);
-                if (list.empty())
-                    holders_.erase(it);
-            }
-        }
-        if (to != 0) {
-            std::vector<std::int32_t>& list = holders_[to];
-            auto at = std::lower_bound(list.begin(), list.end(), part);
-            if (at == list.end() || *at != part)
-                list.insert(at, part);
-        }
-    }
-
-private:
-    std::unordered_map<std::uint32_t, std::vector<std::int32_t>> holders_;
-};
-
-// UnID -> the record the part table's nameless UnID search finds: for a
-// UnID of one record, that record when it is valid (-1 otherwise); for a
-// UnID that several records carry, the table's own answer; for any other
-// UnID, the null one included, -1. An open-addressing table with linear
-// probing, so a search usually reads one cache line; a null UnID marks a
-// free slot (no record is keyed by it).
-//
-// The answers hold for as long as no record changes its validity, its own
-// UnID or its file type and the table's indexes stay as they are: Build
-// changes none of them. A table whose UnID index does not list every
-// record (not yet sorted) is not mirrored: Usable() is false and the table
-// is searched directly.
-class AncestryHierarchy::PartLookup {
-public:
-    explicit PartLookup(const PartTable& table)
-    {
-        const std::int32_t n = table.GetCount();
-        if (n <= 0 || table.GetUnIDIndex().size() != static_cast<std::size_t>(n))
-            return;
-        const std::size_t capacity = std::bit_ceil(static_cast<std::size_t>(n) + static_cast<std::size_t>(n) / 4 + 1);
-        slots_.assign(capacity, Slot{});
-        mask_ = capacity - 1;
-        std::vector<std::size_t> shared;  // slots of UnIDs held by several records
+        std::vector<std::size_t> shared;  // slots of UnIDs that several records carry
+        holders_.reserve(static_cast<std::size_t>(n));
         for (std::int32_t i = 0; i < n; ++i) {
             const LibElement* record = table.Get(i);
-            const KR::UnID& id = GetKeyUnID(*record);
-            if (IsNullUnID(id))
-                continue;
+            Record& r = records_[static_cast<std::size_t>(i)];
+            r.flags = record->valid ? Valid : 0;
+            const SymbolData* data = record->GetSymbolData();
+            const bool part = data != nullptr && IsLibraryPartFileType(record->fileType);
+            if (part) {
+                r.flags |= Words(data->GetOwnUnID()).IsNull() ? HierarchyPart | OldPart : HierarchyPart;
+                r.pathId = data->ancestryId;
+                if (r.pathId != 0)
+                    holders_.push_back(Holder(r.pathId, i));
+            }
+            if (!mirrorUnIDs || !part || (r.flags & OldPart) != 0)
+                continue;  // only library parts have a key UnID other than the null one
+            const KR::UnID& id = data->GetOwnUnID();
             const std::size_t at = Probe(id);
-            if (IsNullUnID(slots_[at].id))
+            if (Words(slots_[at].id).IsNull())
                 slots_[at] = Slot{id, record->valid ? i : -1};
             else
                 shared.push_back(at);
@@ -148,19 +101,82 @@ public:
         shared.erase(std::unique(shared.begin(), shared.end()), shared.end());
         for (std::size_t at : shared)
             slots_[at].part = table.FindByUnID(slots_[at].id, nullptr);
+        // Records were appended in ascending order: sorting by path id keeps
+        // each path's holders ascending.
+        std::sort(holders_.begin(), holders_.end());
     }
 
-    bool Usable() const noexcept { return !slots_.empty(); }
+    // Whether the UnID searches can be answered here.
+    bool MirrorsUnIDs() const noexcept { return !slots_.empty(); }
 
-    std::int32_t Find(const KR::UnID& id) const noexcept
+    // The part table's nameless UnID search (MirrorsUnIDs() must be true).
+    std::int32_t FindByUnID(const KR::UnID& id) const noexcept
     {
-        if (IsNullUnID(id))
+        const Words key(id);
+        if (key.IsNull())
             return -1;
         const Slot& slot = slots_[Probe(id)];
-        return IsNullUnID(slot.id) ? -1 : slot.part;
+        return Words(slot.id).IsNull() ? -1 : slot.part;
+    }
+
+    bool IsValid(std::int32_t i) const noexcept { return Has(i) && (At(i).flags & Valid) != 0; }
+    bool IsHierarchyPart(std::int32_t i) const noexcept { return Has(i) && (At(i).flags & HierarchyPart) != 0; }
+    bool IsOldPart(std::int32_t i) const noexcept { return Has(i) && (At(i).flags & OldPart) != 0; }
+    // The ancestry id of a record that takes part in hierarchy work (0 for
+    // any other).
+    std::uint32_t PathOf(std::int32_t i) const noexcept { return Has(i) ? At(i).pathId : 0; }
+    bool Holds(std::int32_t i, std::uint32_t pathId) const noexcept
+    {
+        return IsHierarchyPart(i) && At(i).pathId == pathId;
+    }
+
+    // The records holding `pathId`, ascending: a copy, as the caller moves
+    // them while it goes through the list.
+    std::vector<std::int32_t> HoldersOf(std::uint32_t pathId) const
+    {
+        std::vector<std::int32_t> list;
+        if (pathId == 0)
+            return list;
+        auto at = std::lower_bound(holders_.begin(), holders_.end(), Holder(pathId, 0));
+        for (; at != holders_.end() && (*at >> 32) == pathId; ++at) {
+            const auto i = static_cast<std::int32_t>(*at & 0xFFFFFFFFu);
+            if (Holds(i, pathId))
+                list.push_back(i);
+        }
+        if (pathId < addedHead_.size() && addedHead_[pathId] != 0) {
+            for (std::uint32_t link = addedHead_[pathId]; link != 0; link = added_[link - 1].next)
+                if (Holds(added_[link - 1].part, pathId))
+                    list.push_back(added_[link - 1].part);
+            // A record can be listed both ways, or twice among the added.
+            std::sort(list.begin(), list.end());
+            list.erase(std::unique(list.begin(), list.end()), list.end());
+        }
+        return list;
+    }
+
+    // Record `i` (one that takes part in hierarchy work) now holds `pathId`,
+    // an id the tree has just returned for a live path.
+    void Move(std::int32_t i, std::uint32_t pathId)
+    {
+        if (!IsHierarchyPart(i) || At(i).pathId == pathId)
+            return;
+        records_[static_cast<std::size_t>(i)].pathId = pathId;
+        if (pathId == 0)
+            return;
+        if (pathId >= addedHead_.size())
+            addedHead_.resize(std::max<std::size_t>(std::size_t{pathId} + 1, addedHead_.size() * 2), 0);
+        added_.push_back(Link{i, addedHead_[pathId]});
+        addedHead_[pathId] = static_cast<std::uint32_t>(added_.size());
     }
 
 private:
+    static constexpr std::uint32_t Valid = 1;
+    static constexpr std::uint32_t HierarchyPart = 2;
+    static constexpr std::uint32_t OldPart = 4;
+    struct Record {
+        std::uint32_t pathId = 0;
+        std::uint32_t flags = 0;
+    };
     // A UnID's bytes as four words. Two UnIDs are equal exactly when their
     // GUIDs are equal field by field, that is when their bytes are.
     struct Words {
@@ -177,13 +193,23 @@ private:
             return ((a.w[0] ^ b.w[0]) | (a.w[1] ^ b.w[1]) | (a.w[2] ^ b.w[2]) | (a.w[3] ^ b.w[3])) == 0;
         }
     };
-
+    // One entry of the UnID table, open addressing with linear probing, so
+    // a search usually reads one cache line. A null UnID marks a free slot:
+    // no record is keyed by it.
     struct Slot {
         KR::UnID id{};
         std::int32_t part = -1;
     };
+    // One holder added during the run, in a list per path id.
+    struct Link {
+        std::int32_t part;
+        std::uint32_t next;  // 1 + the next link's place in added_; 0: the end
+    };
 
-    static bool IsNullUnID(const KR::UnID& id) noexcept { return Words(id).IsNull(); }
+    static std::uint64_t Holder(std::uint32_t pathId, std::int32_t i) noexcept
+    {
+        return (std::uint64_t{pathId} << 32) | static_cast<std::uint32_t>(i);
+    }
 
     static std::size_t Hash(const Words& id) noexcept
     {
@@ -208,8 +234,18 @@ private:
         }
     }
 
+    bool Has(std::int32_t i) const noexcept { return i >= 0 && static_cast<std::size_t>(i) < records_.size(); }
+    const Record& At(std::int32_t i) const noexcept { return records_[static_cast<std::size_t>(i)]; }
+
+    std::vector<Record> records_;
     std::vector<Slot> slots_;
     std::size_t mask_ = 0;
+    // (path id, record) of every holder when Build started, ascending; an
+    // entry goes stale when its record moves, and is then skipped.
+    std::vector<std::uint64_t> holders_;
+    // Holders gained since: by path id, 1 + the place of the first link.
+    std::vector<std::uint32_t> addedHead_;
+    std::vector<Link> added_;
 };
 
 void AncestryHierarchy::Build(bool conformAll)
@@ -225,18 +261,12 @@ void AncestryHierarchy::Build(bool conformAll)
     std::vector<char> moved(found.size(), 0);
     IndexList list(20);
     IdQueue queue(1000);
-    HolderIndex holders(table);
-    const PartLookup lookup(table);
-    holders_ = &holders;
-    lookup_ = lookup.Usable() ? &lookup : nullptr;
+    RecordIndex records(table);
+    recordIndex_ = &records;
     struct Detach {
-        AncestryHierarchy& tree;
-        ~Detach()
-        {
-            tree.holders_ = nullptr;
-            tree.lookup_ = nullptr;
-        }
-    } detach{*this};
+        RecordIndex*& slot;
+        ~Detach() { slot = nullptr; }
+    } detach{recordIndex_};
 
     std::int32_t count = 0;
     try {
@@ -310,19 +340,12 @@ void AncestryHierarchy::PushDifference(IdQueue* before, IdQueue* after, IdQueue*
 
 std::int32_t AncestryHierarchy::FindPart(const KR::UnID& id) const
 {
-    return lookup_ != nullptr ? lookup_->Find(id) : librarySet->SearchSymbolByUnID(id, nullptr);
-}
-
-bool AncestryHierarchy::HoldsPath(std::int32_t part, std::uint32_t pathId) const
-{
-    const SymbolData* data = HierarchyData(*librarySet->partTable_, part);
-    return data != nullptr && data->ancestryId == pathId;
+    return recordIndex_->MirrorsUnIDs() ? recordIndex_->FindByUnID(id) : librarySet->SearchSymbolByUnID(id, nullptr);
 }
 
 void AncestryHierarchy::SetAncestryId(std::int32_t part, std::uint32_t pathId)
 {
-    if (holders_ != nullptr)
-        holders_->Move(part, librarySet->GetSymbolAncestryId(part), pathId);
+    recordIndex_->Move(part, pathId);
     librarySet->SetSymbolAncestryId(part, pathId);
 }
 
@@ -338,12 +361,11 @@ void AncestryHierarchy::MoveSubtree(std::uint32_t nodeId, std::int32_t similarPa
 
     IdQueue ends(50);
     PushSubPathIds(nodeId, &ends);
-    const std::int32_t n = librarySet->GetSymbolNumber();
     while (!ends.IsEmpty()) {
         const std::uint32_t end = ends.Pop();
         const std::uint32_t multiplicity = GetPathMultiplicity(end);
         auto replace = [&](std::int32_t i) {
-            if (!librarySet->IsValidIndex(i) || !HoldsPath(i, end))
+            if (!recordIndex_->Holds(i, end))
                 return;
             const std::uint32_t replaced = ReplaceAncestryPath(ancestry, position, end);
             moved[static_cast<std::size_t>(i)] = 1;
@@ -353,16 +375,13 @@ void AncestryHierarchy::MoveSubtree(std::uint32_t nodeId, std::int32_t similarPa
             KR::UnID id{};
             GetLastPathNode(end, &id);
             std::int32_t holder = FindPart(id);
-            if (!librarySet->IsSymbolValid(holder))
+            if (!recordIndex_->IsValid(holder))
                 holder = librarySet->SearchDummySymbol(id, nullptr);
             replace(holder);
-        } else if (holders_ != nullptr) {
+        } else {
             // The records holding the path, in record order: the same ones, in
             // the same order, as a scan of the whole table finds.
-            for (std::int32_t i : holders_->Get(end))
-                replace(i);
-        } else {
-            for (std::int32_t i = 0; i < n; ++i)
+            for (std::int32_t i : recordIndex_->HoldersOf(end))
                 replace(i);
         }
     }
@@ -402,9 +421,8 @@ void AncestryHierarchy::BuildOldLibParts(std::int32_t progressCount)
 {
     const std::int32_t n = librarySet->GetSymbolNumber();
     for (std::int32_t i = 0; i < n; ++i) {
-        const std::uint32_t pathId = librarySet->GetSymbolAncestryId(i);
-        const SymbolData* data = HierarchyData(*librarySet->partTable_, i);
-        if (data == nullptr || pathId == 0 || data->GetOwnUnID() != NULLUnID)
+        const std::uint32_t pathId = recordIndex_->PathOf(i);
+        if (!recordIndex_->IsOldPart(i) || pathId == 0)
             continue;
         if (progressCount % ProgressStep == 0)
             TTSetProcessValue(progressCount);
