@@ -76,14 +76,22 @@ public:
         std::vector<std::size_t> shared;  // slots of UnIDs that several records carry
         holders_.reserve(static_cast<std::size_t>(n));
         for (std::int32_t i = 0; i < n; ++i) {
+            // The part data lie apart from the records: ask for those a few
+            // records ahead while this one is read.
+            if (const LibElement* ahead = table.Get(i + PrefetchDistance); ahead != nullptr)
+                if (const SymbolData* data = ahead->GetSymbolData(); data != nullptr) {
+                    __builtin_prefetch(&data->GetOwnUnID());
+                    __builtin_prefetch(&data->ancestryId);
+                }
             const LibElement* record = table.Get(i);
             Record& r = records_[static_cast<std::size_t>(i)];
             r.flags = record->valid ? Valid : 0;
             const SymbolData* data = record->GetSymbolData();
             const bool part = data != nullptr && IsLibraryPartFileType(record->fileType);
+            if (data != nullptr)
+                r.pathId = data->ancestryId;
             if (part) {
                 r.flags |= Words(data->GetOwnUnID()).IsNull() ? HierarchyPart | OldPart : HierarchyPart;
-                r.pathId = data->ancestryId;
                 if (r.pathId != 0)
                     holders_.push_back(Holder(r.pathId, i));
             }
@@ -106,6 +114,9 @@ public:
         std::sort(holders_.begin(), holders_.end());
     }
 
+    // How many records ahead the scan asks for part data.
+    static constexpr std::int32_t PrefetchDistance = 8;
+
     // Whether the UnID searches can be answered here.
     bool MirrorsUnIDs() const noexcept { return !slots_.empty(); }
 
@@ -122,8 +133,8 @@ public:
     bool IsValid(std::int32_t i) const noexcept { return Has(i) && (At(i).flags & Valid) != 0; }
     bool IsHierarchyPart(std::int32_t i) const noexcept { return Has(i) && (At(i).flags & HierarchyPart) != 0; }
     bool IsOldPart(std::int32_t i) const noexcept { return Has(i) && (At(i).flags & OldPart) != 0; }
-    // The ancestry id of a record that takes part in hierarchy work (0 for
-    // any other).
+    // The ancestry id of a record as Build has set it (0 for a record
+    // without part data).
     std::uint32_t PathOf(std::int32_t i) const noexcept { return Has(i) ? At(i).pathId : 0; }
     bool Holds(std::int32_t i, std::uint32_t pathId) const noexcept
     {
@@ -161,6 +172,7 @@ public:
         if (!IsHierarchyPart(i) || At(i).pathId == pathId)
             return;
         records_[static_cast<std::size_t>(i)].pathId = pathId;
+        records_[static_cast<std::size_t>(i)].flags |= Changed;
         if (pathId == 0)
             return;
         if (pathId >= addedHead_.size())
@@ -169,10 +181,20 @@ public:
         addedHead_[pathId] = static_cast<std::uint32_t>(added_.size());
     }
 
+    // Gives the records of `set` the ancestry ids that Move changed, in
+    // record order.
+    void WriteBack(LibrarySet& set) const noexcept
+    {
+        for (std::size_t i = 0; i < records_.size(); ++i)
+            if ((records_[i].flags & Changed) != 0)
+                set.SetSymbolAncestryId(static_cast<std::int32_t>(i), records_[i].pathId);
+    }
+
 private:
     static constexpr std::uint32_t Valid = 1;
     static constexpr std::uint32_t HierarchyPart = 2;
     static constexpr std::uint32_t OldPart = 4;
+    static constexpr std::uint32_t Changed = 8;
     struct Record {
         std::uint32_t pathId = 0;
         std::uint32_t flags = 0;
@@ -263,10 +285,15 @@ void AncestryHierarchy::Build(bool conformAll)
     IdQueue queue(1000);
     RecordIndex records(table);
     recordIndex_ = &records;
+    // However Build is left, the records get the ancestry ids it gave them.
     struct Detach {
-        RecordIndex*& slot;
-        ~Detach() { slot = nullptr; }
-    } detach{recordIndex_};
+        AncestryHierarchy& tree;
+        ~Detach()
+        {
+            tree.recordIndex_->WriteBack(*tree.librarySet);
+            tree.recordIndex_ = nullptr;
+        }
+    } detach{*this};
 
     std::int32_t count = 0;
     try {
@@ -295,7 +322,7 @@ void AncestryHierarchy::Build(bool conformAll)
             }
             // Another revision is present: the node's sub-tree moves below it.
             const std::int32_t similar = list[1];
-            const std::uint32_t target = librarySet->GetSymbolAncestryId(similar);
+            const std::uint32_t target = recordIndex_->PathOf(similar);
             IdQueue before(50);
             PushChildNodeIds(target, &before);
             MoveSubtree(node, similar, moved.data());
@@ -346,12 +373,11 @@ std::int32_t AncestryHierarchy::FindPart(const KR::UnID& id) const
 void AncestryHierarchy::SetAncestryId(std::int32_t part, std::uint32_t pathId)
 {
     recordIndex_->Move(part, pathId);
-    librarySet->SetSymbolAncestryId(part, pathId);
 }
 
 void AncestryHierarchy::MoveSubtree(std::uint32_t nodeId, std::int32_t similarPart, char* moved)
 {
-    const std::uint32_t target = librarySet->GetSymbolAncestryId(similarPart);
+    const std::uint32_t target = recordIndex_->PathOf(similarPart);
     const std::uint32_t position = GetPathLength(nodeId) - 1;
     AncestryInfo ancestry;
     (void)GetAncestryInfo(target, &ancestry);
@@ -441,7 +467,7 @@ void AncestryHierarchy::BuildOldLibParts(std::int32_t progressCount)
                 IndexList similar(50);
                 if (librarySet->SearchSymbolByMainUnID(ancestor, &similar) > 0) {
                     const std::int32_t s = similar[1];
-                    const std::uint32_t sPath = librarySet->GetSymbolAncestryId(s);
+                    const std::uint32_t sPath = recordIndex_->PathOf(s);
                     std::vector<KR::UnID> nodes(GetPathLength(sPath));
                     GetPath(sPath, nodes.data());
                     const std::uint32_t length = GetPathLength(pathId);
