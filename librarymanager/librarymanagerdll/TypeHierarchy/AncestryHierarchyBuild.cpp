@@ -3,19 +3,21 @@
 // ancestors and finally places the old parts.
 //
 // The walk is exactly the plain one (every observable choice, the order of
-// the nodes, the paths and ids it produces). Two things are faster
-// underneath:
-// - The search for the records holding a path of multiplicity 2 or more:
-//   the plain walk scans the whole part table for each such path, which
-//   makes a hierarchy with many moved types quadratic. Build instead keeps
-//   an index from path id to the records holding it, in record order, and
-//   keeps it current as records get new paths.
+// the nodes, the paths and ids it produces). What is faster underneath lies
+// in RecordIndex, made in one pass over the records when Build starts:
+// - The records holding a path of multiplicity 2 or more: the plain walk
+//   scans the whole part table for each such path, which makes a hierarchy
+//   with many moved types quadratic. The index lists them by path id, in
+//   record order, and keeps the list current as records get new paths.
 // - The search of a record by its UnID, made several times for every node:
 //   the part table's sorted index needs a binary search whose every step
-//   reads a record and its part data at a scattered place, so in a large
-//   table each search costs dozens of cache misses. Build answers these
-//   searches from a hash table of the table's answers, made once per run;
-//   nothing Build changes (ancestry ids, parameters) alters them.
+//   reads a record and its part data at scattered places, so in a large
+//   table each search waits on memory dozens of times. The index answers
+//   from a hash table of the table's own answers; nothing Build changes
+//   (ancestry ids, parameters) alters them.
+// - The records' validity, type and ancestry id are read from one dense
+//   array, and the new ancestry ids are written back to the records in
+//   record order when Build ends, however it ends.
 #include "AncestryHierarchy.hpp"
 
 #include "KR/DebugChannel.hpp"
