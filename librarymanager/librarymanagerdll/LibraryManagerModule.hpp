@@ -21,8 +21,6 @@ inline constexpr KR::ErrorCode ErrBadIndex = -7003;    // an index out of range 
 // stream). The same value as ErrBadIndex: callers that compare against the
 // value see no difference.
 inline constexpr KR::ErrorCode ErrDamagedData = -7003;
-// The former name of KR::ErrParam, kept while callers move to that name.
-inline constexpr KR::ErrorCode ErrParameter = KR::ErrParam;
 inline constexpr KR::ErrorCode ErrExportStopped = KR::MakeErrorCode(0x835E0001u);  // the application stopped an export
 inline constexpr KR::ErrorCode ErrSetUnusable = KR::MakeErrorCode(0x835E0002u);    // the set's construction failed
 

@@ -2,6 +2,7 @@
 // walk, the export into the application's exporter and the text print.
 #include "AncestryHierarchy.hpp"
 
+#include "Guard.hpp"
 #include "KR/Channel.hpp"
 #include "KR/DebugChannel.hpp"
 #include "KR/Exceptions.hpp"
@@ -18,20 +19,16 @@ namespace LM {
 
 KR::ErrorCode AncestryHierarchy::GetAncestryInfo(std::uint32_t pathId, AncestryInfo* info) const
 {
-    try {
+    return RunGuarded([&] {
         info->Clear();
         const std::uint32_t length = GetPathLength(pathId);
         if (length < 2)
-            return KR::NoError;
+            return;
         std::vector<KR::UnID> path(length);
         GetPath(pathId, path.data());
         for (std::uint32_t k = 0; k + 1 < length; ++k)
             info->Append(path[k]);
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-        return e.GetID();
-    }
-    return KR::NoError;
+    });
 }
 
 std::int32_t AncestryHierarchy::GetPreorderAncestryTreeWalk(IndexList* list) const
@@ -64,7 +61,7 @@ KR::ErrorCode AncestryHierarchy::ExportTypeHierarchy(TypeHierarchyExporter* expo
 {
     if (exporter == nullptr)
         return KR::ErrParam;
-    try {
+    return GuardedError([&] {
         KR::UnID start{};
         exporter->GetRootUnID(&start);
         const std::uint32_t startNode = start == NULLUnID ? GetRootNodeId() : FindNodeId(start);
@@ -72,10 +69,7 @@ KR::ErrorCode AncestryHierarchy::ExportTypeHierarchy(TypeHierarchyExporter* expo
         const bool recursive = exporter->IsRecursive();
         TypeHierarchyExporter::ICompare* compare = exporter->GetCompare();
         return ExportTypeSubHierarchy(startNode, parentItem, recursive, exporter, compare);
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-        return e.GetID();
-    }
+    });
 }
 
 KR::ErrorCode AncestryHierarchy::MakeExporterNode(const KR::UnID& id, std::int32_t libIndex,
@@ -224,12 +218,10 @@ KR::ErrorCode AncestryHierarchy::ExportTypeSubHierarchy(std::uint32_t nodeId, lo
 
 void AncestryHierarchy::PrintTypeHierarchy(KR::OChannel& channel) const
 {
-    try {
+    (void)RunGuarded([&] {
         channel << "LibPart type hierarchy in the Library Manager:\n";
         Print(channel, SubstOwnUnIdToName, librarySet);
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-    }
+    });
 }
 
 void AncestryHierarchy::SubstOwnUnIdToName(void* set, KR::OChannel& channel, const KR::UnID& id)
