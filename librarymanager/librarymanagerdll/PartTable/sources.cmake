@@ -5,4 +5,5 @@ target_sources(LibraryManagerObjects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Search.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Parameters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Proxy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Store.cpp
 )
