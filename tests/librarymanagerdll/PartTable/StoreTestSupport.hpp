@@ -11,7 +11,6 @@
 #include "SectionTypes.hpp"
 
 #include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -105,7 +104,7 @@ protected:
     //  - once built, each index holds every record exactly once and is in
     //    its order (names, then key UnIDs);
     //  - a record of the first part type holds a live path that ends in its
-    //    own UnID, and no record of another type holds one;
+    //    own main GUID, and no record of another type holds one;
     //  - every record's folder is a folder of the set (or -1 while the set
     //    has no closing folders);
     //  - once enumerated, every part record's proxy is what determining it
@@ -136,7 +135,6 @@ protected:
             EXPECT_TRUE(main < 0 || (main == 0 && KR::guidManager.Compare(a.revGuid, b.revGuid) <= 0));
         }
 
-        std::set<std::uint32_t> live;
         for (std::int32_t i = 0; i < n; ++i) {
             const LM::LibElement* record = table.Get(i);
             const LM::SymbolData* data = record->GetSymbolData();
@@ -153,8 +151,9 @@ protected:
             ASSERT_GE(length, 1u) << "record " << i;
             KR::UnID last{};
             Tree().GetLastPathNode(pathId, &last);
-            EXPECT_EQ(last, data->GetOwnUnID()) << "record " << i;
-            live.insert(pathId);
+            // Rebuilding may move a missing part below another revision of
+            // itself, so only the main GUID is sure to be the part's own.
+            EXPECT_TRUE(KR::guidManager.IsEqual(last.mainGuid, data->GetOwnUnID().mainGuid)) << "record " << i;
         }
         if (!set_->IsEnumerated())
             return;
