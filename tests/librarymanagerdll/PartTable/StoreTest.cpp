@@ -353,8 +353,10 @@ TEST_F(Storing, RandomStoresKeepIndexesInKeyOrder)
         const std::string name = "P" + std::to_string(random() % 12);
         const KR::UnID id = MakeUnID(100 + random() % 10, 1 + random() % 2);
         std::vector<KR::UnID> ancestors;
+        // Ancestors come from their own pool: an ancestry that names a
+        // revision of the part itself is cut when the hierarchy is rebuilt.
         for (std::uint32_t k = random() % 3; k > 0; --k)
-            ancestors.push_back(MakeUnID(100 + random() % 10, 1));
+            ancestors.push_back(MakeUnID(200 + random() % 6, 1));
         std::int32_t i = -1;
         switch (random() % 3) {
         case 0: {
