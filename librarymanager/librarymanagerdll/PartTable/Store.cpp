@@ -118,7 +118,8 @@ std::int32_t LibrarySet::StoreDummySymbol(const char* name, const KR::UnID& id, 
             std::strncpy(docName, name, MaxDocumentNameLength);
         const std::int32_t folder = folderSet_->GetCount() - 1;
 
-        std::int32_t i = enumerated_ ? partTable_->FindPlaceholder(id, docName) : -1;
+        const char* key = name != nullptr ? docName : nullptr;  // no name: any name matches
+        std::int32_t i = enumerated_ ? partTable_->FindPlaceholder(id, key) : -1;
         const bool reStored = i != -1;
         if (std::find(storableFileTypes_.begin(), storableFileTypes_.end(), type) == storableFileTypes_.end())
             return -1;

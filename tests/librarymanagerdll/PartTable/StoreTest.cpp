@@ -326,7 +326,7 @@ TEST_F(Storing, Placeholders)
     ExpectConsistent();
 }
 
-TEST_F(Storing, LongPlaceholderNamesAreCutAndFoundAgain)
+TEST_F(Storing, PlaceholderNamesAreCutAndFoundAgain)
 {
     FinishEnumeration();
     const std::string name(40, 'g');
@@ -335,6 +335,10 @@ TEST_F(Storing, LongPlaceholderNamesAreCutAndFoundAgain)
     ASSERT_GE(i, 0);
     EXPECT_EQ(DocumentName(i), name.substr(0, 31));
     EXPECT_EQ(set_->StoreDummySymbol(name.c_str(), id, types.part, LM::AncestryInfo()), i);
+    EXPECT_EQ(set_->GetSymbolNumber(), 1);
+    // Without a name the placeholder of this UnID is renewed, whatever its name.
+    EXPECT_EQ(set_->StoreDummySymbol(nullptr, id, types.part, LM::AncestryInfo()), i);
+    EXPECT_EQ(DocumentName(i), "");
     EXPECT_EQ(set_->GetSymbolNumber(), 1);
     ExpectConsistent();
 }
