@@ -201,7 +201,7 @@ public:
 
     // ----- Ancestry and type hierarchy ---------------------------------------
     // The part's ancestors (and its template flag) as the hierarchy holds
-    // them. ErrParameter without `info`; ErrBadIndex for an index outside the
+    // them. KR::ErrParam without `info`; ErrBadIndex for an index outside the
     // table (`info` cleared) or a record without a path (`info` unchanged).
     std::int32_t GetSymbolAncestryInfo(std::int32_t i, AncestryInfo* info) const;
     // The part's immediate parent in the hierarchy, the null UnID for a part
@@ -221,7 +221,7 @@ public:
     // knows of the nearest ancestor that is present (the part itself is
     // tried first, then its parent, and so on; a match by main GUID counts
     // only when it is unique), then cuts cycles. `*found` (when given): the
-    // record found, or -1. 0, or ErrParameter without `info`.
+    // record found, or -1. 0, or KR::ErrParam without `info`.
     std::int32_t RefreshAncestryInfo(const KR::UnID& ownID, AncestryInfo* info, std::int32_t* found) const;
     // Builds the hierarchy and determines every part's proxy.
     void RebuildTypeHierarchy(bool conformAll);
@@ -230,6 +230,22 @@ public:
     std::int32_t ExportTypeHierarchy(TypeHierarchyExporter* exporter) const;
     // The hierarchy's print followed by the set's state and every record.
     void PrintTypeHierarchy(KR::OChannel& channel);
+
+    // ----- Compiled scripts ------------------------------------------------
+    // Script types 1 .. 6; any other gives ErrBadIndex. ErrNoCodeContainer
+    // when the set has no script code container.
+    //
+    // A new handle, owned by the caller, with a copy of the compiled code of
+    // record `i` (null when there is none). 0; ErrBadIndex for a bad index
+    // or when the part has no compiled code; KR::ErrParam without `code`.
+    // A code stored while the part had another ancestry is dropped
+    // (0 with a null handle).
+    std::int32_t GetSymbolPscBinCode(std::int32_t i, std::int16_t scriptType, char*** code);
+    // Stores a copy of `code` (the caller keeps its handle) with the part's
+    // current ancestry. 0 or ErrBadIndex.
+    std::int32_t SetSymbolPscBinCode(std::int32_t i, std::int16_t scriptType, char** code);
+    // Deletes every compiled code of the container, for all sets sharing it. 0.
+    std::int32_t ClearAllPscBinCodes();
 
     // ----- Caches ----------------------------------------------------------
     std::int32_t GetLanCacheLocation(IO::Location* location);
@@ -243,7 +259,55 @@ public:
     // library files. Not guarded: exceptions reach the caller.
     void RefreshMounted();
 
+    // ----- Storable file types and the stored configuration ----------------
+    // The file types that StoreSymbol accepts, in order. Adding a type that
+    // is present already does nothing; removing takes out its first entry.
+    void AddStorableFileType(FTM::GeneralID type);
+    void RemoveStorableFileType(FTM::GeneralID type);
+    void ClearStorableFileTypes();
+    // Valid until the array changes.
+    KR::ConstForwardIterator<FTM::GeneralID> EnumerateStorableFileTypes() const;
+
+    // Versions of the active libraries info block: 0 or 201 (the current,
+    // binary form) and 105 (the old text form).
+    static constexpr std::int32_t InfoCurrentVersion = 201;
+    static constexpr std::int32_t InfoOldTextVersion = 105;
+    // Builds a new block (the caller owns it) of the configuration: active
+    // libraries (without the permanent folder libraries unless
+    // `withPermanent`), other objects and cache settings. An unknown version
+    // gives 0 and a null handle; KR::ErrParam when `info` is null.
+    std::int32_t GetActiveLibrariesInfo(char*** info, bool withPermanent, std::int32_t version);
+    // Replaces the active libraries and other objects by those of a block of
+    // either version; `swapBytes` says that a binary block was written on a
+    // platform of the other byte order. ErrBadIndex, with the set unchanged,
+    // for a block of neither version (or of the other byte order without
+    // `swapBytes`); a block damaged further on leaves what was read before
+    // the damage and gives the reading error. Not enumerated afterwards;
+    // observers are not told.
+    std::int32_t SetActiveLibrariesFromInfo(char** info, bool swapBytes);
+    // True when the block describes the set's libraries (in any order, flags
+    // not compared) and its other objects (in order); with `compareCaches`
+    // also the cache settings. False for a block that cannot be read.
+    bool IsEqualActiveLibraries(char** info, bool withPermanent, bool compareCaches) const;
+    // Adds the libraries and other objects of a binary block of this byte
+    // order to those of the set; 0 without a change for any other block.
+    std::int32_t MergeActiveLibraries(char** info);
+    // Drops every library and other object and stops using the LAN cache.
+    std::int32_t ResetActiveLibraries();
+
+protected:
+    // Another set changed the shared script code container: forget the code
+    // indices that no longer name a code. Events this set caused are ignored.
+    void BinCodeAdded(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
+    void BinCodeRemoved(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
+    void BinCodesCleared(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
+
 private:
+    bool IsLocationStorableFileType(const IO::Location& location, FTM::GeneralID* type) const;
+    std::int32_t GetCurrVersActiveLibrariesInfo(char*** info, bool withPermanent);
+    std::int32_t ConvertInfoToCurrent(char** info, char*** current, bool swapBytes) const;
+    std::int32_t ConvertInfoToOld(char** current, std::int32_t version, char*** old);
+
     friend class AncestryHierarchy;
     friend class LibrarySetInternals;  // the module's own helpers and tests
 
@@ -276,7 +340,6 @@ private:
     bool enumerated_ = false;
     bool useLanCache_ = false;
     IO::Location lanCacheLocation_;
-    bool downloaded_ = false;
     IO::Location urlCacheLocation_;
     ILibraryErrorHandler& errorHandler_;
 };

@@ -12,60 +12,15 @@
 
 namespace LM {
 
-void UnmountAndDelete(IO::FixedVFS*& fileSystem) noexcept
+void UnmountAndDelete::operator()(IO::FixedVFS* fileSystem) const noexcept
 {
-    if (fileSystem == nullptr)
-        return;
-    IO::FixedVFS* doomed = fileSystem;
-    fileSystem = nullptr;
     KR::ErrorCode error = IO::ErrSystem;
     try {
-        error = IO::fileSystem.Unmount(*doomed);
+        error = IO::fileSystem.Unmount(*fileSystem);
     } catch (...) {
     }
-    // A file system that may still be in the mount table is left alive
-    // rather than leaving the table pointing at freed memory.
     if (error == KR::NoError || error == IO::ErrNotMounted)
-        delete doomed;
-}
-
-ActiveLibrary::ActiveLibrary(ActiveLibrary&& other) noexcept
-    : location(std::move(other.location)),
-      url(std::move(other.url)),
-      name(std::move(other.name)),
-      exists(other.exists),
-      vital(other.vital),
-      fileSystem(std::exchange(other.fileSystem, nullptr)),
-      cacheFileSystem(std::exchange(other.cacheFileSystem, nullptr)),
-      permanent(other.permanent)
-{
-}
-
-ActiveLibrary& ActiveLibrary::operator=(ActiveLibrary&& other) noexcept
-{
-    if (this != &other) {
-        ReleaseFileSystems();
-        location = std::move(other.location);
-        url = std::move(other.url);
-        name = std::move(other.name);
-        exists = other.exists;
-        vital = other.vital;
-        fileSystem = std::exchange(other.fileSystem, nullptr);
-        cacheFileSystem = std::exchange(other.cacheFileSystem, nullptr);
-        permanent = other.permanent;
-    }
-    return *this;
-}
-
-ActiveLibrary::~ActiveLibrary()
-{
-    ReleaseFileSystems();
-}
-
-void ActiveLibrary::ReleaseFileSystems() noexcept
-{
-    UnmountAndDelete(fileSystem);
-    UnmountAndDelete(cacheFileSystem);
+        delete fileSystem;
 }
 
 ActiveLibraryList::~ActiveLibraryList() = default;
@@ -112,26 +67,19 @@ KR::String ActiveLibraryList::MakeUrlName(const KR::String& url)
     return KR::String(first, static_cast<std::size_t>(text + searched - first));
 }
 
-IO::FixedVFS* ActiveLibraryList::MakeFileSystem(const IO::Location& location, bool mount)
+LibraryFileSystem ActiveLibraryList::MakeFileSystem(const IO::Location& location, bool mount)
 {
     auto create = GetModuleState().callBacks.createFixedVFS;
     if (create == nullptr || IO::File(location).GetStatus() != KR::NoError)
         return nullptr;
-    IO::FixedVFS* fileSystem = create(location);
-    if (fileSystem == nullptr || !mount)
-        return fileSystem;
-    KR::ErrorCode error = IO::ErrSystem;
-    try {
-        error = IO::fileSystem.Mount(*fileSystem, location);
-    } catch (...) {
-        delete fileSystem;
-        throw;
-    }
-    if (error != KR::NoError) {
-        delete fileSystem;
+    IO::FixedVFS* made = create(location);
+    if (made == nullptr || !mount)
+        return LibraryFileSystem(made);
+    // Deleted as it is, without an unmount, until it is mounted.
+    std::unique_ptr<IO::FixedVFS> unmounted(made);
+    if (IO::fileSystem.Mount(*made, location) != KR::NoError)
         return nullptr;
-    }
-    return fileSystem;
+    return LibraryFileSystem(unmounted.release());
 }
 
 std::int32_t ActiveLibraryList::Find(const IO::Location& location) const noexcept
@@ -152,7 +100,21 @@ std::int32_t ActiveLibraryList::Add(const IO::Location& location, bool permanent
     std::int32_t present = Find(location);
     if (present >= 0)
         return present;
+    return Insert(MakeLibrary(location, permanent, vital, mount));
+}
 
+std::int32_t ActiveLibraryList::Add(const KR::String& url, bool permanent, bool vital)
+{
+    if (url.IsEmpty())
+        return -1;
+    for (std::size_t i = 0; i < libraries_.size(); ++i)
+        if (libraries_[i].url == url)
+            return static_cast<std::int32_t>(i);
+    return Insert(MakeLibrary(url, permanent, vital));
+}
+
+ActiveLibrary ActiveLibraryList::MakeLibrary(const IO::Location& location, bool permanent, bool vital, bool mount)
+{
     ActiveLibrary library;
     library.location = location;
     library.permanent = permanent;
@@ -163,24 +125,18 @@ std::int32_t ActiveLibraryList::Add(const IO::Location& location, bool permanent
         library.fileSystem = MakeFileSystem(location, mount);
         library.exists = library.fileSystem != nullptr;
     }
-    return Insert(std::move(library));
+    return library;
 }
 
-std::int32_t ActiveLibraryList::Add(const KR::String& url, bool permanent, bool vital)
+ActiveLibrary ActiveLibraryList::MakeLibrary(const KR::String& url, bool permanent, bool vital)
 {
-    if (url.IsEmpty())
-        return -1;
-    for (std::size_t i = 0; i < libraries_.size(); ++i)
-        if (libraries_[i].url == url)
-            return static_cast<std::int32_t>(i);
-
     ActiveLibrary library;
     library.url = url;
     library.permanent = permanent;
     library.vital = vital;
     library.exists = true;
     library.name = MakeUrlName(url);
-    return Insert(std::move(library));
+    return library;
 }
 
 std::int32_t ActiveLibraryList::Insert(ActiveLibrary&& library)
