@@ -178,6 +178,27 @@ public:
     std::int32_t SearchDummySymbol(const KR::UnID& id, const char* name) const;
     std::int32_t GetSortedSymbolIndexByName(std::int32_t k);
 
+    // ----- Storing parts and placeholders ---------------------------------------
+    // Stores the file at `location` as a new record, or, once the set is
+    // enumerated, refreshes the record that holds this location (its
+    // compiled codes are dropped and its ancestry path is read again). The
+    // index of the record, or -1 when the file is not stored: a name of the
+    // form ._name, a type that is not storable, an over-long name that the
+    // error handler refuses. `folderIndex` -1 finds the folder from the
+    // location; a file in no known folder becomes an other object (unless
+    // it lies in a library read from the LAN cache). `knownIndex` -1 finds
+    // the record by location; any other value must be the record of this
+    // location, else -1 and nothing changes. After an exception the index
+    // reached so far.
+    std::int32_t StoreSymbol(const IO::Location& location, std::int32_t folderIndex, std::int32_t knownIndex);
+    // Stores a placeholder of a missing part in the last folder, or, once
+    // the set is enumerated, re-initialises the placeholder with this UnID
+    // and name. The name is cut to 31 characters. The index of the record;
+    // -1 when `type` is not storable, when the present placeholder has no
+    // ancestry path, or after an exception.
+    std::int32_t StoreDummySymbol(const char* name, const KR::UnID& id, const FTM::GeneralID& type,
+                                  const AncestryInfo& ancestry);
+
     // ----- Ancestry and type hierarchy ---------------------------------------
     // The part's ancestors (and its template flag) as the hierarchy holds
     // them. KR::ErrParam without `info`; ErrBadIndex for an index outside the
@@ -297,6 +318,11 @@ private:
     KR::ErrorCode GuardError(Body&& body) const noexcept;
 
     void NotifyObservers();
+
+    // Steps of storing a part (PartTable/Store.cpp).
+    std::int32_t FindFolderForStoring(const IO::Location& location);
+    void DiscardCompiledCodes(std::int32_t i);
+    void ReadAncestry(std::int32_t i);
 
     std::uint32_t GetSymbolAncestryId(std::int32_t i) const;
     void SetSymbolAncestryId(std::int32_t i, std::uint32_t id);
