@@ -1,6 +1,7 @@
 // Runs the built libman tool on temporary folders, as a user would, and
 // checks its output, its JSON and its exit status.
 #include "Support/TempDir.hpp"
+#include "Support/Zip.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -189,6 +190,27 @@ TEST(LibmanTool, AddListRemoveRoundTrip)
     libraries = ListByWhere(dir);
     ASSERT_EQ(libraries.size(), 1u);
     EXPECT_TRUE(libraries.contains(parts));
+}
+
+TEST(LibmanTool, ContainerFileIsAddedMountedOrNot)
+{
+    TempDir dir;
+    TestSupport::MakeZip(dir / "Doors.zip", {{"Doors/door.txt", "x"}});
+    RunLibman(dir, {"add", "Doors.zip", "--vital"});
+    RunLibman(dir, {"add", "Doors.zip", "--no-mount", "--project", "unmounted.json"});
+    for (const char* project : {"libman.json", "unmounted.json"}) {
+        Result r = RunLibman(dir, {"list", "--json", "--project", project});
+        EXPECT_EQ(r.status, 0) << project << r.err;
+        json j = r.Json();
+        ASSERT_EQ(j["libraries"].size(), 1u) << project;
+        EXPECT_EQ(j["libraries"][0]["location"], dir / "Doors.zip");
+        EXPECT_TRUE(j["libraries"][0]["exists"].get<bool>());
+    }
+    // A file that is not a zip is still taken as a container, with a warning.
+    dir.WriteFile("notes.txt", "x");
+    Result other = RunLibman(dir, {"add", "notes.txt"});
+    EXPECT_EQ(other.status, 0);
+    EXPECT_NE(other.err.find("without the .zip extension"), std::string::npos) << other.err;
 }
 
 TEST(LibmanTool, VanishedLibraryFolderIsAProblemOfList)
