@@ -24,6 +24,8 @@ bash scripts/check-symbols.sh "$lib" "$work/prefix/include/LibraryManager"
 # The tools are installed beside the library.
 [ -x "$work/prefix/bin/lpf" ] || { echo "check-install: lpf is not installed in bin/" >&2; exit 1; }
 step "$work/prefix/bin/lpf" --version
+[ -x "$work/prefix/bin/libman" ] || { echo "check-install: libman is not installed in bin/" >&2; exit 1; }
+step "$work/prefix/bin/libman" --version
 step cmake -S examples/consumer -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
      -DCMAKE_PREFIX_PATH="$work/prefix"
 step cmake --build "$work/consumer"
