@@ -231,6 +231,22 @@ public:
     // The hierarchy's print followed by the set's state and every record.
     void PrintTypeHierarchy(KR::OChannel& channel);
 
+    // ----- Compiled scripts ------------------------------------------------
+    // Script types 1 .. 6; any other gives ErrBadIndex. ErrNoCodeContainer
+    // when the set has no script code container.
+    //
+    // A new handle, owned by the caller, with a copy of the compiled code of
+    // record `i` (null when there is none). 0; ErrBadIndex for a bad index
+    // or when the part has no compiled code; ErrParameter without `code`.
+    // A code stored while the part had another ancestry is dropped
+    // (0 with a null handle).
+    std::int32_t GetSymbolPscBinCode(std::int32_t i, std::int16_t scriptType, char*** code);
+    // Stores a copy of `code` (the caller keeps its handle) with the part's
+    // current ancestry. 0 or ErrBadIndex.
+    std::int32_t SetSymbolPscBinCode(std::int32_t i, std::int16_t scriptType, char** code);
+    // Deletes every compiled code of the container, for all sets sharing it. 0.
+    std::int32_t ClearAllPscBinCodes();
+
     // ----- Caches ----------------------------------------------------------
     std::int32_t GetLanCacheLocation(IO::Location* location);
     std::int32_t GetFtpCacheLocation(IO::Location* location);
@@ -242,6 +258,13 @@ public:
     // Re-examines libraries that are not mounted and mounts cache copies of
     // library files. Not guarded: exceptions reach the caller.
     void RefreshMounted();
+
+protected:
+    // Another set changed the shared script code container: forget the code
+    // indices that no longer name a code. Events this set caused are ignored.
+    void BinCodeAdded(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
+    void BinCodeRemoved(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
+    void BinCodesCleared(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
 
 private:
     friend class AncestryHierarchy;

@@ -9,6 +9,10 @@ namespace LM {
 
 class LibrarySet;
 
+// The compiled code operations of a set that works without a script code
+// container (the container of its cache folder could not be made).
+inline constexpr KR::ErrorCode ErrNoCodeContainer = KR::MakeErrorCode(0x835E0010u);
+
 // What changed in the container: the part and the script type concerned
 // (NULLUnID and 0 when all codes were cleared).
 class LM_API PscBinCodesContainerEvent : public KR::Event {

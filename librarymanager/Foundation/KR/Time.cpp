@@ -1,5 +1,6 @@
 #include "KR/Time.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <limits>
 
@@ -86,8 +87,21 @@ std::int32_t ClampToInt32(std::int64_t v) noexcept
 
 }  // namespace
 
+namespace {
+
+std::atomic<DateTimeManager::TimeSource> installedTimeSource{nullptr};
+
+}  // namespace
+
+DateTimeManager::TimeSource DateTimeManager::SetTimeSource(TimeSource source) noexcept
+{
+    return installedTimeSource.exchange(source);
+}
+
 std::int32_t DateTimeManager::GetCurrentTime() const noexcept
 {
+    if (TimeSource source = installedTimeSource.load(std::memory_order_relaxed))
+        return source();
     using namespace std::chrono;
     std::int64_t unixSeconds = floor<seconds>(system_clock::now()).time_since_epoch().count();
     return FromUnixTime(unixSeconds);

@@ -32,7 +32,16 @@ public:
     // Seconds between 1970-01-01 and 2001-01-01 (UTC).
     static constexpr std::int64_t UnixEpochOffset = 978307200;
 
+    // A replacement for the system clock, so that tests can decide what
+    // "now" is without waiting. Null (the default) is the system clock.
+    using TimeSource = std::int32_t (*)() noexcept;
+
+    // The current time: the installed time source's answer, or the system
+    // clock's.
     std::int32_t GetCurrentTime() const noexcept;
+    // Installs `source` for every DateTimeManager of the process and returns
+    // the one it replaces. For tests only; the module never calls it.
+    static TimeSource SetTimeSource(TimeSource source) noexcept;
     void Split(std::int32_t time, DateTimeRecord* record) const noexcept;
     // Builds a time from a record. A month outside 1 .. 12 carries into the
     // year (month 13 is January of the next year, month 0 December of the year

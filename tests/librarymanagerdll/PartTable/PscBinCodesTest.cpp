@@ -1,0 +1,523 @@
+// The compiled script code container: its file, the purge, and the library
+// set operations that share one container between sets.
+#include "librarymanagerdll/PartTable/PscBinCodesFile.hpp"
+#include "PartTableTestSupport.hpp"
+
+#include "AncestryHierarchy.hpp"
+#include "AncestryInfo.hpp"
+#include "KR/Memory.hpp"
+#include "KR/Time.hpp"
+#include "PartTable/PscBinCodesContainer.hpp"
+#include "Support/Handles.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using PartTableTest::MakeUnID;
+using PscBinCodesTest::BuildContainerFile;
+using PscBinCodesTest::ItemSpec;
+using TestSupport::HandleBytes;
+using TestSupport::OwnedHandle;
+
+std::int32_t fakeNow = 0;
+std::int32_t FakeNow() noexcept
+{
+    return fakeNow;
+}
+
+std::int32_t At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
+{
+    KR::DateTimeRecord r;
+    r.year = static_cast<std::int16_t>(year);
+    r.month = static_cast<std::int16_t>(month);
+    r.day = static_cast<std::int16_t>(day);
+    r.hour = static_cast<std::int16_t>(hour);
+    r.minute = static_cast<std::int16_t>(minute);
+    r.second = static_cast<std::int16_t>(second);
+    return KR::dateTimeManager.Combine(r);
+}
+
+// The module set up with a cache folder and the file name "ScriptCodes",
+// the clock under the test's control, and one library set.
+class PscBinCodesFixture : public PartTableTest::PartFileFixture {
+protected:
+    void SetUp() override
+    {
+        previousSource_ = KR::DateTimeManager::SetTimeSource(&FakeNow);
+        fakeNow = At(2024, 5, 10, 12);
+        LM::LibraryManagerStrings strings;
+        strings.Set(5, "Libraries");
+        strings.Set(6, "ScriptCodes");
+        cache_ = dir_.MakeFolder("cache");
+        LM::InitLibraryManager({}, strings, types.part, types.script, cache_);
+        set_ = NewSet();
+    }
+
+    void TearDown() override
+    {
+        set_.reset();
+        LM::PscBinCodesContainerRegistry::Destroy(cache_);
+        KR::DateTimeManager::SetTimeSource(previousSource_);
+    }
+
+    std::unique_ptr<LM::LibrarySet> NewSet()
+    {
+        const std::vector<FTM::GeneralID> storable{types.part, types.script};
+        return std::make_unique<LM::LibrarySet>(
+            handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+    }
+
+    std::string CacheFile() const { return dir_ / "cache/ScriptCodes.dat"; }
+    void WriteCacheFile(const std::string& bytes) const { TestSupport::WriteFileBytes(CacheFile(), bytes); }
+
+    // Destroys the container of the cache folder (it writes its file); the
+    // sets forget it.
+    void UnloadContainer() { ASSERT_TRUE(LM::PscBinCodesContainerRegistry::Destroy(cache_)); }
+
+    // A part record in `set` with own UnID `id` whose ancestry path in the
+    // set's hierarchy is `ancestors` followed by the part itself.
+    std::int32_t AddPart(LM::LibrarySet& set, const std::string& file, const KR::UnID& id,
+                         const std::vector<KR::UnID>& ancestors)
+    {
+        const IO::Location location = dir_.Loc(file);
+        if (!std::filesystem::exists(dir_ / file))
+            WritePart(file, file, id);
+        LM::PartTable& table = *LM::LibrarySetInternals::GetPartTable(set);
+        const std::int32_t i = table.AppendFromFile(location, 0, types.part, 0);
+        std::vector<KR::UnID> path = ancestors;
+        path.push_back(id);
+        const std::uint32_t pathId = LM::LibrarySetInternals::GetTypeHierarchy(set)->AddPath(
+            path.data(), static_cast<std::uint32_t>(path.size()));
+        LM::LibrarySetInternals::SetSymbolAncestryId(set, i, pathId);
+        table.SortIndexes();
+        return i;
+    }
+
+    static std::int32_t CodeIndex(LM::LibrarySet& set, std::int32_t i, std::int16_t scriptType)
+    {
+        return LM::LibrarySetInternals::GetPartTable(set)->Get(i)->GetSymbolData()->codeIndices[scriptType - 1];
+    }
+
+    static void SetCodeIndex(LM::LibrarySet& set, std::int32_t i, std::int16_t scriptType, std::int32_t k)
+    {
+        LM::LibrarySetInternals::GetPartTable(set)->Get(i)->GetSymbolData()->codeIndices[scriptType - 1] = k;
+    }
+
+    // The code the set lends for part `i`, with the operation's result.
+    static std::pair<std::int32_t, std::string> Lend(LM::LibrarySet& set, std::int32_t i, std::int16_t type)
+    {
+        char** code = nullptr;
+        const std::int32_t result = set.GetSymbolPscBinCode(i, type, &code);
+        OwnedHandle owned(code);
+        return {result, owned.Bytes()};
+    }
+
+    static std::int32_t Store(LM::LibrarySet& set, std::int32_t i, std::int16_t type, const std::string& bytes)
+    {
+        OwnedHandle code(bytes);
+        return set.SetSymbolPscBinCode(i, type, code.h);
+    }
+
+    PartTableTest::RecordingHandler handler_;
+    IO::Location cache_;
+    std::unique_ptr<LM::LibrarySet> set_;
+
+private:
+    KR::DateTimeManager::TimeSource previousSource_ = nullptr;
+};
+
+const KR::UnID partA = MakeUnID(0xA, 1);
+const KR::UnID partB = MakeUnID(0xB, 1);
+const KR::UnID parent1 = MakeUnID(0x100, 1);
+const KR::UnID parent2 = MakeUnID(0x200, 1);
+
+// ----- The container and its file ---------------------------------------------
+
+TEST_F(PscBinCodesFixture, FileHoldsHeaderTableAndDataAndReadsBack)
+{
+    const std::int32_t created = fakeNow;
+    {
+        LM::PscBinCodesContainer container(dir_.Loc("cache"));
+        ASSERT_EQ(0, container.GetCount());
+        OwnedHandle code1("code-one");
+        OwnedHandle section1(std::string(32, '\0'));
+        OwnedHandle code2("second code");
+        EXPECT_EQ(1, container.Add(partA, dir_.Loc("a.gsm"), 3, code1.h, section1.h, *set_));
+        EXPECT_EQ(2, container.Add(NULLUnID, dir_.Loc("b.gsm"), 3, code2.h, nullptr, *set_));
+        // The handles were copied.
+        EXPECT_EQ("code-one", code1.Bytes());
+        fakeNow += 60;
+    }
+    const std::string bytes = TestSupport::ReadFileBytes(CacheFile());
+    ASSERT_GE(bytes.size(), 22u);
+    // Little-endian on this machine: magic, timestamp, version, count, step,
+    // record size.
+    KR::StringOChannel header(KR::binOProtocol);
+    header.Write(std::uint32_t{0x4C323037});
+    header.Write(created);
+    header.Write(std::uint16_t{1});
+    header.Write(std::uint32_t{2});
+    header.Write(std::uint32_t{50});
+    header.Write(std::uint32_t{112});
+    EXPECT_EQ(header.GetText(), bytes.substr(0, 22));
+    EXPECT_EQ("code-one" + std::string(32, '\0') + "second code", bytes.substr(bytes.size() - 51));
+
+    fakeNow += 60;
+    LM::PscBinCodesContainer loaded(dir_.Loc("cache"));
+    ASSERT_EQ(2, loaded.GetCount());
+    EXPECT_EQ(created, loaded.GetTimestamp());
+    EXPECT_EQ(1, loaded.Find(partA, IO::Location(), 3));
+    EXPECT_EQ(-1, loaded.Find(partA, IO::Location(), 4));
+    EXPECT_EQ(2, loaded.Find(NULLUnID, dir_.Loc("b.gsm"), 3));
+    // A NULLUnID search matches any item at that location, also one with a UnID.
+    EXPECT_EQ(1, loaded.Find(NULLUnID, dir_.Loc("a.gsm"), 3));
+    const LM::PscBinCodeItem& first = loaded.GetItem(1);
+    EXPECT_EQ(2, first.useCount);  // set once, read once by the writer
+    EXPECT_EQ(created + 60, first.lastUse);
+    EXPECT_FALSE(loaded.IsChecked(1));
+    EXPECT_EQ(nullptr, first.code);  // not read before it is asked for
+
+    char** code = nullptr;
+    char** section = nullptr;
+    EXPECT_EQ(0, loaded.GetCode(1, &code, &section));
+    EXPECT_EQ("code-one", HandleBytes(code));
+    EXPECT_EQ(std::string(32, '\0'), HandleBytes(section));
+    KR::bmManager.KillHandle(code);
+    KR::bmManager.KillHandle(section);
+    EXPECT_EQ(3, loaded.GetItem(1).useCount);
+    EXPECT_EQ(fakeNow, loaded.GetItem(1).lastUse);
+    EXPECT_EQ(0, loaded.GetCode(2, nullptr, &section));
+    EXPECT_EQ(nullptr, section);
+    EXPECT_EQ(LM::ErrBadIndex, loaded.GetCode(3, &code, nullptr));
+    EXPECT_EQ(nullptr, code);
+}
+
+TEST_F(PscBinCodesFixture, CodesAreReadOnFirstUseNotWhenTheTableIsLoaded)
+{
+    // Large codes, so that the second one lies far beyond what reading the
+    // table brings in.
+    const std::string big1 = TestSupport::Pattern(200000, 1);
+    const std::string big2 = TestSupport::Pattern(200000, 2);
+    WriteCacheFile(BuildContainerFile(fakeNow, {{partA, dir_.Loc("a"), 1, 1, fakeNow, big1, ""},
+                                                {partB, dir_.Loc("b"), 1, 1, fakeNow, big2, ""}}));
+    auto container = std::make_unique<LM::PscBinCodesContainer>(dir_.Loc("cache"));
+    ASSERT_EQ(2, container->GetCount());
+    char** code = nullptr;
+    ASSERT_EQ(0, container->GetCode(1, &code, nullptr));
+    EXPECT_EQ(big1, HandleBytes(code));
+    KR::bmManager.KillHandle(code);
+    // Cutting the file (the same file the container holds open) loses the
+    // second code: it was not read with the table.
+    ASSERT_EQ(0, ::truncate(CacheFile().c_str(), static_cast<off_t>(container->GetItem(2).codeOffset)));
+    ASSERT_EQ(0, container->GetCode(2, &code, nullptr));
+    EXPECT_EQ(nullptr, code);
+    // The first code is held in memory and written again; the lost one is
+    // written as empty.
+    container.reset();
+    LM::PscBinCodesContainer reloaded(dir_.Loc("cache"));
+    ASSERT_EQ(2, reloaded.GetCount());
+    EXPECT_EQ(big1.size(), reloaded.GetItem(1).codeSize);
+    EXPECT_EQ(0u, reloaded.GetItem(2).codeSize);
+}
+
+TEST_F(PscBinCodesFixture, MissingForeignTruncatedOrDamagedFilesGiveAnEmptyContainer)
+{
+    const std::vector<ItemSpec> items{{partA, IO::Location("/a"), 1, 1, fakeNow, "aaaa", std::string(32, '\0')},
+                                      {NULLUnID, IO::Location("/b"), 6, 1, fakeNow, "bb", ""}};
+    const std::int32_t stamp = fakeNow - 1000;
+    const std::string valid = BuildContainerFile(stamp, items);
+    const auto countAfterLoading = [&](const std::string& bytes) {
+        WriteCacheFile(bytes);
+        return LM::PscBinCodesContainer(dir_.Loc("cache")).GetCount();
+    };
+    ASSERT_EQ(2, countAfterLoading(valid));
+    // A write that never finished has no magic yet.
+    EXPECT_EQ(0, countAfterLoading(BuildContainerFile(stamp, items, 0)));
+    EXPECT_EQ(0, countAfterLoading("not a container file at all, but long enough"));
+    // Cut inside the header, inside the table, at its end and inside the
+    // data (the fuzz replay tries every other cut).
+    const std::size_t tableEnd = valid.size() - 4 - 32 - 2;
+    for (std::size_t length : {std::size_t{0}, std::size_t{3}, std::size_t{21}, std::size_t{22}, std::size_t{60},
+                               tableEnd - 1, tableEnd, valid.size() - 1})
+        EXPECT_EQ(0, countAfterLoading(valid.substr(0, length))) << length;
+
+    const auto patched = [&](std::size_t at, std::string bytes) {
+        std::string damaged = valid;
+        damaged.replace(at, bytes.size(), bytes);
+        return damaged;
+    };
+    EXPECT_EQ(0, countAfterLoading(patched(8, std::string("\x02\x00", 2))));          // array version 2
+    EXPECT_EQ(0, countAfterLoading(patched(10, std::string("\xFF\xFF\xFF\x0F", 4))));  // count beyond the file
+    // A script type outside 1 .. 6 (the first item's, after its two GUIDs and
+    // location), and a code said to reach beyond the end of the file.
+    const std::size_t firstType = 22 + 32 + 1 + 4 + 2;
+    EXPECT_EQ(0, countAfterLoading(patched(firstType, std::string("\x07\x00", 2))));
+    EXPECT_EQ(0, countAfterLoading(patched(firstType + 2 + 8 + 8, std::string("\xFF\xFF\x00\x00", 4))));
+
+    // The timestamp read before the failure stays; without a file it is now.
+    WriteCacheFile(patched(8, std::string("\x02\x00", 2)));
+    EXPECT_EQ(stamp, LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp());
+    std::filesystem::remove(CacheFile());
+    LM::PscBinCodesContainer fresh(dir_.Loc("cache"));
+    EXPECT_EQ(0, fresh.GetCount());
+    EXPECT_EQ(fakeNow, fresh.GetTimestamp());
+}
+
+TEST_F(PscBinCodesFixture, SetRemoveAndClearTellTheObserversWhoCausedTheChange)
+{
+    struct Recorder : LM::PscBinCodesContainerObserver {
+        std::vector<std::string> calls;
+        void BinCodeAdded(const LM::LibrarySet&, const LM::PscBinCodesContainerEvent& e) override
+        {
+            calls.push_back("added " + std::to_string(e.GetScriptType()));
+        }
+        void BinCodeRemoved(const LM::LibrarySet& s, const LM::PscBinCodesContainerEvent& e) override
+        {
+            calls.push_back("removed " + std::to_string(e.GetScriptType()) + (e.GetPartId() == partA ? " A" : "") +
+                            (&s == sender ? " by set" : ""));
+        }
+        void BinCodesCleared(const LM::LibrarySet&, const LM::PscBinCodesContainerEvent& e) override
+        {
+            calls.push_back("cleared " + std::to_string(e.GetScriptType()) + (e.GetPartId().IsNull() ? " null" : ""));
+        }
+        const LM::LibrarySet* sender = nullptr;
+    } recorder;
+    recorder.sender = set_.get();
+    LM::PscBinCodesContainer container(dir_.Loc("direct"));
+    container.Attach(recorder);
+    OwnedHandle code("x");
+    const std::int32_t k = container.Add(partA, IO::Location(), 2, code.h, nullptr, *set_);
+    container.SetChecked(k, true);
+    EXPECT_EQ(LM::ErrBadIndex, container.Remove(k + 1, *set_));
+    EXPECT_EQ(0, container.Remove(k, *set_));
+    // Cleared in place: keys and index stay, the code is gone.
+    EXPECT_EQ(k, container.Find(partA, IO::Location(), 2));
+    EXPECT_FALSE(container.IsChecked(k));
+    char** lent = nullptr;
+    EXPECT_EQ(0, container.GetCode(k, &lent, nullptr));
+    EXPECT_EQ(nullptr, lent);
+    EXPECT_EQ(0, container.ClearAll(*set_));
+    EXPECT_EQ(0, container.GetCount());
+    EXPECT_EQ(-1, container.Find(partA, IO::Location(), 2));
+    EXPECT_EQ((std::vector<std::string>{"added 2", "removed 2 A by set", "cleared 0 null"}), recorder.calls);
+}
+
+// ----- The purge ----------------------------------------------------------------
+
+// The container file's timestamp after a container made at `created` is
+// written at `written`: `written` when it purged, `created` when not.
+class PscBinCodesPurgeTest : public PscBinCodesFixture {
+protected:
+    std::int32_t TimestampAfterWriting(std::int32_t created, std::int32_t written)
+    {
+        std::filesystem::remove(CacheFile());
+        fakeNow = created;
+        auto container = std::make_unique<LM::PscBinCodesContainer>(dir_.Loc("cache"));
+        fakeNow = written;
+        container.reset();
+        return LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp();
+    }
+
+    // The keys (script types) of the items that survive writing at `now` a
+    // container whose last purge is long past.
+    std::vector<int> Survivors(std::int32_t now, const std::vector<ItemSpec>& items)
+    {
+        WriteCacheFile(BuildContainerFile(now - 100 * 86400, items));
+        fakeNow = now;
+        LM::PscBinCodesContainer(dir_.Loc("cache")).GetCount();  // made and destroyed: written
+        LM::PscBinCodesContainer after(dir_.Loc("cache"));
+        std::vector<int> types;
+        for (std::int32_t k = 1; k <= after.GetCount(); ++k)
+            types.push_back(after.GetItem(k).scriptType);
+        return types;
+    }
+};
+
+TEST_F(PscBinCodesPurgeTest, RunsOnceHalfACalendarMonthHasPassed)
+{
+    // 31 January + one month is 29 February 2024 (the day is clamped):
+    // the midpoint is 14.5 days later.
+    const std::int32_t january31 = At(2024, 1, 31);
+    const std::int32_t midpoint = At(2024, 2, 14, 12);
+    EXPECT_EQ(january31, TimestampAfterWriting(january31, midpoint));
+    EXPECT_EQ(midpoint + 1, TimestampAfterWriting(january31, midpoint + 1));
+    // December rolls into January of the next year: 31 days, 15.5 days.
+    const std::int32_t december20 = At(2023, 12, 20);
+    EXPECT_EQ(december20, TimestampAfterWriting(december20, At(2024, 1, 4, 12)));
+    EXPECT_EQ(At(2024, 1, 4, 12, 0, 1), TimestampAfterWriting(december20, At(2024, 1, 4, 12, 0, 1)));
+}
+
+TEST_F(PscBinCodesPurgeTest, DropsCodesUnusedForAMonthOrRarelyUsedForHalfAMonth)
+{
+    // 31 March 12:00 back one month is 29 February 12:00 (clamped); half way
+    // (15.5 days) is 16 March 00:00.
+    const std::int32_t now = At(2024, 3, 31, 12);
+    const std::int32_t monthAgo = At(2024, 2, 29, 12);
+    const std::int32_t halfMonthAgo = At(2024, 3, 16);
+    const IO::Location where("/lib/p");
+    EXPECT_EQ((std::vector<int>{2, 4, 5}),
+              Survivors(now, {{partA, where, 1, 100, monthAgo - 1, "c", ""},    // a month: dropped however used
+                              {partA, where, 2, 100, monthAgo, "c", ""},        // exactly a month: kept
+                              {partA, where, 3, 4, halfMonthAgo - 1, "c", ""},  // rarely used: dropped
+                              {partA, where, 4, 5, halfMonthAgo - 1, "c", ""},  // used five times: kept
+                              {partA, where, 5, 4, halfMonthAgo, "c", ""}}));   // exactly half: kept
+
+    // January rolls back into December of the year before: 10 January back
+    // one month is 10 December, half way 25 December 12:00.
+    const std::int32_t january10 = At(2024, 1, 10);
+    EXPECT_EQ((std::vector<int>{2, 3}),
+              Survivors(january10, {{partA, where, 1, 3, At(2023, 12, 25, 11, 59, 59), "c", ""},
+                                    {partA, where, 2, 3, At(2023, 12, 25, 12), "c", ""},
+                                    {partA, where, 3, 9, At(2023, 12, 10), "c", ""}}));
+}
+
+// ----- The library set operations --------------------------------------------
+
+TEST_F(PscBinCodesFixture, SetAndGetCodesOfARecord)
+{
+    const std::int32_t a = AddPart(*set_, "a.gsm", partA, {parent1});
+    const std::int32_t text = LM::LibrarySetInternals::GetPartTable(*set_)->AppendFromFile(
+        WritePlain("readme.txt"), 0, types.text, 0);
+
+    // Never compiled, bad indices and script types, no place for the code.
+    EXPECT_EQ(std::make_pair(LM::ErrBadIndex, std::string()), Lend(*set_, a, 1));
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a + 5, 1).first);
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a, 0).first);
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a, 7).first);
+    EXPECT_EQ(LM::ErrBadIndex, Store(*set_, a, 7, "x"));
+    EXPECT_EQ(LM::ErrBadIndex, Store(*set_, -1, 1, "x"));
+    EXPECT_EQ(LM::ErrParameter, set_->GetSymbolPscBinCode(a, 1, nullptr));
+
+    OwnedHandle code("compiled");
+    ASSERT_EQ(0, set_->SetSymbolPscBinCode(a, 1, code.h));
+    EXPECT_EQ("compiled", code.Bytes());  // the caller keeps its handle
+    EXPECT_EQ(std::make_pair(0, std::string("compiled")), Lend(*set_, a, 1));
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a, 2).first);
+    // Setting again replaces the code in the same item.
+    const std::int32_t k = CodeIndex(*set_, a, 1);
+    ASSERT_EQ(0, Store(*set_, a, 1, "recompiled"));
+    EXPECT_EQ(k, CodeIndex(*set_, a, 1));
+    EXPECT_EQ("recompiled", Lend(*set_, a, 1).second);
+
+    // The stored ancestry section is the part's current ancestry.
+    auto* container = LM::LibrarySetInternals::GetScriptCodeContainer(*set_);
+    char** section = nullptr;
+    ASSERT_EQ(0, container->GetCode(k, nullptr, &section));
+    LM::AncestryInfo stored(section);
+    KR::bmManager.KillHandle(section);
+    ASSERT_EQ(1u, stored.GetAncestorsCount());
+    EXPECT_EQ(parent1, stored.GetAncestorRef(1));
+
+    // A record without part data stores by location but keeps no index.
+    EXPECT_EQ(0, Store(*set_, text, 3, "t"));
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, text, 3).first);
+    EXPECT_NE(-1, container->Find(NULLUnID, dir_.Loc("readme.txt"), 3));
+}
+
+TEST_F(PscBinCodesFixture, TwoSetsShareTheContainerAndClearingReachesBoth)
+{
+    auto other = NewSet();
+    const std::int32_t a = AddPart(*set_, "a.gsm", partA, {parent1});
+    const std::int32_t b = AddPart(*set_, "b.gsm", partB, {});
+    const std::int32_t otherA = AddPart(*other, "a.gsm", partA, {parent1});
+    ASSERT_EQ(0, Store(*set_, a, 4, "code of a"));
+    ASSERT_EQ(0, Store(*set_, b, 4, "code of b"));
+
+    // Not looked up yet: found by UnID, and the index is kept.
+    SetCodeIndex(*other, otherA, 4, -2);
+    EXPECT_EQ("code of a", Lend(*other, otherA, 4).second);
+    EXPECT_EQ(CodeIndex(*set_, a, 4), CodeIndex(*other, otherA, 4));
+    // Known as none: not looked up.
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*other, otherA, 5).first);
+
+    // Clearing through one set clears the indices of both.
+    EXPECT_EQ(0, other->ClearAllPscBinCodes());
+    for (std::int16_t type = 1; type <= 6; ++type) {
+        EXPECT_EQ(-1, CodeIndex(*set_, a, type));
+        EXPECT_EQ(-1, CodeIndex(*other, otherA, type));
+    }
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a, 4).first);
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, b, 4).first);
+    ASSERT_EQ(0, Store(*set_, b, 4, "again"));
+    EXPECT_EQ("again", Lend(*set_, b, 4).second);
+}
+
+TEST_F(PscBinCodesFixture, ACodeCompiledForAnotherAncestryIsDroppedForEverySet)
+{
+    {
+        const std::int32_t a = AddPart(*set_, "a.gsm", partA, {parent1});
+        const std::int32_t b = AddPart(*set_, "b.gsm", partB, {parent1});
+        ASSERT_EQ(0, Store(*set_, a, 1, "a compiled below parent 1"));
+        ASSERT_EQ(0, Store(*set_, b, 1, "b compiled below parent 1"));
+    }
+    set_.reset();
+    UnloadContainer();
+
+    // The next session: in the first set the ancestry of a has changed.
+    auto changed = NewSet();
+    auto unchanged = NewSet();
+    const std::int32_t a1 = AddPart(*changed, "a.gsm", partA, {parent2});
+    const std::int32_t b1 = AddPart(*changed, "b.gsm", partB, {parent1});
+    const std::int32_t a2 = AddPart(*unchanged, "a.gsm", partA, {parent1});
+    for (auto [set, i] : {std::pair{changed.get(), a1}, {changed.get(), b1}, {unchanged.get(), a2}})
+        SetCodeIndex(*set, i, 1, -2);
+
+    // The first lending after the change finds another ancestry: no code,
+    // and the other set, which had not looked the part up yet, forgets it.
+    EXPECT_EQ(std::make_pair(0, std::string()), Lend(*changed, a1, 1));
+    EXPECT_EQ(-1, CodeIndex(*unchanged, a2, 1));
+    EXPECT_EQ(LM::ErrBadIndex, Lend(*unchanged, a2, 1).first);
+    // A part whose ancestry is the same keeps its code.
+    EXPECT_EQ("b compiled below parent 1", Lend(*changed, b1, 1).second);
+    // Compiled again, it serves both sets.
+    ASSERT_EQ(0, Store(*changed, a1, 1, "a compiled below parent 2"));
+    SetCodeIndex(*unchanged, a2, 1, -2);
+    EXPECT_EQ("a compiled below parent 2", Lend(*unchanged, a2, 1).second);
+}
+
+TEST_F(PscBinCodesFixture, ASetGoesBeforeItsContainerAndAContainerBeforeItsSets)
+{
+    auto* container = LM::LibrarySetInternals::GetScriptCodeContainer(*set_);
+    ASSERT_NE(nullptr, container);
+    auto gone = NewSet();
+    const std::int32_t goneA = AddPart(*gone, "a.gsm", partA, {});
+    ASSERT_EQ(0, Store(*gone, goneA, 2, "x"));
+    gone.reset();
+    EXPECT_EQ(1u, container->GetObserverCount());
+    // The code stays for the sets that remain (it was checked when it was
+    // set), and events no longer reach the destroyed set.
+    const std::int32_t a = AddPart(*set_, "a.gsm", partA, {parent1});
+    SetCodeIndex(*set_, a, 2, -2);
+    EXPECT_EQ(std::make_pair(0, std::string("x")), Lend(*set_, a, 2));
+    EXPECT_EQ(0, set_->ClearAllPscBinCodes());
+
+    // The container destroyed while the set lives: the set forgets it.
+    UnloadContainer();
+    EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetScriptCodeContainer(*set_));
+    EXPECT_EQ(LM::ErrNoCodeContainer, Lend(*set_, a, 2).first);
+    EXPECT_EQ(LM::ErrNoCodeContainer, Store(*set_, a, 2, "x"));
+    EXPECT_EQ(0, set_->ClearAllPscBinCodes());
+}
+
+TEST(PscBinCodesFileTest, ItemRecordsAreLaidOutAsDocumented)
+{
+    // The example of docs/formats/script-code-cache.md.
+    const std::string expected = std::string("\x37\x30\x32\x4C\x00\x00\x00\x2D\x01\x00\x01\x00\x00\x00"
+                                             "\x32\x00\x00\x00\x70\x00\x00\x00", 22) +
+                                 std::string("\x0A\x00\x00\x00\x00\x00\x00\x00", 8) + std::string(7, '\0') + "\x01" +
+                                 std::string("\x01\x00\x00\x00\x00\x00\x00\x00", 8) + std::string(7, '\0') + "\x02" +
+                                 std::string("\x01\x02\x00\x00\x00\x2F\x61", 7) + std::string("\x01\x00", 2) +
+                                 std::string("\x02\x00\x00\x00\x00\x00\x00\x2E", 8) +
+                                 std::string("\x57\x00\x00\x00\x5B\x00\x00\x00\x04\x00\x00\x00\x00\x00\x00\x00", 16) +
+                                 "\xC0\xDE\xC0\xDE";
+    EXPECT_EQ(expected, BuildContainerFile(0x2D000000, {{MakeUnID(0xA, 1), IO::Location("/a"), 1, 2, 0x2E000000,
+                                                         "\xC0\xDE\xC0\xDE", ""}}));
+}
+
+}  // namespace
