@@ -259,12 +259,54 @@ public:
     // library files. Not guarded: exceptions reach the caller.
     void RefreshMounted();
 
+    // ----- Storable file types and the stored configuration ----------------
+    // The file types that StoreSymbol accepts, in order. Adding a type that
+    // is present already does nothing; removing takes out its first entry.
+    void AddStorableFileType(FTM::GeneralID type);
+    void RemoveStorableFileType(FTM::GeneralID type);
+    void ClearStorableFileTypes();
+    // Valid until the array changes.
+    KR::ConstForwardIterator<FTM::GeneralID> EnumerateStorableFileTypes() const;
+
+    // Versions of the active libraries info block: 0 or 201 (the current,
+    // binary form) and 105 (the old text form).
+    static constexpr std::int32_t InfoCurrentVersion = 201;
+    static constexpr std::int32_t InfoOldTextVersion = 105;
+    // Builds a new block (the caller owns it) of the configuration: active
+    // libraries (without the permanent folder libraries unless
+    // `withPermanent`), other objects and cache settings. An unknown version
+    // gives 0 and a null handle; ErrParameter when `info` is null.
+    std::int32_t GetActiveLibrariesInfo(char*** info, bool withPermanent, std::int32_t version);
+    // Replaces the active libraries and other objects by those of a block of
+    // either version; `swapBytes` says that a binary block was written on a
+    // platform of the other byte order. ErrBadIndex, with the set unchanged,
+    // for a block of neither version (or of the other byte order without
+    // `swapBytes`); a block damaged further on leaves what was read before
+    // the damage and gives the reading error. Not enumerated afterwards;
+    // observers are not told.
+    std::int32_t SetActiveLibrariesFromInfo(char** info, bool swapBytes);
+    // True when the block describes the set's libraries (in any order, flags
+    // not compared) and its other objects (in order); with `compareCaches`
+    // also the cache settings. False for a block that cannot be read.
+    bool IsEqualActiveLibraries(char** info, bool withPermanent, bool compareCaches) const;
+    // Adds the libraries and other objects of a binary block of this byte
+    // order to those of the set; 0 without a change for any other block.
+    std::int32_t MergeActiveLibraries(char** info);
+    // Drops every library and other object and stops using the LAN cache.
+    std::int32_t ResetActiveLibraries();
+
 protected:
     // Another set changed the shared script code container: forget the code
     // indices that no longer name a code. Events this set caused are ignored.
     void BinCodeAdded(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
     void BinCodeRemoved(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
     void BinCodesCleared(const LibrarySet& sender, const PscBinCodesContainerEvent& event) override;
+
+private:
+    bool IsLocationStorableFileType(const IO::Location& location, FTM::GeneralID* type) const;
+    std::int32_t GetCurrVersActiveLibrariesInfo(char*** info, bool withPermanent);
+    std::int32_t ConvertInfoToCurrent(char** info, char*** current, bool swapBytes) const;
+    std::int32_t ConvertInfoToOld(char** current, std::int32_t version, char*** old);
 
 private:
     friend class AncestryHierarchy;

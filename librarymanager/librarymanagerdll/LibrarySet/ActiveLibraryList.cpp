@@ -152,7 +152,21 @@ std::int32_t ActiveLibraryList::Add(const IO::Location& location, bool permanent
     std::int32_t present = Find(location);
     if (present >= 0)
         return present;
+    return Insert(MakeLibrary(location, permanent, vital, mount));
+}
 
+std::int32_t ActiveLibraryList::Add(const KR::String& url, bool permanent, bool vital)
+{
+    if (url.IsEmpty())
+        return -1;
+    for (std::size_t i = 0; i < libraries_.size(); ++i)
+        if (libraries_[i].url == url)
+            return static_cast<std::int32_t>(i);
+    return Insert(MakeLibrary(url, permanent, vital));
+}
+
+ActiveLibrary ActiveLibraryList::MakeLibrary(const IO::Location& location, bool permanent, bool vital, bool mount)
+{
     ActiveLibrary library;
     library.location = location;
     library.permanent = permanent;
@@ -163,24 +177,18 @@ std::int32_t ActiveLibraryList::Add(const IO::Location& location, bool permanent
         library.fileSystem = MakeFileSystem(location, mount);
         library.exists = library.fileSystem != nullptr;
     }
-    return Insert(std::move(library));
+    return library;
 }
 
-std::int32_t ActiveLibraryList::Add(const KR::String& url, bool permanent, bool vital)
+ActiveLibrary ActiveLibraryList::MakeLibrary(const KR::String& url, bool permanent, bool vital)
 {
-    if (url.IsEmpty())
-        return -1;
-    for (std::size_t i = 0; i < libraries_.size(); ++i)
-        if (libraries_[i].url == url)
-            return static_cast<std::int32_t>(i);
-
     ActiveLibrary library;
     library.url = url;
     library.permanent = permanent;
     library.vital = vital;
     library.exists = true;
     library.name = MakeUrlName(url);
-    return Insert(std::move(library));
+    return library;
 }
 
 std::int32_t ActiveLibraryList::Insert(ActiveLibrary&& library)

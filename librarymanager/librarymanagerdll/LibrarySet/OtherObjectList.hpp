@@ -44,6 +44,22 @@ public:
     // else after its last slash, else the whole URL.
     static KR::String MakeName(const OtherObject& object);
 
+    // One other object of a stored configuration; either field may be empty.
+    struct Record {
+        IO::Location location;
+        KR::String url;
+    };
+    // Applies each record in order: a record with a location adds an object
+    // by location and sets its URL to the record's; one with only a URL adds
+    // an object by URL and sets its location to the record's (empty) one; one
+    // with neither is dropped. With `skipPresent` a record for which an
+    // object with an equal location and an equal URL exists is skipped. The
+    // result is that of the single operations one after the other. When no
+    // record shares a location or URL with an object present or another
+    // record, and the list is in name order, they are added in
+    // O((n + k) log k); otherwise one at a time.
+    void AddRecords(const std::vector<Record>& records, bool skipPresent);
+
 private:
     std::int32_t Insert(OtherObject&& object);
 
