@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs a build of the project into a temporary prefix, builds the example
-# consumer (an outside project that finds the package with find_package) and
-# runs it. Argument: the build folder (default build/default).
+# consumer and the example exporter (outside projects that find the package
+# with find_package) and runs them. Argument: the build folder (default build/default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
@@ -41,4 +41,28 @@ if ! grep -qx 'library: Example Library' <<<"$output" || ! grep -qx 'libraries: 
   echo "check-install: the consumer printed something else" >&2
   exit 1
 fi
-echo "check-install: the installed package builds and runs the example consumer"
+
+# The exporter example: the path tree and the hierarchy's export come from
+# the installed library alone. It prints the whole outline, siblings by their
+# identifiers' text descending; named on the command line, a node's children
+# are skipped.
+step cmake -S examples/exporter -B "$work/exporter" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+     -DCMAKE_PREFIX_PATH="$work/prefix"
+step cmake --build "$work/exporter"
+id() { printf '{%08d-0000-0000-0000-000000000000}-{00000001-0000-0000-0000-000000000000}' "$1"; }
+expected=$(printf '%s (no part)\n  %s (no part)\n  %s (no part)\n    %s (no part)\nresult: 0' \
+                  "$(id 1)" "$(id 3)" "$(id 2)" "$(id 4)")
+output=$("$work/exporter/exporter")
+if [ "$output" != "$expected" ]; then
+  echo "$output"
+  echo "check-install: the exporter printed something else" >&2
+  exit 1
+fi
+skipped=$("$work/exporter/exporter" "$(id 2)")
+if grep -q '{00000004-' <<<"$skipped" || ! grep -q '^  {00000002-' <<<"$skipped" ||
+   ! grep -qx 'result: 0' <<<"$skipped"; then
+  echo "$skipped"
+  echo "check-install: the exporter did not skip below the named node" >&2
+  exit 1
+fi
+echo "check-install: the installed package builds and runs the example consumer and exporter"

@@ -60,7 +60,8 @@ KR::UnID MakeId(std::uint32_t main, std::uint32_t revision)
     return id;
 }
 
-// Two paths that share their first node; written, read back and printed.
+// Two paths that share their first node, one of them deleted again; the
+// tree is taken into a hierarchy, written, read back and printed.
 bool UsePathTree(LM::LibrarySet* set)
 {
     using Tree = KR::Paths<KR::UnID, Cmp_UnIDs>;
@@ -71,8 +72,12 @@ bool UsePathTree(LM::LibrarySet* set)
     const std::uint32_t windowPath = tree.AddPath(window, 2);
     tree.DeletePath(windowPath);
 
+    // A hierarchy is stored in a frame of its class: the plain tree goes
+    // into one before it is written.
+    TaggedHierarchy original(set);
+    original.Merge(tree);
     KR::StringOChannel bytes(KR::binOProtocol);
-    if (doorPath == 0 || tree.Write(bytes) != 0)
+    if (doorPath == 0 || original.Write(bytes) != 0)
         return false;
     TaggedHierarchy copy(set);
     KR::StringIChannel in(bytes.Take());

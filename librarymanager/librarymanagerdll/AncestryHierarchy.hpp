@@ -73,7 +73,7 @@ public:
     // Returns the list's count afterwards.
     std::int32_t GetPreorderAncestryTreeWalk(IndexList* list) const;
     // Exports the whole hierarchy or a sub-hierarchy node by node. 0,
-    // ErrExportStopped when the exporter asked to stop, ErrParameter without
+    // ErrExportStopped when the exporter asked to stop, KR::ErrParam without
     // an exporter, or the error code of a foundation exception (printed).
     KR::ErrorCode ExportTypeHierarchy(TypeHierarchyExporter* exporter) const;
     // The tree as text, nodes labelled by SubstOwnUnIdToName.
@@ -94,7 +94,7 @@ protected:
     virtual KR::ErrorCode UpdatePartParameters(std::int32_t part, std::int32_t parent, bool mergeMode);
 
 private:
-    class HolderIndex;
+    class RecordIndex;
 
     void BuildOldLibParts(std::int32_t progressCount);
     std::uint32_t ReplaceAncestryPath(AncestryInfo ancestry, std::uint32_t position, std::uint32_t pathId);
@@ -103,7 +103,8 @@ private:
     std::int32_t GetSimilarUnIDIdxs(const KR::UnID& id, IndexList* list);
     static void PushDifference(IdQueue* before, IdQueue* after, IdQueue* target);
     void SetAncestryId(std::int32_t part, std::uint32_t pathId);
-    bool HoldsPath(std::int32_t part, std::uint32_t pathId) const;
+    // The library part SearchSymbolByUnID finds for `id` (nameless search).
+    std::int32_t FindPart(const KR::UnID& id) const;
 
     KR::ErrorCode ExportTypeSubHierarchy(std::uint32_t nodeId, long parentItem, bool recursive,
                                          TypeHierarchyExporter* exporter,
@@ -113,8 +114,9 @@ private:
                       std::vector<NodeRecord>* level) const;
 
     LibrarySet* librarySet;
-    // Which records hold which path; exists only while Build runs.
-    HolderIndex* holders_ = nullptr;
+    // What Build reads of the part table's records (which records hold
+    // which path, the UnID search); exists only while Build runs.
+    RecordIndex* recordIndex_ = nullptr;
 };
 
 }  // namespace LM

@@ -12,11 +12,17 @@
 namespace LM {
 
 // Error codes of the module itself. Codes of the imported libraries are
-// passed on unchanged.
-inline constexpr KR::ErrorCode ErrEmptyArgument = -1;     // an empty location or string where one is required
-inline constexpr KR::ErrorCode ErrParameter = -50;        // a missing output argument or parameter
-inline constexpr KR::ErrorCode ErrMemory = -108;          // a memory handle that cannot be allocated
-inline constexpr KR::ErrorCode ErrBadIndex = -7003;       // an index out of range, an invalid location, unreadable data
+// passed on unchanged; among them KR::ErrParam (-50) for a missing output
+// argument or parameter and KR::ErrMemFull (-108) for memory that cannot be
+// allocated, which the module returns as well.
+inline constexpr KR::ErrorCode ErrEmptyArgument = -1;  // an empty location or string where one is required
+inline constexpr KR::ErrorCode ErrBadIndex = -7003;    // an index out of range or an invalid location argument
+// Data that cannot be read as what it claims to be (a damaged block or
+// stream). The same value as ErrBadIndex: callers that compare against the
+// value see no difference.
+inline constexpr KR::ErrorCode ErrDamagedData = -7003;
+// The former name of KR::ErrParam, kept while callers move to that name.
+inline constexpr KR::ErrorCode ErrParameter = KR::ErrParam;
 inline constexpr KR::ErrorCode ErrExportStopped = KR::MakeErrorCode(0x835E0001u);  // the application stopped an export
 inline constexpr KR::ErrorCode ErrSetUnusable = KR::MakeErrorCode(0x835E0002u);    // the set's construction failed
 

@@ -201,7 +201,7 @@ public:
 
     // ----- Ancestry and type hierarchy ---------------------------------------
     // The part's ancestors (and its template flag) as the hierarchy holds
-    // them. ErrParameter without `info`; ErrBadIndex for an index outside the
+    // them. KR::ErrParam without `info`; ErrBadIndex for an index outside the
     // table (`info` cleared) or a record without a path (`info` unchanged).
     std::int32_t GetSymbolAncestryInfo(std::int32_t i, AncestryInfo* info) const;
     // The part's immediate parent in the hierarchy, the null UnID for a part
@@ -221,7 +221,7 @@ public:
     // knows of the nearest ancestor that is present (the part itself is
     // tried first, then its parent, and so on; a match by main GUID counts
     // only when it is unique), then cuts cycles. `*found` (when given): the
-    // record found, or -1. 0, or ErrParameter without `info`.
+    // record found, or -1. 0, or KR::ErrParam without `info`.
     std::int32_t RefreshAncestryInfo(const KR::UnID& ownID, AncestryInfo* info, std::int32_t* found) const;
     // Builds the hierarchy and determines every part's proxy.
     void RebuildTypeHierarchy(bool conformAll);
@@ -237,7 +237,7 @@ public:
     //
     // A new handle, owned by the caller, with a copy of the compiled code of
     // record `i` (null when there is none). 0; ErrBadIndex for a bad index
-    // or when the part has no compiled code; ErrParameter without `code`.
+    // or when the part has no compiled code; KR::ErrParam without `code`.
     // A code stored while the part had another ancestry is dropped
     // (0 with a null handle).
     std::int32_t GetSymbolPscBinCode(std::int32_t i, std::int16_t scriptType, char*** code);
@@ -275,7 +275,7 @@ public:
     // Builds a new block (the caller owns it) of the configuration: active
     // libraries (without the permanent folder libraries unless
     // `withPermanent`), other objects and cache settings. An unknown version
-    // gives 0 and a null handle; ErrParameter when `info` is null.
+    // gives 0 and a null handle; KR::ErrParam when `info` is null.
     std::int32_t GetActiveLibrariesInfo(char*** info, bool withPermanent, std::int32_t version);
     // Replaces the active libraries and other objects by those of a block of
     // either version; `swapBytes` says that a binary block was written on a
@@ -317,7 +317,6 @@ private:
     std::int32_t ConvertInfoToCurrent(char** info, char*** current, bool swapBytes) const;
     std::int32_t ConvertInfoToOld(char** current, std::int32_t version, char*** old);
 
-private:
     friend class AncestryHierarchy;
     friend class LibrarySetInternals;  // the module's own helpers and tests
 
@@ -354,7 +353,6 @@ private:
     bool enumerated_ = false;
     bool useLanCache_ = false;
     IO::Location lanCacheLocation_;
-    bool downloaded_ = false;
     IO::Location urlCacheLocation_;
     ILibraryErrorHandler& errorHandler_;
 };

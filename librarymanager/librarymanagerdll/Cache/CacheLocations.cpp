@@ -5,6 +5,8 @@
 #include "LibrarySet/ActiveLibraryList.hpp"
 #include "LibrarySet/Guard.hpp"
 
+#include <utility>
+
 namespace LM {
 
 namespace {
@@ -57,13 +59,13 @@ void ActiveLibraryList::MountCacheCopy(std::int32_t index, const IO::Location& l
         return;
     IO::Location copy;
     GetCacheCopyLocation(index, lanCache, &copy);
-    IO::FixedVFS* fileSystem = MakeFileSystem(copy, true);
+    LibraryFileSystem fileSystem = MakeFileSystem(copy, true);
     if (fileSystem == nullptr) {
         library->ReleaseFileSystems();
         library->exists = false;
         return;
     }
-    library->cacheFileSystem = fileSystem;
+    library->cacheFileSystem = std::move(fileSystem);
 }
 
 // ----- The set's cache settings ---------------------------------------------------
@@ -72,7 +74,7 @@ std::int32_t LibrarySet::GetLanCacheLocation(IO::Location* location)
 {
     return GuardError([&] {
         if (location == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         *location = lanCacheLocation_;
         return KR::NoError;
     });
@@ -82,7 +84,7 @@ std::int32_t LibrarySet::GetFtpCacheLocation(IO::Location* location)
 {
     return GuardError([&] {
         if (location == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         *location = urlCacheLocation_;
         return KR::NoError;
     });

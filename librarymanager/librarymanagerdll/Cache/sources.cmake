@@ -1,2 +1,3 @@
 target_sources(LibraryManagerObjects PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/CacheLocations.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/CacheLocations.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LibraryMap.cpp)

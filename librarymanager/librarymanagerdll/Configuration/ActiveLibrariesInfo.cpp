@@ -97,14 +97,14 @@ std::int32_t LibrarySet::GetCurrVersActiveLibrariesInfo(char*** info, bool withP
 
     char** block = out.NewHandle();
     *info = block;
-    return block != nullptr ? KR::NoError : ErrMemory;
+    return block != nullptr ? KR::NoError : KR::ErrMemFull;
 }
 
 std::int32_t LibrarySet::GetActiveLibrariesInfo(char*** info, bool withPermanent, std::int32_t version)
 {
     return GuardError([&] {
         if (info == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         char** block = nullptr;
         KR::ErrorCode result = GetCurrVersActiveLibrariesInfo(&block, withPermanent);
         if (version == 0 || version == InfoCurrentVersion) {

@@ -326,7 +326,7 @@ KR::ErrorCode ConvertToCurrent(char** info, char*** current, bool swapBytes, con
 
     char** block = out.NewHandle();
     if (block == nullptr)
-        return ErrMemory;
+        return KR::ErrMemFull;
     *current = block;
     return KR::NoError;
 }
@@ -338,7 +338,7 @@ KR::ErrorCode ConvertToOld(char** current, std::int32_t version, char*** old)
     *old = nullptr;
     if (version == 0 || version == 201) {
         *old = KR::bmManager.DuplicateHandle(current);
-        return *old != nullptr ? KR::NoError : ErrMemory;
+        return *old != nullptr ? KR::NoError : KR::ErrMemFull;
     }
     if (version != 105)
         return KR::NoError;
@@ -377,7 +377,7 @@ KR::ErrorCode ConvertToOld(char** current, std::int32_t version, char*** old)
 
     char** block = NewHandleWith(text.data(), text.size());
     if (block == nullptr)
-        return ErrMemory;
+        return KR::ErrMemFull;
     *old = block;
     return KR::NoError;
 }

@@ -140,7 +140,7 @@ using StoredFileTest = std::function<bool(const IO::Location&)>;
 // `*current` receives a new version 201 copy of `info` (either version). A
 // version 105 block takes `urlCache` as its URL cache location. ErrBadIndex
 // for a null `current`, a block shorter than 4 bytes, of neither version, or
-// a version 105 block that ParseOldText refuses; ErrMemory when the new
+// a version 105 block that ParseOldText refuses; KR::ErrMemFull when the new
 // block cannot be allocated. A failed copy of a version 201 block leaves
 // `*current` null and gives 0.
 KR::ErrorCode ConvertToCurrent(char** info, char*** current, bool swapBytes, const IO::Location& urlCache,
@@ -149,7 +149,7 @@ KR::ErrorCode ConvertToCurrent(char** info, char*** current, bool swapBytes, con
 // `*old` receives a new block of `version` made from the version 201 block
 // `current`: a copy for 0 and 201, the text form for 105, null for any other
 // version (result 0). ErrBadIndex for a null `old` or a `current` without
-// the magic; ErrMemory when the new block cannot be allocated. Only the
+// the magic; KR::ErrMemFull when the new block cannot be allocated. Only the
 // items up to the library records are read.
 KR::ErrorCode ConvertToOld(char** current, std::int32_t version, char*** old);
 

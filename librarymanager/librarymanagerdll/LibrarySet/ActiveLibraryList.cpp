@@ -12,60 +12,15 @@
 
 namespace LM {
 
-void UnmountAndDelete(IO::FixedVFS*& fileSystem) noexcept
+void UnmountAndDelete::operator()(IO::FixedVFS* fileSystem) const noexcept
 {
-    if (fileSystem == nullptr)
-        return;
-    IO::FixedVFS* doomed = fileSystem;
-    fileSystem = nullptr;
     KR::ErrorCode error = IO::ErrSystem;
     try {
-        error = IO::fileSystem.Unmount(*doomed);
+        error = IO::fileSystem.Unmount(*fileSystem);
     } catch (...) {
     }
-    // A file system that may still be in the mount table is left alive
-    // rather than leaving the table pointing at freed memory.
     if (error == KR::NoError || error == IO::ErrNotMounted)
-        delete doomed;
-}
-
-ActiveLibrary::ActiveLibrary(ActiveLibrary&& other) noexcept
-    : location(std::move(other.location)),
-      url(std::move(other.url)),
-      name(std::move(other.name)),
-      exists(other.exists),
-      vital(other.vital),
-      fileSystem(std::exchange(other.fileSystem, nullptr)),
-      cacheFileSystem(std::exchange(other.cacheFileSystem, nullptr)),
-      permanent(other.permanent)
-{
-}
-
-ActiveLibrary& ActiveLibrary::operator=(ActiveLibrary&& other) noexcept
-{
-    if (this != &other) {
-        ReleaseFileSystems();
-        location = std::move(other.location);
-        url = std::move(other.url);
-        name = std::move(other.name);
-        exists = other.exists;
-        vital = other.vital;
-        fileSystem = std::exchange(other.fileSystem, nullptr);
-        cacheFileSystem = std::exchange(other.cacheFileSystem, nullptr);
-        permanent = other.permanent;
-    }
-    return *this;
-}
-
-ActiveLibrary::~ActiveLibrary()
-{
-    ReleaseFileSystems();
-}
-
-void ActiveLibrary::ReleaseFileSystems() noexcept
-{
-    UnmountAndDelete(fileSystem);
-    UnmountAndDelete(cacheFileSystem);
+        delete fileSystem;
 }
 
 ActiveLibraryList::~ActiveLibraryList() = default;
@@ -112,26 +67,19 @@ KR::String ActiveLibraryList::MakeUrlName(const KR::String& url)
     return KR::String(first, static_cast<std::size_t>(text + searched - first));
 }
 
-IO::FixedVFS* ActiveLibraryList::MakeFileSystem(const IO::Location& location, bool mount)
+LibraryFileSystem ActiveLibraryList::MakeFileSystem(const IO::Location& location, bool mount)
 {
     auto create = GetModuleState().callBacks.createFixedVFS;
     if (create == nullptr || IO::File(location).GetStatus() != KR::NoError)
         return nullptr;
-    IO::FixedVFS* fileSystem = create(location);
-    if (fileSystem == nullptr || !mount)
-        return fileSystem;
-    KR::ErrorCode error = IO::ErrSystem;
-    try {
-        error = IO::fileSystem.Mount(*fileSystem, location);
-    } catch (...) {
-        delete fileSystem;
-        throw;
-    }
-    if (error != KR::NoError) {
-        delete fileSystem;
+    IO::FixedVFS* made = create(location);
+    if (made == nullptr || !mount)
+        return LibraryFileSystem(made);
+    // Deleted as it is, without an unmount, until it is mounted.
+    std::unique_ptr<IO::FixedVFS> unmounted(made);
+    if (IO::fileSystem.Mount(*made, location) != KR::NoError)
         return nullptr;
-    }
-    return fileSystem;
+    return LibraryFileSystem(unmounted.release());
 }
 
 std::int32_t ActiveLibraryList::Find(const IO::Location& location) const noexcept

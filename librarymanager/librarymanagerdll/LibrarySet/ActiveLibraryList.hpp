@@ -11,6 +11,14 @@
 
 namespace LM {
 
+// Deletes a file system made for a library after unmounting it (a file system
+// that is not mounted is just deleted). One that may still be in the mount
+// table is left alive rather than leaving the table pointing at freed memory.
+struct UnmountAndDelete {
+    void operator()(IO::FixedVFS* fileSystem) const noexcept;
+};
+using LibraryFileSystem = std::unique_ptr<IO::FixedVFS, UnmountAndDelete>;
+
 // One library: a folder, a container file shown as a folder by a virtual
 // file system, or a URL reached through a cache copy.
 struct ActiveLibrary {
@@ -19,25 +27,19 @@ struct ActiveLibrary {
     KR::String name;         // display name, sort key and folder name of the cache copy
     bool exists = false;     // found when added or refreshed; always true for a URL library
     bool vital = false;      // enumerated even after the user cancelled
-    IO::FixedVFS* fileSystem = nullptr;       // owned; made from the library file
-    IO::FixedVFS* cacheFileSystem = nullptr;  // owned; made from the cache copy of the library file
     bool permanent = false;  // added as PermanentMode Permanent
-
-    ActiveLibrary() = default;
-    ActiveLibrary(const ActiveLibrary&) = delete;
-    ActiveLibrary& operator=(const ActiveLibrary&) = delete;
-    ActiveLibrary(ActiveLibrary&& other) noexcept;
-    ActiveLibrary& operator=(ActiveLibrary&& other) noexcept;
-    // Unmounts and deletes both file systems.
-    ~ActiveLibrary();
+    // Declared in this order so that the library's end releases the file
+    // system before the cache file system, as ReleaseFileSystems does.
+    LibraryFileSystem cacheFileSystem;  // made from the cache copy of the library file
+    LibraryFileSystem fileSystem;       // made from the library file
 
     // Unmounts and deletes the file system, then the cache file system.
-    void ReleaseFileSystems() noexcept;
+    void ReleaseFileSystems() noexcept
+    {
+        fileSystem.reset();
+        cacheFileSystem.reset();
+    }
 };
-
-// Deletes a file system made for a library after unmounting it (a file system
-// that is not mounted is just deleted).
-void UnmountAndDelete(IO::FixedVFS*& fileSystem) noexcept;
 
 class ActiveLibraryList {
 public:
@@ -88,7 +90,7 @@ public:
     // application's createFixedVFS, mounted at the location when `mount` is
     // true. Null when there is no file, no callback, the callback gives none
     // or mounting fails (the file system is then deleted).
-    static IO::FixedVFS* MakeFileSystem(const IO::Location& location, bool mount);
+    static LibraryFileSystem MakeFileSystem(const IO::Location& location, bool mount);
 
     // Where the copy of library `index` lies under `cacheRoot`: the library's
     // own location when it is permanent, else the cache root joined with the

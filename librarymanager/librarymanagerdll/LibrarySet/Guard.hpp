@@ -1,55 +1,18 @@
-// The guard of the library set's public operations, written once.
+// The guard of the library set's public operations: the module's guard
+// (../Guard.hpp) on a set that can be used.
 //
 // Every public operation runs its body through Guard (operations that return
-// a value) or GuardError (operations that return an error code):
-//   - a foundation exception is printed on KR::dbChannel with its Print and
-//     the fallback (Guard) or the exception's id (GuardError) is returned;
-//   - an allocation failure of the standard library is treated as the
-//     foundation's out-of-memory exception, any other standard exception as an
-//     internal error; both are printed the same way;
-//   - a set that could not be constructed runs no body at all: Guard gives
-//     the fallback and GuardError gives ErrSetUnusable.
+// a value) or GuardError (operations that return an error code): a caught
+// exception is printed and the fallback (Guard) or the exception's id
+// (GuardError) is returned. A set that could not be constructed runs no body
+// at all: Guard gives the fallback and GuardError gives ErrSetUnusable.
 // Internal: include only from the module's own .cpp files.
 #pragma once
 
-#include "KR/DebugChannel.hpp"
-#include "KR/Exceptions.hpp"
+#include "../Guard.hpp"
 #include "LibrarySet.hpp"
 
-#include <exception>
-#include <new>
 #include <utility>
-
-namespace LM::GuardPrivate {
-
-// Prints a caught exception on dbChannel and returns the error code that
-// stands for it.
-KR::ErrorCode Report(const KR::KRException& exception) noexcept;
-KR::ErrorCode ReportBadAlloc() noexcept;
-KR::ErrorCode ReportStd(const std::exception& exception) noexcept;
-KR::ErrorCode ReportUnknown() noexcept;
-
-// Runs `body`; on an exception reports it and returns false with `*error`
-// set to its code.
-template <typename Body>
-bool Run(Body&& body, KR::ErrorCode* error) noexcept
-{
-    try {
-        std::forward<Body>(body)();
-        return true;
-    } catch (const KR::KRException& e) {
-        *error = Report(e);
-    } catch (const std::bad_alloc&) {
-        *error = ReportBadAlloc();
-    } catch (const std::exception& e) {
-        *error = ReportStd(e);
-    } catch (...) {
-        *error = ReportUnknown();
-    }
-    return false;
-}
-
-}  // namespace LM::GuardPrivate
 
 namespace LM {
 
@@ -58,11 +21,7 @@ R LibrarySet::Guard(R fallback, Body&& body) const noexcept
 {
     if (!IsUsable())
         return fallback;
-    R result = fallback;
-    KR::ErrorCode error = 0;
-    if (GuardPrivate::Run([&] { result = std::forward<Body>(body)(); }, &error))
-        return result;
-    return fallback;
+    return Guarded(fallback, std::forward<Body>(body));
 }
 
 template <typename Body>
@@ -70,15 +29,11 @@ KR::ErrorCode LibrarySet::GuardError(Body&& body) const noexcept
 {
     if (!IsUsable())
         return ErrSetUnusable;
-    KR::ErrorCode result = 0;
-    KR::ErrorCode error = 0;
-    if (GuardPrivate::Run([&] { result = std::forward<Body>(body)(); }, &error))
-        return result;
-    return error;
+    return GuardedError(std::forward<Body>(body));
 }
 
 // The result of a getter that copies one field of an item looked up by
-// index: ErrBadIndex when there is no item, ErrParameter when there is no
+// index: ErrBadIndex when there is no item, KR::ErrParam when there is no
 // place for the value, else the field is copied and NoError returned.
 template <typename Item, typename Field>
 KR::ErrorCode CopyField(const Item* item, Field Item::*field, Field* out)
@@ -86,7 +41,7 @@ KR::ErrorCode CopyField(const Item* item, Field Item::*field, Field* out)
     if (item == nullptr)
         return ErrBadIndex;
     if (out == nullptr)
-        return ErrParameter;
+        return KR::ErrParam;
     *out = item->*field;
     return KR::NoError;
 }

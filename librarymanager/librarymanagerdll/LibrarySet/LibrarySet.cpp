@@ -27,19 +27,16 @@ void DeleteAndClear(T*& part)
 LibrarySet::LibrarySet(ILibraryErrorHandler& errorHandler, KR::ConstForwardIterator<FTM::GeneralID> storableFileTypes)
     : errorHandler_(errorHandler)
 {
-    KR::ErrorCode error = 0;
-    bool made = GuardPrivate::Run(
-        [&] {
-            scriptCodeContainer_ = PscBinCodesContainerRegistry::Obtain(GetModuleState().scriptCodeCacheFolder);
-            partTable_ = new PartTable(errorHandler_);
-            folderSet_ = new FolderSet(GetModuleString(ModuleString::FolderSetRoot));
-            activeLibraries_ = new ActiveLibraryList;
-            otherObjects_ = new OtherObjectList;
-            typeHierarchy_ = new AncestryHierarchy(this);
-            for (auto type = storableFileTypes; !type.IsEnd(); ++type)
-                storableFileTypes_.push_back(*type);
-        },
-        &error);
+    const bool made = RunGuarded([&] {
+        scriptCodeContainer_ = PscBinCodesContainerRegistry::Obtain(GetModuleState().scriptCodeCacheFolder);
+        partTable_ = new PartTable(errorHandler_);
+        folderSet_ = new FolderSet(GetModuleString(ModuleString::FolderSetRoot));
+        activeLibraries_ = new ActiveLibraryList;
+        otherObjects_ = new OtherObjectList;
+        typeHierarchy_ = new AncestryHierarchy(this);
+        for (auto type = storableFileTypes; !type.IsEnd(); ++type)
+            storableFileTypes_.push_back(*type);
+    }) == KR::NoError;
     if (!made) {
         // The set stays, unusable: IsUsable() is false and the guard of every
         // operation refuses to run.
@@ -54,7 +51,7 @@ LibrarySet::LibrarySet(ILibraryErrorHandler& errorHandler, KR::ConstForwardItera
     if (scriptCodeContainer_ != nullptr) {
         // Without the attachment the set could not learn of the container's
         // end, so it goes without the container instead.
-        if (!GuardPrivate::Run([&] { scriptCodeContainer_->Attach(*this); }, &error))
+        if (RunGuarded([&] { scriptCodeContainer_->Attach(*this); }) != KR::NoError)
             scriptCodeContainer_ = nullptr;
     }
 }
@@ -63,19 +60,16 @@ LibrarySet::~LibrarySet()
 {
     if (scriptCodeContainer_ != nullptr)
         scriptCodeContainer_->Detach(*this);
-    KR::ErrorCode error = 0;
     // The parts go in this order; after a failure the rest is not attempted.
     // (The file count record exists only while Enumerate runs, which deletes
     // it itself.)
-    GuardPrivate::Run(
-        [&] {
-            DeleteAndClear(typeHierarchy_);
-            DeleteAndClear(partTable_);
-            DeleteAndClear(folderSet_);
-            DeleteAndClear(activeLibraries_);
-            DeleteAndClear(otherObjects_);
-        },
-        &error);
+    (void)RunGuarded([&] {
+        DeleteAndClear(typeHierarchy_);
+        DeleteAndClear(partTable_);
+        DeleteAndClear(folderSet_);
+        DeleteAndClear(activeLibraries_);
+        DeleteAndClear(otherObjects_);
+    });
 }
 
 bool LibrarySet::IsUsable() const noexcept

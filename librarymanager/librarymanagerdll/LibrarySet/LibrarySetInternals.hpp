@@ -1,5 +1,5 @@
 // Access to the private parts of a LibrarySet for the module's own helpers
-// (the enumeration, the configuration readers, the caches) and for tests.
+// and for tests.
 // Internal.
 #pragma once
 

@@ -18,12 +18,9 @@ ModuleState& GetModuleState() noexcept;
 
 // Text table entries the module reads.
 enum class ModuleString : std::size_t {
-    LibraryMapFile = 3,
     FileCountFile = 4,
     FolderSetRoot = 5,
     ScriptCodeCacheFile = 6,
-    OtherObjectsFolder = 7,
-    PlaceholderFolder = 8,
 };
 const char* GetModuleString(ModuleString entry) noexcept;
 

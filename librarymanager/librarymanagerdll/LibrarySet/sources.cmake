@@ -6,14 +6,8 @@ target_sources(LibraryManagerObjects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FileCount.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FolderSet.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FoldersAndOtherObjects.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Guard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LibraryEnumerator.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LibrarySet.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LibrarySetObserver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModuleState.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/OtherObjectList.cpp
-  # Owned by this subsystem although they live beside the subsystems that
-  # use them.
-  ${CMAKE_CURRENT_LIST_DIR}/../PartTable/PscBinCodes.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../PartTable/PscBinCodesContainer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../TypeHierarchy/AncestryHierarchy.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/OtherObjectList.cpp)

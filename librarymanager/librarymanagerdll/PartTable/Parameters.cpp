@@ -26,7 +26,7 @@ KR::ErrorCode LibrarySet::UpdateSymbolParameters(std::int32_t i, std::int32_t pa
         LPF::SymbolFile* own = GetValidPartFile(*partTable_, i);
         LPF::SymbolFile* parentFile = GetValidPartFile(*partTable_, parent);
         if (own == nullptr || parentFile == nullptr || !parentFile->HasSection(PSC::ParameterSectionType, 0))
-            return ErrParameter;
+            return KR::ErrParam;
 
         char** parentSection = nullptr;
         if (const KR::ErrorCode error = parentFile->GetSectionDataRef(PSC::ParameterSectionType, 0, &parentSection);
@@ -39,7 +39,7 @@ KR::ErrorCode LibrarySet::UpdateSymbolParameters(std::int32_t i, std::int32_t pa
         const PSC::ParHdlMergeType mergeType = mergeMode ? PSC::AddMissingParameters : PSC::KeepOwnValues;
         char** merged = NewSyParHdlFromRef(parentSection, ownSection, nullptr, mergeType);
         if (merged == nullptr)
-            return ErrMemory;  // a damaged section or no memory: the part keeps its parameters
+            return KR::ErrMemFull;  // a damaged section or no memory: the part keeps its parameters
         if (const KR::ErrorCode error = own->SetSectionDataRef(PSC::ParameterSectionType, 0, merged); error != 0) {
             KR::bmManager.KillHandle(merged);  // not taken over by the part file
             return error;

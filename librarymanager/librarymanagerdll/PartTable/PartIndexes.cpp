@@ -11,6 +11,7 @@
 // of its (name, mapped type), and the UnID index sorts the packed GUIDs
 // (integers in the GUID's field order) followed by that rank, without
 // comparing a string again. The duplicate check runs on the same keys.
+#include "Guard.hpp"
 #include "PartTable/PartTable.hpp"
 
 #include "IO/Location.hpp"
@@ -157,17 +158,31 @@ void FillReport(Report& report, const char* name, std::uint32_t count, LocationO
 
 // ----- Building --------------------------------------------------------------
 
+// The sorted keys that building the indexes leaves, on which the duplicate
+// check runs: the UnID index's keys, and by position in the name index the
+// rank of the record's (name, mapped type).
+struct PartTable::SortedKeys {
+    std::vector<UnIDKey> unID;
+    std::vector<std::uint32_t> nameTypeRankAt;
+};
+
 void PartTable::BuildIndexes()
 {
-    SortAndCheck(true);
+    SortedKeys keys;
+    Sort(keys);
+    // Records are read only for what is reported.
+    errorHandler_.DuplicateCheckStarted();
+    ReportSharedUnIDs(keys);
+    ReportSharedNames(keys);
 }
 
 void PartTable::SortIndexes()
 {
-    SortAndCheck(false);
+    SortedKeys keys;
+    Sort(keys);
 }
 
-void PartTable::SortAndCheck(bool check)
+void PartTable::Sort(SortedKeys& sorted)
 {
     nameIndex_.clear();
     unIDIndex_.clear();
@@ -177,7 +192,8 @@ void PartTable::SortAndCheck(bool check)
     // (name, mapped type) in name order: equal names share a rank.
     std::vector<std::uint32_t> nameRank(n);
     std::vector<std::uint32_t> nameTypeRank(n);
-    std::vector<std::uint32_t> nameTypeRankAt(n);  // by position in the name index
+    std::vector<std::uint32_t>& nameTypeRankAt = sorted.nameTypeRankAt;
+    nameTypeRankAt.assign(n, 0);
     {
         std::vector<NameKey> keys(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -205,7 +221,8 @@ void PartTable::SortAndCheck(bool check)
 
     // The UnID index: the key UnID, then the (name, mapped type) rank, which
     // orders as name and type do.
-    std::vector<UnIDKey> keys(n);
+    std::vector<UnIDKey>& keys = sorted.unID;
+    keys.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         const KR::UnID& id = GetKeyUnID(At(i));
         keys[i] = {Pack(id.mainGuid), Pack(id.revGuid), nameTypeRank[i], nameRank[i], static_cast<std::uint32_t>(i)};
@@ -214,19 +231,21 @@ void PartTable::SortAndCheck(bool check)
     unIDIndex_.resize(n);
     for (std::size_t k = 0; k < n; ++k)
         unIDIndex_[k] = keys[k].index;
+}
 
-    if (!check)
-        return;
+// The locations of the records at positions start, start + 1, ... of an
+// index, for a report.
+auto PartTable::LocationsFrom(const std::vector<std::uint32_t>& index, std::size_t start) const
+{
+    return [this, &index, start](std::uint32_t k) -> const IO::Location& { return At(index[start + k]).location; };
+}
 
-    // The duplicate check, on the sorted keys; records are read only for
-    // what is reported.
-    errorHandler_.DuplicateCheckStarted();
-    const auto locationsFrom = [this](const std::vector<std::uint32_t>& index, std::size_t start) {
-        return [this, &index, start](std::uint32_t k) -> const IO::Location& { return At(index[start + k]).location; };
-    };
-
-    // Parts that share a UnID, and files without UnID that share a name and
-    // a type.
+// Parts that share a UnID, and files without UnID that share a name and a
+// type: runs of equal keys in the UnID index.
+void PartTable::ReportSharedUnIDs(const SortedKeys& sorted)
+{
+    const std::vector<UnIDKey>& keys = sorted.unID;
+    const std::size_t n = keys.size();
     for (std::size_t runStart = 0; runStart < n;) {
         std::size_t runEnd = runStart + 1;
         while (runEnd < n && SameUnID(keys[runStart], keys[runEnd]))
@@ -243,13 +262,13 @@ void PartTable::SortAndCheck(bool check)
                 if (nullKey) {
                     if (count >= 2) {
                         DuplicateNameReport report;
-                        FillReport(report, first.documentName, count, locationsFrom(unIDIndex_, subStart));
+                        FillReport(report, first.documentName, count, LocationsFrom(unIDIndex_, subStart));
                         errorHandler_.DuplicateFilesFound(&report);
                     }
                 } else {
                     DuplicateUnIDReport report;
                     report.unID = GetKeyUnID(first);
-                    FillReport(report, first.documentName, count, locationsFrom(unIDIndex_, subStart));
+                    FillReport(report, first.documentName, count, LocationsFrom(unIDIndex_, subStart));
                     errorHandler_.DuplicateUnIDFound(&report);
                 }
                 subStart = subEnd;
@@ -257,8 +276,14 @@ void PartTable::SortAndCheck(bool check)
         }
         runStart = runEnd;
     }
+}
 
-    // Library parts that share a name but not a UnID.
+// Library parts that share a name but not a UnID: runs of equal names and
+// types in the name index.
+void PartTable::ReportSharedNames(const SortedKeys& sorted)
+{
+    const std::vector<std::uint32_t>& nameTypeRankAt = sorted.nameTypeRankAt;
+    const std::size_t n = nameTypeRankAt.size();
     const FTM::GeneralID firstType = GetModuleState().firstPartFileType;
     for (std::size_t runStart = 0; runStart < n;) {
         std::size_t runEnd = runStart + 1;
@@ -274,7 +299,7 @@ void PartTable::SortAndCheck(bool check)
                 if (differs) {
                     DuplicateNameReport report;
                     FillReport(report, first.documentName, static_cast<std::uint32_t>(runEnd - runStart),
-                               locationsFrom(nameIndex_, runStart));
+                               LocationsFrom(nameIndex_, runStart));
                     errorHandler_.DuplicateNameFound(&report);
                 }
             }
@@ -406,7 +431,8 @@ std::int32_t PartTable::FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int3
     auto chain = chains_.find(id.mainGuid);
     if (chain == chains_.end())
         return 0;
-    try {
+    // A hit list that cannot grow keeps the hits found so far.
+    (void)RunGuarded([&] {
         for (std::uint32_t i = chain->second.head; i != NoRecord; i = chainNext_[i]) {
             const LibElement& record = At(i);
             if (record.valid && IsLibraryPartFileType(record.fileType)) {
@@ -414,9 +440,7 @@ std::int32_t PartTable::FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int3
                 ++count;
             }
         }
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-    }
+    });
     return count;
 }
 

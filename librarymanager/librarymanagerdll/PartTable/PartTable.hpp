@@ -226,7 +226,12 @@ private:
     LibElement& At(std::size_t i) noexcept { return pages_[i / PageSize][i % PageSize]; }
     const LibElement& At(std::size_t i) const noexcept { return pages_[i / PageSize][i % PageSize]; }
 
-    void SortAndCheck(bool check);
+    // Building the indexes and the duplicate check on what it sorted.
+    struct SortedKeys;
+    void Sort(SortedKeys& sorted);
+    auto LocationsFrom(const std::vector<std::uint32_t>& index, std::size_t start) const;
+    void ReportSharedUnIDs(const SortedKeys& sorted);
+    void ReportSharedNames(const SortedKeys& sorted);
     void InitFromFile(std::int32_t i, const IO::Location& location, std::int32_t folderIndex,
                       FTM::GeneralID type, std::uint32_t flags);
     // Opens the record's file as the part file of its type and reads what it

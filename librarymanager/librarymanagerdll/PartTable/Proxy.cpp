@@ -19,9 +19,9 @@ void LibrarySet::DetermineProxy(std::int32_t i)
             data->proxy = i;
             return 0;
         }
-        try {
-            // A part without ancestry path (id 0) makes the path tree refuse
-            // the id; the proxy then stays as it was.
+        // A part without ancestry path (id 0) makes the path tree refuse the
+        // id; the refusal is printed and the proxy stays as it was.
+        (void)RunGuarded([&] {
             const std::uint32_t pathId = data->ancestryId;
             const std::uint32_t length = typeHierarchy_->GetPathLength(pathId);
             std::int32_t proxy = i;
@@ -35,9 +35,7 @@ void LibrarySet::DetermineProxy(std::int32_t i)
                 }
             }
             data->proxy = proxy;
-        } catch (const KR::KRException& e) {
-            e.Print(KR::dbChannel);
-        }
+        });
         return 0;
     });
 }

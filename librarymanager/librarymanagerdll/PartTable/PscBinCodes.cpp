@@ -24,28 +24,6 @@ void PscBinCodesContainerObserver::BinCodesCleared(const LibrarySet&, const PscB
 
 namespace {
 
-// The current ancestry of the part whose path in the hierarchy is `pathId`:
-// every node of the path but the last one (the part itself), root-most
-// first; not a template. An invalid path id is printed on the debug channel
-// and gives an empty ancestry.
-void GetCurrentAncestry(const AncestryHierarchy& hierarchy, std::uint32_t pathId, AncestryInfo* info)
-{
-    info->Clear();
-    KR::ErrorCode error = 0;
-    GuardPrivate::Run(
-        [&] {
-            const std::uint32_t length = hierarchy.GetPathLength(pathId);
-            std::vector<KR::UnID> path(length);
-            if (length > 0)
-                hierarchy.GetPath(pathId, path.data());
-            for (std::uint32_t n = 0; n + 1 < length; ++n)
-                info->Append(path[n]);
-        },
-        &error);
-    if (error != KR::NoError)
-        info->Clear();
-}
-
 // The part's own UnID, NULLUnID for a record without part data.
 const KR::UnID& OwnUnIDOf(const LibElement& record)
 {
@@ -65,7 +43,7 @@ std::int32_t LibrarySet::GetSymbolPscBinCode(std::int32_t i, std::int16_t script
         if (record == nullptr || slot < 0)
             return ErrBadIndex;
         if (code == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         PscBinCodesContainer* container = scriptCodeContainer_;
         if (container == nullptr)
             return ErrNoCodeContainer;
@@ -82,7 +60,7 @@ std::int32_t LibrarySet::GetSymbolPscBinCode(std::int32_t i, std::int16_t script
         if (k != SymbolData::NoCode && !container->IsChecked(k)) {
             if (data != nullptr && data->ancestryId != 0) {
                 AncestryInfo current;
-                GetCurrentAncestry(*typeHierarchy_, data->ancestryId, &current);
+                typeHierarchy_->GetAncestryInfo(data->ancestryId, &current);
                 char** section = nullptr;
                 container->GetCode(k, nullptr, &section);
                 if (section != nullptr) {
@@ -116,7 +94,7 @@ std::int32_t LibrarySet::SetSymbolPscBinCode(std::int32_t i, std::int16_t script
         char** section = nullptr;
         if (data != nullptr && data->ancestryId != 0) {
             AncestryInfo current;
-            GetCurrentAncestry(*typeHierarchy_, data->ancestryId, &current);
+            typeHierarchy_->GetAncestryInfo(data->ancestryId, &current);
             section = current.GetAncestrySection();
         }
         std::int32_t k = data != nullptr ? data->codeIndices[slot] : SymbolData::NoCode;

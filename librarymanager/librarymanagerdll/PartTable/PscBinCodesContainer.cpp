@@ -1,11 +1,11 @@
 // The container of compiled script codes and its registry.
 #include "PartTable/PscBinCodesContainer.hpp"
 
+#include "Guard.hpp"
 #include "KR/Memory.hpp"
 #include "KR/Time.hpp"
 #include "KRUtils/KRUtils.hpp"
 #include "KRUtils/ScratchFile.hpp"
-#include "LibrarySet/Guard.hpp"
 #include "LibrarySet/ModuleState.hpp"
 
 #include <cstdio>
@@ -197,22 +197,18 @@ PscBinCodesContainer::PscBinCodesContainer(const IO::Location& cacheFolder)
     : timestamp_(KR::dateTimeManager.GetCurrentTime()), folder_(cacheFolder, IO::OnNotFound::Report)
 {
     std::snprintf(fileName_, sizeof fileName_, "%s.dat", GetModuleString(ModuleString::ScriptCodeCacheFile));
-    KR::ErrorCode error = 0;
-    GuardPrivate::Run(
-        [&] {
-            auto file = std::make_unique<IO::File>(folder_, IO::Name(fileName_));
-            if (file->Open(IO::OpenMode::Read) == KR::NoError && file->GetSize(&fileSize_) == KR::NoError)
-                file_ = std::move(file);
-        },
-        &error);
+    (void)RunGuarded([&] {
+        auto file = std::make_unique<IO::File>(folder_, IO::Name(fileName_));
+        if (file->Open(IO::OpenMode::Read) == KR::NoError && file->GetSize(&fileSize_) == KR::NoError)
+            file_ = std::move(file);
+    });
     if (!Load())
         ClearItems();
 }
 
 PscBinCodesContainer::~PscBinCodesContainer()
 {
-    KR::ErrorCode error = 0;
-    GuardPrivate::Run([&] { WriteFile(); }, &error);
+    (void)RunGuarded([&] { WriteFile(); });
     ClearItems();
 }
 
@@ -538,19 +534,16 @@ ContainerMap& GetRegistry()
 PscBinCodesContainer* PscBinCodesContainerRegistry::Obtain(const IO::Location& cacheFolder) noexcept
 {
     PscBinCodesContainer* container = nullptr;
-    KR::ErrorCode error = 0;
-    GuardPrivate::Run(
-        [&] {
-            ContainerMap& registry = GetRegistry();
-            auto found = registry.find(cacheFolder);
-            if (found != registry.end()) {
-                container = found->second.get();
-                return;
-            }
-            auto made = std::make_unique<PscBinCodesContainer>(cacheFolder);
-            container = registry.emplace(cacheFolder, std::move(made)).first->second.get();
-        },
-        &error);
+    (void)RunGuarded([&] {
+        ContainerMap& registry = GetRegistry();
+        auto found = registry.find(cacheFolder);
+        if (found != registry.end()) {
+            container = found->second.get();
+            return;
+        }
+        auto made = std::make_unique<PscBinCodesContainer>(cacheFolder);
+        container = registry.emplace(cacheFolder, std::move(made)).first->second.get();
+    });
     return container;
 }
 

@@ -85,7 +85,7 @@ std::int32_t LibrarySet::GetSymbolDocumentName(std::int32_t i, char* name) const
     return GuardError([&] {
         return WithRecord(partTable_, i, [&](const LibElement& record) {
             if (name == nullptr)
-                return ErrParameter;
+                return KR::ErrParam;
             std::memcpy(name, record.documentName, DocumentNameSize);
             return KR::NoError;
         });
@@ -179,7 +179,7 @@ std::int32_t LibrarySet::GetSymbolPscGlobalsBits(std::int32_t i, std::int16_t sc
     return GuardError([&] {
         return WithRecord(partTable_, i, [&](const LibElement& record) {
             if (bits == nullptr)
-                return ErrParameter;
+                return KR::ErrParam;
             const SymbolData* data = record.GetSymbolData();
             if (data == nullptr) {
                 bits[0] = 0;
@@ -198,7 +198,7 @@ std::int32_t LibrarySet::SetSymbolPscGlobalsBits(std::int32_t i, std::int16_t sc
     return GuardError([&] {
         return WithRecord(partTable_, i, [&](LibElement& record) {
             if (bits == nullptr)
-                return ErrParameter;
+                return KR::ErrParam;
             const int slot = SymbolData::GlobalsSlot(scriptType);
             if (SymbolData* data = record.GetSymbolData(); data != nullptr && slot >= 0)
                 std::memcpy(data->globalsBits[slot], bits, sizeof data->globalsBits[slot]);
@@ -248,7 +248,7 @@ std::int32_t LibrarySet::GetSymbolOwnUnID(std::int32_t i, KR::UnID* id) const
     return GuardError([&] {
         return WithRecord(partTable_, i, [&](const LibElement& record) {
             if (id == nullptr)
-                return ErrParameter;
+                return KR::ErrParam;
             const SymbolData* data = record.GetSymbolData();
             *id = data != nullptr ? data->GetOwnUnID() : NULLUnID;
             return KR::NoError;

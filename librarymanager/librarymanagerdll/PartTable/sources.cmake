@@ -6,4 +6,5 @@ target_sources(LibraryManagerObjects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Parameters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Proxy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Store.cpp
-)
+  ${CMAKE_CURRENT_LIST_DIR}/PscBinCodes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PscBinCodesContainer.cpp)

@@ -63,7 +63,7 @@ std::int32_t AncestryHierarchy::GetPreorderAncestryTreeWalk(IndexList* list) con
 KR::ErrorCode AncestryHierarchy::ExportTypeHierarchy(TypeHierarchyExporter* exporter) const
 {
     if (exporter == nullptr)
-        return ErrParameter;
+        return KR::ErrParam;
     try {
         KR::UnID start{};
         exporter->GetRootUnID(&start);

@@ -1,4 +1,6 @@
 #include "AncestryInfo.hpp"
+#include "Guard.hpp"
+#include "LibraryManagerModule.hpp"
 
 #include "KR/DebugChannel.hpp"
 #include "KR/Exceptions.hpp"
@@ -13,7 +15,6 @@ namespace LM {
 
 namespace {
 
-constexpr KR::ErrorCode ErrUnreadableBlock = -7003;
 constexpr std::size_t CountOffset = 4;
 // A channel's ancestors are read in pieces of this size, so that a count
 // the stream does not back never allocates more than one piece ahead.
@@ -65,34 +66,17 @@ const KR::UnID* AncestryInfo::GetAncestorsRef() const
 
 const KR::UnID& AncestryInfo::GetAncestorRef(std::uint32_t index) const
 {
-    try {
-        return ancestors[index];
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-        return NULLUnID;
-    }
+    return *Guarded(&NULLUnID, [&] { return &ancestors[index]; });
 }
 
 KR::ErrorCode AncestryInfo::SetAncestor(std::uint32_t index, const KR::UnID& id)
 {
-    try {
-        ancestors.Set(index, id);
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-        return e.GetID();
-    }
-    return KR::NoError;
+    return RunGuarded([&] { ancestors.Set(index, id); });
 }
 
 KR::ErrorCode AncestryInfo::Append(const KR::UnID& id)
 {
-    try {
-        ancestors.Push(id);
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-        return e.GetID();
-    }
-    return KR::NoError;
+    return RunGuarded([&] { ancestors.Push(id); });
 }
 
 KR::UnID AncestryInfo::GetParentID() const
@@ -141,7 +125,7 @@ KR::ErrorCode AncestryInfo::CheckAndFix(const KR::UnID& ownId)
 // everything after it.
 KR::ErrorCode AncestryInfo::CheckAndFix(const KR::UnID* ownId)
 {
-    try {
+    return RunGuarded([&] {
         const std::uint32_t count = ancestors.GetSize();
         KR::VAArray<KR::UnID> seen(static_cast<std::int32_t>(
             std::min<std::uint64_t>(std::uint64_t{count} + 1, std::numeric_limits<std::int32_t>::max())));
@@ -155,11 +139,7 @@ KR::ErrorCode AncestryInfo::CheckAndFix(const KR::UnID* ownId)
                 break;
             }
         }
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-        return e.GetID();
-    }
-    return KR::NoError;
+    });
 }
 
 void AncestryInfo::InsertIntoSorted(KR::VAArray<KR::UnID>* set, const KR::UnID& id, bool* found)
@@ -185,7 +165,7 @@ void AncestryInfo::InsertIntoSorted(KR::VAArray<KR::UnID>* set, const KR::UnID& 
 char** AncestryInfo::GetAncestrySection() const
 {
     char** section = nullptr;
-    try {
+    const KR::ErrorCode err = RunGuarded([&] {
         const std::uint32_t count = ancestors.GetSize();
         section = KR::ThrowIfNull(KR::bmManager.NewHandle(SectionSize(count), true), "AncestryInfo");
         char* block = *section;
@@ -194,10 +174,9 @@ char** AncestryInfo::GetAncestrySection() const
         std::memcpy(block + CountOffset, &count, sizeof count);
         for (std::uint32_t k = 1; k <= count; ++k)
             std::memcpy(block + SectionRecordSize * k, &ancestors[k], sizeof(KR::UnID));
-    } catch (const KR::KRException& e) {
-        if (section != nullptr)
-            KR::bmManager.KillHandle(section);
-        e.Print(KR::dbChannel);
+    });
+    if (err != KR::NoError && section != nullptr) {
+        KR::bmManager.KillHandle(section);
         return nullptr;
     }
     return section;
@@ -209,12 +188,12 @@ KR::ErrorCode AncestryInfo::SetAncestrySection(char** section)
         return KR::ErrParam;
     const std::size_t size = KR::bmManager.GetHandleSize(section);
     if (size < SectionRecordSize)
-        return ErrUnreadableBlock;
+        return ErrDamagedData;
     const char* block = *section;
     const std::uint32_t count = ReadCount(block);
     if (SectionSize(count) > size)
-        return ErrUnreadableBlock;
-    try {
+        return ErrDamagedData;
+    return RunGuarded([&] {
         KR::VAArray<KR::UnID> list(50);
         for (std::uint32_t k = 1; k <= count; ++k) {
             KR::UnID id;
@@ -223,23 +202,19 @@ KR::ErrorCode AncestryInfo::SetAncestrySection(char** section)
         }
         ancestors = std::move(list);
         isTemplate = block[0] != 0;
-    } catch (const KR::KRException& e) {
-        e.Print(KR::dbChannel);
-        return e.GetID();
-    }
-    return KR::NoError;
+    });
 }
 
 KR::ErrorCode AncestryInfo::Write(KR::OChannel& channel) const
 {
     char** section = GetAncestrySection();
     if (section == nullptr)
-        return ErrUnreadableBlock;
+        return ErrDamagedData;
     const std::size_t size = KR::bmManager.GetHandleSize(section);
     std::size_t written = 0;
     KR::ErrorCode err = channel.WriteBin(*section, size, &written);
     KR::bmManager.KillHandle(section);
-    return written != size ? ErrUnreadableBlock : err;
+    return written != size ? ErrDamagedData : err;
 }
 
 KR::ErrorCode AncestryInfo::Read(KR::IChannel& channel)

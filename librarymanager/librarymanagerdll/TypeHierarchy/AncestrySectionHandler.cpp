@@ -1,5 +1,7 @@
 #include "TypeHierarchy/AncestrySectionHandler.hpp"
 
+#include "LibraryManagerModule.hpp"
+
 #include "KR/GUID.hpp"
 #include "KR/Memory.hpp"
 #include "PSC/Parameters.hpp"
@@ -11,7 +13,6 @@ namespace LM {
 
 namespace {
 
-constexpr KR::ErrorCode ErrUnreadableBlock = -7003;
 constexpr std::size_t RecordSize = 32;
 constexpr std::size_t CountOffset = 4;
 constexpr std::size_t HeaderWords = 7;  // the 32-bit words at offsets 4 .. 28
@@ -75,7 +76,7 @@ KR::ErrorCode AncestrySectionHandler::ConvertToPlatform(LPF::SectionDescriptor* 
         return KR::NoError;
     const std::size_t size = KR::bmManager.GetHandleSize(section);
     if (size < RecordSize)
-        return ErrUnreadableBlock;
+        return ErrDamagedData;
     char* block = *section;
     // The count is read after its own conversion, that is as this platform
     // reads it. That is right for every conversion into this platform's byte
@@ -85,7 +86,7 @@ KR::ErrorCode AncestrySectionHandler::ConvertToPlatform(LPF::SectionDescriptor* 
     const std::uint64_t count = ReadCount(block);
     if (RecordSize * (count + 1) != size) {
         ReverseHeaderWords(block);  // a refused block stays as it came
-        return ErrUnreadableBlock;
+        return ErrDamagedData;
     }
     for (std::uint64_t k = 1; k <= count; ++k) {
         ConvertGuid(block + RecordSize * k);
@@ -121,7 +122,7 @@ KR::ErrorCode AncestrySectionHandler::Dump(KR::OChannel& output, const LPF::Sect
     if (local.platform != LPF::NativePlatform)
         err = ConvertToPlatform(&local, copy, LPF::NativePlatform);
     else if (size < RecordSize || RecordSize * (std::uint64_t{ReadCount(*copy)} + 1) > size)
-        err = ErrUnreadableBlock;  // never read past the end of the block
+        err = ErrDamagedData;  // never read past the end of the block
 
     auto put = [&](KR::ErrorCode result) {
         if (err == KR::NoError)

@@ -16,7 +16,7 @@ std::int32_t LibrarySet::GetSymbolAncestryInfo(std::int32_t i, AncestryInfo* inf
 {
     return GuardError([&]() -> KR::ErrorCode {
         if (info == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         const LibElement* record = partTable_->Get(i);
         if (record == nullptr) {
             info->Clear();
@@ -39,7 +39,7 @@ std::int32_t LibrarySet::GetSymbolParentUnID(std::int32_t i, KR::UnID* parent) c
         if (!partTable_->IsValidIndex(i))
             return ErrBadIndex;
         if (parent == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         typeHierarchy_->GetPathNodeFromBack(GetSymbolAncestryId(i), 1, parent);
         return KR::NoError;
     });
@@ -89,7 +89,7 @@ std::int32_t LibrarySet::RefreshAncestryInfo(const KR::UnID& ownID, AncestryInfo
 {
     return GuardError([&]() -> KR::ErrorCode {
         if (info == nullptr)
-            return ErrParameter;
+            return KR::ErrParam;
         const std::uint32_t count = info->GetAncestorsCount();
         std::uint32_t k = ownID == NULLUnID ? count : count + 1;
         std::int32_t present = -1;

@@ -46,7 +46,7 @@ TEST_F(CurrentInfoTest, EmptySetWritesMagicFlagUrlCacheTwoZeroCountsAndMagic)
     char** info = &sentinel;
     EXPECT_EQ(0, set->GetActiveLibrariesInfo(&info, true, 7));
     EXPECT_EQ(nullptr, info);
-    EXPECT_EQ(LM::ErrParameter, set->GetActiveLibrariesInfo(nullptr, true, 0));
+    EXPECT_EQ(KR::ErrParam, set->GetActiveLibrariesInfo(nullptr, true, 0));
 }
 
 TEST_F(CurrentInfoTest, WritesEveryItemInListOrderAndLeavesOutPermanentFolderLibraries)

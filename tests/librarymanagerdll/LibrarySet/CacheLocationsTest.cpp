@@ -8,7 +8,9 @@
 
 using namespace LMTest;
 
-TEST_F(SetFixture, RefusedCacheLocationsKeepTheOldOne)
+using CacheLocations = SetFixture;
+
+TEST_F(CacheLocations, RefusedCacheLocationsKeepTheOldOne)
 {
     IO::Location lan = dir.MakeFolder("lan"), url = dir.Loc("url cache");  // the URL cache need not exist
     ASSERT_EQ(0, set->SetLanCacheLocation(lan));
@@ -27,10 +29,10 @@ TEST_F(SetFixture, RefusedCacheLocationsKeepTheOldOne)
         EXPECT_EQ(0, set->GetFtpCacheLocation(&out));
         EXPECT_EQ(url, out);
     }
-    EXPECT_EQ(LM::ErrParameter, set->GetLanCacheLocation(nullptr));
+    EXPECT_EQ(KR::ErrParam, set->GetLanCacheLocation(nullptr));
 }
 
-TEST_F(SetFixture, UseLanCacheNeedsAnExistingFolder)
+TEST_F(CacheLocations, UseLanCacheNeedsAnExistingFolder)
 {
     EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));  // no location at all
     ASSERT_EQ(0, set->SetLanCacheLocation(dir.Loc("not yet")));
@@ -41,7 +43,7 @@ TEST_F(SetFixture, UseLanCacheNeedsAnExistingFolder)
     EXPECT_TRUE(set->IsUseLanCache());
 }
 
-TEST_F(SetFixture, CacheCopyAndContentLocations)
+TEST_F(CacheLocations, CacheCopyAndContentLocations)
 {
     set->AddActiveLibrary(dir.MakeFolder("Perm"), LM::Permanent, false, true);
     set->AddActiveLibrary(dir.MakeFolder("Temp"), LM::NotPermanent, false, true);
@@ -65,7 +67,7 @@ TEST_F(SetFixture, CacheCopyAndContentLocations)
     EXPECT_EQ(dir.Loc("Perm"), out);
 }
 
-TEST_F(SetFixture, RefreshMountedFollowsTheDiskWhereItMay)
+TEST_F(CacheLocations, RefreshMountedFollowsTheDiskWhereItMay)
 {
     IO::Location missing = dir.Loc("A missing");
     set->AddActiveLibrary(missing, LM::NotPermanent, false, true);
@@ -76,7 +78,7 @@ TEST_F(SetFixture, RefreshMountedFollowsTheDiskWhereItMay)
     set->AddActiveLibrary(dir.MakeFolder("E gone"), LM::NotPermanent, false, true);
     set->AddActiveLibrary(dir.MakeFolder("F zipped"), LM::NotPermanent, false, true);
     const LM::ActiveLibrary* mounted = LM::LibrarySetInternals::GetActiveLibraries(*set)->Get(3);
-    IO::FixedVFS* before = mounted->fileSystem;
+    IO::FixedVFS* before = mounted->fileSystem.get();
     ASSERT_NE(nullptr, before);
 
     dir.MakeFolder("A missing");          // appears, but the library did not exist
@@ -86,12 +88,12 @@ TEST_F(SetFixture, RefreshMountedFollowsTheDiskWhereItMay)
     IO::Location zipped = MakeZip(dir, "F zipped", {{"a.gsm", "A"}});
     set->RefreshMounted();
     EXPECT_EQ((std::vector<bool>{false, true, true, true, false, true}), Existing());
-    EXPECT_EQ(before, mounted->fileSystem);
+    EXPECT_EQ(before, mounted->fileSystem.get());
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(zipped));
 }
 
-TEST_F(SetFixture, RefreshMountedMountsCacheCopiesOfLibraryFiles)
+TEST_F(CacheLocations, RefreshMountedMountsCacheCopiesOfLibraryFiles)
 {
     IO::Location lan = dir.MakeFolder("lan");
     ASSERT_EQ(0, set->SetLanCacheLocation(lan));
@@ -104,7 +106,7 @@ TEST_F(SetFixture, RefreshMountedMountsCacheCopiesOfLibraryFiles)
     set->AddActiveLibrary(kept, LM::Permanent, false, true);
     IO::Location copy = MakeZip(dir, "lan/Copied.zip", {{"a.gsm", "A"}});
     const LM::ActiveLibraryList& list = *LM::LibrarySetInternals::GetActiveLibraries(*set);
-    IO::FixedVFS* own = list.Get(1)->fileSystem;
+    IO::FixedVFS* own = list.Get(1)->fileSystem.get();
     ASSERT_NE(nullptr, own);
     int aliveBefore = CountingVFS::alive;
 
@@ -112,11 +114,11 @@ TEST_F(SetFixture, RefreshMountedMountsCacheCopiesOfLibraryFiles)
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(copy));
     // Without a copy the library loses its file system and no longer exists.
     EXPECT_EQ((std::vector<bool>{true, true, false}), Existing());
-    EXPECT_EQ(nullptr, list.Get(2)->fileSystem);
+    EXPECT_EQ(nullptr, list.Get(2)->fileSystem.get());
     EXPECT_EQ(aliveBefore, CountingVFS::alive);  // one copy mounted, one file system deleted
     // The permanent library keeps its own mount and gets no cache copy.
-    EXPECT_EQ(own, list.Get(1)->fileSystem);
-    EXPECT_EQ(nullptr, list.Get(1)->cacheFileSystem);
+    EXPECT_EQ(own, list.Get(1)->fileSystem.get());
+    EXPECT_EQ(nullptr, list.Get(1)->cacheFileSystem.get());
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(kept));
 
     set->RemoveActiveLibrary(0);

@@ -9,6 +9,8 @@
 
 using namespace LMTest;
 
+using NewSetFolders = SetFixture;
+
 namespace {
 
 // Adds a folder below `parent` named `name`, as a walk entering it would.
@@ -51,7 +53,7 @@ void ExpectParentsEnclose(const LM::FolderSet& folders, std::int32_t ordered)
 
 }  // namespace
 
-TEST_F(SetFixture, NewSetHasOnlyTheRootFolder)
+TEST_F(NewSetFolders, NewSetHasOnlyTheRootFolder)
 {
     EXPECT_EQ(1, set->GetFolderNumber());
     KR::String name;

@@ -14,6 +14,9 @@
 
 using namespace LMTest;
 
+using SetTypeHierarchy = SetFixture;
+using SetGuard = SetFixture;
+
 TEST(ModuleTest, StringEntriesAreCutAndBlocksRoundTripAllBytes)
 {
     LM::LibraryManagerStrings strings;
@@ -74,7 +77,7 @@ TEST_F(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
     EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
 }
 
-TEST_F(SetFixture, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
+TEST_F(SetTypeHierarchy, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
 {
     LM::AncestryHierarchy* hierarchy = LM::LibrarySetInternals::GetTypeHierarchy(*set);
     ASSERT_NE(nullptr, hierarchy);
@@ -145,7 +148,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SetFixture, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
+TEST_F(SetGuard, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
 {
     ThrowingObserver observer;
     set->Attach(observer);
@@ -172,14 +175,11 @@ TEST_F(SetFixture, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
 TEST(GuardTest, ErrorCodesOfCaughtExceptions)
 {
     KR::DebugCapture capture;
-    auto run = [](auto body) {
-        KR::ErrorCode error = 0;
-        EXPECT_FALSE(LM::GuardPrivate::Run(body, &error));
-        return error;
-    };
+    auto run = [](auto body) { return LM::RunGuarded(body); };
     EXPECT_EQ(KR::ErrBadFormat, run([] { throw KR::KRException(KR::ErrBadFormat, "bad"); }));
-    EXPECT_EQ(LM::ErrMemory, run([] { throw std::bad_alloc(); }));
+    EXPECT_EQ(KR::ErrMemFull, run([] { throw std::bad_alloc(); }));
     EXPECT_EQ(KR::ErrInternal, run([] { throw std::logic_error("logic"); }));
     EXPECT_EQ(KR::ErrInternal, run([] { throw 1; }));
+    EXPECT_EQ(KR::NoError, run([] {}));
     EXPECT_NE(std::string::npos, capture.GetText().find("KRException 0x81000004: bad"));
 }

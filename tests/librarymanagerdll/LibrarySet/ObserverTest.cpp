@@ -5,6 +5,8 @@
 
 using namespace LMTest;
 
+using Observers = SetFixture;
+
 namespace {
 
 class RecordingObserver : public LM::LibrarySetObserver {
@@ -34,7 +36,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SetFixture, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
+TEST_F(Observers, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
 {
     RecordingObserver observer;
     observer.watched = set.get();
@@ -62,7 +64,7 @@ TEST_F(SetFixture, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
     EXPECT_EQ(5, observer.calls);
 }
 
-TEST_F(SetFixture, ObserversMayDetachThemselvesOrOthersDuringTheCall)
+TEST_F(Observers, ObserversMayDetachThemselvesOrOthersDuringTheCall)
 {
     RecordingObserver first, second, third;
     for (RecordingObserver* o : {&first, &second, &third})
@@ -88,7 +90,7 @@ TEST_F(SetFixture, ObserversMayDetachThemselvesOrOthersDuringTheCall)
     EXPECT_EQ((std::vector<int>{1, 2, 1}), calls());
 }
 
-TEST_F(SetFixture, CopiesAreNotAttachedAndAssignmentKeepsAttachments)
+TEST_F(Observers, CopiesAreNotAttachedAndAssignmentKeepsAttachments)
 {
     RecordingObserver attached;
     set->Attach(attached);

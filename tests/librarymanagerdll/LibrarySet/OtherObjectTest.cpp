@@ -5,6 +5,8 @@
 
 using namespace LMTest;
 
+using OtherObjects = SetFixture;
+
 namespace {
 
 std::string NameAt(LM::LibrarySet& set, std::int32_t index)
@@ -16,7 +18,7 @@ std::string NameAt(LM::LibrarySet& set, std::int32_t index)
 
 }  // namespace
 
-TEST_F(SetFixture, OtherObjectsAreInsertedByNameEqualNamesFirst)
+TEST_F(OtherObjects, OtherObjectsAreInsertedByNameEqualNamesFirst)
 {
     EXPECT_EQ(0, set->AddOtherObject(dir.Loc("one/Beta")));
     EXPECT_EQ(0, set->AddOtherObject(dir.Loc("one/Alpha")));
@@ -50,7 +52,7 @@ TEST(OtherObjectNameTest, UrlNamesFollowBackslashThenSlash)
     EXPECT_EQ("", urlName("http://host/dir/"));
 }
 
-TEST_F(SetFixture, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
+TEST_F(OtherObjects, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
 {
     ASSERT_EQ(0, set->AddOtherObject(dir.Loc("Local.gsm")));
     set->SetEnumerated(true);
@@ -71,7 +73,7 @@ TEST_F(SetFixture, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
     EXPECT_EQ("Web.gsm", NameAt(*set, 1));
 }
 
-TEST_F(SetFixture, BadOtherObjectIndicesChangeNothing)
+TEST_F(OtherObjects, BadOtherObjectIndicesChangeNothing)
 {
     set->AddOtherObject(dir.Loc("a.gsm"));
     KR::String text("kept");

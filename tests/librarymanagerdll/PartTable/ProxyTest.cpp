@@ -124,9 +124,9 @@ TEST_F(Parameters, MergeKeepsOwnValuesOrAddsMissingOnes)
     // Refused without parent parameters or valid parts; nothing changes.
     set_->SetSymbolFlags(keep, 4);
     for (std::int32_t badParent : {bare, std::int32_t{-1}, script})
-        EXPECT_EQ(Update(keep, badParent, false), LM::ErrParameter) << badParent;
+        EXPECT_EQ(Update(keep, badParent, false), KR::ErrParam) << badParent;
     set_->SetSymbolValid(bare, false);
-    EXPECT_EQ(Update(bare, parent, false), LM::ErrParameter);
+    EXPECT_EQ(Update(bare, parent, false), KR::ErrParam);
     set_->SetSymbolValid(bare, true);
     EXPECT_EQ(set_->GetSymbolFlags(keep), 4u);
     EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"c=7", "a=5"}));

@@ -392,7 +392,7 @@ TEST_F(PscBinCodesFixture, SetAndGetCodesOfARecord)
     EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a, 7).first);
     EXPECT_EQ(LM::ErrBadIndex, Store(*set_, a, 7, "x"));
     EXPECT_EQ(LM::ErrBadIndex, Store(*set_, -1, 1, "x"));
-    EXPECT_EQ(LM::ErrParameter, set_->GetSymbolPscBinCode(a, 1, nullptr));
+    EXPECT_EQ(KR::ErrParam, set_->GetSymbolPscBinCode(a, 1, nullptr));
 
     OwnedHandle code("compiled");
     ASSERT_EQ(0, set_->SetSymbolPscBinCode(a, 1, code.h));

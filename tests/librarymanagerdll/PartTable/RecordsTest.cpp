@@ -149,8 +149,8 @@ TEST_F(Records, BadIndicesGiveTheFallbacksAndChangeNothing)
         EXPECT_EQ(location, IO::Location("/unchanged"));
         EXPECT_EQ(set_->SetSymbolOwnUnID(i, MakeUnID(5, 5)), LM::ErrBadIndex);
     }
-    EXPECT_EQ(set_->GetSymbolLocation(0, nullptr), LM::ErrParameter);
-    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(0, 1, nullptr), LM::ErrParameter);
+    EXPECT_EQ(set_->GetSymbolLocation(0, nullptr), KR::ErrParam);
+    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(0, 1, nullptr), KR::ErrParam);
 }
 
 TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)

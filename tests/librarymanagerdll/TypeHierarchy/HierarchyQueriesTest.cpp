@@ -55,7 +55,7 @@ TEST_F(Queries, AncestryInfoAndParentByIndex)
     EXPECT_EQ(info.GetAncestorsCount(), 0u);
     EXPECT_FALSE(info.IsTemplate());
 
-    EXPECT_EQ(set_->GetSymbolAncestryInfo(b, nullptr), LM::ErrParameter);
+    EXPECT_EQ(set_->GetSymbolAncestryInfo(b, nullptr), KR::ErrParam);
     info.Append(X);
     EXPECT_EQ(set_->GetSymbolAncestryInfo(d, &info), LM::ErrBadIndex);  // no path: unchanged
     EXPECT_EQ(Ancestors(info), (Ids{X}));
@@ -143,7 +143,7 @@ TEST_F(Queries, RefreshAncestryInfo)
     info.Append(MakeUnID(30, 2));
     EXPECT_EQ(set_->RefreshAncestryInfo(MakeUnID(30, 1), &info, nullptr), 0);
     EXPECT_EQ(Ancestors(info), (Ids{MakeUnID(40, 1)}));
-    EXPECT_EQ(set_->RefreshAncestryInfo(A, nullptr, &found), LM::ErrParameter);
+    EXPECT_EQ(set_->RefreshAncestryInfo(A, nullptr, &found), KR::ErrParam);
 }
 
 TEST_F(Queries, PreorderWalkAppends)
@@ -219,7 +219,7 @@ TEST_F(Queries, ExportWholeTreeDepthFirst)
     // per old part; X is in no record.
     EXPECT_EQ(e.calls, (Calls{"100>1:R/0", "1>2:A/1T", "2>3:Old/4", "2>4:B/3P", "2>5:C/2", "100>6:/-1T",
                               "6>7:Y/6"}));
-    EXPECT_EQ(set_->ExportTypeHierarchy(nullptr), LM::ErrParameter);
+    EXPECT_EQ(set_->ExportTypeHierarchy(nullptr), KR::ErrParam);
 }
 
 TEST_F(Queries, ExportAnswersSkipAndStop)

@@ -1,6 +1,6 @@
 // Reporting of the exceptions that the guard of the public operations
 // catches.
-#include "LibrarySet/Guard.hpp"
+#include "Guard.hpp"
 
 namespace LM::GuardPrivate {
 
@@ -36,10 +36,10 @@ KR::ErrorCode Report(const KR::KRException& exception) noexcept
 KR::ErrorCode ReportBadAlloc() noexcept
 {
     try {
-        PrintQuietly(KR::OutOfMemoryException(ErrMemory, "LibrarySet"));
+        PrintQuietly(KR::OutOfMemoryException(KR::ErrMemFull, "LibrarySet"));
     } catch (...) {
     }
-    return ErrMemory;
+    return KR::ErrMemFull;
 }
 
 KR::ErrorCode ReportStd(const std::exception& exception) noexcept
