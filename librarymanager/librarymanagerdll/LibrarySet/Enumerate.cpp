@@ -27,6 +27,10 @@ namespace {
 
 // Title of the progress window of an enumeration.
 constexpr std::int16_t EnumerationTitle = 84;
+// Text table entries that name the two closing folders: the parts outside
+// every folder of the set, and the placeholders of missing parts.
+constexpr std::size_t OtherObjectsFolderEntry = 7;
+constexpr std::size_t PlaceholderFolderEntry = 8;
 
 // The progress window of one enumeration: opened on construction, closed by
 // Close() or, when an exception ends the enumeration, by the destructor, so
@@ -154,8 +158,8 @@ void LibrarySet::FinishEnumerate()
     // name), closed by the two closing items, and every part's folder index
     // moved to its folder's new place.
     std::vector<std::int32_t> oldToNew;
-    folderSet_->OrderAndClose(GetModuleString(ModuleString::OtherObjectsFolder),
-                              GetModuleString(ModuleString::PlaceholderFolder), &oldToNew);
+    const LibraryManagerStrings& strings = GetModuleState().strings;
+    folderSet_->OrderAndClose(strings.Get(OtherObjectsFolderEntry), strings.Get(PlaceholderFolderEntry), &oldToNew);
     partTable_->RenumberFolders(oldToNew);
 
     // Other objects whose file exists and is not in the table yet become
