@@ -4,6 +4,7 @@
 #include "EnumerateTestSupport.hpp"
 
 #include "IO/FileSystem.hpp"
+#include "KR/Exceptions.hpp"
 #include "KR/Time.hpp"
 #include "LibrarySetObserver.hpp"
 #include "Support/Zip.hpp"
@@ -240,6 +241,26 @@ TEST_F(Enumerate, FoldersDeeperThanTheFolderStackAreNotEntered)
     EXPECT_EQ(set->SearchSymbolFileName("at99.txt") != -1, true);
     // Root item, the library's top folder and 99 levels, then the closing items.
     EXPECT_EQ(set->GetFolderNumber(), 1 + 1 + 99 + 2);
+}
+
+TEST_F(Enumerate, AFailureReturnsItsIdKeepsWhatWasStoredAndClosesTheWindow)
+{
+    WriteTexts("A", 3);
+    WriteTexts("B", 3);
+    AddLibrary("A");
+    AddLibrary("B");
+    const KR::ErrorCode id = KR::MakeErrorCode(0x8123ABCDu);
+    RecordingSink sink;
+    sink.onPhaseName = [&](const std::string& name) {
+        if (name == "B")
+            throw KR::KRException(id, "the application gave up");
+    };
+    EXPECT_EQ(set->Enumerate(), id);
+    EXPECT_FALSE(set->IsEnumerated());
+    EXPECT_EQ(PartsBelow("A"), 3);
+    EXPECT_EQ(PartsBelow("B"), 0);
+    EXPECT_EQ(std::vector<std::string>(sink.calls.end() - 3, sink.calls.end()),
+              (std::vector<std::string>{"close", "end", "name reset"}));
 }
 
 // ----- The file count file -----------------------------------------------------

@@ -50,6 +50,8 @@ public:
     void SetPhaseString(const char* name) override
     {
         calls.push_back(name != nullptr ? std::string("name ") + name : "name reset");
+        if (name != nullptr && onPhaseName)
+            onPhaseName(name);
     }
     void SetValue(std::int32_t value) override
     {
@@ -87,6 +89,7 @@ public:
     std::int32_t lastValue = -1;
     int breakChecks = 0;
     std::function<void(std::int32_t)> onValue;
+    std::function<void(const std::string&)> onPhaseName;
 
 private:
     KRUtils::IProgressSink* previous_ = nullptr;
