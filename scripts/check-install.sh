@@ -29,11 +29,17 @@ step "$work/prefix/bin/libman" --version
 step cmake -S examples/consumer -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
      -DCMAKE_PREFIX_PATH="$work/prefix"
 step cmake --build "$work/consumer"
+# A small generated library, and a second one as the cache copy of a URL
+# library; the consumer enumerates both, searches and walks the hierarchy.
 mkdir "$work/Example Library"
-output=$("$work/consumer/consumer" "$work/Example Library")
+step "$work/prefix/bin/lpf" generate "$work/Example Library" --parts 200 --seed 3
+step "$work/prefix/bin/lpf" generate "$work/urlcache/Shared Parts" --parts 40 --seed 4
+output=$("$work/consumer/consumer" "$work/Example Library" "$work/urlcache")
 echo "$output"
-if ! grep -qx 'library: Example Library' <<<"$output" || ! grep -qx 'libraries: 1' <<<"$output" ||
-   ! grep -q '^path tree: 2 nodes on the door' <<<"$output"; then
+parts=$(sed -n 's/^parts: //p' <<<"$output")
+if ! grep -qx 'library: Example Library' <<<"$output" || ! grep -qx 'libraries: 2' <<<"$output" ||
+   ! grep -qx 'enumerated: yes' <<<"$output" || ! grep -qx 'search by name: found' <<<"$output" ||
+   ! grep -q '^path tree: 2 nodes on the door' <<<"$output" || [ "${parts:-0}" -lt 240 ]; then
   echo "check-install: the consumer printed something else" >&2
   exit 1
 fi

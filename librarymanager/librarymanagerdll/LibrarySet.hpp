@@ -295,6 +295,15 @@ public:
     // Drops every library and other object and stops using the LAN cache.
     std::int32_t ResetActiveLibraries();
 
+    // ----- Enumeration ---------------------------------------------------
+    // Walks every existing active library into a fresh part table and folder
+    // set (one progress phase per library; the user may cancel the libraries
+    // that are not vital), stores the other objects, sorts the indexes and
+    // reports duplicates, rebuilds the type hierarchy, tells the observers
+    // and sets the enumerated flag. 0, or the id of the exception that ended
+    // it (what was stored so far stays; the set is not enumerated).
+    std::int32_t Enumerate();
+
 protected:
     // Another set changed the shared script code container: forget the code
     // indices that no longer name a code. Events this set caused are ignored.
@@ -318,6 +327,10 @@ private:
     KR::ErrorCode GuardError(Body&& body) const noexcept;
 
     void NotifyObservers();
+
+    // The end of an enumeration: folders ordered and closed, other objects
+    // stored, indexes sorted and checked, hierarchy rebuilt.
+    void FinishEnumerate();
 
     // Steps of storing a part (PartTable/Store.cpp).
     std::int32_t FindFolderForStoring(const IO::Location& location);

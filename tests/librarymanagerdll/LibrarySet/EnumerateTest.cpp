@@ -1,0 +1,315 @@
+// Enumeration of real library folders: the folder set and its renumbering,
+// the part records, other objects, progress and cancel, mount points and
+// container libraries, and the file count file.
+#include "EnumerateTestSupport.hpp"
+
+#include "IO/FileSystem.hpp"
+#include "KR/Exceptions.hpp"
+#include "KR/Time.hpp"
+#include "LibrarySetObserver.hpp"
+#include "Support/Zip.hpp"
+
+#include <cstring>
+#include <filesystem>
+
+namespace EnumerateTest {
+namespace {
+
+using PartTableTest::MakeUnID;
+
+std::string Bytes(std::int32_t a, std::int32_t b)
+{
+    std::string out(8, '\0');
+    std::memcpy(out.data(), &a, 4);
+    std::memcpy(out.data() + 4, &b, 4);
+    return out;
+}
+
+// The folder that encloses `location`: the location without its last name.
+IO::Location Enclosing(const IO::Location& location)
+{
+    IO::Location parent(location);
+    parent.DeleteLastLocalName();
+    return parent;
+}
+
+class Enumerate : public EnumerateFixture {};
+
+TEST_F(Enumerate, FoldersAreOrderedAndEveryLinkNamesTheEnclosingFolder)
+{
+    // Walked in byte order: B before a, and Beams, Columns, Details before
+    // Extras. The name order puts a before B, and ordering by the old parent
+    // index moves Extras before Columns.
+    WritePart("Lib/B/b.gsm", "b", MakeUnID(1, 1));
+    WritePart("Lib/a/a.gsm", "a", MakeUnID(2, 1));
+    WritePart("Lib/Beams/Columns/Details/d.gsm", "d", MakeUnID(3, 1));
+    WritePart("Lib/Beams/Columns/c.gsm", "c", MakeUnID(4, 1));
+    WritePart("Lib/Extras/e.gsm", "e", MakeUnID(5, 1));
+    WritePart("Lib/top.gsm", "top", MakeUnID(6, 1));
+    ASSERT_EQ(AddLibrary("Lib"), 0);
+
+    // Tree item ids of an earlier enumeration do not survive the next one.
+    ASSERT_EQ(set->Enumerate(), 0);
+    for (std::int32_t k = 0; k < set->GetFolderNumber(); ++k)
+        set->SetFolderTreeItemId(k, 100 + k);
+    ASSERT_EQ(set->Enumerate(), 0);
+
+    std::vector<std::string> names;
+    for (std::int32_t k = 0; k < set->GetFolderNumber(); ++k) {
+        names.push_back(Folder(k).name.Std() + "/" + std::to_string(Folder(k).parent));
+        EXPECT_EQ(Folder(k).treeItemId, 0) << k;
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Libraries/-1", "Lib/0", "a/1", "B/1", "Beams/1", "Extras/1",
+                                               "Columns/4", "Details/6", "Other Objects/0", "Missing Parts/0"}));
+    EXPECT_EQ(Folder(8).activeLibraryIndex, -1);
+    EXPECT_TRUE(Folder(9).location.IsEmpty());
+
+    // Every folder below the library's top folder names its enclosing
+    // folder as parent, and every part carries the folder that holds it.
+    for (std::int32_t k = 2; k < set->GetFolderNumber() - 2; ++k)
+        EXPECT_EQ(Folder(Folder(k).parent).location, Enclosing(Folder(k).location)) << Folder(k).name.Std();
+    ASSERT_EQ(set->GetSymbolNumber(), 6);
+    for (std::int32_t i = 0; i < set->GetSymbolNumber(); ++i) {
+        IO::Location location;
+        ASSERT_EQ(set->GetSymbolLocation(i, &location), 0);
+        EXPECT_EQ(Folder(set->GetSymbolFolderIndex(i)).location, Enclosing(location)) << location.GetText();
+    }
+    EXPECT_TRUE(set->IsEnumerated());
+    EXPECT_NE(set->SearchSymbolByUnID(MakeUnID(3, 1), "d"), -1);
+}
+
+TEST_F(Enumerate, OtherObjectsAreStoredIntoTheFirstClosingFolderOnce)
+{
+    WritePart("Lib/inside.gsm", "inside", MakeUnID(1, 1));
+    const IO::Location outside = WritePart("Loose/outside.gsm", "outside", MakeUnID(2, 1));
+    const IO::Location viaUrl = WritePart("UrlCache/fetched.gsm", "fetched", MakeUnID(3, 1));
+    ASSERT_EQ(AddLibrary("Lib"), 0);
+    ASSERT_EQ(set->SetFtpCacheLocation(dir.Loc("UrlCache")), 0);
+    set->AddOtherObject(outside);
+    set->AddOtherObject(dir.Loc("Loose/missing.gsm"));
+    set->AddOtherObject(dir.Loc("Lib/inside.gsm"));  // already in the table through its library
+    set->AddOtherObject(KR::String("http://example.invalid/parts/fetched.gsm"));
+
+    ASSERT_EQ(set->Enumerate(), 0);
+    const std::int32_t others = set->GetFolderNumber() - 2;
+    KR::String name;
+    ASSERT_EQ(set->GetFolderName(others, &name), 0);
+    EXPECT_EQ(name.Std(), "Other Objects");
+
+    EXPECT_EQ(set->GetSymbolNumber(), 3);
+    const std::int32_t stored = set->SearchSymbol(outside);
+    ASSERT_NE(stored, -1);
+    EXPECT_EQ(set->GetSymbolFolderIndex(stored), others);
+    EXPECT_EQ(set->SearchSymbol(dir.Loc("Loose/missing.gsm")), -1);
+    EXPECT_NE(set->GetSymbolFolderIndex(set->SearchSymbol(dir.Loc("Lib/inside.gsm"))), others);
+    const std::int32_t fetched = set->SearchSymbol(viaUrl);
+    ASSERT_NE(fetched, -1);
+    EXPECT_EQ(set->GetSymbolFolderIndex(fetched), others);
+    KR::String url;
+    ASSERT_EQ(set->GetSymbolUrl(fetched, &url), 0);
+    EXPECT_EQ(url.Std(), "http://example.invalid/parts/fetched.gsm");
+    // Enumeration reads the other objects and never changes them.
+    EXPECT_EQ(set->GetOtherObjectNum(), 4);
+}
+
+TEST_F(Enumerate, ProgressShowsOnePhasePerLibraryAndAValueEveryFiftyFiles)
+{
+    WriteTexts("A", 120);
+    WriteTexts("B", 3);
+    dir.MakeFolder("Gone");
+    ASSERT_EQ(AddLibrary("A"), 0);
+    ASSERT_EQ(AddLibrary("B"), 1);
+    ASSERT_EQ(AddLibrary("Gone"), 2);
+    std::filesystem::remove_all(dir / "Gone");  // exists for the set, vanished on disk
+
+    struct Observer : LM::LibrarySetObserver {
+        void SomethingHappened() override { enumeratedWhenTold.push_back(set->IsEnumerated()); }
+        LM::LibrarySet* set = nullptr;
+        std::vector<bool> enumeratedWhenTold;
+    } observer;
+    observer.set = set.get();
+    set->Attach(observer);
+
+    RecordingSink sink;
+    ASSERT_EQ(set->Enumerate(), 0);
+    set->Detach(observer);
+    EXPECT_EQ(observer.enumeratedWhenTold, std::vector<bool>{false});
+
+    const std::string window = "window 84 4 " + std::to_string(2 * KR::clockManager.GetTicksPerSecond());
+    ASSERT_GE(sink.calls.size(), 4u);
+    EXPECT_EQ(sink.calls[0], "begin");
+    EXPECT_EQ(sink.calls[1], window);
+    EXPECT_EQ(std::vector<std::string>(sink.calls.end() - 3, sink.calls.end()),
+              (std::vector<std::string>{"close", "end", "name reset"}));
+    EXPECT_EQ(sink.With("name "), (std::vector<std::string>{"name A", "name B", "name reset"}));
+    EXPECT_EQ(sink.With("phase "), (std::vector<std::string>{"phase 0 120", "phase 0 3"}));
+    EXPECT_EQ(sink.With("value ", true), (std::vector<std::string>{"value 0", "value 50", "value 100", "value 0"}));
+    EXPECT_EQ(sink.breakChecks, 4);
+    EXPECT_EQ(set->GetSymbolNumber(), 123);
+}
+
+TEST_F(Enumerate, ACancelSkipsTheRestOfEveryLibraryThatIsNotVital)
+{
+    WriteTexts("A", 120);
+    WriteTexts("B", 10);
+    WriteTexts("C", 120);
+    ASSERT_EQ(AddLibrary("A"), 0);
+    ASSERT_EQ(AddLibrary("B"), 1);
+    ASSERT_EQ(AddLibrary("C", true), 2);
+
+    RecordingSink sink;
+    sink.cancelAfter = 50;
+    ASSERT_EQ(set->Enumerate(), 0);
+    // The request is seen at the check before the 101st file of A; B is
+    // skipped; the vital C is walked to its end although the user keeps
+    // asking to cancel.
+    EXPECT_EQ(PartsBelow("A"), 100);
+    EXPECT_EQ(PartsBelow("B"), 0);
+    EXPECT_EQ(PartsBelow("C"), 120);
+    EXPECT_EQ(sink.With("name "), (std::vector<std::string>{"name A", "name C", "name reset"}));
+    EXPECT_TRUE(set->IsEnumerated());
+}
+
+TEST_F(Enumerate, ACancelInsideAVitalLibraryIsIgnored)
+{
+    WriteTexts("A", 120);
+    WriteTexts("B", 10);
+    ASSERT_EQ(AddLibrary("A", true), 0);
+    ASSERT_EQ(AddLibrary("B"), 1);
+
+    RecordingSink sink;
+    sink.cancelAfter = 0;
+    ASSERT_EQ(set->Enumerate(), 0);
+    EXPECT_EQ(PartsBelow("A"), 120);
+    // B is the first library that listens; it stops before its first file.
+    EXPECT_EQ(PartsBelow("B"), 0);
+}
+
+TEST_F(Enumerate, AMountPointInsideALibraryIsNotEnteredButCounted)
+{
+    WriteTexts("Lib", 2);
+    TestSupport::MakeZip(dir / "Lib/Packed.zip", {{"inner/one.txt", "1"}, {"two.txt", "2"}});
+    std::unique_ptr<IO::FixedVFS> zip(IO::CreateZipVFS(dir.Loc("Lib/Packed.zip")));
+    ASSERT_NE(zip, nullptr);
+    ASSERT_EQ(IO::fileSystem.Mount(*zip, dir.Loc("Lib/Packed.zip")), 0);
+    ASSERT_EQ(AddLibrary("Lib"), 0);
+
+    RecordingSink sink;
+    const std::int32_t result = set->Enumerate();
+    IO::fileSystem.Unmount(*zip);
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(sink.With("phase "), std::vector<std::string>{"phase 0 4"});
+    EXPECT_EQ(set->GetSymbolNumber(), 2);
+    EXPECT_EQ(PartsBelow("Lib/Packed.zip"), 0);
+    EXPECT_EQ(set->GetFolderNumber(), 4);  // root, Lib and the closing items
+}
+
+TEST_F(Enumerate, AContainerLibraryIsWalkedAndADamagedOneSkipped)
+{
+    LPF::PartFileWriter writer(LPF::PartKind::Symbol);
+    writer.SetOwnUnID(MakeUnID(7, 1));
+    ASSERT_EQ(writer.SetDocumentName("zipped"), 0);
+    TestSupport::MakeZip(dir / "Zipped.zip", {{"Doors/door.gsm", writer.ToBytes()}, {"readme.txt", "r"}});
+    TestSupport::WriteFileBytes(dir / "Damaged.zip", "PK\x03\x04 this is no archive");
+    WriteTexts("Plain", 2);
+    AddLibrary("Zipped.zip");
+    AddLibrary("Damaged.zip");
+    AddLibrary("Plain");
+
+    ASSERT_EQ(set->Enumerate(), 0);
+    EXPECT_EQ(PartsBelow("Zipped.zip"), 2);
+    EXPECT_EQ(PartsBelow("Damaged.zip"), 0);
+    EXPECT_EQ(PartsBelow("Plain"), 2);
+    const std::int32_t door = set->SearchSymbolByUnID(MakeUnID(7, 1), "zipped");
+    ASSERT_NE(door, -1);
+    KR::String folder;
+    ASSERT_EQ(set->GetFolderName(set->GetSymbolFolderIndex(door), &folder), 0);
+    EXPECT_EQ(folder.Std(), "Doors");
+}
+
+TEST_F(Enumerate, FoldersDeeperThanTheFolderStackAreNotEntered)
+{
+    std::string path = "Deep";
+    for (int level = 1; level <= 120; ++level) {
+        path += "/d";
+        if (level == 99 || level == 100)
+            dir.WriteFile(path + "/at" + std::to_string(level) + ".txt", "x");
+    }
+    ASSERT_EQ(AddLibrary("Deep"), 0);
+    ASSERT_EQ(set->Enumerate(), 0);
+    EXPECT_EQ(set->GetSymbolNumber(), 1);
+    EXPECT_EQ(set->SearchSymbolFileName("at99.txt") != -1, true);
+    // Root item, the library's top folder and 99 levels, then the closing items.
+    EXPECT_EQ(set->GetFolderNumber(), 1 + 1 + 99 + 2);
+}
+
+TEST_F(Enumerate, AFailureReturnsItsIdKeepsWhatWasStoredAndClosesTheWindow)
+{
+    WriteTexts("A", 3);
+    WriteTexts("B", 3);
+    AddLibrary("A");
+    AddLibrary("B");
+    const KR::ErrorCode id = KR::MakeErrorCode(0x8123ABCDu);
+    RecordingSink sink;
+    sink.onPhaseName = [&](const std::string& name) {
+        if (name == "B")
+            throw KR::KRException(id, "the application gave up");
+    };
+    EXPECT_EQ(set->Enumerate(), id);
+    EXPECT_FALSE(set->IsEnumerated());
+    EXPECT_EQ(PartsBelow("A"), 3);
+    EXPECT_EQ(PartsBelow("B"), 0);
+    EXPECT_EQ(std::vector<std::string>(sink.calls.end() - 3, sink.calls.end()),
+              (std::vector<std::string>{"close", "end", "name reset"}));
+}
+
+// ----- The file count file -----------------------------------------------------
+
+class FileCount : public EnumerateFixture {
+protected:
+    std::string CountFile(const std::string& library) { return dir / (library + "/" + CountFileName); }
+};
+
+TEST_F(FileCount, AValidFileSizesTheProgressAndIsRewrittenWithTheNewCount)
+{
+    WriteTexts("Lib", 5);
+    TestSupport::WriteFileBytes(CountFile("Lib"), Bytes(0x4C323036, 2));
+    ASSERT_EQ(AddLibrary("Lib"), 0);
+
+    RecordingSink sink;
+    ASSERT_EQ(set->Enumerate(), 0);
+    EXPECT_EQ(sink.With("phase "), std::vector<std::string>{"phase 0 2"});
+    // Five parts and the count file itself.
+    EXPECT_EQ(TestSupport::ReadFileBytes(CountFile("Lib")), Bytes(0x4C323036, 6));
+    EXPECT_EQ(TestSupport::NamesIn(dir / "Lib").size(), 6u);  // no scratch file left
+
+    // Unchanged count: the file is left alone.
+    TestSupport::SetUnixTime(CountFile("Lib"), 1000000);
+    ASSERT_EQ(set->Enumerate(), 0);
+    EXPECT_EQ(TestSupport::UnixTimeOf(CountFile("Lib")), 1000000);
+}
+
+TEST_F(FileCount, AFileWithAWrongTagOrTooShortIsIgnoredAndNeverWritten)
+{
+    WriteTexts("Wrong", 3);
+    WriteTexts("Short", 3);
+    WriteTexts("None", 3);
+    const std::string wrong = Bytes(0x3630324C, 1);  // the tag in the other byte order
+    const std::string shortFile = Bytes(0x4C323036, 0).substr(0, 6);
+    TestSupport::WriteFileBytes(CountFile("Wrong"), wrong);
+    TestSupport::WriteFileBytes(CountFile("Short"), shortFile);
+    AddLibrary("None");
+    AddLibrary("Short");
+    AddLibrary("Wrong");
+
+    RecordingSink sink;
+    ASSERT_EQ(set->Enumerate(), 0);
+    // Each library is counted by a walk instead.
+    EXPECT_EQ(sink.With("phase "), (std::vector<std::string>{"phase 0 3", "phase 0 4", "phase 0 4"}));
+    EXPECT_EQ(TestSupport::ReadFileBytes(CountFile("Wrong")), wrong);
+    EXPECT_EQ(TestSupport::ReadFileBytes(CountFile("Short")), shortFile);
+    EXPECT_FALSE(std::filesystem::exists(CountFile("None")));
+}
+
+}  // namespace
+}  // namespace EnumerateTest

@@ -1,0 +1,166 @@
+// Helpers of the enumeration tests: progress sinks that record what the
+// module shows and cancel on request, and a set over libraries written into a
+// temporary folder.
+#pragma once
+
+#include "IO/File.hpp"
+#include "IO/ZipVFS.hpp"
+#include "KRUtils/Progress.hpp"
+#include "LPF/PartFile.hpp"
+#include "LibraryManagerModule.hpp"
+#include "LibrarySet.hpp"
+#include "LibrarySet/FolderSet.hpp"
+#include "Support/ErrorHandlers.hpp"
+#include "Support/TempDir.hpp"
+#include "librarymanagerdll/PartTable/PartTableTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace EnumerateTest {
+
+// Records every progress call as one line of text.
+class RecordingSink : public KRUtils::IProgressSink {
+public:
+    RecordingSink() { previous_ = KRUtils::SetProgressSink(this); }
+    ~RecordingSink() override { KRUtils::SetProgressSink(previous_); }
+    RecordingSink(const RecordingSink&) = delete;
+    RecordingSink& operator=(const RecordingSink&) = delete;
+
+    void BeginLong(bool) override { calls.push_back("begin"); }
+    void EndLong(bool) override { calls.push_back("end"); }
+    void InitProcessWindow(std::int16_t title, std::int16_t phases, std::int32_t ticks) override
+    {
+        calls.push_back("window " + std::to_string(title) + " " + std::to_string(phases) + " " +
+                        std::to_string(ticks));
+    }
+    void SetNextPhase(std::int16_t title, std::int32_t total) override
+    {
+        calls.push_back("phase " + std::to_string(title) + " " + std::to_string(total));
+    }
+    void BeginNextPhase(std::int16_t title, std::int32_t total) override
+    {
+        calls.push_back("begin phase " + std::to_string(title) + " " + std::to_string(total));
+    }
+    void SetPhaseString(const char* name) override
+    {
+        calls.push_back(name != nullptr ? std::string("name ") + name : "name reset");
+        if (name != nullptr && onPhaseName)
+            onPhaseName(name);
+    }
+    void SetValue(std::int32_t value) override
+    {
+        calls.push_back("value " + std::to_string(value));
+        lastValue = value;
+        if (onValue)
+            onValue(value);
+    }
+    void EndPhase() override { calls.push_back("end phase"); }
+    void CloseWindow() override { calls.push_back("close"); }
+    bool IsBreakRequested(bool) override
+    {
+        ++breakChecks;
+        return cancelAfter >= 0 && lastValue >= cancelAfter;
+    }
+
+    // The calls whose text begins with `prefix`; with `walkOnly` only those
+    // made before the type hierarchy's own phase began.
+    std::vector<std::string> With(const std::string& prefix, bool walkOnly = false) const
+    {
+        std::vector<std::string> out;
+        for (const std::string& c : calls) {
+            if (walkOnly && c.rfind("begin phase 118", 0) == 0)
+                break;
+            if (c.rfind(prefix, 0) == 0)
+                out.push_back(c);
+        }
+        return out;
+    }
+
+    std::vector<std::string> calls;
+    // The user asks to cancel once a progress value of at least this many
+    // files was shown, and keeps asking; -1: never.
+    std::int32_t cancelAfter = -1;
+    std::int32_t lastValue = -1;
+    int breakChecks = 0;
+    std::function<void(std::int32_t)> onValue;
+    std::function<void(const std::string&)> onPhaseName;
+
+private:
+    KRUtils::IProgressSink* previous_ = nullptr;
+};
+
+// The name of the file count file in these tests.
+inline constexpr const char* CountFileName = "File Count";
+
+class EnumerateFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        LM::LibraryManagerCallBacks callBacks;
+        callBacks.createFixedVFS = &IO::CreateZipVFS;
+        LM::LibraryManagerStrings strings;
+        strings.Set(4, CountFileName);
+        strings.Set(5, "Libraries");
+        strings.Set(7, "Other Objects");
+        strings.Set(8, "Missing Parts");
+        LM::InitLibraryManager(callBacks, strings, types.part, types.script, dir.MakeFolder("scriptcache"));
+        const std::vector<FTM::GeneralID> storable{types.part, types.script, types.text};
+        set = std::make_unique<LM::LibrarySet>(
+            handler, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+        ASSERT_TRUE(set->IsUsable());
+    }
+    void TearDown() override { set.reset(); }
+
+    // A part file of the first kind at `relative`.
+    IO::Location WritePart(const std::string& relative, const std::string& documentName, const KR::UnID& id)
+    {
+        std::filesystem::create_directories(std::filesystem::path(dir / relative).parent_path());
+        LPF::PartFileWriter writer(LPF::PartKind::Symbol);
+        writer.SetOwnUnID(id);
+        EXPECT_EQ(writer.SetDocumentName(documentName), 0);
+        const IO::Location location = dir.Loc(relative);
+        EXPECT_EQ(writer.WriteTo(location), 0);
+        return location;
+    }
+    // `count` small text files named f000.txt ... in `folder`.
+    void WriteTexts(const std::string& folder, int count)
+    {
+        for (int k = 0; k < count; ++k) {
+            std::string name = std::to_string(k);
+            name.insert(0, 3 - std::min<std::size_t>(3, name.size()), '0');
+            dir.WriteFile(folder + "/f" + name + ".txt", "text");
+        }
+    }
+    std::int32_t AddLibrary(const std::string& relative, bool vital = false)
+    {
+        return set->AddActiveLibrary(dir.Loc(relative), LM::NotPermanent, vital, true);
+    }
+
+    // Number of records whose location lies below `relative`.
+    int PartsBelow(const std::string& relative)
+    {
+        const IO::Location folder = dir.Loc(relative);
+        int n = 0;
+        for (std::int32_t i = 0; i < set->GetSymbolNumber(); ++i) {
+            IO::Location location;
+            if (set->GetSymbolLocation(i, &location) == 0 && folder.IsAncestorOf(location))
+                ++n;
+        }
+        return n;
+    }
+
+    const LM::FolderItem& Folder(std::int32_t index) { return *set->GetFolderSet()->GetItem(index); }
+
+    const PartTableTest::Types& types = PartTableTest::GetTypes();
+    TestSupport::TempDir dir;
+    PartTableTest::RecordingHandler handler;
+    std::unique_ptr<LM::LibrarySet> set;
+};
+
+}  // namespace EnumerateTest
