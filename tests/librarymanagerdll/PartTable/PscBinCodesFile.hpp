@@ -24,16 +24,16 @@ struct ItemSpec {
     std::string ancestry;
 };
 
-inline std::string BuildContainerFile(std::int32_t timestamp, const std::vector<ItemSpec>& specs,
+inline std::string BuildContainerFile(std::int32_t timestamp, const std::vector<ItemSpec>& rows,
                                       std::uint32_t magic = LM::PscBinCodesContainer::Magic)
 {
     std::vector<LM::PscBinCodeItem> items;
-    for (const ItemSpec& spec : specs) {
-        LM::PscBinCodeItem item(spec.id, spec.location, spec.scriptType);
-        item.useCount = spec.useCount;
-        item.lastUse = spec.lastUse;
-        item.codeSize = static_cast<std::uint32_t>(spec.code.size());
-        item.ancestrySize = static_cast<std::uint32_t>(spec.ancestry.size());
+    for (const ItemSpec& row : rows) {
+        LM::PscBinCodeItem item(row.id, row.location, row.scriptType);
+        item.useCount = row.useCount;
+        item.lastUse = row.lastUse;
+        item.codeSize = static_cast<std::uint32_t>(row.code.size());
+        item.ancestrySize = static_cast<std::uint32_t>(row.ancestry.size());
         items.push_back(std::move(item));
     }
     const auto header = [&](KR::OChannel& out) {
@@ -55,8 +55,8 @@ inline std::string BuildContainerFile(std::int32_t timestamp, const std::vector<
         position += items[n].codeSize;
         items[n].ancestryOffset = position;
         position += items[n].ancestrySize;
-        data += specs[n].code;
-        data += specs[n].ancestry;
+        data += rows[n].code;
+        data += rows[n].ancestry;
     }
     KR::StringOChannel out(KR::binOProtocol);
     header(out);

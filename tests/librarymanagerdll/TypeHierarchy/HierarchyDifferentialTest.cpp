@@ -204,7 +204,7 @@ private:
 };
 
 // One record of a random table.
-struct Spec {
+struct RecordPlan {
     KR::UnID own{};
     std::vector<KR::UnID> ancestors;
     bool valid = true;
@@ -212,19 +212,19 @@ struct Spec {
     bool script = false;
 };
 
-std::vector<Spec> RandomTable(std::mt19937& rng)
+std::vector<RecordPlan> RandomTable(std::mt19937& rng)
 {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const int types = 3 + pick(25);
     const int records = 1 + pick(60);
     auto randomId = [&] { return MakeUnID(1 + static_cast<std::uint32_t>(pick(types)), 1 + static_cast<std::uint32_t>(pick(3))); };
-    std::vector<Spec> table;
+    std::vector<RecordPlan> table;
     for (int r = 0; r < records; ++r) {
-        Spec s;
+        RecordPlan s;
         s.own = pick(10) == 0 ? NULLUnID : randomId();
         if (!table.empty() && pick(5) == 0) {
             // Below an earlier record's declared path: shared prefixes.
-            const Spec& base = table[static_cast<std::size_t>(pick(static_cast<int>(table.size())))];
+            const RecordPlan& base = table[static_cast<std::size_t>(pick(static_cast<int>(table.size())))];
             s.ancestors = base.ancestors;
             if (base.own != NULLUnID)
                 s.ancestors.push_back(base.own);
@@ -245,10 +245,10 @@ class Differential : public HierarchyFixture {
 protected:
     // Fills a set with the table; `sorted`: its indexes are sorted, as after
     // an enumeration (unsorted, the table finds nothing by UnID).
-    void Fill(LM::LibrarySet& set, RecordingHierarchy& tree, const std::vector<Spec>& specs, bool sorted)
+    void Fill(LM::LibrarySet& set, RecordingHierarchy& tree, const std::vector<RecordPlan>& plans, bool sorted)
     {
         LM::PartTable& table = *LibrarySetInternals::GetPartTable(set);
-        for (const Spec& s : specs) {
+        for (const RecordPlan& s : plans) {
             const std::int32_t i = table.AppendPlaceholder("P", s.own, 0, s.script ? types.script : types.part, 0);
             set.SetSymbolValid(i, s.valid);
             if (s.withPath) {
@@ -275,17 +275,17 @@ TEST_F(Differential, BuildMatchesTheLiteralOneOnRandomTables)
     int moves = 0;
     int exceptions = 0;
     for (int round = 0; round < 400; ++round) {
-        const std::vector<Spec> specs = RandomTable(rng);
+        const std::vector<RecordPlan> plans = RandomTable(rng);
         const bool conformAll = (round % 2) != 0;
         auto fastSet = NewSet();
         auto literalSet = NewSet();
         RecordingHierarchy fast(fastSet.get());
         RecordingHierarchy literal(literalSet.get());
         const bool sorted = round % 13 != 6;
-        Fill(*fastSet, fast, specs, sorted);
-        Fill(*literalSet, literal, specs, sorted);
+        Fill(*fastSet, fast, plans, sorted);
+        Fill(*literalSet, literal, plans, sorted);
         // Now and then a record points at a path that was freed.
-        if (round % 7 == 3 && specs.size() > 2 && specs[1].withPath) {
+        if (round % 7 == 3 && plans.size() > 2 && plans[1].withPath) {
             for (auto* pair : {&fast, &literal}) {
                 LM::LibrarySet& set = pair == &fast ? *fastSet : *literalSet;
                 pair->DeletePath(LibrarySetInternals::GetSymbolAncestryId(set, 1));
@@ -303,7 +303,7 @@ TEST_F(Differential, BuildMatchesTheLiteralOneOnRandomTables)
 
         SCOPED_TRACE("round " + std::to_string(round));
         ASSERT_EQ(TestIds::Written(fast), TestIds::Written(literal));
-        for (std::int32_t i = 0; i < static_cast<std::int32_t>(specs.size()); ++i)
+        for (std::int32_t i = 0; i < static_cast<std::int32_t>(plans.size()); ++i)
             ASSERT_EQ(LibrarySetInternals::GetSymbolAncestryId(*fastSet, i),
                       LibrarySetInternals::GetSymbolAncestryId(*literalSet, i))
                 << "record " << i;
