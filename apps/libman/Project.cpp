@@ -1,6 +1,7 @@
 #include "Project.hpp"
 
 #include "IO/Replace.hpp"
+#include "KR/Hex.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -20,17 +21,6 @@ namespace {
 constexpr const char* FormatName = "libman-project";
 constexpr int FormatVersion = 1;
 constexpr int InfoVersion = 201;
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // The string member `key` of `object`, or "" when it is absent; false when
 // it is present with another type.
@@ -66,8 +56,8 @@ bool FromHex(const std::string& text, std::string* bytes)
     std::string out;
     out.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        int high = HexDigit(text[i]);
-        int low = HexDigit(text[i + 1]);
+        int high = KR::HexValue(text[i]);
+        int low = KR::HexValue(text[i + 1]);
         if (high < 0 || low < 0)
             return false;
         out.push_back(static_cast<char>(high * 16 + low));
