@@ -1,5 +1,6 @@
 #include "IOTestSupport.hpp"
 #include "Support/Environment.hpp"
+#include "Support/FaultPlatform.hpp"
 
 #include <sys/stat.h>
 
@@ -272,4 +273,48 @@ TEST(ZipVFS, MountTableRules)
     EXPECT_EQ(IO::fileSystem.Unmount(*first), 0);
     EXPECT_EQ(IO::fileSystem.GetMountCount(), before);
     EXPECT_FALSE(IO::fileSystem.IsMountPoint(Location(dir / "m1")));
+}
+
+TEST(ZipVFS, FailedSystemCallsGiveErrorsAndLeakNoDescriptor)
+{
+    using TestSupport::Call;
+    TempDir dir;
+    const std::string data(20000, 'd');
+    IOTest::MakeZip(dir / "a.zip", {{"a.txt", data}, {"b.txt", "b"}});
+    // Mounts the archive and reads one entry: the archive's bytes come
+    // through the platform both while mounting and while reading.
+    auto mountAndRead = [&] {
+        KR::ErrorCode err = 0;
+        const auto vfs = ZipVFS::Open(Location(dir / "a.zip"), &err);
+        std::string content;
+        if (vfs != nullptr && (err = vfs->ReadFile(RelativeLocation("a.txt"), &content, data.size())) == 0) {
+            EXPECT_EQ(content, data);
+        }
+        return err;
+    };
+    TestSupport::FaultPlatform faults;
+    const std::size_t descriptors = TestSupport::OpenDescriptorCount();
+    ASSERT_EQ(mountAndRead(), 0);
+    {
+        const auto vfs = OpenZip(dir / "a.zip");
+        faults.Clear();
+        std::string content;
+        ASSERT_EQ(vfs->ReadFile(RelativeLocation("a.txt"), &content, data.size()), 0);
+        EXPECT_GT(faults.Calls(Call::Read), 0u);  // the entry is read through the platform
+    }
+    for (const Call kind : {Call::Open, Call::Stat, Call::Read, Call::Close}) {
+        faults.Clear();
+        mountAndRead();
+        const std::uint64_t calls = faults.Calls(kind);
+        ASSERT_GT(calls, 0u);
+        for (std::uint64_t n = 1; n <= calls; ++n) {
+            faults.FailNth(kind, n, EIO);
+            const KR::ErrorCode err = mountAndRead();
+            // A failed close still releases the descriptor; nothing is lost.
+            if (kind != Call::Close) {
+                EXPECT_EQ(err, IO::ErrSystem) << "call " << n << " of kind " << static_cast<int>(kind);
+            }
+            EXPECT_EQ(TestSupport::OpenDescriptorCount(), descriptors) << "call " << n;
+        }
+    }
 }
