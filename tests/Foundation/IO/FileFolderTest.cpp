@@ -14,14 +14,17 @@ TEST(Folder, StatusCreationAndDeletionWithoutFollowingLinks)
     EXPECT_EQ(Folder(Location("http://h/x")).GetStatus(), IO::ErrNotLocal);
     WriteFileBytes(dir / "file", "x");
     EXPECT_EQ(Folder(Location(dir / "file/below"), OnNotFound::Create).GetStatus(), IO::ErrNotAFolder);
-    EXPECT_EQ(Folder(Location(dir / "p/q/r"), OnNotFound::Create).GetStatus(), 0);
+    EXPECT_TRUE(Folder(Location(dir / "p/q/r"), OnNotFound::Create).IsWriteable());
     EXPECT_TRUE(std::filesystem::is_directory(dir / "p/q/r"));
 
     // CreateFolder reports what is there, also when it was there already.
     Folder folder{Location(dir.Path())};
-    IO::FolderEntry entry;
-    EXPECT_EQ(folder.CreateFolder(Name("p"), &entry), IO::ErrAlreadyExists);
-    EXPECT_EQ(entry.location, Location(dir / "p"));
+    IO::FolderEntry made, again;
+    ASSERT_EQ(folder.CreateFolder(Name("p/q/s"), &made), IO::ErrBadName);
+    ASSERT_EQ(Folder(Location(dir / "p/q")).CreateFolder(Name("s"), &made), 0);
+    EXPECT_EQ(made.location, Location(dir / "p/q/s"));
+    EXPECT_EQ(folder.CreateFolder(Name("p"), &again), IO::ErrAlreadyExists);
+    EXPECT_EQ(again.location, Location(dir / "p"));
     EXPECT_EQ(folder.CreateFolder(Name("..")), IO::ErrBadName);
 
     WriteFileBytes(dir / "keep/precious", "data");

@@ -154,11 +154,9 @@ TEST(ZipVFS, IntactEntriesThatCannotBeDecodedAreNotSupported)
     // The first entry's local header is at 0, its directory entry at the
     // first directory signature.
     const std::size_t central = whole.find("PK\x01\x02");
-    ASSERT_NE(central, std::string::npos);
     auto patched = [&](const std::string& name, std::size_t localOffset, std::size_t centralOffset, char value) {
         std::string bytes = whole;
-        bytes[localOffset] = value;
-        bytes[central + centralOffset] = value;
+        bytes[localOffset] = bytes.at(central + centralOffset) = value;
         IOTest::WriteFileBytes(dir / name, bytes);
         return dir / name;
     };
