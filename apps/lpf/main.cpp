@@ -158,16 +158,15 @@ bool RefuseIfNotRegular(const std::string& path, std::string* error)
     return true;
 }
 
-// A file to be written may be missing or a regular file; a device, a FIFO,
-// a folder or a symbolic link is never replaced.
-bool RefuseTarget(const std::string& path, std::string* error)
+// What stands at `path` where the file system refused to replace it: the
+// file replace helper writes only over a regular file or nothing, and this
+// only names what it found for the message.
+std::string WhatIsThere(const std::string& path)
 {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
-        return false;
-    *error = "cannot write " + Printable(path) + ": " +
-             (S_ISLNK(st.st_mode) ? "a symbolic link" : S_ISDIR(st.st_mode) ? "a folder" : "not a regular file");
-    return true;
+    if (::lstat(path.c_str(), &st) != 0)
+        return ErrorText(IO::ErrNotAFile);
+    return S_ISLNK(st.st_mode) ? "a symbolic link" : S_ISDIR(st.st_mode) ? "a folder" : "not a regular file";
 }
 
 // A whole number in decimal digits, from `min` to `max`; anything else
@@ -251,11 +250,10 @@ struct CreateOptions {
 
 int WritePart(LPF::PartFileWriter& writer, const std::string& file)
 {
-    if (std::string error; RefuseTarget(file, &error))
-        return Fail(error);
     KR::ErrorCode err = writer.WriteTo(ToLocation(file));
     if (err != KR::NoError)
-        return Fail("cannot write " + Printable(file) + ": " + ErrorText(err));
+        return Fail("cannot write " + Printable(file) + ": " +
+                    (err == IO::ErrNotAFile ? WhatIsThere(file) : ErrorText(err)));
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include <map>
 #include <new>
 #include <string_view>
+#include <utility>
 
 namespace IO {
 
@@ -39,6 +40,10 @@ KR::ErrorCode ErrorFromZip(int zipError, int systemError) noexcept
         return ErrNotFound;
     case ZIP_ER_OPEN:
         return systemError != 0 ? Internal::ErrorFromErrno(systemError) : ErrSystem;
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+        // A failed system call is the disk's fault, not the archive's.
+        return systemError != 0 ? Internal::ErrorFromErrno(systemError) : ErrDamagedArchive;
     case ZIP_ER_COMPNOTSUPP:
     case ZIP_ER_ENCRNOTSUPP:
     case ZIP_ER_NOPASSWD:
@@ -174,6 +179,134 @@ bool IsSymbolicLink(zip_t* archive, zip_uint64_t index) noexcept
     return system == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK;
 }
 
+// The archive's bytes for libzip, read through the platform: libzip opens
+// the source when the archive is opened and closes it when the archive is
+// discarded, so the file system mounted from a zip file keeps one
+// descriptor. Every read is a pread at the source's own offset.
+class PlatformSource {
+public:
+    PlatformSource(std::string path, std::uint64_t size) : path_(std::move(path)), size_(size)
+    {
+        zip_error_init(&error_);
+    }
+    PlatformSource(const PlatformSource&) = delete;
+    PlatformSource& operator=(const PlatformSource&) = delete;
+    ~PlatformSource()
+    {
+        if (fd_ >= 0)
+            Sys().Close(fd_);
+        zip_error_fini(&error_);
+    }
+
+    // The errno of the last failed system call since the previous question,
+    // or 0. libzip reports some failed reads of an entry only as a short
+    // archive; this tells a failing disk from a damaged archive.
+    int TakeSystemError() noexcept { return std::exchange(systemError_, 0); }
+
+    static zip_int64_t Callback(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command)
+    {
+        return static_cast<PlatformSource*>(self)->Run(data, length, command);
+    }
+
+private:
+    zip_int64_t Fail(int zipError, int systemError)
+    {
+        if (systemError != 0)
+            systemError_ = systemError;
+        zip_error_set(&error_, zipError, systemError);
+        return -1;
+    }
+
+    zip_int64_t Run(void* data, zip_uint64_t length, zip_source_cmd_t command)
+    {
+        switch (command) {
+        case ZIP_SOURCE_OPEN: {
+            if (fd_ >= 0)
+                return 0;  // already open: libzip counts its users
+            fd_ = Sys().Open(path_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+            if (fd_ < 0)
+                return Fail(ZIP_ER_OPEN, errno);
+            // The file must still be the one examined when the archive was
+            // opened; one that changed in between is read as damaged.
+            struct stat st {};
+            if (Sys().FStat(fd_, &st) != 0)
+                return Fail(ZIP_ER_READ, errno);
+            if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) != size_)
+                return Fail(ZIP_ER_CHANGED, 0);
+            offset_ = 0;
+            return 0;
+        }
+        case ZIP_SOURCE_READ: {
+            if (offset_ >= size_)
+                return 0;
+            const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset_));
+            for (;;) {
+                const ssize_t n = Sys().PRead(fd_, data, wanted, static_cast<off_t>(offset_));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    return Fail(ZIP_ER_READ, errno);
+                offset_ += static_cast<std::uint64_t>(n);
+                return n;
+            }
+        }
+        case ZIP_SOURCE_SEEK: {
+            const zip_int64_t to = zip_source_seek_compute_offset(offset_, size_, data, length, &error_);
+            if (to < 0)
+                return -1;
+            offset_ = static_cast<std::uint64_t>(to);
+            return 0;
+        }
+        case ZIP_SOURCE_TELL:
+            return static_cast<zip_int64_t>(offset_);
+        case ZIP_SOURCE_STAT: {
+            auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error_);
+            if (st == nullptr)
+                return -1;
+            zip_stat_init(st);
+            st->size = size_;
+            st->valid |= ZIP_STAT_SIZE;
+            return sizeof *st;
+        }
+        case ZIP_SOURCE_CLOSE:
+            if (fd_ >= 0) {
+                const int fd = fd_;
+                fd_ = -1;
+                if (Sys().Close(fd) != 0)
+                    return Fail(ZIP_ER_CLOSE, errno);
+            }
+            return 0;
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&error_, data, length);
+        case ZIP_SOURCE_FREE:
+            delete this;
+            return 0;
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+                                                  ZIP_SOURCE_SUPPORTS, -1);
+        default:
+            return Fail(ZIP_ER_OPNOTSUPP, 0);
+        }
+    }
+
+    std::string path_;
+    std::uint64_t size_;
+    std::uint64_t offset_ = 0;
+    int fd_ = -1;
+    int systemError_ = 0;
+    zip_error_t error_;
+};
+
+// Opens the archive read from `source`; frees the source when that fails.
+zip_t* OpenFromSource(zip_source_t* source, zip_error_t* error) noexcept
+{
+    zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, error);
+    if (archive == nullptr)
+        zip_source_free(source);
+    return archive;
+}
+
 }  // namespace
 
 struct ZipVFS::Impl {
@@ -188,6 +321,7 @@ struct ZipVFS::Impl {
     };
 
     zip_t* archive = nullptr;
+    PlatformSource* source = nullptr;  // owned by the archive; null for an archive in memory
     std::string data;  // the archive's bytes when it was read from a mounted file system
     std::vector<Node> nodes;  // node 0 is the root
     std::uint32_t refused = 0;
@@ -352,7 +486,8 @@ std::unique_ptr<ZipVFS> ZipVFS::Open(const Location& zipFile, KR::ErrorCode* err
     auto impl = std::make_unique<Impl>();
     ByteSource read;
     std::uint64_t fileSize = 0;
-    int readFd = -1;  // a second descriptor for the name scan; libzip owns the first
+    int scanFd = -1;  // the descriptor of the name scan, when the archive is a file
+    int scanErrno = 0;  // why a read of the name scan failed
     const std::string& path = zipFile.GetText();
     RelativeLocation inside;
     if (const FixedVFS* vfs = Internal::FindEntryMount(path, &inside)) {
@@ -367,20 +502,6 @@ std::unique_ptr<ZipVFS> ZipVFS::Open(const Location& zipFile, KR::ErrorCode* err
             err = ErrDamagedArchive;
             return nullptr;
         }
-        zip_error_t zipError;
-        zip_error_init(&zipError);
-        zip_source_t* source = zip_source_buffer_create(impl->data.data(), impl->data.size(), 0, &zipError);
-        if (source != nullptr) {
-            impl->archive = zip_open_from_source(source, ZIP_RDONLY, &zipError);
-            if (impl->archive == nullptr)
-                zip_source_free(source);
-        }
-        if (impl->archive == nullptr) {
-            err = ErrorFromZip(zip_error_code_zip(&zipError), zip_error_code_system(&zipError));
-            zip_error_fini(&zipError);
-            return nullptr;
-        }
-        zip_error_fini(&zipError);
         fileSize = impl->data.size();
         const std::string& data = impl->data;
         read = [&data](std::uint64_t offset, std::size_t size, unsigned char* out) {
@@ -390,48 +511,67 @@ std::unique_ptr<ZipVFS> ZipVFS::Open(const Location& zipFile, KR::ErrorCode* err
             return true;
         };
     } else {
-        const int fd = Sys().Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-        if (fd < 0) {
+        scanFd = Sys().Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+        if (scanFd < 0) {
             err = Internal::ErrorFromErrno(errno);
             return nullptr;
         }
         struct stat st {};
-        if (Sys().FStat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
-            err = S_ISDIR(st.st_mode) ? ErrNotAFile : ErrDamagedArchive;
-            Sys().Close(fd);
+        const bool statFailed = Sys().FStat(scanFd, &st) != 0;
+        if (statFailed || !S_ISREG(st.st_mode) || st.st_size == 0) {
+            err = statFailed ? Internal::ErrorFromErrno(errno) : S_ISDIR(st.st_mode) ? ErrNotAFile : ErrDamagedArchive;
+            Sys().Close(scanFd);
             return nullptr;
         }
         fileSize = static_cast<std::uint64_t>(st.st_size);
-        readFd = Sys().Dup(fd);
-        int zipError = 0;
-        // The archive is opened, examined and scanned through the platform;
-        // the entries' bytes are then read by libzip from the descriptor it
-        // now owns, with its own system calls.
-        impl->archive = zip_fdopen(fd, 0, &zipError);
-        if (impl->archive == nullptr) {
-            const int systemError = errno;
-            Sys().Close(fd);
-            if (readFd >= 0)
-                Sys().Close(readFd);
-            err = ErrorFromZip(zipError, systemError);
-            return nullptr;
-        }
-        read = [readFd](std::uint64_t offset, std::size_t size, unsigned char* out) {
+        read = [scanFd, &scanErrno](std::uint64_t offset, std::size_t size, unsigned char* out) {
             std::size_t done = 0;
-            while (readFd >= 0 && done < size) {
-                const ssize_t n = Sys().PRead(readFd, out + done, size - done, static_cast<off_t>(offset + done));
+            while (done < size) {
+                const ssize_t n = Sys().PRead(scanFd, out + done, size - done, static_cast<off_t>(offset + done));
                 if (n < 0 && errno == EINTR)
                     continue;
+                if (n < 0)
+                    scanErrno = errno;
                 if (n <= 0)
                     return false;
                 done += static_cast<std::size_t>(n);
             }
-            return done == size;
+            return true;
         };
     }
-    err = impl->Build(read, fileSize);
-    if (readFd >= 0)
-        Sys().Close(readFd);
+    // libzip reads the archive through a source: the bytes in memory, or the
+    // file read through the platform (which then keeps a descriptor of its
+    // own while the file system is mounted).
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_source_t* source = nullptr;
+    PlatformSource* platformSource = nullptr;
+    if (scanFd < 0) {
+        source = zip_source_buffer_create(impl->data.data(), impl->data.size(), 0, &zipError);
+    } else {
+        platformSource = new (std::nothrow) PlatformSource(path, fileSize);
+        if (platformSource != nullptr) {
+            source = zip_source_function_create(&PlatformSource::Callback, platformSource, &zipError);
+            if (source == nullptr)
+                delete platformSource;
+        } else {
+            zip_error_set(&zipError, ZIP_ER_MEMORY, 0);
+        }
+    }
+    if (source != nullptr)
+        impl->archive = OpenFromSource(source, &zipError);
+    if (impl->archive != nullptr && scanFd >= 0)
+        impl->source = platformSource;
+    if (impl->archive == nullptr) {
+        err = ErrorFromZip(zip_error_code_zip(&zipError), zip_error_code_system(&zipError));
+    } else {
+        err = impl->Build(read, fileSize);
+        if (err == KR::NoError && scanErrno != 0)
+            err = Internal::ErrorFromErrno(scanErrno);
+    }
+    zip_error_fini(&zipError);
+    if (scanFd >= 0)
+        Sys().Close(scanFd);
     if (err != KR::NoError)
         return nullptr;
     return std::unique_ptr<ZipVFS>(new ZipVFS(std::move(impl)));
@@ -478,10 +618,15 @@ KR::ErrorCode ZipVFS::ReadFile(const RelativeLocation& path, std::string* conten
     if (node->size > maxSize || node->size > std::string().max_size())
         return ErrTooLarge;
 
+    // A system error of the archive's file wins over what libzip makes of it.
+    const auto systemError = [this]() { return impl_->source != nullptr ? impl_->source->TakeSystemError() : 0; };
+    systemError();
     zip_file_t* file = zip_fopen_index(impl_->archive, node->index, 0);
     if (file == nullptr) {
         const zip_error_t* error = zip_get_error(impl_->archive);
-        return ErrorFromZip(zip_error_code_zip(error), zip_error_code_system(error));
+        const int failed = systemError();
+        return ErrorFromZip(failed != 0 ? ZIP_ER_READ : zip_error_code_zip(error),
+                            failed != 0 ? failed : zip_error_code_system(error));
     }
     KR::ErrorCode err = KR::NoError;
     std::string out;
@@ -509,6 +654,8 @@ KR::ErrorCode ZipVFS::ReadFile(const RelativeLocation& path, std::string* conten
     }
     if (zip_fclose(file) != 0 && err == KR::NoError)
         err = ErrDamagedArchive;
+    if (const int failed = systemError(); failed != 0 && err != KR::ErrMemFull)
+        err = Internal::ErrorFromErrno(failed);
     if (err == KR::NoError)
         *content = std::move(out);
     return err;

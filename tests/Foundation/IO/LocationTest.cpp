@@ -22,8 +22,7 @@ std::string PathOf(const Location& location)
 
 TEST(Location, NormalisesPaths)
 {
-    EXPECT_EQ(PathOf(Location("/a//b/./c/")), "/a/b/c");
-    EXPECT_EQ(PathOf(Location("/a/b/../c")), "/a/c");
+    EXPECT_EQ(PathOf(Location("/a//b/./c/../d/")), "/a/b/d");
     EXPECT_EQ(PathOf(Location("/..x/.y/...")), "/..x/.y/...");  // only "." and ".." are special
     EXPECT_EQ(PathOf(Location("/a/..")), "/");
     // A backslash is an ordinary byte of a name.
@@ -104,15 +103,11 @@ TEST(Location, AncestryComparesWholeNames)
     EXPECT_EQ(ab.GetDifference(Location("/a/bc/d"), &relative), IO::ErrNotInside);
 }
 
-TEST(Name, Extensions)
+TEST(RelativeLocation, NamesValidityAndExtensions)
 {
     EXPECT_STREQ(Name("a.tar.gz").FindExtension(), "gz");
     EXPECT_EQ(Name(".profile").FindExtension(), nullptr);
     EXPECT_EQ(Name("name.").FindExtension(), nullptr);
-}
-
-TEST(RelativeLocation, NamesAndValidity)
-{
     RelativeLocation relative("a//./b/");
     ASSERT_EQ(relative.GetLength(), 2u);
     EXPECT_EQ(relative.SetLastName(Name("c")), 0);

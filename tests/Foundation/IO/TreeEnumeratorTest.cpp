@@ -91,7 +91,6 @@ TEST(TreeEnumerator, EntryFoundFalseAndStop)
     EXPECT_EQ(walk.log.back(), "file one in " + dir / "A");
     EXPECT_EQ(std::count(walk.log.begin(), walk.log.end(), "exit A"), 0);
 
-
     walk.stopAtFile.clear();
     walk.log.clear();
     ASSERT_EQ(walk.Do(), 0);  // a new walk starts afresh
@@ -100,7 +99,7 @@ TEST(TreeEnumerator, EntryFoundFalseAndStop)
     EXPECT_EQ(std::find(walk.log.begin(), walk.log.end(), "folder B"), walk.log.end());  // skipped
 }
 
-TEST(TreeEnumerator, LinksAreFollowedOnlyWhenAskedAndLoopsEnd)
+TEST(TreeEnumerator, LinksAreFollowedOnlyWhenAskedLoopsAndDepthEnd)
 {
     TempDir dir;
     WriteFileBytes(dir / "real/inside.txt", "");
@@ -130,18 +129,15 @@ TEST(TreeEnumerator, LinksAreFollowedOnlyWhenAskedAndLoopsEnd)
             entered.push_back(line);
     EXPECT_EQ(entered, (std::vector<std::string>{"enter a", "enter b", "enter b2"}));
     EXPECT_EQ(loop.depth, 0u);
-}
 
-TEST(TreeEnumerator, DepthIsBounded)
-{
-    TempDir dir;
-    std::string path = dir.Path();
+    // A tree deeper than the bound is walked down to it.
+    std::string path = dir / "deep";
     for (std::uint32_t i = 0; i < IO::TreeEnumerator::MaxDepth + 3; ++i)
         path += "/d";
     std::filesystem::create_directories(path);
-    Recorder walk{Folder(Location(dir.Path()))};
-    ASSERT_EQ(walk.Do(), 0);
-    EXPECT_EQ(walk.maxDepth, IO::TreeEnumerator::MaxDepth);
+    Recorder deep{Folder(Location(dir / "deep"))};
+    ASSERT_EQ(deep.Do(), 0);
+    EXPECT_EQ(deep.maxDepth, IO::TreeEnumerator::MaxDepth);
 }
 
 TEST(TreeEnumerator, MountPointsAreFoldersEnteredThroughTheirFileSystem)

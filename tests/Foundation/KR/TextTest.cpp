@@ -55,12 +55,9 @@ TEST(TextCompare, NameOrderLikeAFileBrowser)
     EXPECT_EQ(Names("a_1", "aa"), -1);  // '_' sorts before letters
     EXPECT_EQ(Names("x99999999999999999999", "x100000000000000000000"), -1);
     EXPECT_EQ(Names("x000123456789012345678901234567890", "x123456789012345678901234567890"), 1);
-}
-
-TEST(TextCompare, SecondOptionBreaksTiesInByteOrder)
-{
+    // The second option breaks ties in byte order and keeps the name order.
     EXPECT_EQ(NamesTotal("ABC", "abc"), -1);
-    EXPECT_EQ(NamesTotal("a01", "A1"), 1);  // the name order itself is kept
+    EXPECT_EQ(NamesTotal("a01", "A1"), 1);
     EXPECT_EQ(NamesTotal("Door 2", "door 10"), -1);
 }
 
