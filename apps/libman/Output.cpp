@@ -40,6 +40,12 @@ void Output::Line(const std::string& text)
         std::cout << text << '\n';
 }
 
+void Output::Raw(const std::string& text)
+{
+    raw_ = true;
+    std::cout << text;
+}
+
 std::string Output::Bold(const std::string& text) const
 {
     return colourOut_ ? "\033[1m" + text + "\033[0m" : text;
@@ -47,7 +53,7 @@ std::string Output::Bold(const std::string& text) const
 
 int Output::Finish(int status)
 {
-    if (json_) {
+    if (json_ && !raw_) {
         result_["status"] = status;
         result_["errors"] = errors_;
         result_["warnings"] = warnings_;

@@ -25,6 +25,8 @@ public:
     void Warning(const std::string& message);
     // A line of text output; ignored in JSON mode.
     void Line(const std::string& text);
+    // Text printed as it is, also in JSON mode (where it replaces the JSON).
+    void Raw(const std::string& text);
     // A text with the emphasis colour when colours are on.
     std::string Bold(const std::string& text) const;
 
@@ -38,6 +40,7 @@ private:
     bool json_;
     bool colourOut_;
     bool colourErr_;
+    bool raw_ = false;
     nlohmann::json result_ = nlohmann::json::object();
     nlohmann::json errors_ = nlohmann::json::array();
     nlohmann::json warnings_ = nlohmann::json::array();
