@@ -8,9 +8,6 @@
 #include "Project.hpp"
 #include "Session.hpp"
 
-#include "IO/FileSystem.hpp"
-#include "IO/Folder.hpp"
-#include "IO/TreeEnumerator.hpp"
 #include "KR/Memory.hpp"
 #include "KR/Time.hpp"
 
@@ -83,6 +80,16 @@ bool InOtherObjectsFolder(LM::LibrarySet& set, std::int32_t i)
     return set.GetSymbolFolderIndex(i) == set.GetFolderNumber() - 2;
 }
 
+// A record of a file the enumeration found but could not read: the module
+// keeps it (under its file name) without the part or script file behind it.
+bool IsUnreadable(Session& session, std::int32_t i)
+{
+    LM::LibrarySet& set = session.Set();
+    if (InPlaceholderFolder(set, i))
+        return false;
+    return session.IsScript(i) ? set.GetScriptFile(i) == nullptr : set.GetSymbolFile(i) == nullptr;
+}
+
 std::vector<std::string> PartFlags(Session& session, std::int32_t i)
 {
     LM::LibrarySet& set = session.Set();
@@ -95,6 +102,8 @@ std::vector<std::string> PartFlags(Session& session, std::int32_t i)
         flags.emplace_back("other-object");
     if (!set.IsSymbolValid(i))
         flags.emplace_back("invalid");
+    if (IsUnreadable(session, i))
+        flags.emplace_back("unreadable");
     if (set.IsSymbolTemplate(i))
         flags.emplace_back("template");
     if (set.IsSymbolPlaceable(i))
@@ -125,34 +134,6 @@ std::string PartLine(const json& entry)
     return entry["name"].get<std::string>() + "  " + (unid.empty() ? "(no UnID)" : unid) + "  " +
            entry["location"].get<std::string>() + flags;
 }
-
-// The files of the storable types (.lpf, .lps) below the walked libraries
-// that the enumeration did not store: their content could not be read.
-class UnreadableFinder : public IO::TreeEnumerator {
-public:
-    UnreadableFinder(const IO::Folder& root, LM::LibrarySet& set) : IO::TreeEnumerator(root), set_(set) {}
-    std::vector<std::string> found;
-
-protected:
-    bool FolderFound(const IO::Name& name) override
-    {
-        return !IO::fileSystem.IsMountPoint(IO::Location(GetParent().GetLocation(), name));
-    }
-    bool FileFound(const IO::Name& name) override
-    {
-        const char* extension = name.FindExtension();
-        if (extension == nullptr || name.Std().rfind("._", 0) == 0 ||
-            !(EqualsIgnoringCase(extension, "lpf") || EqualsIgnoringCase(extension, "lps")))
-            return false;
-        const IO::Location location(GetParent().GetLocation(), name);
-        if (set_.SearchSymbol(location) == -1)
-            found.push_back(location.GetText());
-        return false;
-    }
-
-private:
-    LM::LibrarySet& set_;
-};
 
 // Opens the project and enumerates it quietly (a bar on a terminal). False
 // after an error was reported.
@@ -249,31 +230,16 @@ int Enumerate(Output& out, const std::string& project)
         return ExitProblems;
 
     std::int32_t parts = 0, scripts = 0, placeholders = 0;
-    for (std::int32_t i = 0; i < set.GetSymbolNumber(); ++i) {
-        if (InPlaceholderFolder(set, i))
-            ++placeholders;
-        else
-            ++(session.IsScript(i) ? scripts : parts);
-    }
-    // Local libraries are walked again for the files that were not stored;
-    // a cancelled enumeration did not walk them all, and a library read
-    // from the LAN cache is a copy.
     json unreadable = json::array();
-    if (!report.cancelled && !set.IsUseLanCache()) {
-        for (std::int32_t i = 0; i < set.GetActiveLibraryNum(); ++i) {
-            IO::Location location;
-            if (set.IsUrlActiveLibrary(i) || !set.IsExistActiveLibrary(i) ||
-                set.GetActiveLibraryLocation(i, &location) != 0)
-                continue;
-            IO::Folder folder(location);
-            if (folder.GetStatus() != KR::NoError)
-                continue;
-            UnreadableFinder finder(folder, set);
-            finder.Do();
-            for (const std::string& path : finder.found) {
-                out.Warning(path + " cannot be read as a part or script file; replace or remove it");
-                unreadable.push_back(path);
-            }
+    for (std::int32_t i = 0; i < set.GetSymbolNumber(); ++i) {
+        if (InPlaceholderFolder(set, i)) {
+            ++placeholders;
+        } else if (IsUnreadable(session, i)) {
+            const std::string path = PartLocation(set, i);
+            out.Warning(path + " cannot be read as a part or script file; replace or remove it");
+            unreadable.push_back(path);
+        } else {
+            ++(session.IsScript(i) ? scripts : parts);
         }
     }
     const WarningHandler::Duplicates& duplicates = session.Handler().Counted();
@@ -401,15 +367,18 @@ int Show(Output& out, const std::string& project, const std::string& part)
     const std::int32_t proxy = set.GetSymbolProxy(i);
     entry["proxy"] = proxy >= 0 && proxy != i ? json(PartName(set, proxy)) : json(nullptr);
 
+    // Only a record with a place in the hierarchy has ancestors and a parent.
     json ancestry = json::array();
     LM::AncestryInfo info;
-    if (set.GetSymbolAncestryInfo(i, &info) == 0)
+    KR::UnID parent{};
+    const bool placed = set.GetSymbolAncestryInfo(i, &info) == 0;
+    if (placed)
         for (std::uint32_t k = 1; k <= info.GetAncestorsCount(); ++k)
             ancestry.push_back(AncestorEntry(set, info.GetAncestorRef(k)));
     entry["ancestry"] = ancestry;
-    KR::UnID parent{};
-    entry["parent"] = set.GetSymbolParentUnID(i, &parent) == 0 && !parent.IsNull() ? AncestorEntry(set, parent)
-                                                                                   : json(nullptr);
+    entry["parent"] = placed && set.GetSymbolParentUnID(i, &parent) == 0 && !parent.IsNull()
+                          ? AncestorEntry(set, parent)
+                          : json(nullptr);
     out.Result()["part"] = entry;
 
     auto row = [&](const char* label, const std::string& value) {
