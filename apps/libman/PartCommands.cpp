@@ -497,7 +497,7 @@ int Tree(Output& out, const std::string& project, const TreeOptions& options)
             return ExitProblems;
         }
         out.Result()["svg"] = options.svg;
-        out.Line("wrote " + std::to_string(nodes.size()) + " types to " + options.svg);
+        out.Line("drew " + std::to_string(nodes.size()) + " parts of the hierarchy into " + options.svg);
     } else if (options.dot) {
         // The Graphviz text is the output, also with --json.
         out.Raw(HierarchyDot(rootName, nodes));
