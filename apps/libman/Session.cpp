@@ -126,15 +126,16 @@ bool Session::Open(bool mayCreate)
     LM::LibraryManagerCallBacks callBacks;
     callBacks.createFixedVFS = &IO::CreateZipVFS;
     LM::LibraryManagerStrings strings;
-    strings.Set(5, "Libraries");
-    strings.Set(6, ScriptCacheBaseName);
-    strings.Set(7, "Other Objects");
-    strings.Set(8, "Missing Parts");
-    FTM::FileType partType("Library part");
-    partType.AddExtension("lpf");
-    FTM::FileType scriptType("Library script");
-    scriptType.AddExtension("lps");
-    storable_ = {FTM::FileTypeManager::AddType(partType), FTM::FileTypeManager::AddType(scriptType)};
+    const std::pair<std::size_t, const char*> texts[] = {
+        {5, "Libraries"}, {6, ScriptCacheBaseName}, {7, "Other Objects"}, {8, "Missing Parts"}};
+    for (const auto& [entry, text] : texts)
+        strings.Set(entry, text);
+    const std::pair<const char*, const char*> types[] = {{"Library part", "lpf"}, {"Library script", "lps"}};
+    for (const auto& [name, extension] : types) {
+        FTM::FileType type(name);
+        type.AddExtension(extension);
+        storable_.push_back(FTM::FileTypeManager::AddType(type));
+    }
     LM::InitLibraryManager(callBacks, strings, storable_[0], storable_[1], IO::Location(project_.scriptCodeCache));
     initialised_ = true;
     set_ = std::make_unique<LM::LibrarySet>(

@@ -96,6 +96,15 @@ private:
     bool initialised_ = false;
 };
 
+// Opens the project at `project` (see Session::Open) and returns what `body`
+// returns for it, or ExitProblems when it cannot be opened.
+template <typename Body>
+int WithProject(Output& out, const std::string& project, bool mayCreate, Body&& body)
+{
+    Session session(out, project);
+    return session.Open(mayCreate) ? body(session) : ExitProblems;
+}
+
 // The configuration block of `set` (the caller's bytes); false when the set
 // gives none.
 bool GetInfoBytes(LM::LibrarySet& set, bool withPermanent, std::int32_t version, std::string* bytes);
