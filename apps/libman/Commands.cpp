@@ -201,7 +201,8 @@ int Remove(Output& out, const std::string& project, const std::string& which)
         LM::LibrarySet& set = session.Set();
         const std::int32_t count = set.GetActiveLibraryNum();
         std::int32_t index = -1;
-        const bool numeric = !which.empty() && std::all_of(which.begin(), which.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const bool numeric =
+            !which.empty() && std::all_of(which.begin(), which.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (numeric && which.size() < 10) {
             index = std::stoi(which);
             if (index >= count) {
@@ -253,7 +254,8 @@ int List(Output& out, const std::string& project)
         for (std::int32_t i = 0; i < set.GetActiveLibraryNum(); ++i) {
             json entry = LibraryEntry(set, i);
             const std::string where = LibraryWhere(set, i);
-            out.Line(std::to_string(i) + "  " + out.Bold(entry["name"].get<std::string>()) + "  " + where + Flags(entry));
+            out.Line(std::to_string(i) + "  " + out.Bold(entry["name"].get<std::string>()) + "  " + where +
+                     Flags(entry));
             if (!entry["exists"].get<bool>() && !set.IsUrlActiveLibrary(i)) {
                 out.Warning("the library " + where + " is missing: restore it, or take it out with `libman remove " +
                             std::to_string(i) + "`");

@@ -25,12 +25,16 @@ Output::Output(bool json) : json_(json), colourOut_(UseColour(STDOUT_FILENO)), c
 void Output::Error(const std::string& message)
 {
     errors_.push_back(message);
+    if (beforeMessage_)
+        beforeMessage_();
     std::cerr << (colourErr_ ? "\033[1;31mlibman: error:\033[0m " : "libman: error: ") << message << '\n';
 }
 
 void Output::Warning(const std::string& message)
 {
     warnings_.push_back(message);
+    if (beforeMessage_)
+        beforeMessage_();
     std::cerr << (colourErr_ ? "\033[1;33mlibman: warning:\033[0m " : "libman: warning: ") << message << '\n';
 }
 

@@ -174,8 +174,7 @@ std::int32_t FindPart(Output& out, LM::LibrarySet& set, const std::string& part)
                         "by its UnID or path to see another");
     }
     if (found == -1)
-        out.Error("no part " + part + " in the libraries of " + "the project; search for it with `libman search "
-                  "--name TEXT`");
+        out.Error("no part " + part + " in the project's libraries; search for it with `libman search --name TEXT`");
     return found;
 }
 
@@ -599,7 +598,8 @@ int ScriptsStats(Output& out, const std::string& project)
     std::string types;
     for (const auto& [type, count] : byType.items())
         types += " type " + type + ": " + std::to_string(count.get<std::int32_t>());
-    out.Line("this project " + std::to_string(total) + " compiled codes" + (types.empty() ? "" : " (" + types.substr(1) + ")"));
+    out.Line("this project " + std::to_string(total) + " compiled codes" +
+             (types.empty() ? "" : " (" + types.substr(1) + ")"));
     return ExitOk;
 }
 

@@ -64,12 +64,13 @@ public:
     std::int64_t FilesCounted() const { return files_; }
     std::int32_t LibraryPhases() const { return libraryPhases_; }
     bool BreakSeen() const { return breakSeen_; }
+    // Takes the bar off its line (it is drawn again with the next value).
+    void ClearLine();
 
 private:
     using Clock = std::chrono::steady_clock;
     void StartPhase(const std::string& name, std::int32_t total);
     void Draw(bool force);
-    void ClearLine();
 
     ProgressMode mode_;
     std::string name_;

@@ -170,11 +170,13 @@ bool Session::Enumerate(ProgressMode progress, EnumerationReport* report)
 {
     ProgressSink sink(progress);
     InterruptGuard interrupts;
+    out_.SetBeforeMessage([&sink] { sink.ClearLine(); });
     KRUtils::IProgressSink* previous = KRUtils::SetProgressSink(&sink);
     const auto start = std::chrono::steady_clock::now();
     report->error = set_->Enumerate();
     report->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     KRUtils::SetProgressSink(previous);
+    out_.SetBeforeMessage(nullptr);
     report->cancelled = sink.BreakSeen();
     report->files = sink.FilesCounted();
     report->phases = sink.LibraryPhases();

@@ -310,7 +310,8 @@ TEST(LibmanTool, EnumerateSummarisesTheLibrariesAndItsProblems)
     ASSERT_FALSE(j.is_discarded()) << r.out;
     EXPECT_EQ(j["parts"], made["parts"]);
     EXPECT_EQ(j["scripts"], made["scripts"]);
-    EXPECT_EQ(j["folders"].get<long>(), made["folders"] + 4) << "the root item, the library and the two closing folders";
+    // The folder set's root item, the library's and the two closing folders.
+    EXPECT_EQ(j["folders"].get<long>(), made["folders"] + 4);
     EXPECT_EQ(j["files"].get<long>(), made["parts"] + made["scripts"] + made["others"] + 1);
     EXPECT_GT(j["duplicates"]["identifiers"].get<long>(), 0);
     EXPECT_GT(j["duplicates"]["names"].get<long>(), 0);
@@ -377,10 +378,12 @@ TEST(LibmanTool, CtrlCCancelsTheEnumerationAndASecondOneQuits)
 // of Child, and a script.
 class LibmanParts : public ::testing::Test {
 protected:
-    static constexpr const char* RootId = "{10000000-0000-0000-0000-000000000001}-{20000000-0000-0000-0000-000000000001}";
-    static constexpr const char* ChildId = "{10000000-0000-0000-0000-000000000002}-{20000000-0000-0000-0000-000000000002}";
-    static constexpr const char* ChildRev = "{10000000-0000-0000-0000-000000000002}-{20000000-0000-0000-0000-000000000009}";
-    static constexpr const char* GrandId = "{10000000-0000-0000-0000-000000000003}-{20000000-0000-0000-0000-000000000003}";
+#define LIBMAN_TEST_UNID(main, revision) \
+    "{10000000-0000-0000-0000-00000000000" #main "}-{20000000-0000-0000-0000-00000000000" #revision "}"
+    static constexpr const char* RootId = LIBMAN_TEST_UNID(1, 1);
+    static constexpr const char* ChildId = LIBMAN_TEST_UNID(2, 2);
+    static constexpr const char* ChildRev = LIBMAN_TEST_UNID(2, 9);  // another revision of Child
+    static constexpr const char* GrandId = LIBMAN_TEST_UNID(3, 3);
 
     void SetUp() override
     {
@@ -440,7 +443,7 @@ TEST_F(LibmanParts, SearchFindsByEveryKey)
 
 TEST_F(LibmanParts, ShowGivesAncestryAndParentByNameUnIDOrPath)
 {
-    for (const std::string& which : {std::string("Grandchild"), std::string(GrandId), std::string("Lib/Sub/grand.lpf")}) {
+    for (const std::string which : {"Grandchild", GrandId, "Lib/Sub/grand.lpf"}) {
         Result r = RunLibman(dir_, {"show", which, "--json"});
         ASSERT_EQ(r.status, 0) << which << r.err;
         json part = r.Json()["part"];
