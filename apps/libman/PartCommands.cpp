@@ -1,7 +1,7 @@
 // The commands that work on the set's part table: enumerate, search, show,
-// tree and scripts. The module keeps the table in memory only, so each of
-// them enumerates the project's libraries first (with the progress shown
-// only on a terminal, and the duplicate warnings left to `enumerate`).
+// tree and scripts. The module keeps the table in memory only, so the others
+// enumerate the project's libraries first (with the progress shown only on a
+// terminal, and the duplicate warnings left to `enumerate`).
 #include "Commands.hpp"
 
 #include "Graph.hpp"
@@ -14,12 +14,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <strings.h>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
+
+#include <strings.h>
 
 namespace Libman {
 
