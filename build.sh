@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libzip-dev zipcmp libcli11-dev nlohmann-json3-dev)
+          libzip-dev zipcmp libcli11-dev nlohmann-json3-dev libgraphviz-dev zip)
 
 install_missing() {
   local missing=()

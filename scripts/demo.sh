@@ -1,34 +1,77 @@
 #!/usr/bin/env bash
-# The built-in sample: a synthetic library of part files, written by the lpf
-# tool and read back through the module's part file library with its
-# ancestry section handler. Argument: the build folder.
-#
-# The library manager's own command-line tool (enumeration, search, type
-# hierarchy) is not yet available; this shows what exists so far.
+# The library manager's main job on a built-in sample, through libman: a
+# generated library of a few thousand parts and a zip container library are
+# added to a project, enumerated, searched and drawn, and the configuration
+# is exported in both versions. Argument: the build folder. The sample stays
+# in BUILD/demo (hierarchy.svg among it) until the next run.
 set -euo pipefail
-build=${1:?usage: demo.sh BUILD_FOLDER}
+build=$(cd "${1:?usage: demo.sh BUILD_FOLDER}" && pwd)
 lpf="$build/apps/lpf/lpf"
-sample=$(mktemp -d /tmp/lm-demo.XXXXXX)
-trap 'rm -rf "$sample"' EXIT
+libman="$build/apps/libman/libman"
+demo="$build/demo"
+rm -rf "$demo"
+mkdir -p "$demo"
+cd "$demo"
 
-echo "== A sample library of 300 part files (seed 7)"
-"$lpf" generate "$sample/Library" --parts 300 --seed 7
+step() { printf '\n== %s\n' "$*"; }
+# Prints the command as a user would type it, then runs it; a status of 1
+# (the command found problems) does not end the demo.
+run() {
+  printf '$ libman'
+  local a
+  for a in "$@"; do
+    case $a in *[[:space:]{}]*) printf ' "%s"' "$a" ;; *) printf ' %s' "$a" ;; esac
+  done
+  printf '\n'
+  local status=0
+  "$libman" "$@" || status=$?
+  if [ "$status" -eq 1 ]; then echo "(status 1: problems found)"; elif [ "$status" -ne 0 ]; then exit "$status"; fi
+}
+
+step "A sample library: 3000 parts in type hierarchies, with revisions, parts in the old byte order and duplicates"
+"$lpf" generate Parts --parts 3000 --seed 7
+
+step "A container library: a zip file with two doors of their own type"
+door_type="{D0000000-0000-4000-8000-000000000001}-{D0000000-0000-4000-8000-000000000101}"
+mkdir -p Doors
+"$lpf" create Doors/door-type.lpf --name "Door Type" --unid "$door_type" --template
+"$lpf" create Doors/door-single.lpf --name "Door Single" --placeable --ancestor "$door_type" \
+  --unid "{D0000000-0000-4000-8000-000000000002}-{D0000000-0000-4000-8000-000000000102}"
+"$lpf" create Doors/door-double.lpf --name "Door Double" --placeable --ancestor "$door_type" \
+  --unid "{D0000000-0000-4000-8000-000000000003}-{D0000000-0000-4000-8000-000000000103}"
+(cd Doors && zip -q -r ../Doors.zip .)
+rm -r Doors
+
+step "The project: both libraries"
+run add Parts --vital
+run add Doors.zip
+run list
+
+step "Enumeration (a progress bar on a terminal; Ctrl-C cancels what is not vital)"
+run enumerate
+
+step "Searches"
+run search --name "door s"
+run search --main "{D0000000-0000-4000-8000-000000000002}-{00000000-0000-0000-0000-000000000000}"
+run show "Door Single"
+
+step "The type hierarchy: the first lines, the doors, and a picture of two levels"
+echo '$ libman tree --depth 2 --sort name | head -n 8'
+"$libman" tree --depth 2 --sort name | head -n 8
+run tree "Door Type"
+run tree --depth 2 --svg hierarchy.svg
+
+step "The configuration in both versions"
+run config export project.cfg
+run config export --version 105 project-105.cfg
+echo "The start of each (201 is binary, 105 the old text form):"
+od -A d -c -N 32 project.cfg | head -n 2
+od -A d -c -N 32 project-105.cfg | head -n 2
+
+step "Synchronisation with a LAN cache"
+# SYNC: set up a LAN cache, change files on both sides, then run
+# `libman sync --dry-run` and `libman sync --yes` here once libman has sync.
+echo "(libman sync is not available yet)"
 
 echo
-echo "== Its first folders"
-(cd "$sample/Library" && find . -maxdepth 2 -type d | sort | head -n 6)
-
-part=$(cd "$sample/Library" && find . -name '*.lpf' -print | sort | sed -n 40p)
-echo
-echo "== One part with its declared ancestry: $part"
-"$lpf" dump "$sample/Library/$part"
-
-echo
-echo "== A part written by hand, in the other byte order, read back"
-"$lpf" create "$sample/Door.lpf" --name "Door" \
-  --unid "{6F1A2B3C-0001-4000-8000-00000000D001}-{6F1A2B3C-0001-4000-8000-000000000001}" \
-  --ancestor "{0B1EC700-0000-4000-8000-000000000001}-{0B1EC700-0000-4000-8000-000000000002}" \
-  --placeable --param width=0.9 --param height=2.1 --other-byte-order
-"$lpf" dump "$sample/Door.lpf"
-echo
-echo "(The library manager's command-line tool is not yet available.)"
+echo "The sample is in $demo; the picture is $demo/hierarchy.svg"

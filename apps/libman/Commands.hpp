@@ -24,6 +24,23 @@ struct CacheOptions {
     std::optional<bool> useLan;
 };
 
+// Exactly one of the fields is set.
+struct SearchOptions {
+    std::optional<std::string> name;  // part of a document name, any case
+    std::optional<std::string> file;  // a file name, any case
+    std::optional<std::string> unid;  // a UnID
+    std::optional<std::string> main;  // the main GUID of a UnID (all revisions)
+    std::optional<std::string> path;  // a file's path
+};
+
+struct TreeOptions {
+    std::string part;     // the sub-hierarchy of this part; empty: all of it
+    std::int32_t depth = 0;  // levels shown; 0: all
+    bool sortByName = false;
+    bool dot = false;
+    std::string svg;      // the file to draw into; empty: no picture
+};
+
 int Add(Output& out, const std::string& project, const AddOptions& options);
 int Remove(Output& out, const std::string& project, const std::string& which);
 int List(Output& out, const std::string& project);
@@ -37,5 +54,11 @@ int ConfigImport(Output& out, const std::string& project, const std::string& fil
 int ConfigDiff(Output& out, const std::string& project, const std::string& file, bool caches);
 int ConfigMerge(Output& out, const std::string& project, const std::string& file);
 int ConfigReset(Output& out, const std::string& project);
+int Enumerate(Output& out, const std::string& project);
+int Search(Output& out, const std::string& project, const SearchOptions& options);
+int Show(Output& out, const std::string& project, const std::string& part);
+int Tree(Output& out, const std::string& project, const TreeOptions& options);
+int ScriptsStats(Output& out, const std::string& project);
+int ScriptsClear(Output& out, const std::string& project);
 
 }  // namespace Libman

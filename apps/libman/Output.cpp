@@ -25,12 +25,16 @@ Output::Output(bool json) : json_(json), colourOut_(UseColour(STDOUT_FILENO)), c
 void Output::Error(const std::string& message)
 {
     errors_.push_back(message);
+    if (beforeMessage_)
+        beforeMessage_();
     std::cerr << (colourErr_ ? "\033[1;31mlibman: error:\033[0m " : "libman: error: ") << message << '\n';
 }
 
 void Output::Warning(const std::string& message)
 {
     warnings_.push_back(message);
+    if (beforeMessage_)
+        beforeMessage_();
     std::cerr << (colourErr_ ? "\033[1;33mlibman: warning:\033[0m " : "libman: warning: ") << message << '\n';
 }
 
@@ -40,6 +44,12 @@ void Output::Line(const std::string& text)
         std::cout << text << '\n';
 }
 
+void Output::Raw(const std::string& text)
+{
+    raw_ = true;
+    std::cout << text;
+}
+
 std::string Output::Bold(const std::string& text) const
 {
     return colourOut_ ? "\033[1m" + text + "\033[0m" : text;
@@ -47,7 +57,7 @@ std::string Output::Bold(const std::string& text) const
 
 int Output::Finish(int status)
 {
-    if (json_) {
+    if (json_ && !raw_) {
         result_["status"] = status;
         result_["errors"] = errors_;
         result_["warnings"] = warnings_;

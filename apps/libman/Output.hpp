@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <string>
 
 namespace Libman {
@@ -23,8 +24,13 @@ public:
     // "libman: error: ..." / "libman: warning: ..." on standard error.
     void Error(const std::string& message);
     void Warning(const std::string& message);
+    // Called before a message goes to standard error (a progress bar
+    // clears its line there); null for none.
+    void SetBeforeMessage(std::function<void()> hook) { beforeMessage_ = std::move(hook); }
     // A line of text output; ignored in JSON mode.
     void Line(const std::string& text);
+    // Text printed as it is, also in JSON mode (where it replaces the JSON).
+    void Raw(const std::string& text);
     // A text with the emphasis colour when colours are on.
     std::string Bold(const std::string& text) const;
 
@@ -38,6 +44,8 @@ private:
     bool json_;
     bool colourOut_;
     bool colourErr_;
+    bool raw_ = false;
+    std::function<void()> beforeMessage_;
     nlohmann::json result_ = nlohmann::json::object();
     nlohmann::json errors_ = nlohmann::json::array();
     nlohmann::json warnings_ = nlohmann::json::array();

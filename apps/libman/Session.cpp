@@ -3,23 +3,66 @@
 #include "IO/ZipVFS.hpp"
 #include "KR/Memory.hpp"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace Libman {
 
+void WarningHandler::Report(int kind, const std::string& message)
+{
+    // A library may hold hundreds of duplicates: the text shows the first
+    // few of each kind, the JSON all of them.
+    if (quiet_ || (++shown_[kind] > ShownPerKind && !out_.IsJson()))
+        return;
+    out_.Warning(message);
+}
+
+namespace {
+
+std::string Where(const IO::Location& first, const IO::Location& second, std::uint32_t count)
+{
+    if (count < 2)
+        return first.GetText();
+    return first.GetText() + ", " + second.GetText() + (count > 2 ? " and " + std::to_string(count - 2) + " more" : "");
+}
+
+}  // namespace
+
 void WarningHandler::DuplicateFilesFound(const LM::DuplicateNameReport* report)
 {
-    out_.Warning(std::string("duplicate files: ") + report->name);
+    ++duplicates_.files;
+    Report(0, std::string("files named '") + report->name + "' of one type: " +
+                  Where(report->GetLocation(0), report->GetLocation(report->count > 1 ? 1 : 0), report->count) +
+                  "; keep one of them");
 }
 
 void WarningHandler::DuplicateUnIDFound(const LM::DuplicateUnIDReport* report)
 {
-    out_.Warning(std::string("duplicate identifier: ") + report->name);
+    // One report per name among the parts that share the UnID.
+    const std::string id = report->unID.ToString();
+    if (id != lastUnID_)
+        ++duplicates_.identifiers;
+    lastUnID_ = id;
+    Report(1, std::string("the UnID ") + id + " is shared: '" + report->name + "' in " +
+                  Where(report->GetLocation(0), report->GetLocation(report->count > 1 ? 1 : 0), report->count) +
+                  "; give each part its own UnID");
 }
 
 void WarningHandler::DuplicateNameFound(const LM::DuplicateNameReport* report)
 {
-    out_.Warning(std::string("duplicate name: ") + report->name);
+    ++duplicates_.names;
+    Report(2, std::string("parts named '") + report->name + "' with different UnIDs: " +
+                  Where(report->GetLocation(0), report->GetLocation(report->count > 1 ? 1 : 0), report->count) +
+                  "; rename all but one");
+}
+
+std::int32_t WarningHandler::Unshown() const
+{
+    std::int32_t unshown = 0;
+    for (std::int32_t shown : shown_)
+        unshown += std::max(0, shown - ShownPerKind);
+    return quiet_ || out_.IsJson() ? 0 : unshown;
 }
 
 void WarningHandler::ApplicationReport(KR::ErrorCode code, const IO::Location& location)
@@ -77,16 +120,26 @@ bool Session::Open(bool mayCreate)
         break;
     }
 
+    // Part files end in .lpf and script files in .lps (as `lpf` writes
+    // them); other files in a library are not stored. No file count file is
+    // named, so that enumerating never writes into a library.
     LM::LibraryManagerCallBacks callBacks;
     callBacks.createFixedVFS = &IO::CreateZipVFS;
     LM::LibraryManagerStrings strings;
-    strings.Set(5, "Libraries");
-    strings.Set(6, "ScriptCodeCache");
-    strings.Set(7, "Other Objects");
-    strings.Set(8, "Missing Parts");
-    LM::InitLibraryManager(callBacks, strings, 1, 2, IO::Location(project_.scriptCodeCache));
+    const std::pair<std::size_t, const char*> texts[] = {
+        {5, "Libraries"}, {6, ScriptCacheBaseName}, {7, "Other Objects"}, {8, "Missing Parts"}};
+    for (const auto& [entry, text] : texts)
+        strings.Set(entry, text);
+    const std::pair<const char*, const char*> types[] = {{"Library part", "lpf"}, {"Library script", "lps"}};
+    for (const auto& [name, extension] : types) {
+        FTM::FileType type(name);
+        type.AddExtension(extension);
+        storable_.push_back(FTM::FileTypeManager::AddType(type));
+    }
+    LM::InitLibraryManager(callBacks, strings, storable_[0], storable_[1], IO::Location(project_.scriptCodeCache));
     initialised_ = true;
-    set_ = std::make_unique<LM::LibrarySet>(handler_, KR::ConstForwardIterator<FTM::GeneralID>());
+    set_ = std::make_unique<LM::LibrarySet>(
+        handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable_.data(), storable_.data() + storable_.size()));
     if (!set_->IsUsable()) {
         out_.Error("the library set could not be created (out of memory?)");
         return false;
@@ -111,6 +164,34 @@ bool Session::Open(bool mayCreate)
         }
     }
     return true;
+}
+
+bool Session::Enumerate(ProgressMode progress, EnumerationReport* report)
+{
+    ProgressSink sink(progress);
+    InterruptGuard interrupts;
+    out_.SetBeforeMessage([&sink] { sink.ClearLine(); });
+    KRUtils::IProgressSink* previous = KRUtils::SetProgressSink(&sink);
+    const auto start = std::chrono::steady_clock::now();
+    report->error = set_->Enumerate();
+    report->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    KRUtils::SetProgressSink(previous);
+    out_.SetBeforeMessage(nullptr);
+    report->cancelled = sink.BreakSeen();
+    report->files = sink.FilesCounted();
+    report->phases = sink.LibraryPhases();
+    if (report->error != 0) {
+        out_.Error("the enumeration of " + path_ + " failed (error " + std::to_string(report->error) +
+                   "); check that the libraries can be read");
+        return false;
+    }
+    return true;
+}
+
+bool Session::IsScript(std::int32_t i) const
+{
+    FTM::GeneralID type{};
+    return set_->GetSymbolGeneralFileType(i, &type) == 0 && storable_.size() > 1 && type == storable_[1];
 }
 
 bool Session::Save()

@@ -4,20 +4,34 @@
 #pragma once
 
 #include "Output.hpp"
+#include "Progress.hpp"
 #include "Project.hpp"
 
 #include "LibraryManager.hpp"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Libman {
 
-// Passes the set's reports on as warnings; asks nothing (the commands that
-// exist so far never make the set ask).
+// Passes the set's reports on as warnings and counts the duplicate reports;
+// asks nothing (no command makes the set ask). A quiet handler only counts
+// the duplicates: the commands that enumerate before they search leave the
+// warnings to `libman enumerate`.
 class WarningHandler : public LM::ILibraryErrorHandler {
 public:
     explicit WarningHandler(Output& out) : out_(out) {}
+    struct Duplicates {
+        std::int32_t files = 0;        // files that are not parts sharing a name and type
+        std::int32_t identifiers = 0;  // parts sharing a UnID
+        std::int32_t names = 0;        // parts sharing a name but not a UnID
+    };
+    const Duplicates& Counted() const { return duplicates_; }
+    // Reports that were counted but not printed.
+    std::int32_t Unshown() const;
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
+
     void DuplicateCheckStarted() override {}
     void DuplicateFilesFound(const LM::DuplicateNameReport* report) override;
     void DuplicateUnIDFound(const LM::DuplicateUnIDReport* report) override;
@@ -32,8 +46,19 @@ public:
     std::int32_t AskNameTooLong(const IO::Name&) override { return 0; }
 
 private:
+    static constexpr std::int32_t ShownPerKind = 5;
+    void Report(int kind, const std::string& message);
+
     Output& out_;
+    Duplicates duplicates_;
+    std::int32_t shown_[3] = {};
+    std::string lastUnID_;
+    bool quiet_ = false;
 };
+
+// Base name of the compiled script code cache file in its folder (the file
+// is this name followed by .dat).
+inline constexpr const char* ScriptCacheBaseName = "ScriptCodeCache";
 
 class Session {
 public:
@@ -50,7 +75,13 @@ public:
     // error was reported.
     bool Save();
 
+    // Enumerates the set with the progress shown as `progress` says (see
+    // Progress.hpp). False after an error was reported.
+    bool Enumerate(ProgressMode progress, EnumerationReport* report);
+
     LM::LibrarySet& Set() { return *set_; }
+    // True for a record of a script file (.lps) rather than a part file.
+    bool IsScript(std::int32_t i) const;
     Project& Settings() { return project_; }
     const std::string& Path() const { return path_; }
     WarningHandler& Handler() { return handler_; }
@@ -60,9 +91,19 @@ private:
     std::string path_;
     Project project_;
     WarningHandler handler_;
+    std::vector<FTM::GeneralID> storable_;
     std::unique_ptr<LM::LibrarySet> set_;
     bool initialised_ = false;
 };
+
+// Opens the project at `project` (see Session::Open) and returns what `body`
+// returns for it, or ExitProblems when it cannot be opened.
+template <typename Body>
+int WithProject(Output& out, const std::string& project, bool mayCreate, Body&& body)
+{
+    Session session(out, project);
+    return session.Open(mayCreate) ? body(session) : ExitProblems;
+}
 
 // The configuration block of `set` (the caller's bytes); false when the set
 // gives none.

@@ -28,7 +28,7 @@ CLI::App* Command(CLI::App& parent, const char* name, const char* description, c
 int main(int argc, char** argv)
 {
     CLI::App app{"Manages the active libraries of a project: the libraries, other objects, cache folders and the "
-                 "stored configuration.",
+                 "stored configuration; enumerates them, searches the parts and draws their type hierarchy.",
                  "libman"};
     app.footer("Example:\n  libman add ./Parts --vital && libman list\n\n"
                "Every command takes --project FILE (default ./libman.json) and --json.\n"
@@ -111,6 +111,50 @@ int main(int argc, char** argv)
     mergeCmd->add_option("FILE", mergeFile, "Block of version 201")->required();
     CLI::App* resetCmd = Command(*configCmd, "reset", "Remove every library and other object.", "libman config reset");
 
+    CLI::App* enumerateCmd =
+        Command(app, "enumerate", "Read every library into the part table and report what it holds; status 1 "
+                                  "for duplicates, unreadable files, missing libraries or a cancel (Ctrl-C).",
+                "libman enumerate --json");
+
+    SearchOptions search;
+    std::string searchName, searchFile, searchUnid, searchMain, searchPath;
+    CLI::App* searchCmd = Command(app, "search", "Find parts by name, file name, UnID, main GUID or path.",
+                                  "libman search --name door");
+    CLI::Option* searchOpts[] = {
+        searchCmd->add_option("--name", searchName, "Part of a document name, any case"),
+        searchCmd->add_option("--file", searchFile, "A file name, any case"),
+        searchCmd->add_option("--unid", searchUnid, "A UnID: {main GUID}-{revision GUID}"),
+        searchCmd->add_option("--main", searchMain, "The main GUID of a UnID: every revision"),
+        searchCmd->add_option("--path", searchPath, "The path of a part file"),
+    };
+
+    std::string showPart;
+    CLI::App* showCmd = Command(app, "show", "Every attribute of a part, its ancestry and its parent.",
+                                "libman show \"Door 12\"");
+    showCmd->add_option("PART", showPart, "Document name, file name, UnID or path")->required();
+
+    TreeOptions tree;
+    CLI::App* treeCmd = Command(app, "tree", "The type hierarchy as an indented tree, Graphviz text or an SVG picture.",
+                                "libman tree --depth 2 --sort name --svg hierarchy.svg");
+    treeCmd->add_option("PART", tree.part, "Only the hierarchy below this part");
+    treeCmd->add_option("--depth", tree.depth, "Levels to show (0: all)")->check(CLI::NonNegativeNumber);
+    std::string sort;
+    treeCmd->add_option("--sort", sort, "Order of siblings: name (default: hierarchy order)")
+        ->check(CLI::IsMember({"name"}));
+    CLI::Option* dotOpt = treeCmd->add_flag("--dot", tree.dot, "Print Graphviz text instead");
+    treeCmd->add_option("--svg", tree.svg, "Draw the tree into this SVG file")->excludes(dotOpt);
+
+    CLI::App* scriptsCmd = Command(app, "scripts", "The compiled script code cache.", "libman scripts stats");
+    scriptsCmd->require_subcommand(1);
+    CLI::App* scriptsStatsCmd = Command(*scriptsCmd, "stats", "What the cache file holds and this project's share.",
+                                        "libman scripts stats --json");
+    CLI::App* scriptsClearCmd = Command(*scriptsCmd, "clear", "Delete every compiled code of the cache folder.",
+                                        "libman scripts clear");
+
+    app.footer(app.get_footer() +
+               "\nThe part table lives only while a command runs: search, show, tree and scripts stats\n"
+               "enumerate the libraries first (with a progress bar on a terminal).\n");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -128,6 +172,22 @@ int main(int argc, char** argv)
     }
 
     Output out(json);
+    if (searchCmd->parsed()) {
+        int given = 0;
+        for (CLI::Option* option : searchOpts)
+            given += option->count() > 0 ? 1 : 0;
+        if (given != 1) {
+            out.Error("search needs one of --name TEXT, --file NAME, --unid UNID, --main UNID or --path PATH");
+            return out.Finish(ExitUsage);
+        }
+        std::optional<std::string>* fields[] = {&search.name, &search.file, &search.unid, &search.main,
+                                                &search.path};
+        std::string* values[] = {&searchName, &searchFile, &searchUnid, &searchMain, &searchPath};
+        for (std::size_t k = 0; k < std::size(fields); ++k)
+            if (searchOpts[k]->count() > 0)
+                *fields[k] = *values[k];
+    }
+    tree.sortByName = sort == "name";
     out.Result()["project"] = project;
     if (addCmd->parsed())
         return out.Finish(Add(out, project, add));
@@ -166,6 +226,18 @@ int main(int argc, char** argv)
         return out.Finish(ConfigMerge(out, project, mergeFile));
     if (resetCmd->parsed())
         return out.Finish(ConfigReset(out, project));
+    if (enumerateCmd->parsed())
+        return out.Finish(Enumerate(out, project));
+    if (searchCmd->parsed())
+        return out.Finish(Search(out, project, search));
+    if (showCmd->parsed())
+        return out.Finish(Show(out, project, showPart));
+    if (treeCmd->parsed())
+        return out.Finish(Tree(out, project, tree));
+    if (scriptsStatsCmd->parsed())
+        return out.Finish(ScriptsStats(out, project));
+    if (scriptsClearCmd->parsed())
+        return out.Finish(ScriptsClear(out, project));
     out.Error("no command given; see `libman --help`");
     return out.Finish(ExitUsage);
 }

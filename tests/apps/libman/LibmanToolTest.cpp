@@ -1,19 +1,21 @@
 // Runs the built libman tool on temporary folders, as a user would, and
 // checks its output, its JSON and its exit status.
 #include "Support/TempDir.hpp"
+#include "Support/ToolRunner.hpp"
 #include "Support/Zip.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <map>
+#include <sstream>
 
 #ifndef LIBMAN_TOOL_PATH
 #error "LIBMAN_TOOL_PATH must name the libman binary"
+#endif
+#ifndef LPF_TOOL_PATH
+#error "LPF_TOOL_PATH must name the lpf binary"
 #endif
 
 namespace {
@@ -24,43 +26,15 @@ using TestSupport::ReadFileBytes;
 using TestSupport::TempDir;
 using TestSupport::WriteFileBytes;
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
+struct Result : TestSupport::ToolResult {
     json Json() const { return json::parse(out, nullptr, false); }
 };
 
 // Runs libman with `args` in the folder `dir` (so that the default project
-// file is dir/libman.json). A run that hangs is ended after 30 seconds and
-// fails with status -1.
+// file is dir/libman.json).
 Result RunLibman(const TempDir& dir, const std::vector<std::string>& args)
 {
-    const std::string outPath = dir / ".stdout";
-    const std::string errPath = dir / ".stderr";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (::chdir(dir.Path().c_str()) != 0)
-            ::_exit(126);
-        ::alarm(30);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(LIBMAN_TOOL_PATH));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(LIBMAN_TOOL_PATH, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(outPath), ReadFileBytes(errPath)};
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return r;
+    return {TestSupport::RunTool(LIBMAN_TOOL_PATH, args, dir)};
 }
 
 // The library entries of `libman list --json`, by location or URL.
@@ -81,7 +55,7 @@ TEST(LibmanTool, BadUsageExitsWithTwoAndHelpListsOnlyTheCommandsThatExist)
 {
     TempDir dir;
     EXPECT_EQ(RunLibman(dir, {}).status, 2);
-    Result unknown = RunLibman(dir, {"enumerate"});
+    Result unknown = RunLibman(dir, {"frobnicate"});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("libman --help"), std::string::npos) << unknown.err;
     EXPECT_EQ(RunLibman(dir, {"add"}).status, 2);
@@ -95,10 +69,10 @@ TEST(LibmanTool, BadUsageExitsWithTwoAndHelpListsOnlyTheCommandsThatExist)
 
     Result help = RunLibman(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* command : {"add", "remove", "list", "objects", "cache", "config"})
-        EXPECT_NE(help.out.find(command), std::string::npos) << command;
-    for (const char* later : {"enumerate", "search", "tree", "sync", "scripts"})
-        EXPECT_EQ(help.out.find(later), std::string::npos) << later;
+    for (const char* command : {"add", "remove", "list", "objects", "cache", "config", "enumerate", "search", "show",
+                                "tree", "scripts"})
+        EXPECT_NE(help.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+    EXPECT_EQ(help.out.find("sync"), std::string::npos);
     for (std::vector<std::string> sub : {std::vector<std::string>{"add", "--help"},
                                          {"config", "export", "--help"}, {"cache", "set", "--help"}}) {
         Result r = RunLibman(dir, sub);
@@ -298,6 +272,258 @@ TEST(LibmanTool, CacheSettingsAreCheckedAndKept)
     shown = RunLibman(dir, {"cache", "show", "--json"}).Json();
     EXPECT_FALSE(shown["caches"]["useLan"].get<bool>());
     EXPECT_EQ(shown["caches"]["lan"], dir / "lan");
+}
+
+// --- the part table ------------------------------------------------------------
+
+TestSupport::ToolResult RunLpf(const TempDir& dir, const std::vector<std::string>& args)
+{
+    return TestSupport::RunTool(LPF_TOOL_PATH, args, dir);
+}
+
+// The counts of `lpf generate`'s summary line ("parts=300 scripts=6 ...").
+std::map<std::string, long> Generate(const TempDir& dir, const std::string& folder, int parts)
+{
+    TestSupport::ToolResult r = RunLpf(dir, {"generate", folder, "--parts", std::to_string(parts), "--seed", "9"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::map<std::string, long> counts;
+    std::istringstream in(r.out);
+    for (std::string item; in >> item;)
+        if (auto eq = item.find('='); eq != std::string::npos)
+            counts[item.substr(0, eq)] = std::stol(item.substr(eq + 1));
+    return counts;
+}
+
+TEST(LibmanTool, EnumerateSummarisesTheLibrariesAndItsProblems)
+{
+    TempDir dir;
+    std::map<std::string, long> made = Generate(dir, "Parts", 300);
+    dir.WriteFile("Parts/broken.lpf", "not a part file");
+    dir.MakeFolder("Gone");
+    ASSERT_EQ(RunLibman(dir, {"add", "Parts"}).status, 0);
+    ASSERT_EQ(RunLibman(dir, {"add", "Gone"}).status, 0);
+    fs::remove(dir / "Gone");
+
+    Result r = RunLibman(dir, {"enumerate", "--json"});
+    EXPECT_EQ(r.status, 1);
+    json j = r.Json();
+    ASSERT_FALSE(j.is_discarded()) << r.out;
+    EXPECT_EQ(j["parts"], made["parts"]);
+    EXPECT_EQ(j["scripts"], made["scripts"]);
+    // The folder set's root item, the library's and the two closing folders.
+    EXPECT_EQ(j["folders"].get<long>(), made["folders"] + 4);
+    EXPECT_EQ(j["files"].get<long>(), made["parts"] + made["scripts"] + made["others"] + 1);
+    EXPECT_GT(j["duplicates"]["identifiers"].get<long>(), 0);
+    EXPECT_GT(j["duplicates"]["names"].get<long>(), 0);
+    EXPECT_EQ(j["unreadable"], json::array({dir / "Parts/broken.lpf"}));
+    EXPECT_EQ(j["missing"], json::array({dir / "Gone"}));
+    EXPECT_FALSE(j["cancelled"].get<bool>());
+    // Every duplicate report is among the JSON warnings; the text shows a few.
+    EXPECT_GT(j["warnings"].size(), 10u);
+
+    Result text = RunLibman(dir, {"enumerate"});
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.out.find("  parts         " + std::to_string(made["parts"]) + "\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("more duplicate reports than shown"), std::string::npos) << text.out;
+    EXPECT_NE(text.err.find("[1/"), std::string::npos) << "plain progress lines when stderr is a file";
+    EXPECT_NE(text.err.find(dir / "Gone"), std::string::npos);
+
+    // Without the problems the same library enumerates cleanly.
+    fs::remove(dir / "Parts/broken.lpf");
+    ASSERT_EQ(RunLibman(dir, {"remove", "Gone"}).status, 0);
+    RunLibman(dir, {"config", "reset"});
+    dir.MakeFolder("Clean");
+    RunLpf(dir, {"create", dir / "Clean/one.lpf", "--name", "One"});
+    ASSERT_EQ(RunLibman(dir, {"add", "Clean"}).status, 0);
+    EXPECT_EQ(RunLibman(dir, {"enumerate"}).status, 0);
+}
+
+TEST(LibmanTool, CtrlCCancelsTheEnumerationAndASecondOneQuits)
+{
+    TempDir dir;
+    Generate(dir, "Big", 10000);
+    ASSERT_EQ(RunLibman(dir, {"add", "Big"}).status, 0);
+    {
+        TestSupport::RunningTool run(LIBMAN_TOOL_PATH, {"enumerate", "--json"}, dir);
+        ASSERT_TRUE(run.WaitForError("] Big: ")) << "the walk of the library did not start";
+        run.Signal(SIGINT);
+        Result r{run.Wait()};
+        EXPECT_EQ(r.status, 1) << r.err;
+        json j = r.Json();
+        ASSERT_FALSE(j.is_discarded()) << r.out;
+        EXPECT_TRUE(j["cancelled"].get<bool>());
+        EXPECT_LT(j["parts"].get<long>(), 10000);
+        EXPECT_NE(r.err.find("cancelling"), std::string::npos) << r.err;
+    }
+    // A vital library is walked to its end whatever the user presses, unless
+    // Ctrl-C comes twice.
+    ASSERT_EQ(RunLibman(dir, {"config", "reset"}).status, 0);
+    ASSERT_EQ(RunLibman(dir, {"add", "Big", "--vital"}).status, 0);
+    {
+        TestSupport::RunningTool run(LIBMAN_TOOL_PATH, {"enumerate", "--json"}, dir);
+        ASSERT_TRUE(run.WaitForError("] Big: "));
+        run.Signal(SIGINT);
+        Result r{run.Wait()};
+        EXPECT_EQ(r.Json()["parts"], 10000) << r.out;
+    }
+    TestSupport::RunningTool run(LIBMAN_TOOL_PATH, {"enumerate"}, dir);
+    ASSERT_TRUE(run.WaitForError("] Big: "));
+    run.Signal(SIGINT);
+    ASSERT_TRUE(run.WaitForError("cancelling"));
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Wait().status, 130);
+}
+
+// Three parts in one line of types (Root > Child > Grandchild), a revision
+// of Child, and a script.
+class LibmanParts : public ::testing::Test {
+protected:
+#define LIBMAN_TEST_UNID(main, revision) \
+    "{10000000-0000-0000-0000-00000000000" #main "}-{20000000-0000-0000-0000-00000000000" #revision "}"
+    static constexpr const char* RootId = LIBMAN_TEST_UNID(1, 1);
+    static constexpr const char* ChildId = LIBMAN_TEST_UNID(2, 2);
+    static constexpr const char* ChildRev = LIBMAN_TEST_UNID(2, 9);  // another revision of Child
+    static constexpr const char* GrandId = LIBMAN_TEST_UNID(3, 3);
+
+    void SetUp() override
+    {
+        dir_.MakeFolder("Lib/Sub");
+        const std::vector<std::vector<std::string>> parts = {
+            {"create", dir_ / "Lib/root.lpf", "--name", "Root", "--unid", RootId, "--template"},
+            {"create", dir_ / "Lib/child.lpf", "--name", "Child", "--unid", ChildId, "--ancestor", RootId},
+            {"create", dir_ / "Lib/Sub/child2.lpf", "--name", "Child New", "--unid", ChildRev, "--ancestor", RootId},
+            {"create", dir_ / "Lib/Sub/grand.lpf", "--name", "Grandchild", "--unid", GrandId, "--ancestor", RootId,
+             "--ancestor", ChildId, "--placeable"},
+            {"create-script", dir_ / "Lib/macro.lps", "--name", "Macro", "--text", "x"},
+        };
+        for (const auto& args : parts)
+            ASSERT_EQ(RunLpf(dir_, args).status, 0) << args[1];
+        ASSERT_EQ(RunLibman(dir_, {"add", "Lib"}).status, 0);
+    }
+
+    std::vector<std::string> Names(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> command = args;
+        command.push_back("--json");
+        Result r = RunLibman(dir_, command);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> names;
+        const json found = r.Json();
+        for (const json& part : found["parts"])
+            names.push_back(part["name"]);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(LibmanParts, SearchFindsByEveryKey)
+{
+    using Names_ = std::vector<std::string>;
+    const std::vector<std::pair<std::vector<std::string>, Names_>> cases = {
+        {{"search", "--name", "CHILD"}, {"Child", "Child New", "Grandchild"}},
+        {{"search", "--name", "nothing"}, {}},
+        {{"search", "--file", "GRAND.lpf"}, {"Grandchild"}},
+        {{"search", "--unid", ChildId}, {"Child"}},
+        {{"search", "--main", ChildId}, {"Child", "Child New"}},
+        {{"search", "--path", "Lib/Sub/child2.lpf"}, {"Child New"}},
+        {{"search", "--path", dir_ / "Lib/macro.lps"}, {"Macro"}},
+    };
+    for (const auto& [args, expected] : cases)
+        EXPECT_EQ(Names(args), expected) << args[1] << " " << args[2];
+
+    json hit = RunLibman(dir_, {"search", "--name", "grand", "--json"}).Json()["parts"][0];
+    EXPECT_EQ(hit["unid"], GrandId);
+    EXPECT_EQ(hit["location"], dir_ / "Lib/Sub/grand.lpf");
+    EXPECT_EQ(hit["flags"], json::array({"placeable", "archivable"}));
+    EXPECT_EQ(RunLibman(dir_, {"search", "--name", "macro", "--json"}).Json()["parts"][0]["flags"],
+              json::array({"script", "archivable"}));
+}
+
+TEST_F(LibmanParts, ShowGivesAncestryAndParentByNameUnIDOrPath)
+{
+    for (const std::string which : {"Grandchild", GrandId, "Lib/Sub/grand.lpf"}) {
+        Result r = RunLibman(dir_, {"show", which, "--json"});
+        ASSERT_EQ(r.status, 0) << which << r.err;
+        json part = r.Json()["part"];
+        EXPECT_EQ(part["name"], "Grandchild") << which;
+        EXPECT_EQ(part["library"], "Lib");
+        EXPECT_EQ(part["folder"], "Sub");
+        EXPECT_EQ(part["parent"]["name"], "Child");
+        ASSERT_EQ(part["ancestry"].size(), 2u);
+        EXPECT_EQ(part["ancestry"][0]["unid"], RootId);
+        EXPECT_EQ(part["ancestry"][1]["name"], "Child");
+    }
+    json root = RunLibman(dir_, {"show", "Root", "--json"}).Json()["part"];
+    EXPECT_TRUE(root["parent"].is_null());
+    EXPECT_EQ(root["flags"], json::array({"template", "archivable"}));
+    Result missing = RunLibman(dir_, {"show", "Nobody"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("libman search"), std::string::npos) << missing.err;
+}
+
+TEST_F(LibmanParts, TreeAsTextJsonGraphvizAndSvg)
+{
+    Result text = RunLibman(dir_, {"tree", "--sort", "name"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("  Root [template]\n    Child\n      Grandchild\n    Child New\n"), std::string::npos)
+        << text.out;
+
+    json tree = RunLibman(dir_, {"tree", "--json"}).Json();
+    ASSERT_EQ(tree["tree"].size(), 1u) << tree;
+    EXPECT_EQ(tree["count"], 4);
+    EXPECT_EQ(tree["tree"][0]["children"].size(), 2u);
+    EXPECT_EQ(RunLibman(dir_, {"tree", "--depth", "1", "--json"}).Json()["count"], 1);
+    json below = RunLibman(dir_, {"tree", "Child", "--json"}).Json();
+    EXPECT_EQ(below["root"], "Child");
+    ASSERT_EQ(below["tree"].size(), 1u);
+    EXPECT_EQ(below["tree"][0]["name"], "Grandchild");
+
+    Result dot = RunLibman(dir_, {"tree", "--dot"});
+    EXPECT_EQ(dot.out.rfind("digraph hierarchy {", 0), 0u) << dot.out;
+    EXPECT_NE(dot.out.find("label=\"Grandchild\""), std::string::npos);
+
+    Result svg = RunLibman(dir_, {"tree", "--svg", "h.svg"});
+    ASSERT_EQ(svg.status, 0) << svg.err;
+    const std::string picture = ReadFileBytes(dir_ / "h.svg");
+    EXPECT_EQ(picture.rfind("<?xml", 0), 0u);
+    EXPECT_NE(picture.find("<svg"), std::string::npos);
+    EXPECT_NE(picture.find(">Grandchild</text>"), std::string::npos);
+    EXPECT_NE(picture.find("</svg>"), std::string::npos);
+}
+
+TEST_F(LibmanParts, BadUsageOfThePartCommands)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"search"},
+        {"search", "--name", "a", "--file", "b"},
+        {"search", "--unid", "not-a-unid"},
+        {"show"},
+        {"tree", "--depth", "-1"},
+        {"tree", "--sort", "size"},
+        {"tree", "--dot", "--svg", "x.svg"},
+        {"scripts"},
+    };
+    for (const auto& args : cases)
+        EXPECT_EQ(RunLibman(dir_, args).status, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_FALSE(fs::exists(dir_ / "x.svg"));
+}
+
+TEST_F(LibmanParts, ScriptCodeCacheStatsAndClear)
+{
+    EXPECT_EQ(RunLibman(dir_, {"scripts", "stats"}).status, 1) << "no cache folder set";
+    dir_.MakeFolder("codes");
+    ASSERT_EQ(RunLibman(dir_, {"cache", "set", "--scripts", "codes"}).status, 0);
+    ASSERT_EQ(RunLibman(dir_, {"scripts", "clear"}).status, 0);
+    // The cleared cache is written when libman ends.
+    Result r = RunLibman(dir_, {"scripts", "stats", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json state = r.Json()["scripts"];
+    EXPECT_EQ(state["file"], dir_ / "codes/ScriptCodeCache.dat");
+    EXPECT_TRUE(state["exists"].get<bool>());
+    EXPECT_TRUE(state["valid"].get<bool>());
+    EXPECT_EQ(state["items"], 0);
 }
 
 }  // namespace

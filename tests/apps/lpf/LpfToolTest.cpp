@@ -1,6 +1,7 @@
 // Runs the built lpf tool on temporary folders.
 #include "Support/Handles.hpp"
 #include "Support/TempDir.hpp"
+#include "Support/ToolRunner.hpp"
 
 #include "LPF/ByteOrder.hpp"
 #include "LPF/PartFile.hpp"
@@ -12,12 +13,10 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #ifndef LPF_TOOL_PATH
 #error "LPF_TOOL_PATH must name the lpf binary"
@@ -35,45 +34,12 @@ const char* const Own = "{11111111-2222-3333-4444-555555555555}-{66666666-7777-8
 const char* const Root = "{A1B2C3D4-0001-0002-0304-050607080910}-{0F0E0D0C-0B0A-0908-0706-050403020100}";
 const char* const Parent = "{B1B2C3D4-1001-1002-1304-150617181910}-{1F1E1D1C-1B1A-1918-1716-151413121110}";
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Result = TestSupport::ToolResult;
 
-// Runs lpf with `args`, collecting its output in files of `scratch`; its
-// standard input is `input` (or nothing). A run that hangs is ended after
-// 30 seconds and fails with status -1.
+// Runs lpf with `args` in `scratch`; its standard input is `input`.
 Result RunTool(const std::vector<std::string>& args, const TempDir& scratch, const std::string& input = "")
 {
-    const std::string inPath = scratch / ".stdin";
-    TestSupport::WriteFileBytes(inPath, input);
-    const std::string outPath = scratch / ".stdout";
-    const std::string errPath = scratch / ".stderr";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int in = ::open(inPath.c_str(), O_RDONLY);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::alarm(30);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(LPF_TOOL_PATH));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(LPF_TOOL_PATH, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(outPath), ReadFileBytes(errPath)};
-    fs::remove(outPath);
-    fs::remove(errPath);
-    fs::remove(inPath);
-    return r;
+    return TestSupport::RunTool(LPF_TOOL_PATH, args, scratch, input);
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -143,20 +109,22 @@ TEST(LpfTool, CreatedPartDumpsItsHeaderAndSections)
     for (const char* line : {"kind: script", "document name: Macro", "  SCRP 0 platform 0x5757 size 8"})
         EXPECT_TRUE(HasLine(dump.out, line)) << "missing: " << line << "\n" << dump.out;
     EXPECT_EQ(dump.out.find("UnID"), std::string::npos);
-    LPF::ScriptFile part{IO::Location(script)};
-    EXPECT_EQ(SectionBytes(part, LPF::MakeSectionType('S', 'C', 'R', 'P')), "print 1\n");
 
-    // The text may come from a file or from standard input.
-    TestSupport::WriteFileBytes(folder / "text.gdl", std::string("from a file\n\0end", 17));
-    ASSERT_EQ(RunTool({"create-script", folder / "f.lps", "--name", "F", "--text-file", folder / "text.gdl"}, folder)
-                  .status,
-              0);
-    LPF::ScriptFile fromFile{IO::Location(folder / "f.lps")};
-    EXPECT_EQ(SectionBytes(fromFile, LPF::MakeSectionType('S', 'C', 'R', 'P')), std::string("from a file\n\0end", 17));
-    ASSERT_EQ(RunTool({"create-script", folder / "i.lps", "--name", "I", "--text-file", "-"}, folder, "piped\n").status,
-              0);
-    LPF::ScriptFile fromInput{IO::Location(folder / "i.lps")};
-    EXPECT_EQ(SectionBytes(fromInput, LPF::MakeSectionType('S', 'C', 'R', 'P')), "piped\n");
+    // The text as given, from a file (zero bytes included) or from standard input.
+    const std::string binary("from a file\n\0end", 17);
+    TestSupport::WriteFileBytes(folder / "text.gdl", binary);
+    const std::vector<std::tuple<std::vector<std::string>, std::string, std::string>> texts = {
+        {{"--text", "print 1\n"}, "", "print 1\n"},
+        {{"--text-file", folder / "text.gdl"}, "", binary},
+        {{"--text-file", "-"}, "piped\n", "piped\n"},
+    };
+    for (const auto& [options, input, expected] : texts) {
+        std::vector<std::string> args = {"create-script", folder / "s.lps", "--name", "S"};
+        args.insert(args.end(), options.begin(), options.end());
+        ASSERT_EQ(RunTool(args, folder, input).status, 0) << options[1];
+        LPF::ScriptFile part{IO::Location(folder / "s.lps")};
+        EXPECT_EQ(SectionBytes(part, LPF::MakeSectionType('S', 'C', 'R', 'P')), expected) << options[1];
+    }
 }
 
 // Names and values are printed with their control characters escaped, so
@@ -476,22 +444,19 @@ TEST(LpfTool, ErrorsAreNamedWithTheirValueAndDamageIsLocated)
     EXPECT_TRUE(HasLine(r.out, "    (cannot read: unreadable block (-7003))")) << r.out;
 }
 
-TEST(LpfTool, VersionNeedsNoCommand)
+TEST(LpfTool, VersionAndEveryCommandHaveHelp)
 {
     TempDir folder;
-    Result r = RunTool({"--version"}, folder);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("lpf ", 0), 0u) << r.out;
-    EXPECT_TRUE(r.err.empty());
-}
-
-TEST(LpfTool, EveryCommandHasHelp)
-{
-    TempDir folder;
-    for (const char* command : {"create", "create-script", "dump", "generate"}) {
-        Result r = RunTool({command, "--help"}, folder);
-        EXPECT_EQ(r.status, 0) << command;
-        EXPECT_NE(r.out.find(std::string("lpf ") + command), std::string::npos) << r.out;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--version"}, {"create", "--help"}, {"create-script", "--help"}, {"dump", "--help"},
+             {"generate", "--help"}}) {
+        Result r = RunTool(args, folder);
+        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        // The version leads its output; a command's help names it.
+        const bool version = args.size() == 1;
+        const std::size_t at = r.out.find(version ? std::string("lpf ") : "lpf " + args[0]);
+        EXPECT_TRUE(version ? at == 0 : at != std::string::npos) << r.out;
     }
 }
 
