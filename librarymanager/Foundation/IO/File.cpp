@@ -301,7 +301,11 @@ KR::ErrorCode File::Open(OpenMode mode)
             flags |= O_RDWR | O_CREAT;
             break;
         }
-        const int fd = Sys().Open(path.c_str(), flags, 0666);
+        // A file of the folder a walk is reading is opened by its name
+        // alone, relative to the walk's open folder.
+        const char* name = nullptr;
+        const int folderFd = mode == OpenMode::Read ? Internal::WalkedFolderOf(path, &name) : -1;
+        const int fd = folderFd >= 0 ? Sys().OpenAt(folderFd, name, flags, 0666) : Sys().Open(path.c_str(), flags, 0666);
         if (fd < 0) {
             err = ErrorFromErrno(errno);
             if (err == ErrNotFound || err == ErrNotAFile || err == ErrNotAFolder) {
