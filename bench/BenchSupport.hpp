@@ -6,8 +6,10 @@
 #include "FTM/FileTypes.hpp"
 #include "IO/Location.hpp"
 #include "KR/GUID.hpp"
+#include "KR/Iterator.hpp"
 #include "LibraryManager.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -64,6 +67,23 @@ inline const PartTypes& InitModule(const ModuleOptions& options = {})
         return t;
     }();
     return types;
+}
+
+// A library set whose storable file types are the two part file types.
+inline std::unique_ptr<LM::LibrarySet> NewSet(LM::ILibraryErrorHandler& handler, const PartTypes& types)
+{
+    const FTM::GeneralID storable[2] = {types.part, types.script};
+    return std::make_unique<LM::LibrarySet>(
+        handler, KR::ConstForwardIterator<FTM::GeneralID>(std::begin(storable), std::end(storable)));
+}
+
+// The number in the environment variable `variable` (at least `least`), or
+// `fallback` when it is not set: for a quick run on a smaller library.
+inline std::uint64_t CountFromEnvironment(const char* variable, std::uint64_t fallback, std::uint64_t least)
+{
+    if (const char* text = std::getenv(variable))
+        return std::max<std::uint64_t>(least, std::strtoull(text, nullptr, 10));
+    return fallback;
 }
 
 // A random UnID (both GUIDs random).

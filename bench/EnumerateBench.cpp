@@ -48,9 +48,7 @@ constexpr std::uint64_t Seed = 1;
 
 std::uint64_t LargeCount()
 {
-    if (const char* text = std::getenv("LM_BENCH_PARTS"))
-        return std::max<std::uint64_t>(10, std::strtoull(text, nullptr, 10));
-    return 100000;
+    return BenchSupport::CountFromEnvironment("LM_BENCH_PARTS", 100000, 10);
 }
 
 std::uint64_t PartCount(std::int64_t which)

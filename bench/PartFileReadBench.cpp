@@ -41,9 +41,7 @@ constexpr std::uint64_t Seed = 1;
 
 std::uint64_t PartCount()
 {
-    if (const char* text = std::getenv("LPF_BENCH_PARTS"))
-        return std::max<std::uint64_t>(1, std::strtoull(text, nullptr, 10));
-    return 100000;
+    return BenchSupport::CountFromEnvironment("LPF_BENCH_PARTS", 100000, 1);
 }
 
 // Converts ancestry sections of the other byte order when no handler (the

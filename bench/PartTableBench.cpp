@@ -45,9 +45,7 @@ struct BenchSet {
     explicit BenchSet(std::int32_t n)
     {
         const BenchSupport::PartTypes& t = Setup();
-        const std::vector<FTM::GeneralID> storable{t.part, t.script};
-        set = std::make_unique<LM::LibrarySet>(
-            handler, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+        set = BenchSupport::NewSet(handler, t);
         table = LM::LibrarySetInternals::GetPartTable(*set);
         static const char* const families[] = {"Window ", "Door ", "Wall Niche ", "Chair ", "Table ",
                                                "Lamp ", "Column ", "Beam ", "Stair ", "Shelf "};

@@ -107,9 +107,7 @@ std::unique_ptr<LM::LibrarySet> MakeEnumeratedSet(TestSupport::NullErrorHandler&
 {
     const BenchSupport::PartTypes& t = Setup();
     const Families& f = GetFamilies();
-    const std::vector<FTM::GeneralID> storable{t.part, t.script};
-    auto set = std::make_unique<LM::LibrarySet>(
-        handler, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+    auto set = BenchSupport::NewSet(handler, t);
     LM::PartTable& table = *LM::LibrarySetInternals::GetPartTable(*set);
     LM::AncestryHierarchy& tree = *LM::LibrarySetInternals::GetTypeHierarchy(*set);
     std::mt19937_64 random(42);

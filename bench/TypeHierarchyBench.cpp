@@ -42,9 +42,7 @@ struct BenchSet {
     explicit BenchSet(std::int32_t n)
     {
         const BenchSupport::PartTypes& t = Setup();
-        const std::vector<FTM::GeneralID> storable{t.part, t.script};
-        set = std::make_unique<LM::LibrarySet>(
-            handler, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+        set = BenchSupport::NewSet(handler, t);
         LM::PartTable& table = *LM::LibrarySetInternals::GetPartTable(*set);
         LM::AncestryHierarchy& tree = *LM::LibrarySetInternals::GetTypeHierarchy(*set);
         std::mt19937 random(7);
