@@ -7,6 +7,7 @@
 // Libraries are folders that do not exist (one failed look-up each, no
 // mounting) and URL libraries, one in four; names repeat in groups of
 // three so that equal names are ordered too.
+#include "BenchSupport.hpp"
 #include "KR/Memory.hpp"
 #include "LibraryManagerModule.hpp"
 #include "LibrarySet.hpp"
@@ -27,14 +28,9 @@ TestSupport::NullErrorHandler handler;
 
 std::unique_ptr<LM::LibrarySet> NewSet()
 {
-    static const bool initialised = [] {
-        const std::filesystem::path cache = std::filesystem::temp_directory_path() / "lm_configuration_bench_cache";
-        std::filesystem::create_directories(cache);
-        LM::InitLibraryManager(LM::LibraryManagerCallBacks{}, LM::LibraryManagerStrings{}, 1, 2,
-                               IO::Location(cache.string()));
-        return true;
-    }();
-    (void)initialised;
+    BenchSupport::ModuleOptions options;
+    options.cacheFolder = "lm_configuration_bench_cache";
+    BenchSupport::InitModule(options);
     return std::make_unique<LM::LibrarySet>(handler, KR::ConstForwardIterator<FTM::GeneralID>());
 }
 

@@ -12,15 +12,17 @@
 //   Floor/N      a plain walk of the same tree (opendir, readdir) that opens
 //                each file, reads its first 4 KiB and closes it.
 // Ratio runs both in every iteration, alternating which goes first, and
-// reports the quotient of their times (ratio; the target is at most 1.3).
+// reports the quotient of their times (ratio; the target is at most 1.3),
+// and of their processor times (cpu_ratio), which a machine busy with other
+// work disturbs less.
 // Ratio/1/1 does the same with a file count file at the library's root (as
 // an administrator may put there), which spares the counting walk.
 // Scaling runs Enumerate on both sizes and reports the quotient of their
-// times (scaling; the target is at most 12 for ten times the parts).
+// times (scaling; the target is at most 12 for ten times the parts; and
+// cpu_scaling from the processor times).
 // LM_BENCH_PARTS overrides the larger size (the smaller is a tenth of it).
-#include "Generator.hpp"
+#include "BenchSupport.hpp"
 
-#include "FTM/FileTypes.hpp"
 #include "KR/Iterator.hpp"
 #include "LibraryManager.hpp"
 #include "Support/ErrorHandlers.hpp"
@@ -28,13 +30,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <map>
-#include <memory>
 #include <string>
 
 #include <dirent.h>
@@ -49,9 +48,7 @@ constexpr std::uint64_t Seed = 1;
 
 std::uint64_t LargeCount()
 {
-    if (const char* text = std::getenv("LM_BENCH_PARTS"))
-        return std::max<std::uint64_t>(10, std::strtoull(text, nullptr, 10));
-    return 100000;
+    return BenchSupport::CountFromEnvironment("LM_BENCH_PARTS", 100000, 10);
 }
 
 std::uint64_t PartCount(std::int64_t which)
@@ -59,68 +56,34 @@ std::uint64_t PartCount(std::int64_t which)
     return which == 0 ? LargeCount() / 10 : LargeCount();
 }
 
-// The generated library of `parts` part files, made on first use.
 const std::string& GetLibrary(std::uint64_t parts)
 {
-    static std::map<std::uint64_t, std::string> made;
-    auto found = made.find(parts);
-    if (found != made.end())
-        return found->second;
-    const fs::path root = fs::temp_directory_path() /
-                          ("lm-bench-partfiles-v1-n" + std::to_string(parts) + "-s" + std::to_string(Seed));
-    const fs::path done = root / ".complete";
-    if (!fs::exists(done)) {
-        fs::remove_all(root);
-        lpftool::GeneratorOptions options;
-        options.parts = parts;
-        options.seed = Seed;
-        lpftool::GeneratorSummary summary;
-        std::string error;
-        if (!lpftool::GenerateLibrary(root.string(), options, &summary, &error)) {
-            std::cerr << "cannot generate the library: " << error << '\n';
-            std::exit(1);
-        }
-        std::cerr << "generated: " << summary.ToString() << '\n';
-        std::ofstream(done) << summary.ToString() << '\n';
-    }
-    return made.emplace(parts, root.string()).first->second;
+    return BenchSupport::GeneratedLibrary(parts, Seed);
 }
 
 // The module set up once, with the generator's two part file types.
-struct Module {
-    Module()
-    {
-        FTM::FileType part("Library part");
-        part.AddExtension("lpf");
-        FTM::FileType script("Library script");
-        script.AddExtension("lps");
-        types[0] = FTM::FileTypeManager::AddType(part);
-        types[1] = FTM::FileTypeManager::AddType(script);
-        LM::LibraryManagerCallBacks callBacks;
-        LM::LibraryManagerStrings strings;
-        strings.Set(4, "File Count");
-        strings.Set(5, "Libraries");
-        strings.Set(7, "Other Objects");
-        strings.Set(8, "Missing Parts");
-        cache = fs::temp_directory_path() / "lm-bench-enumerate-cache";
-        fs::create_directories(cache);
-        LM::InitLibraryManager(callBacks, strings, types[0], types[1], IO::Location(cache.string()));
-    }
-    FTM::GeneralID types[2] = {};
-    fs::path cache;
-};
-
-const Module& GetModule()
+const std::array<FTM::GeneralID, 2>& StorableTypes()
 {
-    static const Module module;
-    return module;
+    static const std::array<FTM::GeneralID, 2> types = [] {
+        BenchSupport::ModuleOptions options;
+        options.partExtension = "lpf";
+        options.scriptExtension = "lps";
+        options.cacheFolder = "lm-bench-enumerate-cache";
+        options.strings.Set(4, "File Count");
+        options.strings.Set(5, "Libraries");
+        options.strings.Set(7, "Other Objects");
+        options.strings.Set(8, "Missing Parts");
+        const BenchSupport::PartTypes& t = BenchSupport::InitModule(options);
+        return std::array<FTM::GeneralID, 2>{t.part, t.script};
+    }();
+    return types;
 }
 
 // A set whose only library is the generated one.
 struct EnumeratedSet {
     explicit EnumeratedSet(const std::string& library)
-        : set(handler, KR::ConstForwardIterator<FTM::GeneralID>(std::begin(GetModule().types),
-                                                                std::end(GetModule().types)))
+        : set(handler, KR::ConstForwardIterator<FTM::GeneralID>(StorableTypes().data(),
+                                                                StorableTypes().data() + StorableTypes().size()))
     {
         set.AddActiveLibrary(IO::Location(library), LM::NotPermanent, false, false);
     }
@@ -167,14 +130,6 @@ std::uint64_t Floor(const std::string& library)
     return WalkAndRead(library, buffer);
 }
 
-template <typename Pass>
-double Seconds(Pass&& pass)
-{
-    const auto start = std::chrono::steady_clock::now();
-    pass();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 void BM_Enumerate(benchmark::State& state)
 {
     const std::string& library = GetLibrary(PartCount(state.range(0)));
@@ -217,22 +172,24 @@ void BM_Ratio(benchmark::State& state)
     EnumeratedSet set(library);
     Floor(library);  // the page cache holds every file from here on
     set.Run();
-    double enumerateSeconds = 0;
-    double floorSeconds = 0;
+    BenchSupport::PassTime enumerateTime;
+    BenchSupport::PassTime floorTime;
     bool enumerateFirst = false;
     for (auto _ : state) {
         enumerateFirst = !enumerateFirst;
         if (enumerateFirst) {
-            enumerateSeconds += Seconds([&] { set.Run(); });
-            floorSeconds += Seconds([&] { Floor(library); });
+            enumerateTime += BenchSupport::Time([&] { set.Run(); });
+            floorTime += BenchSupport::Time([&] { Floor(library); });
         } else {
-            floorSeconds += Seconds([&] { Floor(library); });
-            enumerateSeconds += Seconds([&] { set.Run(); });
+            floorTime += BenchSupport::Time([&] { Floor(library); });
+            enumerateTime += BenchSupport::Time([&] { set.Run(); });
         }
     }
-    state.counters["enumerate_ms"] = enumerateSeconds / static_cast<double>(state.iterations()) * 1e3;
-    state.counters["floor_ms"] = floorSeconds / static_cast<double>(state.iterations()) * 1e3;
-    state.counters["ratio"] = enumerateSeconds / floorSeconds;
+    const auto perPass = [&](double seconds) { return seconds / static_cast<double>(state.iterations()) * 1e3; };
+    state.counters["enumerate_ms"] = perPass(enumerateTime.wall);
+    state.counters["floor_ms"] = perPass(floorTime.wall);
+    state.counters["ratio"] = enumerateTime.wall / floorTime.wall;
+    state.counters["cpu_ratio"] = enumerateTime.cpu / floorTime.cpu;
     SetCountFile(library, false);
 }
 
@@ -242,15 +199,16 @@ void BM_Scaling(benchmark::State& state)
     EnumeratedSet large(GetLibrary(PartCount(1)));
     small.Run();
     large.Run();
-    double smallSeconds = 0;
-    double largeSeconds = 0;
+    BenchSupport::PassTime smallTime;
+    BenchSupport::PassTime largeTime;
     for (auto _ : state) {
-        smallSeconds += Seconds([&] { small.Run(); });
-        largeSeconds += Seconds([&] { large.Run(); });
+        smallTime += BenchSupport::Time([&] { small.Run(); });
+        largeTime += BenchSupport::Time([&] { large.Run(); });
     }
-    state.counters["small_ms"] = smallSeconds / static_cast<double>(state.iterations()) * 1e3;
-    state.counters["large_ms"] = largeSeconds / static_cast<double>(state.iterations()) * 1e3;
-    state.counters["scaling"] = largeSeconds / smallSeconds;
+    state.counters["small_ms"] = smallTime.wall / static_cast<double>(state.iterations()) * 1e3;
+    state.counters["large_ms"] = largeTime.wall / static_cast<double>(state.iterations()) * 1e3;
+    state.counters["scaling"] = largeTime.wall / smallTime.wall;
+    state.counters["cpu_scaling"] = largeTime.cpu / smallTime.cpu;
 }
 
 // Argument 0: the smaller library, 1: the larger one.

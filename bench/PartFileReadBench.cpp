@@ -12,6 +12,7 @@
 // fstat, read, close, the least a reader that reports the time must do
 // (ratio_with_time).
 // LPF_BENCH_PARTS overrides the number of part files (for a quick run).
+#include "BenchSupport.hpp"
 #include "Generator.hpp"
 #include "Sections.hpp"
 
@@ -40,9 +41,7 @@ constexpr std::uint64_t Seed = 1;
 
 std::uint64_t PartCount()
 {
-    if (const char* text = std::getenv("LPF_BENCH_PARTS"))
-        return std::max<std::uint64_t>(1, std::strtoull(text, nullptr, 10));
-    return 100000;
+    return BenchSupport::CountFromEnvironment("LPF_BENCH_PARTS", 100000, 1);
 }
 
 // Converts ancestry sections of the other byte order when no handler (the
@@ -87,27 +86,7 @@ struct Library {
 const Library& GetLibrary()
 {
     static const Library library = [] {
-        const std::uint64_t parts = PartCount();
-        const fs::path root = fs::temp_directory_path() /
-                              ("lm-bench-partfiles-v1-n" + std::to_string(parts) + "-s" + std::to_string(Seed));
-        const fs::path done = root / ".complete";
-        if (!fs::exists(done)) {
-            fs::remove_all(root);
-            lpftool::GeneratorOptions options;
-            options.parts = parts;
-            options.seed = Seed;
-            lpftool::GeneratorSummary summary;
-            std::string error;
-            const auto start = std::chrono::steady_clock::now();
-            if (!lpftool::GenerateLibrary(root.string(), options, &summary, &error)) {
-                std::cerr << "cannot generate the library: " << error << '\n';
-                std::exit(1);
-            }
-            const double seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            std::cerr << "generated in " << seconds << " s: " << summary.ToString() << '\n';
-            std::ofstream(done) << summary.ToString() << '\n';
-        }
+        const fs::path root = BenchSupport::GeneratedLibrary(PartCount(), Seed);
         Library lib;
         for (const auto& e : fs::recursive_directory_iterator(root))
             if (e.is_regular_file() && e.path().extension() == ".lpf")

@@ -4,6 +4,7 @@
 //
 // Tables are filled with placeholder records, which need no files, and made
 // valid where the searches need valid records.
+#include "BenchSupport.hpp"
 #include "FTM/FileTypes.hpp"
 #include "KR/Iterator.hpp"
 #include "KR/Text.hpp"
@@ -29,34 +30,11 @@
 
 namespace {
 
-struct Types {
-    FTM::TypeID part;
-    FTM::TypeID script;
-};
-
-const Types& Setup()
+const BenchSupport::PartTypes& Setup()
 {
-    static const Types types = [] {
-        FTM::FileType part("Bench part");
-        part.AddExtension("gsm");
-        FTM::FileType script("Bench script");
-        script.AddExtension("scr");
-        Types t{FTM::FileTypeManager::AddType(part), FTM::FileTypeManager::AddType(script)};
-        const std::filesystem::path cache = std::filesystem::temp_directory_path() / "lm_parttable_bench_cache";
-        std::filesystem::create_directories(cache);
-        LM::InitLibraryManager(LM::LibraryManagerCallBacks{}, LM::LibraryManagerStrings{}, t.part, t.script,
-                               IO::Location(cache.string()));
-        return t;
-    }();
-    return types;
-}
-
-KR::UnID RandomUnID(std::mt19937_64& random)
-{
-    KR::UnID id{};
-    std::uint64_t words[4] = {random(), random(), random(), random()};
-    std::memcpy(&id, words, sizeof id);
-    return id;
+    BenchSupport::ModuleOptions options;
+    options.cacheFolder = "lm_parttable_bench_cache";
+    return BenchSupport::InitModule(options);
 }
 
 // A library set whose table holds n valid placeholders: names as libraries
@@ -66,10 +44,8 @@ KR::UnID RandomUnID(std::mt19937_64& random)
 struct BenchSet {
     explicit BenchSet(std::int32_t n)
     {
-        const Types& t = Setup();
-        const std::vector<FTM::GeneralID> storable{t.part, t.script};
-        set = std::make_unique<LM::LibrarySet>(
-            handler, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+        const BenchSupport::PartTypes& t = Setup();
+        set = BenchSupport::NewSet(handler, t);
         table = LM::LibrarySetInternals::GetPartTable(*set);
         static const char* const families[] = {"Window ", "Door ", "Wall Niche ", "Chair ", "Table ",
                                                "Lamp ", "Column ", "Beam ", "Stair ", "Shelf "};
@@ -79,7 +55,7 @@ struct BenchSet {
             name += std::to_string(random() % 10000000);
             if (random() % 4 == 0)
                 name += " double";
-            KR::UnID id = RandomUnID(random);
+            KR::UnID id = BenchSupport::RandomUnID(random);
             if (i > 0 && random() % 10 == 0 && ids.back() != NULLUnID)
                 id.mainGuid = ids.back().mainGuid;  // another revision of the previous part
             const FTM::GeneralID type = random() % 10 == 0 ? t.script : t.part;

@@ -19,6 +19,7 @@
 // growth from 20,000 to 200,000 is what the machine's caches alone add when
 // each path's node is visited at random, and shows how much of the
 // random-order releases' growth is the caches' rather than the tree's.
+#include "BenchSupport.hpp"
 #include "Paths.hpp"
 
 #include <benchmark/benchmark.h>
@@ -31,21 +32,6 @@
 namespace {
 
 using Tree = KR::Paths<KR::UnID, Cmp_UnIDs>;
-
-KR::UnID RandomUnID(std::mt19937_64& rng)
-{
-    KR::UnID id;
-    for (KR::GUID* g : {&id.mainGuid, &id.revGuid}) {
-        std::uint64_t a = rng();
-        std::uint64_t b = rng();
-        g->data1 = std::uint32_t(a);
-        g->data2 = std::uint16_t(a >> 32);
-        g->data3 = std::uint16_t(a >> 48);
-        for (int i = 0; i < 8; ++i)
-            g->data4[i] = std::uint8_t(b >> (8 * i));
-    }
-    return id;
-}
 
 // The ancestry of every part (empty for the flat case) and its own UnID.
 struct Library {
@@ -67,7 +53,7 @@ Library MakeLibrary(std::size_t parts, bool hierarchy)
                 std::vector<KR::UnID> path;
                 if (start > 0)
                     path = lib.typePaths[levelStart + rng() % above];
-                path.push_back(RandomUnID(rng));
+                path.push_back(BenchSupport::RandomUnID(rng));
                 lib.typePaths.push_back(std::move(path));
             }
             levelStart = start;
@@ -77,7 +63,7 @@ Library MakeLibrary(std::size_t parts, bool hierarchy)
     }
     for (std::size_t i = 0; i < parts; ++i) {
         lib.typeOfPart.push_back(std::uint32_t(rng() % lib.typePaths.size()));
-        lib.own.push_back(RandomUnID(rng));
+        lib.own.push_back(BenchSupport::RandomUnID(rng));
     }
     return lib;
 }

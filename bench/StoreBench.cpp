@@ -9,6 +9,7 @@
 // real part files with an ancestry section naming one of those families.
 #include "AncestryHierarchy.hpp"
 #include "AncestryInfo.hpp"
+#include "BenchSupport.hpp"
 #include "FTM/FileTypes.hpp"
 #include "KR/Iterator.hpp"
 #include "KR/Memory.hpp"
@@ -33,39 +34,17 @@ namespace {
 
 constexpr std::int32_t StoredParts = 1000;
 
-struct Types {
-    FTM::TypeID part;
-    FTM::TypeID script;
-};
-
 const std::filesystem::path& BenchFolder()
 {
-    static const std::filesystem::path folder = std::filesystem::temp_directory_path() / "lm_store_bench";
+    static const std::filesystem::path folder = BenchSupport::ScratchFolder("lm_store_bench");
     return folder;
 }
 
-const Types& Setup()
+const BenchSupport::PartTypes& Setup()
 {
-    static const Types types = [] {
-        FTM::FileType part("Bench part");
-        part.AddExtension("gsm");
-        FTM::FileType script("Bench script");
-        script.AddExtension("scr");
-        Types t{FTM::FileTypeManager::AddType(part), FTM::FileTypeManager::AddType(script)};
-        std::filesystem::create_directories(BenchFolder() / "cache");
-        LM::InitLibraryManager(LM::LibraryManagerCallBacks{}, LM::LibraryManagerStrings{}, t.part, t.script,
-                               IO::Location((BenchFolder() / "cache").string()));
-        return t;
-    }();
-    return types;
-}
-
-KR::UnID RandomUnID(std::mt19937_64& random)
-{
-    KR::UnID id{};
-    std::uint64_t words[4] = {random(), random(), random(), random()};
-    std::memcpy(&id, words, sizeof id);
-    return id;
+    BenchSupport::ModuleOptions options;
+    options.cacheFolder = "lm_store_bench/cache";
+    return BenchSupport::InitModule(options);
 }
 
 // The family UnIDs the table's parts derive from: 16 roots, 400 families
@@ -82,9 +61,9 @@ const Families& GetFamilies()
         Families result;
         std::mt19937_64 random(7);
         for (int k = 0; k < 16; ++k)
-            result.roots.push_back(RandomUnID(random));
+            result.roots.push_back(BenchSupport::RandomUnID(random));
         for (int k = 0; k < 400; ++k) {
-            result.families.push_back(RandomUnID(random));
+            result.families.push_back(BenchSupport::RandomUnID(random));
             result.rootOf.push_back(random() % result.roots.size());
         }
         return result;
@@ -108,7 +87,7 @@ const std::vector<IO::Location>& PartFiles()
             ancestry.Append(f.families[family]);
             char** section = ancestry.GetAncestrySection();
             LPF::PartFileWriter writer(LPF::PartKind::Symbol);
-            writer.SetOwnUnID(RandomUnID(random));
+            writer.SetOwnUnID(BenchSupport::RandomUnID(random));
             writer.SetDocumentName("Stored part " + std::to_string(k));
             writer.AddSection(LM::AncestrySectionType, 0, LPF::SectionDescriptor{}, *section,
                               KR::bmManager.GetHandleSize(section));
@@ -126,18 +105,16 @@ const std::vector<IO::Location>& PartFiles()
 // parts below them.
 std::unique_ptr<LM::LibrarySet> MakeEnumeratedSet(TestSupport::NullErrorHandler& handler, std::int32_t n)
 {
-    const Types& t = Setup();
+    const BenchSupport::PartTypes& t = Setup();
     const Families& f = GetFamilies();
-    const std::vector<FTM::GeneralID> storable{t.part, t.script};
-    auto set = std::make_unique<LM::LibrarySet>(
-        handler, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+    auto set = BenchSupport::NewSet(handler, t);
     LM::PartTable& table = *LM::LibrarySetInternals::GetPartTable(*set);
     LM::AncestryHierarchy& tree = *LM::LibrarySetInternals::GetTypeHierarchy(*set);
     std::mt19937_64 random(42);
     for (std::int32_t i = 0; i < n; ++i) {
         const bool isFamily = static_cast<std::size_t>(i) < f.families.size();
         const std::size_t family = isFamily ? static_cast<std::size_t>(i) : random() % f.families.size();
-        const KR::UnID own = isFamily ? f.families[family] : RandomUnID(random);
+        const KR::UnID own = isFamily ? f.families[family] : BenchSupport::RandomUnID(random);
         const std::string name = "Part " + std::to_string(random() % 10000000);
         const std::int32_t k = table.AppendPlaceholder(name.c_str(), own, 0, t.part, 0);
         set->SetSymbolValid(k, true);

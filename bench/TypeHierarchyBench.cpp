@@ -4,6 +4,7 @@
 // revision, 2 % of the parts are old parts without an identifier. The set
 // and its tree are made anew for every iteration, outside the timing.
 #include "AncestryHierarchy.hpp"
+#include "BenchSupport.hpp"
 #include "FTM/FileTypes.hpp"
 #include "KRUtils/KRUtils.hpp"
 #include "LibraryManagerModule.hpp"
@@ -21,26 +22,11 @@
 
 namespace {
 
-struct Types {
-    FTM::TypeID part;
-    FTM::TypeID script;
-};
-
-const Types& Setup()
+const BenchSupport::PartTypes& Setup()
 {
-    static const Types types = [] {
-        FTM::FileType part("Bench part");
-        part.AddExtension("gsm");
-        FTM::FileType script("Bench script");
-        script.AddExtension("scr");
-        Types t{FTM::FileTypeManager::AddType(part), FTM::FileTypeManager::AddType(script)};
-        const std::filesystem::path cache = std::filesystem::temp_directory_path() / "lm_hierarchy_bench_cache";
-        std::filesystem::create_directories(cache);
-        LM::InitLibraryManager(LM::LibraryManagerCallBacks{}, LM::LibraryManagerStrings{}, t.part, t.script,
-                               IO::Location(cache.string()));
-        return t;
-    }();
-    return types;
+    BenchSupport::ModuleOptions options;
+    options.cacheFolder = "lm_hierarchy_bench_cache";
+    return BenchSupport::InitModule(options);
 }
 
 KR::UnID Id(std::uint32_t main, std::uint32_t rev)
@@ -55,10 +41,8 @@ KR::UnID Id(std::uint32_t main, std::uint32_t rev)
 struct BenchSet {
     explicit BenchSet(std::int32_t n)
     {
-        const Types& t = Setup();
-        const std::vector<FTM::GeneralID> storable{t.part, t.script};
-        set = std::make_unique<LM::LibrarySet>(
-            handler, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+        const BenchSupport::PartTypes& t = Setup();
+        set = BenchSupport::NewSet(handler, t);
         LM::PartTable& table = *LM::LibrarySetInternals::GetPartTable(*set);
         LM::AncestryHierarchy& tree = *LM::LibrarySetInternals::GetTypeHierarchy(*set);
         std::mt19937 random(7);

@@ -44,6 +44,28 @@ KR::ErrorCode GetMountedFileInfo(const FixedVFS& vfs, const RelativeLocation& in
 // True when a file system is mounted exactly at `path`.
 bool IsMountPath(const std::string& path) noexcept;
 
+// The folder that a tree walk of this thread is reading the entries of,
+// held open by the walk for as long as it announces it. Opening a file of
+// that folder then resolves only the file's name against the open folder
+// rather than every name of the whole path again. The announcement ends
+// with the scope; scopes nest (a walk started inside a walk's callback).
+class WalkedFolderScope {
+public:
+    WalkedFolderScope(const std::string& path, int fd) noexcept;
+    WalkedFolderScope(const WalkedFolderScope&) = delete;
+    WalkedFolderScope& operator=(const WalkedFolderScope&) = delete;
+    ~WalkedFolderScope();
+
+private:
+    const std::string* previousPath_;
+    int previousFd_;
+};
+
+// The descriptor of the announced folder when `path` names an entry directly
+// inside it (`*name` then points at the entry's name within `path`); -1
+// otherwise.
+int WalkedFolderOf(const std::string& path, const char** name) noexcept;
+
 // "%XX" escapes for every byte but the unreserved characters and '/'.
 std::string PercentEncode(std::string_view text);
 

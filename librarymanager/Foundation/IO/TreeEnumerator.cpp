@@ -15,6 +15,52 @@
 
 namespace IO {
 
+namespace Internal {
+
+namespace {
+
+struct WalkedFolder {
+    const std::string* path = nullptr;
+    int fd = -1;
+};
+
+thread_local WalkedFolder walkedFolder;
+
+}  // namespace
+
+WalkedFolderScope::WalkedFolderScope(const std::string& path, int fd) noexcept
+    : previousPath_(walkedFolder.path), previousFd_(walkedFolder.fd)
+{
+    walkedFolder = WalkedFolder{&path, fd};
+}
+
+WalkedFolderScope::~WalkedFolderScope()
+{
+    walkedFolder = WalkedFolder{previousPath_, previousFd_};
+}
+
+int WalkedFolderOf(const std::string& path, const char** name) noexcept
+{
+    const WalkedFolder& folder = walkedFolder;
+    if (folder.path == nullptr || folder.fd < 0)
+        return -1;
+    const std::string& parent = *folder.path;
+    if (path.size() <= parent.size() + 1 || path.compare(0, parent.size(), parent) != 0)
+        return -1;
+    std::size_t start = parent.size();
+    if (parent.empty() || parent.back() != '/') {
+        if (path[start] != '/')
+            return -1;
+        ++start;
+    }
+    if (start >= path.size() || path.find('/', start) != std::string::npos)
+        return -1;
+    *name = path.c_str() + start;
+    return folder.fd;
+}
+
+}  // namespace Internal
+
 namespace {
 
 using Internal::ErrorFromErrno;
@@ -46,9 +92,12 @@ Kind KindOfMode(mode_t mode) noexcept
 
 // The entries of the folder at `location` in name order. `*id` receives the
 // identity of a real folder; `*real` tells whether it is one.
-KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, FolderId* id, bool* real)
+KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, FolderId* id, bool* real,
+                         int* keptFd = nullptr)
 {
     items->clear();
+    if (keptFd != nullptr)
+        *keptFd = -1;
     const std::string& path = location.GetText();
     const bool anyMount = !Internal::NothingMounted();
     RelativeLocation inside;
@@ -119,6 +168,12 @@ KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, Fol
             errno = 0;
         }
         const int error = errno;
+        // A folder with files keeps a descriptor of its own for the walk to
+        // open them by name (see WalkedFolderScope); a failed dup costs only
+        // that shortcut.
+        if (error == 0 && keptFd != nullptr &&
+            std::any_of(items->begin(), items->end(), [](const Item& item) { return item.kind != Kind::Folder; }))
+            *keptFd = Sys().Dup(::dirfd(dir));
         Sys().CloseDir(dir);
         if (error != 0)
             return ErrorFromErrno(error);
@@ -126,6 +181,28 @@ KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, Fol
     std::sort(items->begin(), items->end(), [](const Item& a, const Item& b) { return a.name.Std() < b.name.Std(); });
     return KR::NoError;
 }
+
+}  // namespace
+
+namespace {
+
+// A descriptor that the walk holds for the folder it is in, announced to
+// the file layer while the folder's entries are visited and closed after.
+class HeldFolder {
+public:
+    HeldFolder(const std::string& path, int fd) : fd_(fd), scope_(path, fd) {}
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+    ~HeldFolder()
+    {
+        if (fd_ >= 0)
+            Sys().Close(fd_);
+    }
+
+private:
+    int fd_;
+    Internal::WalkedFolderScope scope_;
+};
 
 }  // namespace
 
@@ -171,21 +248,27 @@ struct TreeEnumerator::Walk {
         std::vector<Item> items;
         FolderId id;
         bool real = false;
-        if (ListFolder(location, &items, &id, &real) != KR::NoError) {
+        int fd = -1;
+        if (ListFolder(location, &items, &id, &real, &fd) != KR::NoError) {
             ++self.skipped_;
             return;
         }
         // A folder already open on the way down is met again through a link:
         // entering it would never end.
-        if (real && std::find(openFolders.begin(), openFolders.end(), id) != openFolders.end())
+        if (real && std::find(openFolders.begin(), openFolders.end(), id) != openFolders.end()) {
+            if (fd >= 0)
+                Sys().Close(fd);
             return;
+        }
         Folder folder(location);
         if (real)
             openFolders.push_back(id);
         self.current_ = &parent;
         self.FolderEntered(name, folder);
-        if (!self.stopped_)
+        if (!self.stopped_) {
+            const HeldFolder held(folder.GetLocation().GetText(), fd);
             WalkItems(folder, items, depth);
+        }
         self.current_ = &parent;
         if (!self.stopped_)
             self.FolderExited(name, folder);
@@ -213,13 +296,17 @@ KR::ErrorCode TreeEnumerator::Do()
     std::vector<Item> items;
     FolderId id;
     bool real = false;
-    const KR::ErrorCode err = ListFolder(root_.GetLocation(), &items, &id, &real);
+    int fd = -1;
+    const KR::ErrorCode err = ListFolder(root_.GetLocation(), &items, &id, &real, &fd);
     if (err != KR::NoError)
         return err;
     Walk walk{*this, {}};
     if (real)
         walk.openFolders.push_back(id);
-    walk.WalkItems(root_, items, 0);
+    {
+        const HeldFolder held(root_.GetLocation().GetText(), fd);
+        walk.WalkItems(root_, items, 0);
+    }
     current_ = nullptr;
     return KR::NoError;
 }

@@ -88,6 +88,13 @@ public:
 
     void Clear() noexcept { items_.clear(); }
 
+    // Makes room for `count` elements in all, so that appending up to that
+    // many allocates nothing more.
+    void ReserveExactly(std::uint32_t count)
+    {
+        Guard([&] { items_.reserve(count); });
+    }
+
     // Cuts the array or appends default elements.
     void SetSize(std::uint32_t size)
     {

@@ -166,14 +166,27 @@ void PartTable::InitFromFile(std::int32_t i, const IO::Location& location, std::
         if (file.GetModificationTime(&time) == 0)
             record.modificationTime = time;
     } else {
-        ReplaceSymbolData(i, std::make_unique<SymbolData>());
-        ReadPartFile(i, true);
+        // The part data join the chain of their main GUID once the file has
+        // told their own UnID, rather than the chain of the null UnID first
+        // and then moving.
+        const auto index = static_cast<std::uint32_t>(i);
+        auto data = std::make_unique<SymbolData>();
+        if (record.symbolData_ != nullptr)
+            Unlink(index);
+        record.symbolData_ = std::move(data);
+        try {
+            ReadPartFile(i, true, false);
+        } catch (...) {
+            Link(index);
+            throw;
+        }
+        Link(index);
     }
     if (record.documentName[0] == '\0')
         MakeFallbackName(record);
 }
 
-KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime)
+KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime, bool linked)
 {
     LibElement& record = At(static_cast<std::size_t>(i));
     SymbolData* data = record.GetSymbolData();
@@ -193,8 +206,12 @@ KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime)
         if (readTime && file->GetModificationTime(&time) == 0)
             record.modificationTime = time;
         KR::UnID id = NULLUnID;
-        if (file->GetOwnUnID(&id) == 0)
-            SetOwnUnID(i, id);
+        if (file->GetOwnUnID(&id) == 0) {
+            if (linked)
+                SetOwnUnID(i, id);
+            else
+                data->ownUnID_ = id;
+        }
         bool flag = false;
         if (file->IsPlaceable(&flag) == 0)
             data->placeable = flag;

@@ -235,9 +235,10 @@ private:
     void InitFromFile(std::int32_t i, const IO::Location& location, std::int32_t folderIndex,
                       FTM::GeneralID type, std::uint32_t flags);
     // Opens the record's file as the part file of its type and reads what it
-    // tells; the modification time only when `readTime`. Returns the error
-    // of GetDocumentName (0 when no file was opened).
-    KR::ErrorCode ReadPartFile(std::int32_t i, bool readTime);
+    // tells; the modification time only when `readTime`. Part data that are
+    // not `linked` into a chain yet take the own UnID without relinking.
+    // Returns the error of GetDocumentName (0 when no file was opened).
+    KR::ErrorCode ReadPartFile(std::int32_t i, bool readTime, bool linked = true);
     // Gives record `i` new part data (null: none), keeping the chains current.
     void ReplaceSymbolData(std::int32_t i, std::unique_ptr<SymbolData> data);
     void MakeFallbackName(LibElement& record) const;

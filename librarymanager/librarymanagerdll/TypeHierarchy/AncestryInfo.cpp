@@ -195,6 +195,7 @@ KR::ErrorCode AncestryInfo::SetAncestrySection(char** section)
         return ErrDamagedData;
     return RunGuarded([&] {
         KR::VAArray<KR::UnID> list(50);
+        list.ReserveExactly(count);  // the section's size bounds the count
         for (std::uint32_t k = 1; k <= count; ++k) {
             KR::UnID id;
             std::memcpy(&id, block + SectionRecordSize * k, sizeof id);
