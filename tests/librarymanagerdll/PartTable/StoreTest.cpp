@@ -6,10 +6,10 @@
 #include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
 #include "Support/FaultPlatform.hpp"
+#include "Support/Handles.hpp"
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -105,11 +105,8 @@ TEST_F(Storing, ReStoringDropsTheCompiledCodes)
     FinishEnumeration();
     LM::PscBinCodesContainer* container = LM::LibrarySetInternals::GetScriptCodeContainer(*set_);
     ASSERT_NE(container, nullptr);
-    char** code = KR::bmManager.NewHandle(4);
-    ASSERT_NE(code, nullptr);
-    std::memcpy(*code, "code", 4);
-    ASSERT_EQ(set_->SetSymbolPscBinCode(i, 2, code), 0);
-    KR::bmManager.KillHandle(code);
+    TestSupport::OwnedHandle code("code");
+    ASSERT_EQ(set_->SetSymbolPscBinCode(i, 2, code.h), 0);
     const std::int32_t item = Table().Get(i)->GetSymbolData()->codeIndices[1];
     ASSERT_TRUE(container->IsValidIndex(item));
     ASSERT_NE(container->GetItem(item).code, nullptr);
