@@ -304,6 +304,8 @@ TEST_F(Queries, PrintLabelsNodesByDocumentName)
     EXPECT_EQ(out.GetText(), expected);
 }
 
+// The path tree's own record layout is checked here, inside the frame of
+// its one instantiation.
 TEST_F(Queries, ChannelFormatIsTheFramedTree)
 {
     LM::AncestryHierarchy tree(set_.get());
