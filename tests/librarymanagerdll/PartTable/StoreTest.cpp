@@ -73,31 +73,6 @@ TEST_F(Storing, SameLocationTwiceAddsDuringEnumerationAndRefreshesAfter)
     ExpectConsistent();
 }
 
-TEST_F(Storing, StoringAfterEnumerationKeepsIndexesAndHierarchyCurrent)
-{
-    const KR::UnID base = MakeUnID(10, 1), derived = MakeUnID(11, 1);
-    // A placeholder of the derived part's parent stands in until the parent
-    // is stored: its proxy moves to the stored part.
-    const std::int32_t missing = set_->StoreDummySymbol("Child", MakeUnID(12, 1), types.part, [&] {
-        LM::AncestryInfo info;
-        info.Append(base);
-        info.Append(derived);
-        return info;
-    }());
-    FinishEnumeration();
-    EXPECT_EQ(set_->GetSymbolProxy(missing), missing);
-
-    const std::int32_t b = set_->StoreSymbol(WriteDerivedPart("Base.gsm", "Base", base, {}), 0, -1);
-    EXPECT_EQ(set_->GetSymbolProxy(missing), b);
-    const std::int32_t d = set_->StoreSymbol(WriteDerivedPart("Derived.gsm", "Derived", derived, {base}), 0, -1);
-    EXPECT_EQ(set_->GetSymbolProxy(missing), d);
-    EXPECT_EQ(set_->SearchSymbolDocuName("Base"), b);
-    EXPECT_EQ(set_->SearchSymbolByUnID(derived, nullptr), d);
-    EXPECT_EQ(set_->GetSortedSymbolIndexByName(0), b);  // Base, Child, Derived
-    EXPECT_EQ(set_->GetSortedSymbolIndexByName(2), d);
-    ExpectConsistent();
-}
-
 TEST_F(Storing, ReStoringDropsTheCompiledCodes)
 {
     const IO::Location location = WriteDerivedPart("Lamp.gsm", "Lamp", MakeUnID(20, 1), {MakeUnID(21, 1)});
