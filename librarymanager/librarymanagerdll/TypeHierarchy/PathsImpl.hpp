@@ -89,34 +89,43 @@ inline void Paths<NodeData, Comparision>::EntryStore::Check(std::uint32_t id) co
 // ---------------------------------------------------------------------------
 // TreeEntry
 
+namespace PathsDetail {
+
+// Moves an entry's fields in their channel order, stopping at the first
+// error: `number` for the links and the reference count, `bytes` for the
+// data. Read and Write both go through it, so the two directions cannot
+// disagree about the record layout.
+template <typename Entry, typename MoveNumber, typename MoveBytes>
+ErrorCode MoveEntryFields(Entry& e, MoveNumber number, MoveBytes bytes)
+{
+    ErrorCode err = number(e.parent);
+    if (err == NoError)
+        err = number(e.nextSibling);
+    if (err == NoError)
+        err = number(e.firstChild);
+    if (err == NoError)
+        err = bytes(e.data);
+    if (err == NoError)
+        err = number(e.refCount);
+    return err;
+}
+
+}  // namespace PathsDetail
+
 template <typename NodeData, typename Comparision>
 ErrorCode Paths<NodeData, Comparision>::TreeEntry::Read(IChannel& channel)
 {
-    ErrorCode err = channel.Read(parent);
-    if (err == NoError)
-        err = channel.Read(nextSibling);
-    if (err == NoError)
-        err = channel.Read(firstChild);
-    if (err == NoError)
-        err = channel.ReadBin(&data, sizeof data);
-    if (err == NoError)
-        err = channel.Read(refCount);
-    return err;
+    return PathsDetail::MoveEntryFields(
+        *this, [&channel](std::uint32_t& v) { return channel.Read(v); },
+        [&channel](NodeData& d) { return channel.ReadBin(&d, sizeof d); });
 }
 
 template <typename NodeData, typename Comparision>
 ErrorCode Paths<NodeData, Comparision>::TreeEntry::Write(OChannel& channel) const
 {
-    ErrorCode err = channel.Write(parent);
-    if (err == NoError)
-        err = channel.Write(nextSibling);
-    if (err == NoError)
-        err = channel.Write(firstChild);
-    if (err == NoError)
-        err = channel.WriteBin(&data, sizeof data);
-    if (err == NoError)
-        err = channel.Write(refCount);
-    return err;
+    return PathsDetail::MoveEntryFields(
+        *this, [&channel](std::uint32_t v) { return channel.Write(v); },
+        [&channel](const NodeData& d) { return channel.WriteBin(&d, sizeof d); });
 }
 
 // ---------------------------------------------------------------------------

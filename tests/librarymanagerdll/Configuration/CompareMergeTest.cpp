@@ -22,8 +22,6 @@ protected:
         b = dir.MakeFolder("B");
     }
 
-    std::unique_ptr<LM::LibrarySet> NewSet() { return std::make_unique<LM::LibrarySet>(handler, NoTypes()); }
-
     // A permanent vital folder, a plain folder, a URL library, an object with
     // a location and a URL, one with only a URL; libraries in either order.
     void Fill(LM::LibrarySet& target, bool reversed = false)

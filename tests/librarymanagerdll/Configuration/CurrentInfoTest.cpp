@@ -27,8 +27,6 @@ protected:
         ASSERT_EQ(0, set->SetLanCacheLocation(lanCache));
     }
 
-    std::unique_ptr<LM::LibrarySet> NewSet() { return std::make_unique<LM::LibrarySet>(handler, NoTypes()); }
-
     IO::Location urlCache;
     IO::Location lanCache;
     KR::DebugCapture quiet;  // damaged blocks print their exception

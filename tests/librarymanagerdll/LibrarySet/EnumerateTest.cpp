@@ -170,21 +170,6 @@ TEST_F(Enumerate, ACancelSkipsTheRestOfEveryLibraryThatIsNotVital)
     EXPECT_TRUE(set->IsEnumerated());
 }
 
-TEST_F(Enumerate, ACancelInsideAVitalLibraryIsIgnored)
-{
-    WriteTexts("A", 120);
-    WriteTexts("B", 10);
-    ASSERT_EQ(AddLibrary("A", true), 0);
-    ASSERT_EQ(AddLibrary("B"), 1);
-
-    RecordingSink sink;
-    sink.cancelAfter = 0;
-    ASSERT_EQ(set->Enumerate(), 0);
-    EXPECT_EQ(PartsBelow("A"), 120);
-    // B is the first library that listens; it stops before its first file.
-    EXPECT_EQ(PartsBelow("B"), 0);
-}
-
 TEST_F(Enumerate, AMountPointInsideALibraryIsNotEnteredButCounted)
 {
     WriteTexts("Lib", 2);

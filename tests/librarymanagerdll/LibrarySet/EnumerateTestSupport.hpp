@@ -1,17 +1,11 @@
-// Helpers of the enumeration tests: progress sinks that record what the
-// module shows and cancel on request, and a set over libraries written into a
-// temporary folder.
+// Helpers of the enumeration tests: a progress sink that records what the
+// module shows and cancels on request, and a set over libraries written into
+// a temporary folder.
 #pragma once
 
-#include "IO/File.hpp"
-#include "IO/ZipVFS.hpp"
 #include "KRUtils/Progress.hpp"
-#include "LPF/PartFile.hpp"
-#include "LibraryManagerModule.hpp"
 #include "LibrarySet.hpp"
 #include "LibrarySet/FolderSet.hpp"
-#include "Support/ErrorHandlers.hpp"
-#include "Support/TempDir.hpp"
 #include "librarymanagerdll/PartTable/PartTableTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -23,6 +17,8 @@
 #include <vector>
 
 namespace EnumerateTest {
+
+using PartTableTest::CountFileName;
 
 // Records every progress call as one line of text.
 class RecordingSink : public KRUtils::IProgressSink {
@@ -95,39 +91,16 @@ private:
     KRUtils::IProgressSink* previous_ = nullptr;
 };
 
-// The name of the file count file in these tests.
-inline constexpr const char* CountFileName = "File Count";
-
-class EnumerateFixture : public ::testing::Test {
+// A set that stores text files as well as parts, over libraries written
+// into the fixture's folder.
+class EnumerateFixture : public PartTableTest::LibrarySetFixture {
 protected:
     void SetUp() override
     {
-        LM::LibraryManagerCallBacks callBacks;
-        callBacks.createFixedVFS = &IO::CreateZipVFS;
-        LM::LibraryManagerStrings strings;
-        strings.Set(4, CountFileName);
-        strings.Set(5, "Libraries");
-        strings.Set(7, "Other Objects");
-        strings.Set(8, "Missing Parts");
-        LM::InitLibraryManager(callBacks, strings, types.part, types.script, dir.MakeFolder("scriptcache"));
-        const std::vector<FTM::GeneralID> storable{types.part, types.script, types.text};
-        set = std::make_unique<LM::LibrarySet>(
-            handler, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
-        ASSERT_TRUE(set->IsUsable());
+        extraStorable_ = {types.text};
+        LibrarySetFixture::SetUp();
     }
-    void TearDown() override { set.reset(); }
 
-    // A part file of the first kind at `relative`.
-    IO::Location WritePart(const std::string& relative, const std::string& documentName, const KR::UnID& id)
-    {
-        std::filesystem::create_directories(std::filesystem::path(dir / relative).parent_path());
-        LPF::PartFileWriter writer(LPF::PartKind::Symbol);
-        writer.SetOwnUnID(id);
-        EXPECT_EQ(writer.SetDocumentName(documentName), 0);
-        const IO::Location location = dir.Loc(relative);
-        EXPECT_EQ(writer.WriteTo(location), 0);
-        return location;
-    }
     // `count` small text files named f000.txt ... in `folder`.
     void WriteTexts(const std::string& folder, int count)
     {
@@ -157,10 +130,8 @@ protected:
 
     const LM::FolderItem& Folder(std::int32_t index) { return *set->GetFolderSet()->GetItem(index); }
 
-    const PartTableTest::Types& types = PartTableTest::GetTypes();
-    TestSupport::TempDir dir;
-    PartTableTest::RecordingHandler handler;
-    std::unique_ptr<LM::LibrarySet> set;
+    TestSupport::TempDir& dir = dir_;
+    std::unique_ptr<LM::LibrarySet>& set = set_;
 };
 
 }  // namespace EnumerateTest

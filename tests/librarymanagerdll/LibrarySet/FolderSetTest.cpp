@@ -1,5 +1,6 @@
 // The folder set: its root, the search for a file's folder and the ordering
-// at the end of an enumeration.
+// at the end of an enumeration (a worked example of the ordering is in the
+// enumeration tests, on real folders).
 #include "LibrarySetTestSupport.hpp"
 
 #include "KR/Text.hpp"
@@ -19,22 +20,6 @@ std::int32_t Enter(LM::FolderSet& folders, std::int32_t parent, const std::strin
     IO::Location location = parent == 0 ? IO::Location("/libs/" + name)
                                         : IO::Location(folders.GetItem(parent)->location, IO::Name(name));
     return folders.AddFolder(location, KR::String(name), parent, library);
-}
-
-std::vector<std::string> ItemNames(const LM::FolderSet& folders)
-{
-    std::vector<std::string> names;
-    for (std::int32_t i = 0; i < folders.GetCount(); ++i)
-        names.push_back(folders.GetItem(i)->name.Std());
-    return names;
-}
-
-std::vector<std::int32_t> Parents(const LM::FolderSet& folders)
-{
-    std::vector<std::int32_t> parents;
-    for (std::int32_t i = 1; i < folders.GetCount(); ++i)
-        parents.push_back(folders.GetItem(i)->parent);
-    return parents;
 }
 
 // Every item's parent is the folder that really encloses it.
@@ -83,35 +68,6 @@ TEST(FolderSetTest, FolderOfAFileIsTheFirstItemAtItsLocation)
     folders.GetItem(sub)->location = IO::Location("/moved");
     EXPECT_EQ(twin, folders.FindFolderOfFile(IO::Location("/libs/lib/sub/a.gsm")));
     EXPECT_EQ(sub, folders.FindFolderOfFile(IO::Location("/moved/a.gsm")));
-}
-
-TEST(FolderSetTest, OrderingRenumbersParentsAndAddsTheClosingFolders)
-{
-    LM::FolderSet folders("root");
-    std::int32_t top = Enter(folders, 0, "lib", 0);
-    std::int32_t beams = Enter(folders, top, "Beams", 0);
-    std::int32_t columns = Enter(folders, beams, "Columns", 0);
-    Enter(folders, columns, "Details", 0);
-    Enter(folders, top, "Extras", 0);
-    folders.GetItem(columns)->treeItemId = 12;
-    std::vector<std::int32_t> map;
-    folders.OrderAndClose("Other Objects", "Missing Parts", &map);
-
-    // Extras comes before Columns, whose old parent index is larger.
-    EXPECT_EQ((std::vector<std::string>{"root", "lib", "Beams", "Extras", "Columns", "Details", "Other Objects",
-                                        "Missing Parts"}),
-              ItemNames(folders));
-    EXPECT_EQ((std::vector<std::int32_t>{0, 1, 2, 4, 5, 3}), map);  // a part filed in Columns now names 4
-    EXPECT_EQ((std::vector<std::int32_t>{0, 1, 1, 2, 4, 0, 0}), Parents(folders));
-    ExpectParentsEnclose(folders, 6);
-    for (std::int32_t i = 0; i < folders.GetCount(); ++i)
-        EXPECT_EQ(0, folders.GetItem(i)->treeItemId);
-    for (std::int32_t closing : {6, 7}) {
-        EXPECT_EQ(-1, folders.GetItem(closing)->activeLibraryIndex);
-        EXPECT_TRUE(folders.GetItem(closing)->location.IsEmpty());
-    }
-    EXPECT_EQ(6, folders.FindFolderOfFile(IO::Location("/nowhere/x.gsm")));
-    EXPECT_EQ(4, folders.FindFolderOfFile(IO::Location("/libs/lib/Beams/Columns/x.gsm")));
 }
 
 TEST(FolderSetTest, RandomTreesKeepEveryLinkAndGroupLibrariesAndSiblings)

@@ -109,9 +109,11 @@ protected:
     void SetUp() override
     {
         ModuleFixture::SetUp();
-        set = std::make_unique<LM::LibrarySet>(handler, NoTypes());
+        set = NewSet();
     }
     void TearDown() override { set.reset(); }
+
+    std::unique_ptr<LM::LibrarySet> NewSet() { return std::make_unique<LM::LibrarySet>(handler, NoTypes()); }
 
     std::vector<std::string> LibraryNames() const
     {

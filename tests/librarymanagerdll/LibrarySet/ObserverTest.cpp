@@ -1,7 +1,7 @@
 // Observers of a library set and the points at which the set notifies.
+// (Detaching during a notification is the event source's own business and
+// is tested with it.)
 #include "LibrarySetTestSupport.hpp"
-
-#include <functional>
 
 using namespace LMTest;
 
@@ -19,7 +19,6 @@ public:
     int sourceDestroyed = 0;
     std::vector<bool> enumeratedSeen;
     LM::LibrarySet* watched = nullptr;
-    std::function<void()> onCall;
 
     void SourceDestroyed(KR::EventSource*) override { ++sourceDestroyed; }
 
@@ -29,8 +28,6 @@ protected:
         ++calls;
         if (watched != nullptr)
             enumeratedSeen.push_back(watched->IsEnumerated());
-        if (onCall)
-            onCall();
     }
 };
 
@@ -62,32 +59,6 @@ TEST_F(Observers, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
     set->Detach(observer);
     set->AddOtherObject(dir.Loc("d.gsm"));
     EXPECT_EQ(5, observer.calls);
-}
-
-TEST_F(Observers, ObserversMayDetachThemselvesOrOthersDuringTheCall)
-{
-    RecordingObserver first, second, third;
-    for (RecordingObserver* o : {&first, &second, &third})
-        set->Attach(*o);
-    auto detachOnCall = [&](RecordingObserver& caller, std::vector<RecordingObserver*> leaving) {
-        caller.onCall = [this, leaving] {
-            for (RecordingObserver* o : leaving)
-                set->Detach(*o);
-        };
-    };
-    auto calls = [&] { return std::vector<int>{first.calls, second.calls, third.calls}; };
-    // The first leaves and removes the third: the second is still called,
-    // the third is not.
-    detachOnCall(first, {&first, &third});
-    set->AddOtherObject(dir.Loc("a.gsm"));
-    EXPECT_EQ((std::vector<int>{1, 1, 0}), calls());
-    // The last one removes an earlier one and itself; the walk ends cleanly.
-    set->Attach(third);
-    detachOnCall(third, {&second, &third});
-    set->AddOtherObject(dir.Loc("b.gsm"));
-    EXPECT_EQ((std::vector<int>{1, 2, 1}), calls());
-    set->AddOtherObject(dir.Loc("c.gsm"));  // nobody is attached any more
-    EXPECT_EQ((std::vector<int>{1, 2, 1}), calls());
 }
 
 TEST_F(Observers, CopiesAreNotAttachedAndAssignmentKeepsAttachments)

@@ -218,6 +218,7 @@ TEST_F(Indexes, SearchesByNameFollowTheNameIndex)
 TEST_F(Indexes, SearchesByUnID)
 {
     const KR::UnID id = MakeUnID(4, 4);
+    EXPECT_EQ(set_->SearchSymbolByUnID(id, nullptr), -1);  // an empty table
     AddFile(WritePart("Z.gsm", "Zed", id), types.part);
     const std::int32_t alpha = AddFile(WritePart("A.gsm", "Alpha", id), types.part);
     const std::int32_t script = AddFile(WriteScript("Door.scr", "Door"), types.script);

@@ -6,6 +6,7 @@
 #include "FTM/FileTypes.hpp"
 #include "ILibraryErrorHandler.hpp"
 #include "IO/Location.hpp"
+#include "IO/ZipVFS.hpp"
 #include "KR/GUID.hpp"
 #include "KR/Iterator.hpp"
 #include "KRUtils/KRUtils.hpp"
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,6 +78,11 @@ struct RecordedReport {
 
 class RecordingHandler : public TestSupport::NullErrorHandler {
 public:
+    std::int32_t AskNameTooLong(const IO::Name& name) override
+    {
+        asked.push_back(name.Std());
+        return answer;
+    }
     void DuplicateCheckStarted() override { ++started; }
     void DuplicateFilesFound(const LM::DuplicateNameReport* r) override { Record(RecordedReport::Kind::Files, *r, {}); }
     void DuplicateUnIDFound(const LM::DuplicateUnIDReport* r) override
@@ -86,6 +93,8 @@ public:
 
     int started = 0;
     std::vector<RecordedReport> reports;
+    std::int32_t answer = 0;  // to the question about an over-long name
+    std::vector<std::string> asked;
 
 private:
     template <typename Report>
@@ -105,18 +114,26 @@ private:
     }
 };
 
-// A temporary folder, the module initialised with the test types, and
-// helpers to write files into the folder.
+// The name of the file count file in these tests.
+inline constexpr const char* CountFileName = "File Count";
+
+// A temporary folder, the module initialised with the test types (container
+// libraries mounted as zip files), and helpers to write files into the
+// folder, its sub-folders made as needed.
 class PartFileFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
         LM::LibraryManagerCallBacks callBacks;
+        callBacks.createFixedVFS = &IO::CreateZipVFS;
         LM::LibraryManagerStrings strings;
+        strings.Set(4, CountFileName);
         strings.Set(5, "Libraries");
-        strings.Set(7, "Other objects");
-        strings.Set(8, "Missing parts");
-        LM::InitLibraryManager(callBacks, strings, types.part, types.script, dir_.MakeFolder("cache"));
+        strings.Set(6, "ScriptCodes");
+        strings.Set(7, "Other Objects");
+        strings.Set(8, "Missing Parts");
+        cache_ = dir_.MakeFolder("cache");
+        LM::InitLibraryManager(callBacks, strings, types.part, types.script, cache_);
     }
 
     IO::Location PathOf(const std::string& fileName) const { return dir_.Loc(fileName); }
@@ -148,6 +165,7 @@ protected:
     }
 
     TestSupport::TempDir dir_;
+    IO::Location cache_;  // the compiled script codes' folder
 
 private:
     IO::Location Write(LPF::PartFileWriter& writer, const std::string& fileName, const std::string& documentName) const
@@ -155,25 +173,33 @@ private:
         if (!documentName.empty()) {
             EXPECT_EQ(writer.SetDocumentName(documentName), 0);
         }
+        std::filesystem::create_directories(std::filesystem::path(dir_ / fileName).parent_path());
         const IO::Location location = PathOf(fileName);
         EXPECT_EQ(writer.WriteTo(location), 0);
         return location;
     }
 };
 
-// A library set on top of the fixture.
+// A library set on top of the fixture; it stores the two part types and
+// the types `extraStorable_` adds.
 class LibrarySetFixture : public PartFileFixture {
 protected:
     void SetUp() override
     {
         PartFileFixture::SetUp();
-        const std::vector<FTM::GeneralID> storable{types.part, types.script};
-        set_ = std::make_unique<LM::LibrarySet>(
-            handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+        set_ = NewSet();
         ASSERT_TRUE(set_->IsUsable());
     }
 
     void TearDown() override { set_.reset(); }
+
+    std::unique_ptr<LM::LibrarySet> NewSet()
+    {
+        std::vector<FTM::GeneralID> storable{types.part, types.script};
+        storable.insert(storable.end(), extraStorable_.begin(), extraStorable_.end());
+        return std::make_unique<LM::LibrarySet>(
+            handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
+    }
 
     LM::PartTable& Table() { return *LM::LibrarySetInternals::GetPartTable(*set_); }
 
@@ -183,6 +209,7 @@ protected:
     }
 
     RecordingHandler handler_;
+    std::vector<FTM::GeneralID> extraStorable_;
     std::unique_ptr<LM::LibrarySet> set_;
 };
 

@@ -9,6 +9,7 @@
 #include "KR/Time.hpp"
 #include "LibraryManagerModule.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
+#include "Support/Handles.hpp"
 #include "Support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -75,8 +76,7 @@ std::int64_t GenerationIn(const TestSupport::TempDir& dir)
         char** code = nullptr;
         if (container.GetCode(k, &code, nullptr) != KR::NoError || code == nullptr)
             return -1;
-        const std::string bytes(*code, KR::bmManager.GetHandleSize(code));
-        KR::bmManager.KillHandle(code);
+        const std::string bytes = TestSupport::OwnedHandle(code).Bytes();
         std::uint32_t generation = 0;
         if (bytes.size() == 32)
             std::memcpy(&generation, bytes.data(), 4);
@@ -95,11 +95,8 @@ std::int64_t GenerationIn(const TestSupport::TempDir& dir)
     {
         LM::PscBinCodesContainer container(folder);
         for (std::int32_t k = 1; k <= container.GetCount(); ++k) {
-            const std::string code = CodeOf(generation, static_cast<std::uint32_t>(k));
-            char** handle = KR::bmManager.NewHandle(code.size());
-            std::memcpy(*handle, code.data(), code.size());
-            container.SetCode(k, handle, nullptr);
-            KR::bmManager.KillHandle(handle);
+            TestSupport::OwnedHandle code(CodeOf(generation, static_cast<std::uint32_t>(k)));
+            container.SetCode(k, code.h, nullptr);
         }
         const char byte = 1;
         if (::write(ready, &byte, 1) != 1)

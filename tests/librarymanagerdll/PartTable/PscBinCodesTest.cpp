@@ -43,34 +43,21 @@ std::int32_t At(int year, int month, int day, int hour = 0, int minute = 0, int 
     return KR::dateTimeManager.Combine(r);
 }
 
-// The module set up with a cache folder and the file name "ScriptCodes",
-// the clock under the test's control, and one library set.
-class PscBinCodesFixture : public PartTableTest::PartFileFixture {
+// The clock under the test's control and one library set.
+class PscBinCodesFixture : public PartTableTest::LibrarySetFixture {
 protected:
     void SetUp() override
     {
         previousSource_ = KR::DateTimeManager::SetTimeSource(&FakeNow);
         fakeNow = At(2024, 5, 10, 12);
-        LM::LibraryManagerStrings strings;
-        strings.Set(5, "Libraries");
-        strings.Set(6, "ScriptCodes");
-        cache_ = dir_.MakeFolder("cache");
-        LM::InitLibraryManager({}, strings, types.part, types.script, cache_);
-        set_ = NewSet();
+        LibrarySetFixture::SetUp();
     }
 
     void TearDown() override
     {
-        set_.reset();
+        LibrarySetFixture::TearDown();
         LM::PscBinCodesContainerRegistry::Destroy(cache_);
         KR::DateTimeManager::SetTimeSource(previousSource_);
-    }
-
-    std::unique_ptr<LM::LibrarySet> NewSet()
-    {
-        const std::vector<FTM::GeneralID> storable{types.part, types.script};
-        return std::make_unique<LM::LibrarySet>(
-            handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
     }
 
     std::string CacheFile() const { return dir_ / "cache/ScriptCodes.dat"; }
@@ -123,10 +110,6 @@ protected:
         OwnedHandle code(bytes);
         return set.SetSymbolPscBinCode(i, type, code.h);
     }
-
-    PartTableTest::RecordingHandler handler_;
-    IO::Location cache_;
-    std::unique_ptr<LM::LibrarySet> set_;
 
 private:
     KR::DateTimeManager::TimeSource previousSource_ = nullptr;

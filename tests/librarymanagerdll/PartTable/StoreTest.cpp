@@ -6,10 +6,10 @@
 #include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
 #include "Support/FaultPlatform.hpp"
+#include "Support/Handles.hpp"
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -73,31 +73,6 @@ TEST_F(Storing, SameLocationTwiceAddsDuringEnumerationAndRefreshesAfter)
     ExpectConsistent();
 }
 
-TEST_F(Storing, StoringAfterEnumerationKeepsIndexesAndHierarchyCurrent)
-{
-    const KR::UnID base = MakeUnID(10, 1), derived = MakeUnID(11, 1);
-    // A placeholder of the derived part's parent stands in until the parent
-    // is stored: its proxy moves to the stored part.
-    const std::int32_t missing = set_->StoreDummySymbol("Child", MakeUnID(12, 1), types.part, [&] {
-        LM::AncestryInfo info;
-        info.Append(base);
-        info.Append(derived);
-        return info;
-    }());
-    FinishEnumeration();
-    EXPECT_EQ(set_->GetSymbolProxy(missing), missing);
-
-    const std::int32_t b = set_->StoreSymbol(WriteDerivedPart("Base.gsm", "Base", base, {}), 0, -1);
-    EXPECT_EQ(set_->GetSymbolProxy(missing), b);
-    const std::int32_t d = set_->StoreSymbol(WriteDerivedPart("Derived.gsm", "Derived", derived, {base}), 0, -1);
-    EXPECT_EQ(set_->GetSymbolProxy(missing), d);
-    EXPECT_EQ(set_->SearchSymbolDocuName("Base"), b);
-    EXPECT_EQ(set_->SearchSymbolByUnID(derived, nullptr), d);
-    EXPECT_EQ(set_->GetSortedSymbolIndexByName(0), b);  // Base, Child, Derived
-    EXPECT_EQ(set_->GetSortedSymbolIndexByName(2), d);
-    ExpectConsistent();
-}
-
 TEST_F(Storing, ReStoringDropsTheCompiledCodes)
 {
     const IO::Location location = WriteDerivedPart("Lamp.gsm", "Lamp", MakeUnID(20, 1), {MakeUnID(21, 1)});
@@ -105,11 +80,8 @@ TEST_F(Storing, ReStoringDropsTheCompiledCodes)
     FinishEnumeration();
     LM::PscBinCodesContainer* container = LM::LibrarySetInternals::GetScriptCodeContainer(*set_);
     ASSERT_NE(container, nullptr);
-    char** code = KR::bmManager.NewHandle(4);
-    ASSERT_NE(code, nullptr);
-    std::memcpy(*code, "code", 4);
-    ASSERT_EQ(set_->SetSymbolPscBinCode(i, 2, code), 0);
-    KR::bmManager.KillHandle(code);
+    TestSupport::OwnedHandle code("code");
+    ASSERT_EQ(set_->SetSymbolPscBinCode(i, 2, code.h), 0);
     const std::int32_t item = Table().Get(i)->GetSymbolData()->codeIndices[1];
     ASSERT_TRUE(container->IsValidIndex(item));
     ASSERT_NE(container->GetItem(item).code, nullptr);

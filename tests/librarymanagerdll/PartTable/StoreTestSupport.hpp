@@ -1,6 +1,6 @@
-// Helpers of the storing tests: a set whose error handler answers the
-// question about over-long names as told, part files with an ancestry
-// section, and a check that the table, its indexes and the hierarchy agree.
+// Helpers of the storing tests: a set that stores text files too, part
+// files with an ancestry section, and a check that the table, its indexes
+// and the hierarchy agree.
 #pragma once
 
 #include "PartTableTestSupport.hpp"
@@ -18,30 +18,14 @@ namespace StoreTest {
 
 using PartTableTest::MakeUnID;
 
-class AskingHandler : public PartTableTest::RecordingHandler {
-public:
-    std::int32_t AskNameTooLong(const IO::Name& name) override
-    {
-        asked.push_back(name.Std());
-        return answer;
-    }
-    std::int32_t answer = 0;
-    std::vector<std::string> asked;
-};
-
-class StoreFixture : public PartTableTest::PartFileFixture {
+class StoreFixture : public PartTableTest::LibrarySetFixture {
 protected:
     void SetUp() override
     {
-        PartFileFixture::SetUp();
-        const std::vector<FTM::GeneralID> storable{types.part, types.script, types.text};
-        set_ = std::make_unique<LM::LibrarySet>(
-            handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
-        ASSERT_TRUE(set_->IsUsable());
+        extraStorable_ = {types.text};
+        LibrarySetFixture::SetUp();
     }
-    void TearDown() override { set_.reset(); }
 
-    LM::PartTable& Table() { return *LM::LibrarySetInternals::GetPartTable(*set_); }
     LM::AncestryHierarchy& Tree() { return *LM::LibrarySetInternals::GetTypeHierarchy(*set_); }
     std::uint32_t PathIdOf(std::int32_t i) { return LM::LibrarySetInternals::GetSymbolAncestryId(*set_, i); }
 
@@ -163,9 +147,6 @@ protected:
             EXPECT_EQ(set_->GetSymbolProxy(i), proxy) << "record " << i;
         }
     }
-
-    AskingHandler handler_;
-    std::unique_ptr<LM::LibrarySet> set_;
 };
 
 }  // namespace StoreTest

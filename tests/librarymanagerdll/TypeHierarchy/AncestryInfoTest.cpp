@@ -5,6 +5,7 @@
 
 #include "KR/DebugChannel.hpp"
 #include "KR/Memory.hpp"
+#include "Support/Handles.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,21 +20,7 @@ using TestIds::U;
 
 namespace {
 
-// A memory handle holding `bytes`, freed at the end of the scope.
-struct Handle {
-    explicit Handle(const std::string& bytes) : h(KR::bmManager.NewHandle(bytes.size()))
-    {
-        std::memcpy(*h, bytes.data(), bytes.size());
-    }
-    explicit Handle(char** taken) : h(taken) {}
-    ~Handle()
-    {
-        if (h != nullptr)
-            KR::bmManager.KillHandle(h);
-    }
-    std::string Bytes() const { return std::string(*h, KR::bmManager.GetHandleSize(h)); }
-    char** h;
-};
+using Handle = TestSupport::OwnedHandle;
 
 std::string Header(std::uint8_t flag, std::uint32_t count)
 {

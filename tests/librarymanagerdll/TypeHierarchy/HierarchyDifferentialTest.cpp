@@ -260,13 +260,6 @@ protected:
         if (sorted)
             table.SortIndexes();
     }
-
-    std::unique_ptr<LM::LibrarySet> NewSet()
-    {
-        const std::vector<FTM::GeneralID> storable{types.part, types.script};
-        return std::make_unique<LM::LibrarySet>(
-            handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable.begin(), storable.end()));
-    }
 };
 
 TEST_F(Differential, BuildMatchesTheLiteralOneOnRandomTables)

@@ -1,13 +1,11 @@
 // Helpers of the type hierarchy tests: a library set whose records are
-// placeholders made valid (no part files needed), a hierarchy that records
-// the parameter updates Build asks for, and a progress sink that records
-// its calls.
+// placeholders made valid (no part files needed) and a hierarchy that
+// records the parameter updates Build asks for.
 #pragma once
 
 #include "../PartTable/PartTableTestSupport.hpp"
 
 #include "AncestryHierarchy.hpp"
-#include "KRUtils/Progress.hpp"
 #include "TestIds.hpp"
 
 #include <string>
@@ -34,26 +32,6 @@ protected:
         updates.emplace_back(part, parent, mergeMode);
         return 0;
     }
-};
-
-class RecordingProgress : public KRUtils::IProgressSink {
-public:
-    RecordingProgress() : previous_(KRUtils::SetProgressSink(this)) {}
-    ~RecordingProgress() override { KRUtils::SetProgressSink(previous_); }
-    RecordingProgress(const RecordingProgress&) = delete;
-    RecordingProgress& operator=(const RecordingProgress&) = delete;
-
-    void BeginNextPhase(std::int16_t title, std::int32_t total) override
-    {
-        calls.push_back("begin " + std::to_string(title) + " " + std::to_string(total));
-    }
-    void SetValue(std::int32_t value) override { calls.push_back("value " + std::to_string(value)); }
-    void EndPhase() override { calls.push_back("end"); }
-
-    std::vector<std::string> calls;
-
-private:
-    KRUtils::IProgressSink* previous_;
 };
 
 // Records are appended with Part(); paths go into Tree(), the set's own

@@ -221,24 +221,6 @@ TEST(PathsIndexTest, ValuesSetInPlaceInAndOutOfOrder)
     d.ExpectMatchesModel();
 }
 
-TEST(PathsIndexTest, SetInPlaceRightAfterReleases)
-{
-    // The change sees the family as the list has it; freed ids come back
-    // last freed first.
-    Family f({});
-    for (std::uint32_t m = 1; m <= 60; ++m)
-        f.Add(U(m * 10));
-    f.Release(20);      // 210 goes
-    f.Set(20, U(215));  // 220 becomes 215, in order
-    f.Release(29);      // 310 goes
-    f.Set(29, U(5));    // 320 becomes 5, out of order
-    f.Add(U(215));
-    f.Add(U(210));      // before 215, with the id of 310
-    ASSERT_EQ(f.Value(20), U(210));
-    f.ExpectMatchesModel();
-    EXPECT_NO_THROW(f.t.Check());
-}
-
 TEST(PathsIndexTest, OrderPrefixAgreesWithTheComparison)
 {
     // The index trusts the prefix: a smaller prefix must mean a smaller
@@ -281,37 +263,6 @@ TEST(PathsLeafEdgesTest, NewNodesBetweenEveryPairOfNeighbours)
         f.ExpectMatchesModel();
         EXPECT_NO_THROW(f.t.Check());
     }
-}
-
-TEST(PathsLeafEdgesTest, RemovalsFromBothEndsAndFreedIdsComingBack)
-{
-    Family f({U(3)});
-    for (std::uint32_t m = 1; m <= 600; ++m)
-        f.Add(U(m * 10));
-    // The smallest child again and again: a leaf's first item each time; then
-    // the greatest, then every other one.
-    for (int i = 0; i < 150; ++i)
-        f.Release(0);
-    for (int i = 0; i < 100; ++i)
-        f.Release(f.Size() - 1);
-    f.ExpectMatchesModel();
-    for (std::size_t j = 0; j < f.Size(); j += 2)
-        f.Release(j);
-    f.ExpectMatchesModel();
-    // New values get the freed ids, last freed first; old values return.
-    for (std::uint32_t m = 1; m <= 200; ++m)
-        f.Add(U(m * 10 + 5));
-    for (std::uint32_t m = 1; m <= 300; m += 3)
-        f.Add(U(m * 10));
-    f.ExpectMatchesModel();
-    // Shrink to a few (the index goes) and grow again.
-    while (f.Size() > 4)
-        f.Release(f.Size() / 2);
-    f.ExpectMatchesModel();
-    for (std::uint32_t m = 1; m <= 100; ++m)
-        f.Add(U(m * 7 + 1));
-    f.ExpectMatchesModel();
-    EXPECT_NO_THROW(f.t.Check());
 }
 
 TEST(PathsLeafEdgesTest, RandomMixOfAddsAndReleases)

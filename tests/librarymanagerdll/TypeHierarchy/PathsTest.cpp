@@ -264,23 +264,6 @@ TEST(PathsTest, MergeAndCheck)
     EXPECT_NO_THROW(t.Check());
 }
 
-TEST(PathsTest, ChannelFormat)
-{
-    Tree t;
-    std::uint32_t x = t.AddPath(nullptr, 0, U(7, 1));
-    const std::string header = LE32(1) + LE32(0) + std::string("\x01\x00", 2) + LE32(2) + LE32(100) + LE32(52);
-    const std::string root = LE32(0) + LE32(0) + LE32(x) + Raw(KR::UnID{}) + LE32(1);
-    const std::string node = LE32(1) + LE32(0) + LE32(0) + Raw(U(7, 1)) + LE32(1);
-    EXPECT_EQ(Written(t), header + root + node);
-    // That trees read back to the same bytes, free list included, the fuzz
-    // replay checks on every tree it reads and changes.
-    KR::StringIChannel in(Written(t));
-    Tree back;
-    ASSERT_EQ(back.Read(in), KR::NoError);
-    EXPECT_EQ(in.GetRemaining(), 0u);
-    EXPECT_EQ(PathText(back, x), "7");
-}
-
 TEST(PathsTest, ReadRefusesBadStreams)
 {
     Tree t;
