@@ -171,9 +171,13 @@ TEST(PscBinCodesCrashTest, AKilledWriterLeavesTheOldFileOrTheWholeNewOne)
     const std::int64_t writeTime = durations[2];
 
     std::mt19937 random(15);
-    // Up to twice the measured time, so that runs are both cut short and
-    // completed even when the machine's load changes during the test.
-    std::uniform_int_distribution<std::int64_t> moment(0, 2 * writeTime);
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    // Kill moments are drawn from [0, window]. The window starts at twice
+    // the measured write time and follows what the runs show: it shrinks
+    // after a run that finished before its kill and grows after one that was
+    // cut short, so about half the runs are killed mid-write even when the
+    // machine's load changes and sleeps overshoot.
+    double window = 2.0 * static_cast<double>(writeTime);
     std::uint32_t current = 5;
     int killed = 0;
     for (int run = 0; run < Runs; ++run) {
@@ -181,13 +185,16 @@ TEST(PscBinCodesCrashTest, AKilledWriterLeavesTheOldFileOrTheWholeNewOne)
         child = StartRewrite(folder, next);
         ASSERT_GT(child.pid, 0);
         ASSERT_TRUE(WaitUntilWriting(child));
-        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::int64_t>(fraction(random) * window)));
         ::kill(child.pid, SIGKILL);
         ASSERT_EQ(child.pid, ::waitpid(child.pid, &status, 0));
-        if (WIFSIGNALED(status))
+        if (WIFSIGNALED(status)) {
             ++killed;
-        else
+            window *= 1.25;
+        } else {
             ASSERT_EQ(0, WEXITSTATUS(status));
+            window *= 0.8;
+        }
         const std::int64_t found = GenerationIn(dir);
         ASSERT_TRUE(found == current || found == next) << "run " << run << ": generation " << found;
         current = static_cast<std::uint32_t>(found);
