@@ -1,0 +1,383 @@
+// Synchronisation of libraries with their LAN cache copies, on real folders.
+#include "IO/Folder.hpp"
+#include "KRUtils/Progress.hpp"
+#include "LibraryManagerModule.hpp"
+#include "LibrarySet.hpp"
+#include "LibrarySet/LibrarySetInternals.hpp"
+#include "PartTable/PartTable.hpp"
+#include "Support/Environment.hpp"
+#include "Support/ErrorHandlers.hpp"
+#include "Support/FaultPlatform.hpp"
+#include "Support/OneFileVFS.hpp"
+#include "Support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using TestSupport::ReadFileBytes;
+using TestSupport::TempDir;
+
+constexpr std::int64_t Old = 1'600'000'000;  // the time every file starts with
+constexpr std::int64_t New = Old + 1000;     // the time of a change
+
+// Records every report as "Operation relative-path" (the path below the
+// library side) and answers the two questions as told.
+class RecordingHandler : public TestSupport::NullErrorHandler {
+public:
+    explicit RecordingHandler(std::string libraryRoot) : root(std::move(libraryRoot)) {}
+    void ApplicationReport(KR::ErrorCode, const IO::Location& location) override { Log("Report", location); }
+    void CacheEqualsLibrary(const IO::Location&, const IO::Location& library) override { Log("Equals", library); }
+    void CacheNestedWithLibrary(const IO::Location&, const IO::Location& library) override { Log("Nested", library); }
+    void DownloadFailed(const IO::Location& library, const IO::Location&) override { Log("DownloadFailed", library); }
+    void UploadFailed(const IO::Location& library, const IO::Location&) override { Log("UploadFailed", library); }
+    std::int32_t AskDeletedFromLibrary(const IO::Location& library, const IO::Location&) override
+    {
+        Log("AskDeleted", library);
+        return deletedAnswer;
+    }
+    std::int32_t AskChangedInBoth(const IO::Location& library, const IO::Location&) override
+    {
+        Log("AskBoth", library);
+        return bothAnswer;
+    }
+    void Log(const char* what, const IO::Location& location)
+    {
+        const std::string& text = location.GetText();
+        calls.push_back(std::string(what) + " " + (text.rfind(root, 0) == 0 ? text.substr(root.size()) : text));
+    }
+
+    std::string root;
+    std::vector<std::string> calls;
+    std::int32_t deletedAnswer = 0;
+    std::int32_t bothAnswer = 0;
+};
+
+// The totals of the progress phases.
+class PhaseTotals : public KRUtils::IProgressSink {
+public:
+    PhaseTotals() : previous_(KRUtils::SetProgressSink(this)) {}
+    ~PhaseTotals() override { KRUtils::SetProgressSink(previous_); }
+    void SetNextPhase(std::int16_t, std::int32_t total) override { totals.push_back(total); }
+    std::vector<std::int32_t> totals;
+
+private:
+    KRUtils::IProgressSink* previous_;
+};
+
+IO::FixedVFS* MakeOneFileVFS(const IO::Location&)
+{
+    return new TestSupport::OneFileVFS("part", "content");
+}
+
+// Copies the tree `from` to `to` (replacing it) with the files' times.
+void CopyTree(const fs::path& from, const fs::path& to)
+{
+    fs::remove_all(to);
+    fs::create_directories(to.parent_path());
+    fs::copy(from, to, fs::copy_options::recursive);
+    for (const auto& entry : fs::recursive_directory_iterator(from))
+        if (entry.is_regular_file())
+            fs::last_write_time(to / fs::relative(entry.path(), from), entry.last_write_time());
+}
+
+class Synchronize : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        LM::LibraryManagerStrings strings;
+        strings.Set(3, "LibraryMaps");
+        strings.Set(5, "All Libraries");
+        LM::LibraryManagerCallBacks callBacks;
+        callBacks.createFixedVFS = &MakeOneFileVFS;
+        LM::InitLibraryManager(callBacks, strings, 1, 2, dir.MakeFolder("scripts"));
+        dir.MakeFolder("lan");
+        set = std::make_unique<LM::LibrarySet>(handler, KR::ConstForwardIterator<FTM::GeneralID>());
+        ASSERT_EQ(0, set->SetLanCacheLocation(dir.Loc("lan")));
+        ASSERT_EQ(0, set->SetUseLanCache(true));
+    }
+
+    // Writes a file in the library ("lib/...") or the cache copy
+    // ("lan/Lib/...") with the given modification time.
+    void Put(const std::string& relative, const std::string& content, std::int64_t time = Old)
+    {
+        dir.WriteFile(relative, content);
+        TestSupport::SetUnixTime(dir / relative, time);
+    }
+    std::string Get(const std::string& relative) const { return ReadFileBytes(dir / relative); }
+    bool Exists(const std::string& relative) const { return fs::exists(dir / relative); }
+    std::int32_t AddLibrary(const std::string& relative, LM::PermanentMode mode = LM::NotPermanent)
+    {
+        return set->AddActiveLibrary(dir.Loc(relative), mode, false, false);
+    }
+    // A library "Lib" in "libs/Lib" with a.txt, sub/b.txt and sub/c.txt, and
+    // a first synchronisation that copies it into the cache.
+    void MakeSynchronisedLibrary()
+    {
+        Put("libs/Lib/a.txt", "a");
+        Put("libs/Lib/sub/b.txt", "b");
+        Put("libs/Lib/sub/c.txt", "c");
+        AddLibrary("libs/Lib");
+        ASSERT_TRUE(set->SynchronizeCachedSymbols(true, true));
+        ASSERT_EQ("b", Get("lan/Lib/sub/b.txt"));
+        handler.calls.clear();
+    }
+
+    TempDir dir;
+    TestSupport::ScopedEnv trash{"XDG_DATA_HOME", dir / "data"};
+    RecordingHandler handler{dir / "libs/"};
+    std::unique_ptr<LM::LibrarySet> set;
+};
+
+using Calls = std::vector<std::string>;
+
+TEST_F(Synchronize, LanCacheOffTouchesNothing)
+{
+    Put("libs/Lib/a.txt", "a");
+    AddLibrary("libs/Lib");
+    ASSERT_EQ(0, set->SetUseLanCache(false));
+    EXPECT_FALSE(set->SynchronizeCachedSymbols(true, true));
+    EXPECT_FALSE(set->SynchronizeCachedSymbol(0, true, true));
+    EXPECT_TRUE(fs::is_empty(dir / "lan"));
+}
+
+TEST_F(Synchronize, CacheInsideOrEqualToLibraryStopsTheRun)
+{
+    // Libraries run in name order: "Alib" is checked before "Zlib" is touched.
+    struct Case {
+        const char* library;
+        const char* expected;
+    };
+    for (const Case& c : {Case{"lan/Alib", "Equals "}, Case{"lan", "Nested "}}) {
+        SCOPED_TRACE(c.library);
+        SetUp();
+        dir.MakeFolder(c.library);
+        Put("libs/Zlib/z.txt", "z");
+        AddLibrary(c.library);
+        AddLibrary("libs/Zlib");
+        handler.calls.clear();
+        EXPECT_FALSE(set->SynchronizeCachedSymbols(true, true));
+        EXPECT_EQ(Calls{c.expected + dir.Loc(c.library).GetText()}, handler.calls);
+        EXPECT_FALSE(Exists("lan/Zlib"));
+    }
+}
+
+TEST_F(Synchronize, FirstRunDownloadsAndMapIsOnlyRewrittenAfterCopies)
+{
+    Put("libs/Lib/a.txt", "library a");
+    Put("libs/Lib/new/x.txt", "x");
+    Put("libs/Lib/new/deep/y.txt", "y");
+    Put("lan/Lib/a.txt", "cache a", New);  // in both, no stored map: the library wins
+    Put("lan/Lib/only.txt", "cache only");  // missing from the library: uploaded
+    AddLibrary("libs/Lib");
+    {
+        PhaseTotals phases;
+        EXPECT_TRUE(set->SynchronizeCachedSymbols(true, true));
+        EXPECT_EQ(std::vector<std::int32_t>{4}, phases.totals);  // only.txt, a.txt, the two files of new/
+    }
+    EXPECT_EQ(Calls{}, handler.calls);
+    EXPECT_EQ("library a", Get("libs/Lib/a.txt"));
+    EXPECT_EQ("library a", Get("lan/Lib/a.txt"));
+    EXPECT_EQ("y", Get("lan/Lib/new/deep/y.txt"));
+    EXPECT_EQ("cache only", Get("libs/Lib/only.txt"));
+
+    const std::string map = dir / "lan/LibraryMaps/Lib/LibraryMaps";
+    ASSERT_TRUE(Exists("lan/LibraryMaps/Lib/LibraryMaps"));
+    TestSupport::SetUnixTime(map, Old);
+    EXPECT_FALSE(set->SynchronizeCachedSymbols(true, true));  // nothing downloaded
+    EXPECT_EQ(Old, TestSupport::UnixTimeOf(map));
+}
+
+TEST_F(Synchronize, ChangesOnEachSide)
+{
+    MakeSynchronisedLibrary();
+    Put("libs/Lib/a.txt", "a in library", New);     // changed in the library only
+    Put("lan/Lib/sub/b.txt", "b in cache", New);     // changed in the cache only
+    Put("libs/Lib/sub/c.txt", "c in library", New);  // changed in both
+    Put("lan/Lib/sub/c.txt", "c in cache", New + 1);
+    Put("lan/Lib/fresh/f.txt", "f");                 // a new folder in the cache
+
+    struct Case {
+        bool upload, download;
+        std::int32_t answer;
+        // Expected a, b and c in the library and in the cache.
+        const char *aLibrary, *aCache, *bLibrary, *bCache, *cLibrary, *cCache;
+    };
+    const char* aNew = "a in library";
+    const char* bNew = "b in cache";
+    const Case cases[] = {
+        {true, true, 0, aNew, aNew, bNew, bNew, "c in library", "c in library"},
+        {true, true, 1, aNew, aNew, bNew, bNew, "c in cache", "c in cache"},
+        {true, false, 1, aNew, "a", bNew, bNew, "c in cache", "c in cache"},
+        {false, true, 1, aNew, aNew, "b", bNew, "c in library", "c in library"},
+    };
+    const fs::path saved = dir / "saved";
+    CopyTree(dir / "libs", saved / "libs");
+    CopyTree(dir / "lan", saved / "lan");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.upload) + std::to_string(c.download) + std::to_string(c.answer));
+        for (const char* side : {"libs", "lan"})
+            CopyTree(saved / side, dir / side);
+        handler.calls.clear();
+        handler.bothAnswer = c.answer;
+        EXPECT_EQ(c.download, set->SynchronizeCachedSymbols(c.upload, c.download));
+        EXPECT_EQ(c.upload ? Calls{"AskBoth Lib/sub/c.txt"} : Calls{}, handler.calls);
+        EXPECT_EQ(c.aLibrary, Get("libs/Lib/a.txt"));
+        EXPECT_EQ(c.aCache, Get("lan/Lib/a.txt"));
+        EXPECT_EQ(c.bLibrary, Get("libs/Lib/sub/b.txt"));
+        EXPECT_EQ(c.bCache, Get("lan/Lib/sub/b.txt"));
+        EXPECT_EQ(c.cLibrary, Get("libs/Lib/sub/c.txt"));
+        EXPECT_EQ(c.cCache, Get("lan/Lib/sub/c.txt"));
+        EXPECT_EQ(c.upload, Exists("libs/Lib/fresh/f.txt"));
+        // The next run finds everything in step, also the skipped conflict.
+        handler.calls.clear();
+        EXPECT_FALSE(set->SynchronizeCachedSymbols(c.upload, c.download));
+        EXPECT_EQ(Calls{}, handler.calls);
+    }
+}
+
+TEST_F(Synchronize, DeletedFromLibraryFollowsTheAnswer)
+{
+    MakeSynchronisedLibrary();
+    fs::remove(dir / "libs/Lib/a.txt");
+    fs::remove_all(dir / "libs/Lib/sub");
+    const fs::path saved = dir / "saved";
+    CopyTree(dir / "lan", saved);
+    for (const std::int32_t answer : {1, 2, 0}) {
+        SCOPED_TRACE(answer);
+        CopyTree(saved, dir / "lan");
+        handler.calls.clear();
+        handler.deletedAnswer = answer;
+        set->SynchronizeCachedSymbols(true, true);
+        EXPECT_EQ((Calls{"AskDeleted Lib/sub", "AskDeleted Lib/a.txt"}), handler.calls);
+        EXPECT_EQ(answer == 1, Exists("libs/Lib/sub/c.txt") && Exists("libs/Lib/a.txt"));
+        EXPECT_EQ(answer != 2, Exists("lan/Lib/sub/c.txt") && Exists("lan/Lib/a.txt"));
+        EXPECT_EQ(answer == 2, Exists("data/Trash/files/a.txt"));  // deleted into the trash
+        fs::remove_all(dir / "data");
+        if (answer == 1) {
+            fs::remove_all(dir / "libs/Lib");
+            fs::create_directories(dir / "libs/Lib");
+        }
+    }
+}
+
+TEST_F(Synchronize, FileLibrary)
+{
+    Put("libs/Lib.pack", "version 1");
+    ASSERT_EQ(0, AddLibrary("libs/Lib.pack"));
+    ASSERT_TRUE(set->IsExistActiveLibrary(0));
+    EXPECT_TRUE(set->SynchronizeCachedSymbols(true, true));
+    EXPECT_EQ("version 1", Get("lan/Lib.pack"));
+    Put("lan/Lib.pack", "version 2", New);
+    EXPECT_FALSE(set->SynchronizeCachedSymbols(true, true));
+    EXPECT_EQ("version 2", Get("libs/Lib.pack"));
+    EXPECT_EQ(Calls{}, handler.calls);
+}
+
+TEST_F(Synchronize, SinglePart)
+{
+    MakeSynchronisedLibrary();
+    Put("libs/Lib/a.txt", "a in library", New);
+    Put("libs/Lib/sub/b.txt", "b in library", New);
+    Put("libs/Lib/sub/new.txt", "new");
+    Put("libs/Perm/p.txt", "permanent");
+    const std::int32_t permanent = AddLibrary("libs/Perm", LM::Permanent);
+    LM::PartTable& table = *LM::LibrarySetInternals::GetPartTable(*set);
+    LM::FolderSet& folders = *set->GetFolderSet();
+    const std::int32_t lib = set->GetActiveLibraryIndex(dir.Loc("libs/Lib"));
+    const std::int32_t cacheSub = folders.AddFolder(dir.Loc("lan/Lib/sub"), KR::String("sub"), 0, lib);
+    const std::int32_t permFolder = folders.AddFolder(dir.Loc("libs/Perm"), KR::String("Perm"), 0, permanent);
+
+    // A part of the cache copy: only its own file is brought in step.
+    const std::int32_t b = table.AppendFromFile(dir.Loc("lan/Lib/sub/b.txt"), cacheSub, FTM::UnknownType, 0);
+    table.Get(b)->valid = true;
+    EXPECT_FALSE(set->SynchronizeCachedSymbol(b, true, true));
+    EXPECT_EQ("b in library", Get("lan/Lib/sub/b.txt"));
+    EXPECT_EQ("a", Get("lan/Lib/a.txt"));
+
+    // A part found in the library itself moves to the cache copy's folder.
+    const std::int32_t fresh = table.AppendFromFile(dir.Loc("libs/Lib/sub/new.txt"), 0, FTM::UnknownType, 0);
+    table.Get(fresh)->valid = true;
+    EXPECT_FALSE(set->SynchronizeCachedSymbol(fresh, true, true));
+    EXPECT_EQ("new", Get("lan/Lib/sub/new.txt"));
+    EXPECT_EQ(cacheSub, table.Get(fresh)->folderIndex);
+    EXPECT_EQ(dir.Loc("lan/Lib/sub/new.txt"), table.Get(fresh)->location);
+
+    // A permanent library's own file is never touched.
+    const std::int32_t p = table.AppendFromFile(dir.Loc("libs/Perm/p.txt"), permFolder, FTM::UnknownType, 0);
+    table.Get(p)->valid = true;
+    EXPECT_FALSE(set->SynchronizeCachedSymbol(p, true, true));
+    EXPECT_EQ("permanent", Get("libs/Perm/p.txt"));
+    EXPECT_EQ(Calls{}, handler.calls);
+}
+
+// ----- Failures ------------------------------------------------------------------
+
+TEST_F(Synchronize, UnreadableFolderSkipsTheLibrary)
+{
+    MakeSynchronisedLibrary();
+    Put("libs/Lib/a.txt", "a in library", New);
+    Put("lan/Lib/sub/b.txt", "b in cache", New);
+    const std::pair<const char*, std::string> cases[] = {{"libs/Lib/sub", "Report Lib"},
+                                                         {"lan/Lib/sub", "Report " + (dir / "lan/Lib")}};
+    for (const auto& [unreadable, report] : cases) {
+        SCOPED_TRACE(unreadable);
+        handler.calls.clear();
+        {
+            TestSupport::FaultPlatform faults;
+            faults.FailPath(dir / unreadable, EACCES);
+            EXPECT_FALSE(set->SynchronizeCachedSymbols(true, true));
+        }
+        EXPECT_EQ(Calls{report}, handler.calls);
+        EXPECT_EQ("a", Get("lan/Lib/a.txt"));
+        EXPECT_EQ("b", Get("libs/Lib/sub/b.txt"));
+    }
+}
+
+TEST_F(Synchronize, FailedCopiesAreRetriedAndLoseNothing)
+{
+    MakeSynchronisedLibrary();
+    struct Step {
+        std::vector<std::pair<const char*, const char*>> changes;  // file, new content
+        const char* fault;  // the path whose calls fail; null: none; "": the first rename
+        Calls calls;
+    };
+    const Step steps[] = {
+        {{{"libs/Lib/a.txt", "a2"}}, "", {"DownloadFailed Lib/a.txt"}},
+        {{{"lan/Lib/sub/b.txt", "b2"}}, "libs/Lib/sub/b.txt", {"UploadFailed Lib/sub/b.txt"}},
+        {{{"lan/Lib/added.txt", "added"}}, "libs/Lib/added.txt", {"UploadFailed Lib/added.txt"}},
+        {{}, nullptr, {}},  // the last failed copy is made now, without a question
+        {{}, nullptr, {}},  // and then all is in step
+    };
+    std::int64_t time = New;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.calls.empty() ? "no fault" : step.calls[0]);
+        for (const auto& [file, content] : step.changes)
+            Put(file, content, ++time);
+        handler.calls.clear();
+        {
+            TestSupport::FaultPlatform faults;
+            if (step.fault != nullptr && step.fault[0] == '\0')
+                faults.FailNth(TestSupport::Call::Rename, 1, EIO);
+            else if (step.fault != nullptr)
+                faults.FailPath(dir / step.fault, EIO);
+            set->SynchronizeCachedSymbols(true, true);
+        }
+        EXPECT_EQ(step.calls, handler.calls);
+    }
+    for (const char* side : {"libs/Lib/", "lan/Lib/"}) {
+        EXPECT_EQ("a2", Get(side + std::string("a.txt")));
+        EXPECT_EQ("b2", Get(side + std::string("sub/b.txt")));
+        EXPECT_EQ("added", Get(side + std::string("added.txt")));
+        EXPECT_EQ(3u, TestSupport::NamesIn(dir / side).size());  // no scratch file left
+    }
+}
+
+}  // namespace
