@@ -15,6 +15,9 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <random>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,12 +44,12 @@ public:
     std::int32_t AskDeletedFromLibrary(const IO::Location& library, const IO::Location&) override
     {
         Log("AskDeleted", library);
-        return deletedAnswer;
+        return answerFor != nullptr ? answerFor(calls.back()) : deletedAnswer;
     }
     std::int32_t AskChangedInBoth(const IO::Location& library, const IO::Location&) override
     {
         Log("AskBoth", library);
-        return bothAnswer;
+        return answerFor != nullptr ? answerFor(calls.back()) : bothAnswer;
     }
     void Log(const char* what, const IO::Location& location)
     {
@@ -58,6 +61,7 @@ public:
     std::vector<std::string> calls;
     std::int32_t deletedAnswer = 0;
     std::int32_t bothAnswer = 0;
+    std::int32_t (*answerFor)(const std::string& call) = nullptr;  // overrides the two answers
 };
 
 // The totals of the progress phases.
@@ -377,6 +381,140 @@ TEST_F(Synchronize, FailedCopiesAreRetriedAndLoseNothing)
         EXPECT_EQ("b2", Get(side + std::string("sub/b.txt")));
         EXPECT_EQ("added", Get(side + std::string("added.txt")));
         EXPECT_EQ(3u, TestSupport::NamesIn(dir / side).size());  // no scratch file left
+    }
+}
+
+// ----- Decisions against a model -------------------------------------------------
+
+// Answers that differ from file to file: 0, 1 or 2 for a deletion, 0 or 1
+// for a conflict.
+std::int32_t AnswerFor(const std::string& call)
+{
+    const std::size_t h = std::hash<std::string>()(call);
+    return call.rfind("AskDeleted", 0) == 0 ? static_cast<std::int32_t>(h % 3) : static_cast<std::int32_t>(h % 2);
+}
+
+// What the rules say one run does to a library and its cache copy, given
+// the time of each file at the last synchronisation: written from the rules
+// alone, file by file.
+struct Version {
+    std::string content;
+    std::int64_t time = 0;
+};
+struct Entry {
+    std::optional<Version> library, cache;
+    std::optional<std::int64_t> stored;
+};
+struct Outcome {
+    std::map<std::string, std::string> library, cache;
+    std::set<std::string> asked;
+};
+
+Outcome Model(const std::map<std::string, Entry>& entries)
+{
+    Outcome out;
+    std::map<std::string, std::optional<Version>> library, cache;
+    for (const auto& [path, e] : entries) {
+        library[path] = e.library;
+        cache[path] = e.cache;
+    }
+    for (const auto& [path, e] : entries) {  // uploads
+        if (!e.cache)
+            continue;
+        bool upload = false;
+        if (e.library) {
+            if (e.stored && e.cache->time > *e.stored) {
+                upload = true;
+                if (e.library->time > *e.stored) {
+                    out.asked.insert("AskBoth Lib/" + path);
+                    upload = AnswerFor("AskBoth Lib/" + path) == 1;
+                }
+            }
+        } else if (e.stored) {
+            out.asked.insert("AskDeleted Lib/" + path);
+            const std::int32_t answer = AnswerFor("AskDeleted Lib/" + path);
+            upload = answer == 1;
+            if (answer == 2)
+                cache[path].reset();
+        } else {
+            upload = true;
+        }
+        if (upload)
+            library[path] = e.cache;
+    }
+    for (const auto& [path, e] : entries)  // downloads, marked before the uploads
+        if (e.library && (!e.cache || !e.stored || e.library->time > *e.stored))
+            cache[path] = library[path];
+    for (const auto& [path, v] : library)
+        if (v)
+            out.library[path] = v->content;
+    for (const auto& [path, v] : cache)
+        if (v)
+            out.cache[path] = v->content;
+    return out;
+}
+
+TEST_F(Synchronize, DecisionsFollowAnIndependentModel)
+{
+    handler.answerFor = &AnswerFor;
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        SCOPED_TRACE(seed);
+        SetUp();
+        handler.answerFor = &AnswerFor;
+        fs::remove_all(dir / "libs");
+        fs::remove_all(dir / "lan");
+        fs::create_directories(dir / "lan");
+        std::mt19937 random(seed);
+        std::map<std::string, Entry> entries;
+        for (int f = 0; f < 240; ++f) {
+            const std::string path = "d" + std::to_string(f % 12) + "/f" + std::to_string(f) + ".txt";
+            Put("libs/Lib/" + path, "v0 " + path);
+            entries[path] = Entry{Version{"v0 " + path, Old}, Version{"v0 " + path, Old}, Old};
+        }
+        AddLibrary("libs/Lib");
+        ASSERT_TRUE(set->SynchronizeCachedSymbols(true, true));
+
+        // Changes of every kind, each on about one file in twelve, and new
+        // files on either side, in both (never synchronised) and in new folders.
+        std::int64_t time = New;
+        const auto change = [&](const std::string& side, std::optional<Version>& v, const std::string& path) {
+            v = Version{side + " " + std::to_string(time) + " " + path, ++time};
+            Put(side + "/" + path, v->content, v->time);
+        };
+        for (auto& [path, e] : entries) {
+            switch (random() % 12) {
+            case 0: change("libs/Lib", e.library, path); break;
+            case 1: change("lan/Lib", e.cache, path); break;
+            case 2: change("libs/Lib", e.library, path), change("lan/Lib", e.cache, path); break;
+            case 3: fs::remove(dir / ("libs/Lib/" + path)), e.library.reset(); break;
+            case 4: fs::remove(dir / ("lan/Lib/" + path)), e.cache.reset(); break;
+            case 5: fs::remove(dir / ("libs/Lib/" + path)), e.library.reset(), change("lan/Lib", e.cache, path); break;
+            default: break;
+            }
+        }
+        for (int f = 0; f < 30; ++f) {
+            const std::string path = (f < 20 ? "d" + std::to_string(f % 12) : "new" + std::to_string(f % 3)) +
+                                     "/n" + std::to_string(f) + ".txt";
+            Entry& e = entries[path];
+            if (f % 3 != 1)
+                change("libs/Lib", e.library, path);
+            if (f % 3 != 0)
+                change("lan/Lib", e.cache, path);
+        }
+
+        const Outcome expected = Model(entries);
+        handler.calls.clear();
+        set->SynchronizeCachedSymbols(true, true);
+        const std::set<std::string> asked(handler.calls.begin(), handler.calls.end());
+        EXPECT_EQ(expected.asked, asked);
+        EXPECT_EQ(handler.calls.size(), asked.size());  // nothing asked twice
+        for (const auto& [side, files] : {std::pair{"libs/Lib", &expected.library}, std::pair{"lan/Lib", &expected.cache}}) {
+            std::map<std::string, std::string> found;
+            for (const auto& file : fs::recursive_directory_iterator(dir / side))
+                if (file.is_regular_file())
+                    found[fs::relative(file.path(), dir / side).string()] = ReadFileBytes(file.path().string());
+            EXPECT_EQ(*files, found) << side;
+        }
     }
 }
 
