@@ -124,6 +124,8 @@ bool EnumerateAndPrint(LM::LibrarySet& set)
     KR::VAArray<std::int32_t> walk;
     const std::int32_t walked = set.GetPreorderAncestryTreeWalk(&walk);
     std::printf("enumerated: %s\n", set.IsEnumerated() ? "yes" : "no");
+    // Without a LAN cache in use there is nothing to synchronise.
+    std::printf("downloaded from libraries: %s\n", set.SynchronizeCachedSymbols(true, true) ? "yes" : "no");
     std::printf("progress phases: %d, files announced: %lld\n", static_cast<int>(sink.phases),
                 static_cast<long long>(sink.files));
     std::printf("parts: %d\n", static_cast<int>(set.GetSymbolNumber()));

@@ -61,7 +61,9 @@ public:
     // Library parts share a document name but not a UnID.
     virtual void DuplicateNameFound(const DuplicateNameReport* report) = 0;
     // For the application's own use: it may route its own reports about a
-    // location through the same handler. The module never calls it.
+    // location through the same handler. The module calls it only when cache
+    // synchronisation skips a library because the library or cache folder
+    // at `location` could not be read completely (`code` tells why).
     virtual void ApplicationReport(KR::ErrorCode code, const IO::Location& location) = 0;
     // Cache synchronisation: the cache and the library are the same folder.
     virtual void CacheEqualsLibrary(const IO::Location& cache, const IO::Location& library) = 0;

@@ -259,6 +259,20 @@ public:
     // library files. Not guarded: exceptions reach the caller.
     void RefreshMounted();
 
+    // ----- Cache synchronisation ----------------------------------------------
+    // Brings the LAN cache copies in step with their libraries: files that
+    // changed or appeared in a library since the last synchronisation are
+    // downloaded into its copy (`download`), and those that changed or
+    // appeared in a copy are uploaded into the library (`upload`). The
+    // error handler is asked about conflicts and told of failures; a
+    // library or copy that cannot be read completely is skipped and
+    // reported through ApplicationReport. True when anything was
+    // downloaded; false when the LAN cache is not in use or a cache copy
+    // lies in (or is) its library, which stops the run.
+    bool SynchronizeCachedSymbols(bool upload, bool download);
+    // The same for the file of one library part only. Always false.
+    bool SynchronizeCachedSymbol(std::int32_t partIndex, bool upload, bool download);
+
     // ----- Storable file types and the stored configuration ----------------
     // The file types that StoreSymbol accepts, in order. Adding a type that
     // is present already does nothing; removing takes out its first entry.
@@ -328,6 +342,20 @@ private:
 
     void NotifyObservers();
 
+    // Cache synchronisation of one library (Cache/Synchronize.cpp). The
+    // marking passes walk one sibling chain of the cache map and of the
+    // source map, with the chains of the same folder in the other maps,
+    // and count what is to be copied; the copy passes copy what is marked.
+    struct SyncRun;
+    void SynchronizeUploads(std::int32_t cacheNode, std::int32_t sourceNode, std::int32_t storedNode, SyncRun& run,
+                            std::int32_t& count);
+    void SynchronizeDownloads(std::int32_t cacheNode, std::int32_t sourceNode, std::int32_t storedNode,
+                              SyncRun& run, std::int32_t& count);
+    void UploadCacheSymbols(std::int32_t node, SyncRun& run, std::int32_t& count);
+    void DownloadCacheSymbols(std::int32_t node, SyncRun& run, std::int32_t& count);
+    std::int32_t MarkAndCopy(SyncRun& run, const char* phaseName);
+    void SynchronizeLibrary(std::int32_t index, bool upload, bool download);
+
     // The end of an enumeration: folders ordered and closed, other objects
     // stored, indexes sorted and checked, hierarchy rebuilt.
     void FinishEnumerate();
@@ -352,6 +380,7 @@ private:
     PscBinCodesContainer* scriptCodeContainer_ = nullptr;
     bool enumerated_ = false;
     bool useLanCache_ = false;
+    bool downloaded_ = false;  // a synchronisation attempted a download
     IO::Location lanCacheLocation_;
     IO::Location urlCacheLocation_;
     ILibraryErrorHandler& errorHandler_;

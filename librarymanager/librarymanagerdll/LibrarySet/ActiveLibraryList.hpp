@@ -1,6 +1,7 @@
 // The set's list of active libraries, ordered by name. Internal.
 #pragma once
 
+#include "Cache/LibraryMap.hpp"
 #include "IO/FixedVFS.hpp"
 #include "IO/Location.hpp"
 #include "KR/String.hpp"
@@ -32,6 +33,9 @@ struct ActiveLibrary {
     // system before the cache file system, as ReleaseFileSystems does.
     LibraryFileSystem cacheFileSystem;  // made from the cache copy of the library file
     LibraryFileSystem fileSystem;       // made from the library file
+    // What the library holds now, while the library is synchronised with
+    // its cache copy; null otherwise.
+    std::unique_ptr<LibraryMap> sourceMap;
 
     // Unmounts and deletes the file system, then the cache file system.
     void ReleaseFileSystems() noexcept

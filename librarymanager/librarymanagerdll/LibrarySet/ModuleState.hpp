@@ -18,6 +18,7 @@ ModuleState& GetModuleState() noexcept;
 
 // Text table entries the module reads.
 enum class ModuleString : std::size_t {
+    SynchronizationMap = 3,
     FileCountFile = 4,
     FolderSetRoot = 5,
     ScriptCodeCacheFile = 6,

@@ -1,0 +1,188 @@
+// Synchronising a library of 100,000 files in 1,000 folders with its cache
+// copy (warm page cache), measured in one run against:
+//
+//   Floor          walking both trees and reading each entry's modification
+//                  time (fstatat), which any synchronisation has to do;
+//   NoChange       SynchronizeCachedSymbols when nothing changed: target at
+//                  most 1.2 times Floor;
+//   Rsync          `rsync -a --dry-run` of the library onto the copy, when
+//                  rsync is installed (skipped otherwise);
+//   OnePercent     1% of the files changed on each side (1,000 in the
+//                  library, 1,000 in the cache) before each run (outside the
+//                  timing): target at most 1.5 times NoChange plus CopyOnly;
+//   CopyOnly       copying the same 2,000 files with IO::FileSystem::Copy.
+#include "Cache/LibraryMap.hpp"
+#include "IO/FileSystem.hpp"
+#include "LibraryManagerModule.hpp"
+#include "LibrarySet.hpp"
+#include "Support/ErrorHandlers.hpp"
+#include "Support/TempDir.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr int Folders = 1000;
+constexpr int FilesPerFolder = 100;
+constexpr std::int64_t Old = 1'600'000'000;
+
+std::string FilePath(int folder, int file)
+{
+    return "Folder " + std::to_string(folder) + "/Part " + std::to_string(file) + ".lpf";
+}
+
+// The library, its synchronised cache copy and a set that holds it.
+struct Setup {
+    TestSupport::TempDir dir;
+    TestSupport::NullErrorHandler handler;
+    std::unique_ptr<LM::LibrarySet> set;
+    std::int64_t time = Old + 10;
+    int round = 0;
+
+    Setup()
+    {
+        LM::LibraryManagerStrings strings;
+        strings.Set(3, "LibraryMaps");
+        LM::InitLibraryManager({}, strings, 1, 2, dir.MakeFolder("scripts"));
+        for (const char* side : {"libs/Lib/", "lan/Lib/"})
+            for (int d = 0; d < Folders; ++d)
+                for (int f = 0; f < FilesPerFolder; ++f) {
+                    const std::string path = dir / (side + FilePath(d, f));
+                    TestSupport::WriteFileBytes(path, std::string(200 + f, 'p'));
+                    TestSupport::SetUnixTime(path, Old);
+                }
+        // The map of the last synchronisation, as a run would have left it.
+        LM::LibraryMap stored{IO::Folder(dir.Loc("lan/Lib"))};
+        stored.Build();
+        stored.WriteMapFile(IO::Name("LibraryMaps"), dir.Loc("lan"), dir.Loc("lan/Lib"));
+        set = std::make_unique<LM::LibrarySet>(handler, KR::ConstForwardIterator<FTM::GeneralID>());
+        set->SetLanCacheLocation(dir.Loc("lan"));
+        set->SetUseLanCache(true);
+        set->AddActiveLibrary(dir.Loc("libs/Lib"), LM::NotPermanent, false, false);
+    }
+
+    // Changes one file in a hundred on each side, other ones each round.
+    void ChangeOnePercent()
+    {
+        ++round;
+        for (int d = 0; d < Folders; ++d) {
+            const int f = (d + round * 7) % FilesPerFolder;
+            for (const std::string side : {"libs/Lib/", "lan/Lib/"}) {
+                const int g = side[1] == 'i' ? f : (f + 50) % FilesPerFolder;
+                const std::string path = dir / (side + FilePath(d, g));
+                TestSupport::WriteFileBytes(path, std::string(200 + g, static_cast<char>('a' + round % 26)));
+                TestSupport::SetUnixTime(path, ++time);
+            }
+        }
+    }
+};
+
+Setup& GetSetup()
+{
+    static Setup setup;
+    return setup;
+}
+
+// Counts the entries below the open folder `fd`, reading each one's time.
+std::int64_t Walk(int fd)
+{
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr)
+        return 0;
+    std::int64_t count = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' && (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0')))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        count += st.st_mtim.tv_sec != 0 ? 1 : 0;
+        if (S_ISDIR(st.st_mode)) {
+            const int child = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (child >= 0)
+                count += Walk(child);
+        }
+    }
+    ::closedir(dir);
+    return count;
+}
+
+void BM_Floor(benchmark::State& state)
+{
+    Setup& setup = GetSetup();
+    for (auto _ : state) {
+        std::int64_t entries = 0;
+        for (const char* side : {"libs/Lib", "lan/Lib"})
+            entries += Walk(::open((setup.dir / side).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        benchmark::DoNotOptimize(entries);
+    }
+}
+
+void BM_NoChange(benchmark::State& state)
+{
+    Setup& setup = GetSetup();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(setup.set->SynchronizeCachedSymbols(true, true));
+}
+
+void BM_Rsync(benchmark::State& state)
+{
+    if (std::system("command -v rsync >/dev/null 2>&1") != 0) {
+        state.SkipWithError("rsync is not installed");
+        return;
+    }
+    Setup& setup = GetSetup();
+    const std::string command =
+        "rsync -a --dry-run '" + (setup.dir / "libs/Lib/") + "' '" + (setup.dir / "lan/Lib/") + "' >/dev/null";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(std::system(command.c_str()));
+}
+
+void BM_OnePercent(benchmark::State& state)
+{
+    Setup& setup = GetSetup();
+    for (auto _ : state) {
+        state.PauseTiming();
+        setup.ChangeOnePercent();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(setup.set->SynchronizeCachedSymbols(true, true));
+    }
+}
+
+void BM_CopyOnly(benchmark::State& state)
+{
+    Setup& setup = GetSetup();
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string target = setup.dir / "copies";
+        std::filesystem::remove_all(target);
+        for (int d = 0; d < Folders; ++d)
+            std::filesystem::create_directories(target + "/" + std::to_string(d));
+        state.ResumeTiming();
+        for (int d = 0; d < Folders; ++d)
+            for (int k = 0; k < 2; ++k) {
+                const std::string name = FilePath(d, k * 50);
+                IO::fileSystem.Copy(setup.dir.Loc("libs/Lib/" + name),
+                                    IO::Location(target + "/" + std::to_string(d) + "/" + std::to_string(k)));
+            }
+    }
+}
+
+BENCHMARK(BM_Floor)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_NoChange)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Rsync)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_OnePercent)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_CopyOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
