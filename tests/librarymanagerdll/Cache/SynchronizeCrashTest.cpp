@@ -209,19 +209,23 @@ TEST_F(SynchronizeCrash, EveryFileIsOldOrNewAndTheNextRunFinishes)
     ASSERT_EQ(newLibrary, newCache);
     ASSERT_NE(oldLibrary, newLibrary);
 
-    // Up to twice the measured time, so that runs are both cut short and
-    // completed even when the machine's load changes during the test.
-    std::uniform_int_distribution<std::int64_t> moment(0, 2 * durations[1]);
+    // Kill moments are drawn from [0, window]. The window starts at twice
+    // the median run and follows what the runs show: it shrinks after a run
+    // that finished before its kill and grows after one that was cut short,
+    // so about half the runs are killed whatever the machine's load does.
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    double window = 2.0 * static_cast<double>(durations[1]);
     int killed = 0, scratch = 0;
     for (int run = 0; run < Runs; ++run) {
         restore();
         const pid_t pid = StartChild();
         ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::int64_t>(fraction(random) * window)));
         ::kill(pid, SIGKILL);
         int status = 0;
         ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
         killed += WIFSIGNALED(status) ? 1 : 0;
+        window *= WIFSIGNALED(status) ? 1.25 : 0.8;
 
         for (const auto& [side, before, after] : {std::tuple{"work/libs/Lib", &oldLibrary, &newLibrary},
                                                   std::tuple{"work/lan/Lib", &oldCache, &newCache}}) {
