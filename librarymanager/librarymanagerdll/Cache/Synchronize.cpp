@@ -29,6 +29,7 @@
 #include "LibrarySet/ActiveLibraryList.hpp"
 #include "LibrarySet/Guard.hpp"
 #include "LibrarySet/ModuleState.hpp"
+#include "LibrarySet/ProgressWindow.hpp"
 #include "PartTable/PartTable.hpp"
 
 #include <algorithm>
@@ -84,42 +85,6 @@ protected:
 
 private:
     std::unordered_set<std::string> excluded_;
-};
-
-// The progress window of one synchronisation; closed by Close() or, when a
-// location check or an exception ends the run, by the destructor.
-class ProgressWindow {
-public:
-    explicit ProgressWindow(std::int32_t libraries)
-    {
-        TTBegLong(true);
-        open_ = true;
-        TTInitProcessWindowNext(SynchronizationTitle,
-                                static_cast<std::int16_t>(std::min<std::int32_t>(
-                                    libraries, std::numeric_limits<std::int16_t>::max())),
-                                2 * KR::clockManager.GetTicksPerSecond());
-    }
-    ProgressWindow(const ProgressWindow&) = delete;
-    ProgressWindow& operator=(const ProgressWindow&) = delete;
-    ~ProgressWindow()
-    {
-        try {
-            Close();
-        } catch (...) {
-            // A sink that throws while closing must not hide what ended the run.
-        }
-    }
-    void Close()
-    {
-        if (!std::exchange(open_, false))
-            return;
-        TTCloseProcessWindow();
-        TTEndLong(true);
-        TTSetProcessPhaseString(nullptr);
-    }
-
-private:
-    bool open_ = false;
 };
 
 IO::Location ParentOf(const IO::Location& location)
@@ -508,7 +473,7 @@ bool LibrarySet::SynchronizeCachedSymbols(bool upload, bool download)
         if (!useLanCache_)
             return false;
         const std::int32_t n = activeLibraries_->GetCount();
-        ProgressWindow window(n);
+        ProgressWindow window(SynchronizationTitle, n);
         downloaded_ = false;
         for (std::int32_t i = 0; i < n; ++i) {
             const ActiveLibrary& library = *activeLibraries_->Get(i);

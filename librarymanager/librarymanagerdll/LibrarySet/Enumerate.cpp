@@ -13,6 +13,7 @@
 #include "LibrarySet/Guard.hpp"
 #include "LibrarySet/LibraryEnumerator.hpp"
 #include "LibrarySet/ModuleState.hpp"
+#include "LibrarySet/ProgressWindow.hpp"
 #include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PartTable.hpp"
 
@@ -32,47 +33,6 @@ constexpr std::int16_t EnumerationTitle = 84;
 constexpr std::size_t OtherObjectsFolderEntry = 7;
 constexpr std::size_t PlaceholderFolderEntry = 8;
 
-// The progress window of one enumeration: opened on construction, closed by
-// Close() or, when an exception ends the enumeration, by the destructor, so
-// that a failed enumeration leaves no window behind.
-class ProgressWindow {
-public:
-    explicit ProgressWindow(std::int32_t libraries)
-    {
-        TTBegLong(true);
-        open_ = true;
-        const std::int32_t phases = libraries + 1;
-        const std::int32_t ticks = 2 * KR::clockManager.GetTicksPerSecond();
-        TTInitProcessWindowNext(EnumerationTitle,
-                                static_cast<std::int16_t>(std::min<std::int32_t>(
-                                    phases, std::numeric_limits<std::int16_t>::max())),
-                                ticks);
-    }
-    ProgressWindow(const ProgressWindow&) = delete;
-    ProgressWindow& operator=(const ProgressWindow&) = delete;
-    ~ProgressWindow()
-    {
-        try {
-            Close();
-        } catch (...) {
-            // A sink that throws while closing must not hide the error that
-            // ended the enumeration.
-        }
-    }
-
-    void Close()
-    {
-        if (!std::exchange(open_, false))
-            return;
-        TTCloseProcessWindow();
-        TTEndLong(true);
-        TTSetProcessPhaseString(nullptr);
-    }
-
-private:
-    bool open_ = false;
-};
-
 }  // namespace
 
 std::int32_t LibrarySet::Enumerate()
@@ -89,7 +49,7 @@ std::int32_t LibrarySet::Enumerate()
         typeHierarchy_->Clear();
 
         const std::int32_t n = activeLibraries_->GetCount();
-        ProgressWindow window(n);
+        ProgressWindow window(EnumerationTitle, n + 1);
 
         bool cancelled = false;
         for (std::int32_t i = 0; i < n; ++i) {
