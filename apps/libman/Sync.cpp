@@ -309,9 +309,16 @@ int Sync(Output& out, const std::string& project, const SyncOptions& options)
     const json downloaded = Changed(cacheBefore, Take(pairs, false), pairs);
     const WarningHandler::SyncProblems& problems = handler.Problems();
     const std::string would = options.dryRun ? "would be " : "";
-    for (const auto& [list, verb] : {std::pair{&uploaded, "uploaded"}, std::pair{&downloaded, "downloaded"}})
-        for (const json& path : *list)
-            out.Line(would + verb + ": " + path.get<std::string>());
+    // A first run downloads whole libraries: the text shows the first few
+    // paths of each direction, the JSON all of them.
+    constexpr std::size_t ShownPerList = 10;
+    for (const auto& [list, verb] : {std::pair{&uploaded, "uploaded"}, std::pair{&downloaded, "downloaded"}}) {
+        for (std::size_t k = 0; k < list->size() && k < ShownPerList; ++k)
+            out.Line(would + verb + ": " + (*list)[k].get<std::string>());
+        if (list->size() > ShownPerList)
+            out.Line("(" + std::to_string(list->size() - ShownPerList) + " more " + would + verb +
+                     ": `libman sync --json` lists them all)");
+    }
     json& result = out.Result();
     result["dryRun"] = options.dryRun;
     result["uploaded"] = uploaded;
