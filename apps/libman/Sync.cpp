@@ -293,7 +293,8 @@ int Sync(Output& out, const std::string& project, const SyncOptions& options)
     });
 
     const Snapshot libraryBefore = Take(pairs, true), cacheBefore = Take(pairs, false);
-    InterruptGuard interrupts;
+    // The module's synchronisation has no break check, so Ctrl-C is left to
+    // end libman at once: every copy over a file is complete or not made.
     out.SetBeforeMessage([&sink] { sink.ClearLine(); });
     KRUtils::IProgressSink* previous = KRUtils::SetProgressSink(&sink);
     bool ran = true;
