@@ -69,9 +69,28 @@ od -A d -c -N 32 project.cfg | head -n 2
 od -A d -c -N 32 project-105.cfg | head -n 2
 
 step "Synchronisation with a LAN cache"
-# SYNC: set up a LAN cache, change files on both sides, then run
-# `libman sync --dry-run` and `libman sync --yes` here once libman has sync.
-echo "(libman sync is not available yet)"
-
+# The cache lies outside the demo folder, which holds Doors.zip: a library
+# file's cache copy sits beside the others in the cache, so the folder of the
+# file and the cache must not lie inside one another.
+lan="$build/demo-lan"
+rm -rf "$lan"
+mkdir -p "$lan"
+run cache set --lan "$lan" --use-lan on
+run sync
+echo '$ libman enumerate > /dev/null 2>&1    # the parts are read from the cache copies now'
+"$libman" enumerate >/dev/null 2>&1 || true
+# Files saved again on each side, one of them on both: a later time is what
+# the synchronisation looks at.
+later() { touch -d "@$(( $(date +%s) + $1 ))" "$2"; }
+mapfile -t parts < <(cd Parts && find . -name '*.lpf' | LC_ALL=C sort)
+first=${parts[0]#./} second=${parts[1]#./} both=${parts[2]#./}
+later 60 "Parts/$first"
+later 60 "$lan/Parts/$second"
+later 60 "Parts/$both"
+later 120 "$lan/Parts/$both"
+echo "saved again: Parts/$first (library), .../Parts/$second (cache copy), Parts/$both (both)"
+run sync --dry-run
+run sync --yes
+run sync
 echo
 echo "The sample is in $demo; the picture is $demo/hierarchy.svg"

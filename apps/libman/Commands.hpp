@@ -41,6 +41,14 @@ struct TreeOptions {
     std::string svg;      // the file to draw into; empty: no picture
 };
 
+struct SyncOptions {
+    std::string part;    // only this part; empty: every library
+    bool upload = false;  // neither direction: both
+    bool download = false;
+    bool dryRun = false;
+    std::optional<bool> answer;  // --yes / --no
+};
+
 int Add(Output& out, const std::string& project, const AddOptions& options);
 int Remove(Output& out, const std::string& project, const std::string& which);
 int List(Output& out, const std::string& project);
@@ -60,5 +68,6 @@ int Show(Output& out, const std::string& project, const std::string& part);
 int Tree(Output& out, const std::string& project, const TreeOptions& options);
 int ScriptsStats(Output& out, const std::string& project);
 int ScriptsClear(Output& out, const std::string& project);
+int Sync(Output& out, const std::string& project, const SyncOptions& options);
 
 }  // namespace Libman

@@ -134,6 +134,8 @@ std::string PartLine(const json& entry)
            entry["location"].get<std::string>() + flags;
 }
 
+}  // namespace
+
 // Opens the project and enumerates it quietly (a bar on a terminal). False
 // after an error was reported.
 bool OpenEnumerated(Session& session)
@@ -176,6 +178,8 @@ std::int32_t FindPart(Output& out, LM::LibrarySet& set, const std::string& part)
         out.Error("no part " + part + " in the project's libraries; search for it with `libman search --name TEXT`");
     return found;
 }
+
+namespace {
 
 std::string TimeText(std::int32_t time)
 {

@@ -65,31 +65,50 @@ std::int32_t WarningHandler::Unshown() const
     return quiet_ || out_.IsJson() ? 0 : unshown;
 }
 
+std::string WarningHandler::PathText(const IO::Location& location) const
+{
+    return pathText_ ? pathText_(location) : location.GetText();
+}
+
 void WarningHandler::ApplicationReport(KR::ErrorCode code, const IO::Location& location)
 {
-    out_.Warning(location.GetText() + ": error " + std::to_string(code));
+    // The set reports through here only a library or cache copy that the
+    // synchronisation could not read completely, and therefore skipped.
+    ++problems_.skipped;
+    out_.Error(PathText(location) + " could not be read completely (error " + std::to_string(code) +
+               "); it was not synchronised: check its permissions and run `libman sync` again");
 }
 
 void WarningHandler::CacheEqualsLibrary(const IO::Location& cache, const IO::Location& library)
 {
-    out_.Warning("the cache folder " + cache.GetText() + " is the library " + library.GetText() +
-                 ": choose another cache folder");
+    problems_.locationStop = true;
+    out_.Error("the cache folder " + PathText(cache) + " is the library " + PathText(library) +
+               ": choose another with `libman cache set --lan DIR`");
 }
 
 void WarningHandler::CacheNestedWithLibrary(const IO::Location& cache, const IO::Location& library)
 {
-    out_.Warning("the cache folder " + cache.GetText() + " and the library " + library.GetText() +
-                 " lie inside one another: choose another cache folder");
+    problems_.locationStop = true;
+    out_.Error("the cache folder " + PathText(cache) + " and the library " + PathText(library) +
+               " lie inside one another: choose another with `libman cache set --lan DIR`");
 }
 
 void WarningHandler::DownloadFailed(const IO::Location& library, const IO::Location& cache)
 {
-    out_.Warning("could not copy " + library.GetText() + " to " + cache.GetText());
+    ++problems_.downloadsFailed;
+    problems_.failed.push_back(PathText(library));
+    out_.Error("could not copy " + PathText(library) + " to " + PathText(cache) +
+               "; the cache keeps its old file: check that the cache folder can be written and run `libman sync` "
+               "again");
 }
 
 void WarningHandler::UploadFailed(const IO::Location& library, const IO::Location& cache)
 {
-    out_.Warning("could not copy " + cache.GetText() + " back to " + library.GetText());
+    ++problems_.uploadsFailed;
+    problems_.failed.push_back(PathText(library));
+    out_.Error("could not copy " + PathText(cache) + " back to " + PathText(library) +
+               "; the library keeps its old file: check that the library can be written and run `libman sync` "
+               "again");
 }
 
 Session::Session(Output& out, std::string path) : out_(out), path_(std::move(path)), handler_(out) {}
@@ -122,12 +141,14 @@ bool Session::Open(bool mayCreate)
 
     // Part files end in .lpf and script files in .lps (as `lpf` writes
     // them); other files in a library are not stored. No file count file is
-    // named, so that enumerating never writes into a library.
+    // named, so that enumerating never writes into a library. The
+    // synchronisation keeps its maps of the cache copies in the LAN cache
+    // folder under "Synchronisation Maps".
     LM::LibraryManagerCallBacks callBacks;
     callBacks.createFixedVFS = &IO::CreateZipVFS;
     LM::LibraryManagerStrings strings;
     const std::pair<std::size_t, const char*> texts[] = {
-        {5, "Libraries"}, {6, ScriptCacheBaseName}, {7, "Other Objects"}, {8, "Missing Parts"}};
+        {3, "Synchronisation Maps"}, {5, "Libraries"}, {6, ScriptCacheBaseName}, {7, "Other Objects"}, {8, "Missing Parts"}};
     for (const auto& [entry, text] : texts)
         strings.Set(entry, text);
     const std::pair<const char*, const char*> types[] = {{"Library part", "lpf"}, {"Library script", "lps"}};
@@ -164,6 +185,12 @@ bool Session::Open(bool mayCreate)
         }
     }
     return true;
+}
+
+std::unique_ptr<LM::LibrarySet> Session::NewSet()
+{
+    return std::make_unique<LM::LibrarySet>(
+        handler_, KR::ConstForwardIterator<FTM::GeneralID>(storable_.data(), storable_.data() + storable_.size()));
 }
 
 bool Session::Enumerate(ProgressMode progress, EnumerationReport* report)

@@ -151,6 +151,22 @@ int main(int argc, char** argv)
     CLI::App* scriptsClearCmd = Command(*scriptsCmd, "clear", "Delete every compiled code of the cache folder.",
                                         "libman scripts clear");
 
+    SyncOptions sync;
+    CLI::App* syncCmd = Command(
+        app, "sync",
+        "Synchronise the libraries with their LAN cache copies, both ways unless --upload or --download is given. "
+        "Questions (a file deleted from the library, a file changed on both sides) are asked on a terminal, "
+        "answered by --yes or --no, and taken as no otherwise. --dry-run synchronises throwaway copies of the "
+        "libraries and the LAN cache in a temporary folder and reports what would happen: it costs a copy of both.",
+        "libman cache set --lan /srv/cache --use-lan on && libman sync --dry-run && libman sync --yes");
+    syncCmd->add_option("PART", sync.part, "Only this part: document name, file name, UnID or path");
+    syncCmd->add_flag("--upload", sync.upload, "Copy what changed in the cache into the libraries");
+    syncCmd->add_flag("--download", sync.download, "Copy what changed in the libraries into the cache");
+    syncCmd->add_flag("--dry-run", sync.dryRun, "Report what would be copied and asked; copy nothing");
+    bool yes = false, no = false;
+    CLI::Option* yesOpt = syncCmd->add_flag("--yes", yes, "Answer every question yes");
+    syncCmd->add_flag("--no", no, "Answer every question no")->excludes(yesOpt);
+
     app.footer(app.get_footer() +
                "\nThe part table lives only while a command runs: search, show, tree and scripts stats\n"
                "enumerate the libraries first (with a progress bar on a terminal).\n");
@@ -238,6 +254,11 @@ int main(int argc, char** argv)
         return out.Finish(ScriptsStats(out, project));
     if (scriptsClearCmd->parsed())
         return out.Finish(ScriptsClear(out, project));
+    if (syncCmd->parsed()) {
+        if (yes || no)
+            sync.answer = yes;
+        return out.Finish(Sync(out, project, sync));
+    }
     out.Error("no command given; see `libman --help`");
     return out.Finish(ExitUsage);
 }

@@ -70,9 +70,8 @@ TEST(LibmanTool, BadUsageExitsWithTwoAndHelpListsOnlyTheCommandsThatExist)
     Result help = RunLibman(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* command : {"add", "remove", "list", "objects", "cache", "config", "enumerate", "search", "show",
-                                "tree", "scripts"})
+                                "tree", "scripts", "sync"})
         EXPECT_NE(help.out.find(std::string("  ") + command + " "), std::string::npos) << command;
-    EXPECT_EQ(help.out.find("sync"), std::string::npos);
     for (std::vector<std::string> sub : {std::vector<std::string>{"add", "--help"},
                                          {"config", "export", "--help"}, {"cache", "set", "--help"}}) {
         Result r = RunLibman(dir, sub);
@@ -524,6 +523,80 @@ TEST_F(LibmanParts, ScriptCodeCacheStatsAndClear)
     EXPECT_TRUE(state["exists"].get<bool>());
     EXPECT_TRUE(state["valid"].get<bool>());
     EXPECT_EQ(state["items"], 0);
+}
+
+class LibmanSync : public LibmanParts {
+protected:
+    void SetUp() override
+    {
+        LibmanParts::SetUp();
+        dir_.MakeFolder("lan");
+        ASSERT_EQ(RunLibman(dir_, {"cache", "set", "--lan", dir_ / "lan", "--use-lan", "on"}).status, 0);
+        Result first = RunLibman(dir_, {"sync", "--json"});
+        ASSERT_EQ(first.status, 0) << first.err;
+        ASSERT_EQ(first.Json()["downloaded"].size(), 5u) << first.out;
+    }
+    // Writes `text` with a time later than every earlier write (the
+    // synchronisation compares times to the second).
+    void Change(const std::string& path, const std::string& text)
+    {
+        WriteFileBytes(dir_ / path, text);
+        fs::last_write_time(dir_ / path, fs::file_time_type::clock::now() + std::chrono::seconds(10 * ++changes_));
+    }
+    int changes_ = 0;
+};
+
+TEST_F(LibmanParts, SyncWithoutALanCacheIsBadUsage)
+{
+    Result r = RunLibman(dir_, {"sync"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("libman cache set --lan DIR --use-lan on"), std::string::npos) << r.err;
+}
+
+TEST_F(LibmanSync, ChangesAreCopiedEachWayAndTheAnswerDecidesAFileChangedOnBothSides)
+{
+    const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
+        {{"--no"}, false}, {{}, false}, {{"--yes"}, true}};  // no answer and no terminal: "no"
+    for (const auto& [answer, cacheWins] : cases) {
+        const std::string n = std::to_string(changes_);
+        Change("Lib/root.lpf", "library root" + n);
+        Change("lan/Lib/Sub/grand.lpf", "cache grand" + n);
+        Change("Lib/child.lpf", "library child" + n);
+        Change("lan/Lib/child.lpf", "cache child" + n);
+
+        std::vector<std::string> dry = {"sync", "--dry-run", "--json"};
+        dry.insert(dry.end(), answer.begin(), answer.end());
+        Result d = RunLibman(dir_, dry);
+        ASSERT_EQ(d.status, 0) << d.err;
+        const json plan = d.Json();
+        EXPECT_TRUE(plan["dryRun"]);
+        EXPECT_EQ(plan["asked"].size(), 1u) << d.out;
+        EXPECT_EQ(plan["asked"][0]["answer"], cacheWins);
+        EXPECT_NE(plan["uploaded"].dump().find(dir_ / "Lib/Sub/grand.lpf"), std::string::npos) << d.out;
+        EXPECT_NE(plan["downloaded"].dump().find(dir_ / "lan/Lib/root.lpf"), std::string::npos) << d.out;
+        EXPECT_NE(ReadFileBytes(dir_ / "Lib/Sub/grand.lpf"), "cache grand" + n) << "a dry run copied";
+        EXPECT_NE(ReadFileBytes(dir_ / "lan/Lib/root.lpf"), "library root" + n) << "a dry run copied";
+
+        std::vector<std::string> run = {"sync"};
+        run.insert(run.end(), answer.begin(), answer.end());
+        Result r = RunLibman(dir_, run);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("both changed"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(answer.empty() ? "no answer given" : cacheWins ? "yes" : "no"), std::string::npos);
+        EXPECT_EQ(ReadFileBytes(dir_ / "Lib/Sub/grand.lpf"), "cache grand" + n);
+        EXPECT_EQ(ReadFileBytes(dir_ / "lan/Lib/root.lpf"), "library root" + n);
+        EXPECT_EQ(ReadFileBytes(dir_ / "Lib/child.lpf"), cacheWins ? "cache child" + n : "library child" + n);
+    }
+}
+
+TEST_F(LibmanSync, OnePartIsSynchronisedAlone)
+{
+    for (const char* path : {"Lib/Sub/grand.lpf", "Lib/root.lpf"})
+        Change(path + std::string(), ReadFileBytes(dir_ / path) + "changed");
+    Result r = RunLibman(dir_, {"sync", GrandId, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.Json()["downloaded"], json::array({dir_ / "lan/Lib/Sub/grand.lpf"})) << r.out;
+    EXPECT_EQ(RunLibman(dir_, {"sync", "Nobody"}).status, 1);
 }
 
 }  // namespace
