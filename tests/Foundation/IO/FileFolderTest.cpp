@@ -7,7 +7,7 @@
 using namespace IO;
 using namespace IOTest;
 
-TEST(Folder, StatusCreationAndDeletionWithoutFollowingLinks)
+TEST(Folder, StatusCreationListingAndDeletionWithoutFollowingLinks)
 {
     TempDir dir;
     EXPECT_EQ(Folder(Location(dir / "missing")).GetStatus(), IO::ErrNotFound);
@@ -15,18 +15,26 @@ TEST(Folder, StatusCreationAndDeletionWithoutFollowingLinks)
     WriteFileBytes(dir / "file", "x");
     EXPECT_EQ(Folder(Location(dir / "file/below"), OnNotFound::Create).GetStatus(), IO::ErrNotAFolder);
     EXPECT_TRUE(Folder(Location(dir / "p/q/r"), OnNotFound::Create).IsWriteable());
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "p/q/r"));
 
     // CreateFolder reports what is there, also when it was there already.
     Folder folder{Location(dir.Path())};
-    IO::FolderEntry made, again;
+    IO::FolderEntry made;
     ASSERT_EQ(folder.CreateFolder(Name("p/q/s"), &made), IO::ErrBadName);
-    ASSERT_EQ(Folder(Location(dir / "p/q")).CreateFolder(Name("s"), &made), 0);
-    EXPECT_EQ(made.location, Location(dir / "p/q/s"));
-    EXPECT_EQ(folder.CreateFolder(Name("p"), &again), IO::ErrAlreadyExists);
-    EXPECT_EQ(again.location, Location(dir / "p"));
-    EXPECT_EQ(folder.CreateFolder(Name("..")), IO::ErrBadName);
+    EXPECT_EQ(folder.CreateFolder(Name("p"), &made), IO::ErrAlreadyExists);
+    EXPECT_EQ(made.location, Location(dir / "p"));
 
+    // Listed in byte order, links to folders are folders.
+    for (const char* name : {"b", "B", "_", "\xC3\xA4"})
+        WriteFileBytes(dir / (std::string("p/q/") + name), name);
+    std::filesystem::create_directory_symlink(dir / "p/q/r", dir / "p/q/linkToDir");
+    std::vector<IO::FolderEntry> entries = {IO::FolderEntry{}};  // replaced, not appended to
+    ASSERT_EQ(Folder(Location(dir / "p/q")).List(&entries), 0);
+    std::string names;
+    for (const IO::FolderEntry& entry : entries)
+        names += entry.name.Std() + (entry.isFolder ? "/ " : " ");
+    EXPECT_EQ(names, "B _ b linkToDir/ r/ \xC3\xA4 ");
+
+    // Deleting a tree removes links, never what they point to.
     WriteFileBytes(dir / "keep/precious", "data");
     std::filesystem::create_directory_symlink(dir / "keep", dir / "p/q/linkToKeep");
     std::filesystem::create_symlink(dir / "keep/precious", dir / "p/fileLink");
@@ -36,29 +44,6 @@ TEST(Folder, StatusCreationAndDeletionWithoutFollowingLinks)
     EXPECT_EQ(folder.Delete(Name("."), IO::DataSafety::DeleteNow), IO::ErrBadName);
 }
 
-TEST(Folder, ListIsSortedByBytesAndKnowsFolders)
-{
-    TempDir dir;
-    for (const char* name : {"b", "B", "a", "_", "\xC3\xA4", "a0"})
-        WriteFileBytes(dir / name, name);
-    std::filesystem::create_directory(dir / "Dir");
-    std::filesystem::create_directory_symlink(dir / "Dir", dir / "linkToDir");
-
-    std::vector<IO::FolderEntry> entries = {IO::FolderEntry{}};  // replaced, not appended to
-    ASSERT_EQ(Folder(Location(dir.Path())).List(&entries), 0);
-    std::vector<std::string> names;
-    for (const IO::FolderEntry& entry : entries) {
-        names.push_back(entry.name.Std());
-        EXPECT_EQ(entry.location, Location(dir / entry.name.Std()));
-        EXPECT_EQ(entry.isFolder, entry.name == Name("Dir") || entry.name == Name("linkToDir")) << entry.name;
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"B", "Dir", "_", "a", "a0", "b", "linkToDir", "\xC3\xA4"}));
-
-    bool isFolder = false;
-    EXPECT_TRUE(Folder(Location(dir.Path())).Contains(Name("linkToDir"), &isFolder));
-    EXPECT_TRUE(isFolder);
-}
-
 TEST(File, StatusAndOpenErrors)
 {
     TempDir dir;
@@ -66,18 +51,15 @@ TEST(File, StatusAndOpenErrors)
     EXPECT_EQ(File(Location(dir / "none")).GetStatus(), IO::ErrNotFound);
     EXPECT_EQ(File(Location("ftp://h/x")).GetStatus(), IO::ErrNotLocal);
     EXPECT_EQ(File(Location(dir.Path())).Open(OpenMode::WriteNew), IO::ErrNotAFile);
-    EXPECT_EQ(File(Location(dir / "no/such/parent")).Open(OpenMode::WriteNew), IO::ErrNotFound);
 
     File file{Location(dir / "f")};
     char byte = 0;
     EXPECT_EQ(file.ReadBin(&byte, 1), IO::ErrNotOpen);
-    EXPECT_EQ(file.Close(), IO::ErrNotOpen);
     ASSERT_EQ(file.Open(OpenMode::Read), 0);
     EXPECT_EQ(file.Open(OpenMode::Read), IO::ErrAlreadyOpen);
     EXPECT_EQ(file.WriteBin("x", 1), IO::ErrWrongOpenMode);
     EXPECT_EQ(file.Close(), 0);
     ASSERT_EQ(file.Open(OpenMode::WriteNew), 0);  // replaces the content
-    EXPECT_EQ(file.ReadBin(&byte, 1), IO::ErrWrongOpenMode);
     ASSERT_EQ(file.Close(), 0);
     EXPECT_EQ(ReadFileBytes(dir / "f"), "");
 
@@ -88,11 +70,6 @@ TEST(File, StatusAndOpenErrors)
     WriteFileBytes(dir / "old.dat", "0123456789");
     EXPECT_EQ(File(Location(dir / "old.dat"), OnNotFound::Create).GetStatus(), 0);
     EXPECT_EQ(ReadFileBytes(dir / "old.dat"), "0123456789");
-
-    std::int32_t time = 0;
-    IOTest::SetUnixTime(dir / "f", IOTest::UtcTime(2015, 3, 1, 8, 0, 0));
-    ASSERT_EQ(File(Location(dir / "f")).GetModificationTime(&time), 0);
-    EXPECT_EQ(time, IOTest::UtcTime(2015, 3, 1, 8, 0, 0) - KR::DateTimeManager::UnixEpochOffset);
 }
 
 // Random reads, writes and moves of every size against a model of the
@@ -159,20 +136,15 @@ TEST(File, ReadingSmallAndLargeFilesToTheirEnd)
     // Open reads the first block at once; reads and sizes must not depend on
     // whether the file ended inside it.
     TempDir dir;
-    for (const std::size_t length : std::initializer_list<std::size_t>{0, 10, 4095, 4096, 4097, 70000}) {
-        std::string content(length, '\0');
-        for (std::size_t i = 0; i < length; ++i)
-            content[i] = static_cast<char>('a' + i % 23);
-        const std::string path = dir / ("f" + std::to_string(length));
-        WriteFileBytes(path, content);
-        File file{Location(path)};
+    for (const std::size_t length : std::initializer_list<std::size_t>{0, 4095, 4096, 4097, 70000}) {
+        const std::string content = Pattern(length, 5);
+        WriteFileBytes(dir / "f", content);
+        File file{Location(dir / "f")};
         ASSERT_EQ(file.Open(OpenMode::Read), 0) << length;
         std::string data(length + 100, '\0');
         std::size_t read = 0;
         EXPECT_EQ(file.ReadBin(data.data(), data.size(), &read), KR::ErrEndOfChannel) << length;
         EXPECT_TRUE(data.substr(0, read) == content) << length;
-        EXPECT_EQ(file.ReadBin(data.data(), 1, &read), KR::ErrEndOfChannel);
-        EXPECT_EQ(read, 0u);
         EXPECT_EQ(file.ReadBin(data.data(), 0, &read), 0);  // nothing asked, nothing missing
     }
 }
