@@ -78,51 +78,38 @@ TEST(File, BufferedMixedAccessMatchesModel)
 {
     TempDir dir;
     const std::string path = dir / "mixed";
-    std::mt19937 random(20240531);
-    std::string model(150000, '\0');
-    for (char& c : model)
-        c = static_cast<char>('a' + random() % 26);
+    std::string model = Pattern(150000, 0);
     WriteFileBytes(path, model);
-
+    std::mt19937 random(20240531);
     File file{Location(path)};
     ASSERT_EQ(file.Open(OpenMode::ReadWrite), 0);
-    std::int64_t position = 0;
+    std::size_t position = 0;
     const std::size_t sizes[] = {1, 3, 17, 4095, 4096, 5000, 65535, 65536, 70000};
-    for (int step = 0; step < 600; ++step) {
+    for (unsigned step = 0; step < 600; ++step) {
         const std::size_t size = sizes[random() % std::size(sizes)];
-        switch (random() % 3) {
-        case 0:
-            position = static_cast<std::int64_t>(random() % (model.size() + 10));
-            ASSERT_EQ(file.SetPosition(position), 0);
-            break;
-        case 1: {
-            std::string data(size, '\0');
-            for (char& c : data)
-                c = static_cast<char>('A' + random() % 26);
+        const unsigned action = random() % 3;
+        if (action == 0) {
+            position = random() % (model.size() + 10);
+            ASSERT_EQ(file.SetPosition(static_cast<std::int64_t>(position)), 0);
+        } else if (action == 1) {
+            const std::string data = Pattern(size, step + 1);
             ASSERT_EQ(file.WriteBin(data.data(), size), 0);
-            const auto at = static_cast<std::size_t>(position);
-            if (model.size() < at + size)
-                model.resize(at + size, '\0');
-            model.replace(at, size, data);
-            position += static_cast<std::int64_t>(size);
-            break;
-        }
-        default: {
+            model.resize(std::max(model.size(), position + size), '\0');
+            model.replace(position, size, data);
+            position += size;
+        } else {
             std::string data(size, '\0');
             std::size_t read = 0;
             const KR::ErrorCode err = file.ReadBin(data.data(), size, &read);
-            const auto at = static_cast<std::size_t>(position);
-            const std::size_t expected = at < model.size() ? std::min(size, model.size() - at) : 0;
+            const std::size_t expected = position < model.size() ? std::min(size, model.size() - position) : 0;
             ASSERT_EQ(read, expected) << "step " << step;
             ASSERT_EQ(err, expected < size ? KR::ErrEndOfChannel : 0);
-            ASSERT_EQ(data.substr(0, read), model.substr(at, read)) << "step " << step;
-            position += static_cast<std::int64_t>(read);
-            break;
-        }
+            ASSERT_EQ(data.substr(0, read), model.substr(position, read)) << "step " << step;
+            position += read;
         }
         std::int64_t reported = -1;
         ASSERT_EQ(file.GetPosition(&reported), 0);
-        ASSERT_EQ(reported, position);
+        ASSERT_EQ(reported, static_cast<std::int64_t>(position));
     }
     std::int64_t size = 0;
     ASSERT_EQ(file.GetSize(&size), 0);
