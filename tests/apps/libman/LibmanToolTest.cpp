@@ -115,9 +115,6 @@ TEST(LibmanTool, AddListRemoveAndAVanishedLibrary)
     EXPECT_EQ(RunLibman(dir, {"add", "Windows.zip", "--no-mount"}).status, 0);
     EXPECT_NE(RunLibman(dir, {"add", "./Parts"}).out.find("already in the project"), std::string::npos);
     EXPECT_EQ(RunLibman(dir, {"add", "Nowhere"}).status, 1);
-    dir.WriteFile("notes.txt", "x");
-    EXPECT_NE(RunLibman(dir, {"add", "notes.txt", "--project", "other.json"}).err.find("without the .zip extension"),
-              std::string::npos);
 
     std::map<std::string, json> libraries = ListByWhere(dir);
     ASSERT_EQ(libraries.size(), 4u);
@@ -128,7 +125,7 @@ TEST(LibmanTool, AddListRemoveAndAVanishedLibrary)
     EXPECT_NE(RunLibman(dir, {"list"}).out.find(parts + " [vital]"), std::string::npos);
 
     EXPECT_EQ(RunLibman(dir, {"remove", "Doors"}).status, 0);
-    EXPECT_EQ(RunLibman(dir, {"remove", "Doors"}).status, 1);
+    EXPECT_EQ(RunLibman(dir, {"remove", "Doors"}).status, 1);  // no longer there
     EXPECT_EQ(RunLibman(dir, {"remove", std::to_string(ListByWhere(dir)[url]["index"].get<std::int32_t>())}).status,
               0);
     EXPECT_EQ(ListByWhere(dir).size(), 2u);
