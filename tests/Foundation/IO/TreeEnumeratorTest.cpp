@@ -114,8 +114,8 @@ TEST(TreeEnumerator, LinksAreFollowedOnlyWhenAskedLoopsAndDepthEnd)
 
     Recorder walk{Folder(Location(dir / "root"))};
     ASSERT_EQ(walk.Do(), 0);
-    EXPECT_EQ(std::count_if(walk.log.begin(), walk.log.end(), [](const std::string& l) { return l.rfind("link ", 0) == 0; }),
-              3);
+    const auto isLink = [](const std::string& line) { return line.rfind("link ", 0) == 0; };
+    EXPECT_EQ(std::count_if(walk.log.begin(), walk.log.end(), isLink), 3);
     // Followed, a link into a folder is entered, and one back up ends the
     // walk there.
     std::filesystem::remove(dir / "root/dangling");

@@ -407,7 +407,9 @@ TEST_F(PartFileTest, FilesThatAreNoPartFilesOrAreDamagedAreRefused)
     LPF::PartFileWriter writer(LPF::PartKind::Symbol);
     writer.AddSection(PlainType, 0, {}, "aaaaaaaa", 8);
     const std::string valid = writer.ToBytes();
-    auto patched = [&](std::size_t at, const std::string& value) { return std::string(valid).replace(at, value.size(), value); };
+    const auto patched = [&](std::size_t at, const std::string& value) {
+        return std::string(valid).replace(at, value.size(), value);
+    };
     const struct {
         const char* what;
         std::string bytes;

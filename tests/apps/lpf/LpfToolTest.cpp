@@ -84,10 +84,11 @@ TEST(LpfTool, CreatedPartDumpsItsHeaderAndSections)
 
     Result dump = RunTool({"dump", file}, folder);
     ASSERT_EQ(dump.status, 0) << dump.err;
-    for (const std::string line : {"kind: symbol", "byte order: little-endian (0x5757)", "placeable: yes",
-                                   "template: yes", "document name: Door Single", "sections: 2",
-                                   "  ANCS 0 platform 0x5757 size 96", "    Number of ancestors: 2",
-                                   "    width = 1.5", "    finish = \"Oak\"", std::string("UnID: ") + Own})
+    const std::vector<std::string> lines = {"kind: symbol", "byte order: little-endian (0x5757)", "placeable: yes",
+                                            "template: yes", "document name: Door Single", "sections: 2",
+                                            "  ANCS 0 platform 0x5757 size 96", "    Number of ancestors: 2",
+                                            "    width = 1.5", "    finish = \"Oak\"", std::string("UnID: ") + Own};
+    for (const std::string& line : lines)
         EXPECT_TRUE(HasLine(dump.out, line)) << "missing: " << line << "\n" << dump.out;
 
     // The other byte order dumps the same values.
@@ -179,7 +180,7 @@ TEST(LpfTool, GenerateIsDeterministicForASeedAndItsSummaryCountsTheFiles)
             continue;
         }
         ++seen["parts"];
-        LPF::SymbolFile part{IO::Location(folder / "one" / path)};
+        LPF::SymbolFile part{IO::Location(folder / ("one/" + path))};
         KR::UnID id;
         part.GetOwnUnID(&id);
         seen["without-id"] += id.IsNull() ? 1 : 0;
