@@ -85,6 +85,7 @@ TEST(FileTypeManager, SearchForTypeFindsTheFirstTypeWithEveryExtension)
     EXPECT_EQ(FileTypeManager::SearchForType(Type("p", {"SA", "sb"}), FTM::RootGroup), both);
     EXPECT_EQ(FileTypeManager::SearchForType(Type("p", {"sa"}), group), grouped);
     EXPECT_EQ(FileTypeManager::SearchForType(Type("p", {"sa", "sd"}), FTM::RootGroup), FTM::UnknownType);
+    EXPECT_EQ(FileTypeManager::SearchForType(FTM::FileType("empty"), FTM::RootGroup), FTM::UnknownType);
 }
 
 }  // namespace

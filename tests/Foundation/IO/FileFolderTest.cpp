@@ -33,6 +33,9 @@ TEST(Folder, StatusCreationListingAndDeletionWithoutFollowingLinks)
     for (const IO::FolderEntry& entry : entries)
         names += entry.name.Std() + (entry.isFolder ? "/ " : " ");
     EXPECT_EQ(names, "B _ b linkToDir/ r/ \xC3\xA4 ");
+    bool isFolder = false;
+    EXPECT_TRUE(Folder(Location(dir / "p/q")).Contains(Name("linkToDir"), &isFolder));
+    EXPECT_TRUE(isFolder);
 
     // Deleting a tree removes links, never what they point to.
     WriteFileBytes(dir / "keep/precious", "data");
@@ -55,11 +58,13 @@ TEST(File, StatusAndOpenErrors)
     File file{Location(dir / "f")};
     char byte = 0;
     EXPECT_EQ(file.ReadBin(&byte, 1), IO::ErrNotOpen);
+    EXPECT_EQ(file.Close(), IO::ErrNotOpen);
     ASSERT_EQ(file.Open(OpenMode::Read), 0);
     EXPECT_EQ(file.Open(OpenMode::Read), IO::ErrAlreadyOpen);
     EXPECT_EQ(file.WriteBin("x", 1), IO::ErrWrongOpenMode);
     EXPECT_EQ(file.Close(), 0);
     ASSERT_EQ(file.Open(OpenMode::WriteNew), 0);  // replaces the content
+    EXPECT_EQ(file.ReadBin(&byte, 1), IO::ErrWrongOpenMode);
     ASSERT_EQ(file.Close(), 0);
     EXPECT_EQ(ReadFileBytes(dir / "f"), "");
 

@@ -416,6 +416,7 @@ TEST_F(PartFileTest, FilesThatAreNoPartFilesOrAreDamagedAreRefused)
         KR::ErrorCode error;
     } cases[] = {
         {"empty", "", LPF::ErrNotPartFile},
+        {"cut before the byte order", valid.substr(0, 6), LPF::ErrDamaged},
         {"major version 2", patched(9, "\x02"), LPF::ErrUnsupportedVersion},
         {"absurd section count", patched(52, "\xFF\xFF\xFF\xFF"), LPF::ErrDamaged},
         {"valid", valid, KR::NoError},

@@ -84,8 +84,12 @@ TEST(LibmanTool, MissingOrDamagedProjectFileIsReportedAndNeverOverwritten)
     EXPECT_NE(missing.err.find("libman add"), std::string::npos) << missing.err;
     EXPECT_FALSE(fs::exists(dir / "libman.json"));
 
-    for (const std::string content :
-         {"{ not json", R"({"format":"libman-project","version":1,"configuration":{"version":201,"hex":"0102"}})"}) {
+    const std::string blockOk = R"({"format":"libman-project","version":1,"configuration":{"version":201,"hex":)";
+    for (const std::string& content : std::vector<std::string>{
+             "{ not json", R"({"format":"something else","version":1})",
+             blockOk + R"("36303x"}})",           // not hex
+             blockOk + R"("0102030405060708"}})",  // hex, but not a block
+             R"({"format":"libman-project","version":1,"settings":{"lanCache":7}})"}) {
         WriteFileBytes(dir / "mine.json", content);
         for (std::vector<std::string> args : {std::vector<std::string>{"add", "Parts"}, {"config", "reset"}}) {
             args.insert(args.end(), {"--project", "mine.json"});
@@ -115,6 +119,9 @@ TEST(LibmanTool, AddListRemoveAndAVanishedLibrary)
     EXPECT_EQ(RunLibman(dir, {"add", "Windows.zip", "--no-mount"}).status, 0);
     EXPECT_NE(RunLibman(dir, {"add", "./Parts"}).out.find("already in the project"), std::string::npos);
     EXPECT_EQ(RunLibman(dir, {"add", "Nowhere"}).status, 1);
+    dir.WriteFile("notes.txt", "x");
+    EXPECT_NE(RunLibman(dir, {"add", "notes.txt", "--project", "other.json"}).err.find("without the .zip extension"),
+              std::string::npos);
 
     std::map<std::string, json> libraries = ListByWhere(dir);
     ASSERT_EQ(libraries.size(), 4u);
@@ -126,6 +133,7 @@ TEST(LibmanTool, AddListRemoveAndAVanishedLibrary)
 
     EXPECT_EQ(RunLibman(dir, {"remove", "Doors"}).status, 0);
     EXPECT_EQ(RunLibman(dir, {"remove", "Doors"}).status, 1);  // no longer there
+    EXPECT_EQ(RunLibman(dir, {"remove", "7"}).status, 1);
     EXPECT_EQ(RunLibman(dir, {"remove", std::to_string(ListByWhere(dir)[url]["index"].get<std::int32_t>())}).status,
               0);
     EXPECT_EQ(ListByWhere(dir).size(), 2u);
@@ -166,6 +174,7 @@ TEST(LibmanTool, ConfigExportImportDiffMergeReset)
     Result junk = RunLibman(dir, {"config", "import", "junk.cfg"});
     EXPECT_EQ(junk.status, 1);
     EXPECT_NE(junk.err.find("junk.cfg"), std::string::npos) << junk.err;
+    EXPECT_EQ(RunLibman(dir, {"config", "import", "absent.cfg"}).status, 1);
     EXPECT_EQ(ReadFileBytes(dir / "libman.json"), before);
 
     ASSERT_EQ(RunLibman(dir, {"config", "reset"}).status, 0);
@@ -179,13 +188,15 @@ TEST(LibmanTool, CacheSettingsAreCheckedAndKept)
 {
     TempDir dir;
     dir.MakeFolder("lan");
+    dir.MakeFolder("url");
     Result refused = RunLibman(dir, {"cache", "set", "--lan", "nowhere"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find(dir / "nowhere"), std::string::npos) << refused.err;
     EXPECT_EQ(RunLibman(dir, {"cache", "set", "--use-lan", "on"}).status, 1);  // no LAN cache yet
-    ASSERT_EQ(RunLibman(dir, {"cache", "set", "--lan", "lan", "--use-lan", "on"}).status, 0);
+    ASSERT_EQ(RunLibman(dir, {"cache", "set", "--lan", "lan", "--url", "url", "--use-lan", "on"}).status, 0);
     json shown = RunLibman(dir, {"cache", "show", "--json"}).Json();
     EXPECT_EQ(shown["caches"]["lan"], dir / "lan");
+    EXPECT_EQ(shown["caches"]["url"], dir / "url");
     EXPECT_TRUE(shown["caches"]["useLan"].get<bool>());
 }
 
@@ -324,6 +335,7 @@ TEST_F(LibmanParts, SearchShowAndTreeWireUpTheirOptions)
 {
     const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> searches = {
         {{"search", "--name", "CHILD"}, {"Child", "Child New", "Grandchild"}},
+        {{"search", "--name", "nothing"}, {}},
         {{"search", "--file", "GRAND.lpf"}, {"Grandchild"}},
         {{"search", "--unid", ChildId}, {"Child"}},
         {{"search", "--main", ChildId}, {"Child", "Child New"}},
@@ -334,6 +346,10 @@ TEST_F(LibmanParts, SearchShowAndTreeWireUpTheirOptions)
     json hit = RunLibman(dir_, {"search", "--name", "grand", "--json"}).Json()["parts"][0];
     EXPECT_EQ(hit["location"], dir_ / "Lib/Sub/grand.lpf");
     EXPECT_EQ(hit["flags"], json::array({"placeable", "archivable"}));
+    EXPECT_EQ(RunLibman(dir_, {"search", "--name", "macro", "--json"}).Json()["parts"][0]["flags"],
+              json::array({"script", "archivable"}));
+    EXPECT_EQ(RunLibman(dir_, {"show", "Root", "--json"}).Json()["part"]["flags"],
+              json::array({"template", "archivable"}));
 
     for (const std::string which : {"Grandchild", GrandId, "Lib/Sub/grand.lpf"}) {
         json part = RunLibman(dir_, {"show", which, "--json"}).Json()["part"];

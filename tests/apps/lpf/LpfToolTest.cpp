@@ -156,7 +156,8 @@ TEST(LpfTool, GenerateIsDeterministicForASeedAndItsSummaryCountsTheFiles)
 {
     TempDir folder;
     auto generate = [&](const std::string& dir, const std::string& seed) {
-        Result r = RunTool({"generate", folder / dir, "--parts", "2000", "--seed", seed, "--depth", "4"}, folder);
+        Result r = RunTool({"generate", folder / dir, "--parts", "2000", "--seed", seed, "--depth", "4", "--types", "100"},
+                           folder);
         EXPECT_EQ(r.status, 0) << r.err;
         return r.out;
     };
@@ -206,6 +207,8 @@ TEST(LpfTool, BadArgumentsGiveOneLineOnStderrAndFailure)
         {"frobnicate"},
         {"create", folder / "a.lpf"},
         {"create", folder / "a.lpf", "--name", "A", "--unid", "{not-a-unid}"},
+        {"create", folder / "a.lpf", "--name", "A", "--ancestor", "zz"},
+        {"create", folder / "a.lpf", "--name", std::string(256, 'n')},
         {"create", folder / "a.lpf", "--name", "A", "--param", "novalue"},
         {"create", folder / "missing/a.lpf", "--name", "A"},
         {"dump", folder / "missing.lpf"},
@@ -233,6 +236,8 @@ TEST(LpfTool, OutOfRangeNumbersAreUsageErrorsNamingTheRange)
         {{"--parts", "4294967297"}, "--parts must be a whole number from 1 to 10000000"},
         {{"--parts", "5", "--seed", "18446744073709551616"}, "--seed must be a whole number from 0 to 18446744073709551615"},
         {{"--parts", "5", "--depth", "65"}, "--depth must be a whole number from 1 to 64"},
+        {{"--parts", "5", "--scripts", "-1"}, "--scripts must be a whole number from 0 to 10000000"},
+        {{"--parts", "5", "--types", "+3"}, "--types must be a whole number from 1 to 10000000"},
     };
     for (const auto& [options, message] : cases) {
         std::vector<std::string> args = {"generate", target};
