@@ -59,8 +59,6 @@ TEST(ZipVFS, TreeWithImpliedFoldersAndTimes)
     EXPECT_EQ(info.modificationTime, FoundationTime(exact));
     ASSERT_EQ(vfs->GetInfo(RelativeLocation("lib"), &info), 0);
     EXPECT_EQ(info.modificationTime, FoundationTime(newer));  // newest below an implied folder
-    ASSERT_EQ(vfs->GetInfo(RelativeLocation("empty"), &info), 0);
-    EXPECT_EQ(info.modificationTime, FoundationTime(older));  // a folder entry's own time
     EXPECT_EQ(vfs->GetInfo(RelativeLocation("lib/none"), &info), IO::ErrNotFound);
 
     std::string content;
@@ -97,92 +95,54 @@ TEST(ZipVFS, UnsafeClashingNamesAndLinksAreRefused)
     EXPECT_EQ(content, "s");  // the first of two entries of one name
 }
 
-TEST(ZipVFS, DamagedArchivesGiveErrors)
+// One archive for each error of opening or reading an entry; the fuzz
+// replay covers damaged archives at large.
+TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
 {
     TempDir dir;
     IOTest::WriteFileBytes(dir / "garbage.zip", std::string(5000, 'G'));
     OpenZip(dir / "garbage.zip", IO::ErrDamagedArchive);
     OpenZip(dir / "missing.zip", IO::ErrNotFound);
-    IOTest::MakeZip(dir / "whole.zip", {{"a.txt", std::string(3000, 'a')}, {"b.txt", "b"}});
-    const std::string bytes = IOTest::ReadFileBytes(dir / "whole.zip");
-    IOTest::WriteFileBytes(dir / "cut.zip", bytes.substr(0, bytes.size() - 10));
-    OpenZip(dir / "cut.zip", IO::ErrDamagedArchive);
 
-    // A stored entry whose bytes changed fails its CRC; the others stay
-    // readable.
-    IOTest::MakeZip(dir / "crc.zip", {{"stored.txt", "STORED-CONTENT-HERE", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
-                                      {"good.txt", "fine"}});
-    IOTest::PatchFile(dir / "crc.zip", "CONTENT", "CONTEXT");
-    const auto damaged = OpenZip(dir / "crc.zip");
-    ASSERT_NE(damaged, nullptr);
-    std::string content = "untouched";
-    EXPECT_EQ(damaged->ReadFile(RelativeLocation("stored.txt"), &content, 1000), IO::ErrDamagedArchive);
-    EXPECT_EQ(content, "untouched");
+    // A stored entry whose bytes changed fails its CRC, one whose method
+    // (98, PPMd) this reader cannot decode is not supported; the others
+    // stay readable.
+    IOTest::MakeZip(dir / "a.zip", {{"crc.txt", "STORED-CONTENT-HERE", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
+                                    {"odd.txt", "ODD-ENTRY-DATA", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
+                                    {"good.txt", "fine"}});
+    IOTest::PatchFile(dir / "a.zip", "CONTENT", "CONTEXT");
+    std::string bytes = IOTest::ReadFileBytes(dir / "a.zip");
+    const std::size_t local = bytes.find("PK\x03\x04", 1);  // the second entry's local header
+    const std::size_t central = bytes.find("PK\x01\x02");
+    bytes[local + 8] = bytes.at(bytes.find("PK\x01\x02", central + 1) + 10) = 98;
+    IOTest::WriteFileBytes(dir / "a.zip", bytes);
+    const auto vfs = OpenZip(dir / "a.zip");
+    ASSERT_NE(vfs, nullptr);
+    for (const auto& [name, error] : {std::pair{"crc.txt", IO::ErrDamagedArchive}, {"odd.txt", IO::ErrNotSupported}}) {
+        std::string content = "untouched";
+        EXPECT_EQ(vfs->ReadFile(RelativeLocation(name), &content, 1000), error) << name;
+        EXPECT_EQ(content, "untouched");
+    }
     std::string good;
-    EXPECT_EQ(damaged->ReadFile(RelativeLocation("good.txt"), &good, 1000), 0);
+    EXPECT_EQ(vfs->ReadFile(RelativeLocation("good.txt"), &good, 1000), 0);
     EXPECT_EQ(good, "fine");
 }
 
-TEST(ZipVFS, DosTimesReadTheSameInEveryTimeZone)
-{
-    // Each of these is in the hour that one of the zones skips when its
-    // clocks go forward; read through local time it would come out an hour
-    // late there.
-    const std::int64_t american = UtcTime(2021, 3, 14, 2, 30, 0);
-    const std::int64_t european = UtcTime(2021, 3, 28, 2, 30, 0);
-    const std::int64_t southern = UtcTime(2021, 9, 26, 2, 30, 0);
-    TempDir dir;
-    IOTest::MakeZip(dir / "t.zip", {{"us.txt", "u", american}, {"eu.txt", "e", european}, {"nz.txt", "n", southern}});
-    for (const char* zone : {"EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3", "NZST-12NZDT,M9.5.0,M4.1.0/3"}) {
-        const TestSupport::ScopedEnv tz("TZ", zone, ::tzset);
-        const auto vfs = OpenZip(dir / "t.zip");
-        ASSERT_NE(vfs, nullptr);
-        IO::FixedVFS::EntryInfo info;
-        for (const auto& [name, time] : {std::pair{"us.txt", american}, {"eu.txt", european}, {"nz.txt", southern}}) {
-            ASSERT_EQ(vfs->GetInfo(RelativeLocation(name), &info), 0);
-            EXPECT_EQ(info.modificationTime, FoundationTime(time)) << name << " in " << zone;
-        }
-    }
-}
-
-TEST(ZipVFS, IntactEntriesThatCannotBeDecodedAreNotSupported)
-{
-    TempDir dir;
-    IOTest::MakeZip(dir / "a.zip", {{"odd.txt", "ODD-ENTRY-DATA", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
-                                    {"good.txt", "fine", UtcTime(2020, 1, 1, 0, 0, 0), false, true}});
-    const std::string whole = IOTest::ReadFileBytes(dir / "a.zip");
-    // The first entry's local header is at 0, its directory entry at the
-    // first directory signature.
-    const std::size_t central = whole.find("PK\x01\x02");
-    auto patched = [&](const std::string& name, std::size_t localOffset, std::size_t centralOffset, char value) {
-        std::string bytes = whole;
-        bytes[localOffset] = bytes.at(central + centralOffset) = value;
-        IOTest::WriteFileBytes(dir / name, bytes);
-        return dir / name;
-    };
-    // Compression method 98 (PPMd) and the encryption flag: both intact
-    // archives that this reader cannot decode.
-    for (const std::string& file : {patched("method.zip", 8, 10, 98), patched("encrypted.zip", 6, 8, 1)}) {
-        const auto vfs = OpenZip(file);
-        ASSERT_NE(vfs, nullptr);
-        std::string content = "untouched";
-        EXPECT_EQ(vfs->ReadFile(RelativeLocation("odd.txt"), &content, 1000), IO::ErrNotSupported) << file;
-        EXPECT_EQ(content, "untouched");
-        ASSERT_EQ(vfs->ReadFile(RelativeLocation("good.txt"), &content, 1000), 0) << file;
-        EXPECT_EQ(content, "fine");
-    }
-}
-
-TEST(ZipVFS, MountedZipServesFoldersFilesAndTimesButNoWrites)
+// A mounted zip is a folder for Folder and the container file for File;
+// a zip inside it is mounted in turn, and the longest mount point serves.
+TEST(ZipVFS, MountedZipsServeFoldersFilesAndTimesButNoWrites)
 {
     TempDir dir;
     const std::int64_t when = UtcTime(2018, 5, 6, 7, 8, 10);
-    IOTest::MakeZip(dir / "lib.zip", {{"Doors/door.gsm", "door data", when}, {"readme.txt", "hello", when}});
+    IOTest::MakeZip(dir / "inner.zip", {{"deep/file.txt", "inner content"}});
+    IOTest::MakeZip(dir / "lib.zip", {{"Doors/door.gsm", "door data", when},
+                                      {"nested/inner.zip", IOTest::ReadFileBytes(dir / "inner.zip")}});
     const std::string mount = dir / "lib.zip";
+    const std::string inner = mount + "/nested/inner.zip";
     IOTest::MountedZip mounted(mount, mount);
-    ASSERT_NE(mounted.Get(), nullptr);
+    IOTest::MountedZip mountedInner(inner, inner);
+    ASSERT_NE(mountedInner.Get(), nullptr);
 
-    // The mount point is a folder for Folder, and the container file for File.
     const Folder root{Location(mount)};
     EXPECT_FALSE(root.IsWriteable());
     std::vector<IO::FolderEntry> entries;
@@ -191,50 +151,29 @@ TEST(ZipVFS, MountedZipServesFoldersFilesAndTimesButNoWrites)
     std::int64_t size = 0;
     ASSERT_EQ(File(Location(mount)).GetSize(&size), 0);
     EXPECT_EQ(size, static_cast<std::int64_t>(std::filesystem::file_size(mount)));
-
-    File door{Location(mount + "/Doors/door.gsm")};
-    std::int32_t time = 0;
-    ASSERT_EQ(door.GetModificationTime(&time), 0);
-    EXPECT_EQ(time, FoundationTime(when));
-    ASSERT_EQ(door.Open(IO::OpenMode::Read), 0);
-    char buffer[32] = {};
-    std::size_t read = 0;
-    EXPECT_EQ(door.ReadBin(buffer, sizeof buffer, &read), KR::ErrEndOfChannel);
-    EXPECT_EQ(std::string(buffer, read), "door data");
-    door.Close();
     EXPECT_EQ(File(Location(mount + "/Doors")).GetStatus(), IO::ErrNotAFile);
+    EXPECT_EQ(IO::fileSystem.FindMount(Location(inner + "/deep/file.txt")), mountedInner.Get());
+
+    const auto content = [](File& file, std::int32_t* time) {
+        char buffer[32] = {};
+        std::size_t read = 0;
+        EXPECT_EQ(file.GetModificationTime(time), 0);
+        EXPECT_EQ(file.Open(IO::OpenMode::Read), 0);
+        EXPECT_EQ(file.ReadBin(buffer, sizeof buffer, &read), KR::ErrEndOfChannel);
+        file.Close();
+        return std::string(buffer, read);
+    };
+    File door{Location(mount + "/Doors/door.gsm")};
+    File deep{Location(inner + "/deep/file.txt")};
+    std::int32_t time = 0;
+    EXPECT_EQ(content(door, &time), "door data");
+    EXPECT_EQ(time, FoundationTime(when));
+    EXPECT_EQ(content(deep, &time), "inner content");
 
     // Every write into the mount is refused.
     EXPECT_EQ(door.Open(IO::OpenMode::ReadWrite), IO::ErrReadOnly);
     EXPECT_EQ(File(Location(mount + "/new.gsm"), IO::OnNotFound::Create).GetStatus(), IO::ErrReadOnly);
-    Folder doors{Location(mount + "/Doors")};
-    EXPECT_EQ(doors.Delete(Name("door.gsm"), IO::DataSafety::DeleteNow), IO::ErrReadOnly);
-}
-
-TEST(ZipVFS, ZipInsideAMountedZip)
-{
-    TempDir dir;
-    IOTest::MakeZip(dir / "inner.zip", {{"deep/file.txt", "inner content"}});
-    IOTest::MakeZip(dir / "outer.zip", {{"nested/inner.zip", IOTest::ReadFileBytes(dir / "inner.zip")}});
-    const std::string outer = dir / "outer.zip";
-    IOTest::MountedZip mountedOuter(outer, outer);
-    ASSERT_NE(mountedOuter.Get(), nullptr);
-    const std::string innerPath = outer + "/nested/inner.zip";
-    IOTest::MountedZip mountedInner(innerPath, innerPath);
-    ASSERT_NE(mountedInner.Get(), nullptr);
-
-    // The longest mount point serves: the inner file system for its content.
-    RelativeLocation inside;
-    EXPECT_EQ(IO::fileSystem.FindMount(Location(innerPath + "/deep/file.txt"), &inside), mountedInner.Get());
-    EXPECT_EQ(inside.ToString(), "deep/file.txt");
-    EXPECT_EQ(IO::fileSystem.FindMount(Location(outer + "/nested"), &inside), mountedOuter.Get());
-    EXPECT_EQ(File(Location(innerPath)).GetStatus(), 0);  // the container file, from the outer zip
-
-    File file{Location(innerPath + "/deep/file.txt")};
-    ASSERT_EQ(file.Open(IO::OpenMode::Read), 0);
-    char buffer[13] = {};
-    ASSERT_EQ(file.ReadBin(buffer, sizeof buffer), 0);
-    EXPECT_EQ(std::string(buffer, sizeof buffer), "inner content");
+    EXPECT_EQ(Folder(Location(mount + "/Doors")).Delete(Name("door.gsm"), IO::DataSafety::DeleteNow), IO::ErrReadOnly);
 }
 
 TEST(ZipVFS, MountTableRules)
@@ -248,12 +187,10 @@ TEST(ZipVFS, MountTableRules)
     ASSERT_EQ(IO::fileSystem.Mount(*first, Location(dir / "m1")), 0);
     EXPECT_EQ(IO::fileSystem.Mount(*first, Location(dir / "m2")), IO::ErrAlreadyMounted);
     EXPECT_EQ(IO::fileSystem.Mount(*second, Location(dir / "m1")), IO::ErrAlreadyMounted);
-    EXPECT_EQ(IO::fileSystem.GetMountCount(), before + 1);
     EXPECT_EQ(IO::fileSystem.FindMount(Location(dir / "m10")), nullptr);  // a name boundary
     EXPECT_EQ(IO::fileSystem.Unmount(*second), IO::ErrNotMounted);
     EXPECT_EQ(IO::fileSystem.Unmount(*first), 0);
     EXPECT_EQ(IO::fileSystem.GetMountCount(), before);
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(Location(dir / "m1")));
 }
 
 TEST(ZipVFS, FailedSystemCallsGiveErrorsAndLeakNoDescriptor)
@@ -275,14 +212,6 @@ TEST(ZipVFS, FailedSystemCallsGiveErrorsAndLeakNoDescriptor)
     };
     TestSupport::FaultPlatform faults;
     const std::size_t descriptors = TestSupport::OpenDescriptorCount();
-    ASSERT_EQ(mountAndRead(), 0);
-    {
-        const auto vfs = OpenZip(dir / "a.zip");
-        faults.Clear();
-        std::string content;
-        ASSERT_EQ(vfs->ReadFile(RelativeLocation("a.txt"), &content, data.size()), 0);
-        EXPECT_GT(faults.Calls(Call::Read), 0u);  // the entry is read through the platform
-    }
     for (const Call kind : {Call::Open, Call::Stat, Call::Read, Call::Close}) {
         faults.Clear();
         mountAndRead();

@@ -9,16 +9,6 @@ using namespace KR;
 
 namespace {
 
-int Names(const char* a, const char* b)
-{
-    return ch04Manager.Compare(a, b, 1);
-}
-
-int NamesTotal(const char* a, const char* b)
-{
-    return ch04Manager.Compare(a, -1, b, -1, 1, 1);
-}
-
 // Texts that probe case, digit runs, leading zeros, punctuation around the
 // digits, bytes above 127 and very long numbers.
 const std::vector<std::string> tricky = {
@@ -33,32 +23,42 @@ const std::vector<std::string> tricky = {
 
 }  // namespace
 
-TEST(TextCompare, ByteOrder)
+// Each row: two texts with their lengths (-1: to the terminator), the two
+// options and the result, which is exactly -1, 0 or 1. The reverse of each
+// pair is checked over many texts by the consistency test below.
+TEST(TextCompare, ByteOrderNameOrderAndCountedLengths)
 {
-    EXPECT_EQ(ch04Manager.Compare("abc", "abd", 0), -1);  // exactly -1, not any negative number
-    EXPECT_EQ(ch04Manager.Compare("abd", "abc", 0), 1);
-    EXPECT_EQ(ch04Manager.Compare("ab", "abc", 0), -1);
-    EXPECT_EQ(ch04Manager.Compare("\xE9", "z", 0), 1);  // unsigned bytes
+    const struct {
+        const char* a;
+        int lengthA;
+        const char* b;
+        int lengthB;
+        int names, total, expected;
+    } cases[] = {
+        {"abc", -1, "abd", -1, 0, 0, -1},
+        {"ab", -1, "abc", -1, 0, 0, -1},
+        {"\xE9", -1, "z", -1, 0, 0, 1},  // unsigned bytes
+        {"Door 2", -1, "Door 10", -1, 1, 0, -1},
+        {"Door 10", -1, "door 9", -1, 1, 0, 1},
+        {"ABC", -1, "abc", -1, 1, 0, 0},
+        {"a1", -1, "a01", -1, 1, 0, -1},
+        {"a01b", -1, "a1c", -1, 1, 0, -1},    // the letter decides before the zeros
+        {"a01x2", -1, "a1x02", -1, 1, 0, 1},  // the first run with a zero difference decides
+        {"a_1", -1, "aa", -1, 1, 0, -1},      // '_' sorts before letters
+        {"x99999999999999999999", -1, "x100000000000000000000", -1, 1, 0, -1},
+        {"x000123456789012345678901234567890", -1, "x123456789012345678901234567890", -1, 1, 0, 1},
+        {"ABC", -1, "abc", -1, 1, 1, -1},  // the second option breaks ties in byte order
+        {"a01", -1, "A1", -1, 1, 1, 1},
+        {"Door 2", -1, "door 10", -1, 1, 1, -1},  // and keeps the name order
+        {"abcdef", 4, "abcxyz", 3, 0, 0, 1},
+        {"ab", 50, "ab", -1, 0, 0, 0},  // a length beyond the terminator stops there
+        {"a123", 3, "a13", -1, 1, 0, -1},  // a length may cut a digit run
+        {"a123", 2, "A1", -1, 1, 0, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ch04Manager.Compare(c.a, c.lengthA, c.b, c.lengthB, c.names, c.total), c.expected)
+            << c.a << " / " << c.b;
     EXPECT_EQ(ch04Manager.Compare(nullptr, "a", 0), -1);
-}
-
-// The reverse of each pair, and ties only between equal texts under the
-// second option, are checked over many texts by the consistency test below.
-TEST(TextCompare, NameOrderLikeAFileBrowser)
-{
-    EXPECT_EQ(Names("Door 2", "Door 10"), -1);
-    EXPECT_EQ(Names("Door 10", "door 9"), 1);
-    EXPECT_EQ(Names("ABC", "abc"), 0);
-    EXPECT_EQ(Names("a1", "a01"), -1);
-    EXPECT_EQ(Names("a01b", "a1c"), -1);    // the letter decides before the zeros
-    EXPECT_EQ(Names("a01x2", "a1x02"), 1);  // the first run with a zero difference decides
-    EXPECT_EQ(Names("a_1", "aa"), -1);  // '_' sorts before letters
-    EXPECT_EQ(Names("x99999999999999999999", "x100000000000000000000"), -1);
-    EXPECT_EQ(Names("x000123456789012345678901234567890", "x123456789012345678901234567890"), 1);
-    // The second option breaks ties in byte order and keeps the name order.
-    EXPECT_EQ(NamesTotal("ABC", "abc"), -1);
-    EXPECT_EQ(NamesTotal("a01", "A1"), 1);
-    EXPECT_EQ(NamesTotal("Door 2", "door 10"), -1);
 }
 
 TEST(TextCompare, NameOrderIsAConsistentThreeWayOrder)
@@ -87,17 +87,6 @@ TEST(TextCompare, NameOrderIsAConsistentThreeWayOrder)
             }
         }
     }
-}
-
-TEST(TextCompare, CountedLengths)
-{
-    EXPECT_EQ(ch04Manager.Compare("abcdef", 4, "abcxyz", 3, 0, 0), 1);
-    EXPECT_EQ(ch04Manager.Compare("abc", -1, "abcxyz", 3, 0, 0), 0);
-    // A length beyond the terminator stops at the terminator.
-    EXPECT_EQ(ch04Manager.Compare("ab", 50, "ab", -1, 0, 0), 0);
-    // A length may cut a digit run.
-    EXPECT_EQ(ch04Manager.Compare("a123", 3, "a13", -1, 1, 0), -1);
-    EXPECT_EQ(ch04Manager.Compare("a123", 2, "A1", -1, 1, 0), 0);
 }
 
 TEST(TextSearchAndCopy, BoundsAndTerminators)

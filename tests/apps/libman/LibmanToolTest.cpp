@@ -54,14 +54,10 @@ std::map<std::string, json> ListByWhere(const TempDir& dir)
 TEST(LibmanTool, BadUsageExitsWithTwoAndHelpListsOnlyTheCommandsThatExist)
 {
     TempDir dir;
-    EXPECT_EQ(RunLibman(dir, {}).status, 2);
-    Result unknown = RunLibman(dir, {"frobnicate"});
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.err.find("libman --help"), std::string::npos) << unknown.err;
-    EXPECT_EQ(RunLibman(dir, {"add"}).status, 2);
-    EXPECT_EQ(RunLibman(dir, {"cache", "set"}).status, 2);
-    EXPECT_EQ(RunLibman(dir, {"cache", "set", "--use-lan", "maybe"}).status, 2);
-    EXPECT_EQ(RunLibman(dir, {"config", "export", "--version", "300", "x.cfg"}).status, 2);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"frobnicate"}, {"add"}, {"cache", "set"},
+                                                 {"config", "export", "--version", "300", "x.cfg"}})
+        EXPECT_EQ(RunLibman(dir, args).status, 2) << (args.empty() ? "" : args[0]);
+    EXPECT_NE(RunLibman(dir, {"frobnicate"}).err.find("libman --help"), std::string::npos);
     Result jsonUsage = RunLibman(dir, {"remove", "--json"});
     EXPECT_EQ(jsonUsage.status, 2);
     EXPECT_EQ(jsonUsage.Json().value("status", -1), 2) << jsonUsage.out;
@@ -72,35 +68,30 @@ TEST(LibmanTool, BadUsageExitsWithTwoAndHelpListsOnlyTheCommandsThatExist)
     for (const char* command : {"add", "remove", "list", "objects", "cache", "config", "enumerate", "search", "show",
                                 "tree", "scripts", "sync"})
         EXPECT_NE(help.out.find(std::string("  ") + command + " "), std::string::npos) << command;
-    for (std::vector<std::string> sub : {std::vector<std::string>{"add", "--help"},
-                                         {"config", "export", "--help"}, {"cache", "set", "--help"}}) {
-        Result r = RunLibman(dir, sub);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_NE(r.out.find("Example:\n  libman "), std::string::npos) << sub[0];
-    }
+    Result sub = RunLibman(dir, {"config", "export", "--help"});
+    EXPECT_EQ(sub.status, 0);
+    EXPECT_NE(sub.out.find("Example:\n  libman "), std::string::npos) << sub.out;
 }
 
+// The project file is libman's own: a damaged one is reported by reading and
+// by writing commands, and never replaced.
 TEST(LibmanTool, MissingOrDamagedProjectFileIsReportedAndNeverOverwritten)
 {
     TempDir dir;
     dir.MakeFolder("Parts");
     Result missing = RunLibman(dir, {"list"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("./libman.json"), std::string::npos) << missing.err;
     EXPECT_NE(missing.err.find("libman add"), std::string::npos) << missing.err;
     EXPECT_FALSE(fs::exists(dir / "libman.json"));
 
     const std::string blockOk = R"({"format":"libman-project","version":1,"configuration":{"version":201,"hex":)";
-    const std::vector<std::string> damaged = {
-        "{ not json",
-        R"({"format":"something else","version":1})",
-        blockOk + R"("36303x"}})",           // not hex
-        blockOk + R"("0102030405060708"}})",  // hex, but not a block
-        R"({"format":"libman-project","version":1,"settings":{"lanCache":7}})",
-    };
-    for (const std::string& content : damaged) {
+    for (const std::string& content : std::vector<std::string>{
+             "{ not json", R"({"format":"something else","version":1})",
+             blockOk + R"("36303x"}})",           // not hex
+             blockOk + R"("0102030405060708"}})",  // hex, but not a block
+             R"({"format":"libman-project","version":1,"settings":{"lanCache":7}})"}) {
         WriteFileBytes(dir / "mine.json", content);
-        for (std::vector<std::string> args : {std::vector<std::string>{"add", "Parts"}, {"list"}, {"config", "reset"}}) {
+        for (std::vector<std::string> args : {std::vector<std::string>{"add", "Parts"}, {"config", "reset"}}) {
             args.insert(args.end(), {"--project", "mine.json"});
             Result r = RunLibman(dir, args);
             EXPECT_EQ(r.status, 1) << content;
@@ -108,99 +99,51 @@ TEST(LibmanTool, MissingOrDamagedProjectFileIsReportedAndNeverOverwritten)
             EXPECT_EQ(ReadFileBytes(dir / "mine.json"), content);
         }
     }
-    // Nothing but the damaged file is left behind in the folder.
-    std::size_t entries = std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator());
-    EXPECT_EQ(entries, 2u);
+    EXPECT_EQ(TestSupport::NamesIn(dir.Path()), (std::vector<std::string>{"Parts", "mine.json"}));
 }
 
-TEST(LibmanTool, AddListRemoveRoundTrip)
+TEST(LibmanTool, AddListRemoveAndAVanishedLibrary)
 {
     TempDir dir;
     dir.MakeFolder("Parts");
     dir.MakeFolder("More/Doors");
+    TestSupport::MakeZip(dir / "Windows.zip", {{"Windows/w.txt", "x"}});
     const std::string parts = dir / "Parts";
-    const std::string doors = dir / "More/Doors";
     const std::string url = "https://example.com/libraries/windows";
 
     Result first = RunLibman(dir, {"add", "Parts", "--vital", "--json"});
     ASSERT_EQ(first.status, 0) << first.err;
-    json added = first.Json();
-    EXPECT_TRUE(added["added"].get<bool>());
-    EXPECT_EQ(added["library"]["location"], parts);
-    EXPECT_EQ(RunLibman(dir, {"add", doors + "/", "--permanent"}).status, 0);
+    EXPECT_EQ(first.Json()["library"]["location"], parts);
+    EXPECT_EQ(RunLibman(dir, {"add", dir / "More/Doors/", "--permanent"}).status, 0);
     EXPECT_EQ(RunLibman(dir, {"add", url}).status, 0);
-    Result again = RunLibman(dir, {"add", "./Parts"});
-    EXPECT_EQ(again.status, 0);
-    EXPECT_NE(again.out.find("already in the project"), std::string::npos) << again.out;
+    EXPECT_EQ(RunLibman(dir, {"add", "Windows.zip", "--no-mount"}).status, 0);
+    EXPECT_NE(RunLibman(dir, {"add", "./Parts"}).out.find("already in the project"), std::string::npos);
     EXPECT_EQ(RunLibman(dir, {"add", "Nowhere"}).status, 1);
-
-    // The project file is readable JSON with the block inside.
-    json project = json::parse(ReadFileBytes(dir / "libman.json"), nullptr, false);
-    ASSERT_FALSE(project.is_discarded());
-    EXPECT_EQ(project["format"], "libman-project");
-    EXPECT_EQ(project["configuration"]["version"], 201);
+    dir.WriteFile("notes.txt", "x");
+    EXPECT_NE(RunLibman(dir, {"add", "notes.txt", "--project", "other.json"}).err.find("without the .zip extension"),
+              std::string::npos);
 
     std::map<std::string, json> libraries = ListByWhere(dir);
-    ASSERT_EQ(libraries.size(), 3u);
+    ASSERT_EQ(libraries.size(), 4u);
     EXPECT_TRUE(libraries[parts]["vital"].get<bool>());
-    EXPECT_FALSE(libraries[parts]["permanent"].get<bool>());
-    EXPECT_TRUE(libraries[doors]["permanent"].get<bool>());
-    EXPECT_EQ(libraries[doors]["name"], "Doors");
-    EXPECT_TRUE(libraries.contains(url));
-
-    Result text = RunLibman(dir, {"list"});
-    EXPECT_EQ(text.status, 0);
-    EXPECT_NE(text.out.find(parts + " [vital]"), std::string::npos) << text.out;
+    EXPECT_TRUE(libraries[dir / "More/Doors"]["permanent"].get<bool>());
+    EXPECT_EQ(libraries[dir / "More/Doors"]["name"], "Doors");
+    EXPECT_TRUE(libraries[dir / "Windows.zip"]["exists"].get<bool>());
+    EXPECT_NE(RunLibman(dir, {"list"}).out.find(parts + " [vital]"), std::string::npos);
 
     EXPECT_EQ(RunLibman(dir, {"remove", "Doors"}).status, 0);
-    EXPECT_EQ(RunLibman(dir, {"remove", "Doors"}).status, 1);
+    EXPECT_EQ(RunLibman(dir, {"remove", "Doors"}).status, 1);  // no longer there
     EXPECT_EQ(RunLibman(dir, {"remove", "7"}).status, 1);
-    libraries = ListByWhere(dir);
-    ASSERT_EQ(libraries.size(), 2u);
-    EXPECT_FALSE(libraries.contains(doors));
-    const std::int32_t urlIndex = libraries[url]["index"].get<std::int32_t>();
-    EXPECT_EQ(RunLibman(dir, {"remove", std::to_string(urlIndex)}).status, 0);
-    libraries = ListByWhere(dir);
-    ASSERT_EQ(libraries.size(), 1u);
-    EXPECT_TRUE(libraries.contains(parts));
-}
+    EXPECT_EQ(RunLibman(dir, {"remove", std::to_string(ListByWhere(dir)[url]["index"].get<std::int32_t>())}).status,
+              0);
+    EXPECT_EQ(ListByWhere(dir).size(), 2u);
 
-TEST(LibmanTool, ContainerFileIsAddedMountedOrNot)
-{
-    TempDir dir;
-    TestSupport::MakeZip(dir / "Doors.zip", {{"Doors/door.txt", "x"}});
-    RunLibman(dir, {"add", "Doors.zip", "--vital"});
-    RunLibman(dir, {"add", "Doors.zip", "--no-mount", "--project", "unmounted.json"});
-    for (const char* project : {"libman.json", "unmounted.json"}) {
-        Result r = RunLibman(dir, {"list", "--json", "--project", project});
-        EXPECT_EQ(r.status, 0) << project << r.err;
-        json j = r.Json();
-        ASSERT_EQ(j["libraries"].size(), 1u) << project;
-        EXPECT_EQ(j["libraries"][0]["location"], dir / "Doors.zip");
-        EXPECT_TRUE(j["libraries"][0]["exists"].get<bool>());
-    }
-    // A file that is not a zip is still taken as a container, with a warning.
-    dir.WriteFile("notes.txt", "x");
-    Result other = RunLibman(dir, {"add", "notes.txt"});
-    EXPECT_EQ(other.status, 0);
-    EXPECT_NE(other.err.find("without the .zip extension"), std::string::npos) << other.err;
-}
-
-TEST(LibmanTool, VanishedLibraryFolderIsAProblemOfList)
-{
-    TempDir dir;
-    dir.MakeFolder("Gone");
-    ASSERT_EQ(RunLibman(dir, {"add", "Gone"}).status, 0);
-    fs::remove(dir / "Gone");
-    Result r = RunLibman(dir, {"list", "--json"});
-    EXPECT_EQ(r.status, 1);
-    json j = r.Json();
-    ASSERT_EQ(j["libraries"].size(), 1u);
-    EXPECT_FALSE(j["libraries"][0]["exists"].get<bool>());
-    ASSERT_EQ(j["warnings"].size(), 1u);
-    EXPECT_NE(j["warnings"][0].get<std::string>().find(dir / "Gone"), std::string::npos);
-    EXPECT_EQ(RunLibman(dir, {"remove", "Gone"}).status, 0);
-    EXPECT_EQ(RunLibman(dir, {"list"}).status, 0);
+    // A library folder that went away is a problem that list reports.
+    fs::remove(dir / "Parts");
+    Result gone = RunLibman(dir, {"list", "--json"});
+    EXPECT_EQ(gone.status, 1);
+    ASSERT_EQ(gone.Json()["warnings"].size(), 1u) << gone.out;
+    EXPECT_NE(gone.Json()["warnings"][0].get<std::string>().find(parts), std::string::npos);
 }
 
 TEST(LibmanTool, ConfigExportImportDiffMergeReset)
@@ -214,24 +157,16 @@ TEST(LibmanTool, ConfigExportImportDiffMergeReset)
     ASSERT_EQ(RunLibman(dir, {"objects", "add", "plan.txt"}).status, 0);
     ASSERT_EQ(RunLibman(dir, {"config", "export", "both.cfg"}).status, 0);
     ASSERT_EQ(RunLibman(dir, {"config", "export", "--without-permanent", "noperm.cfg"}).status, 0);
-    ASSERT_EQ(RunLibman(dir, {"config", "export", "--version", "105", "old.cfg"}).status, 0);
-    EXPECT_NE(ReadFileBytes(dir / "both.cfg"), ReadFileBytes(dir / "old.cfg"));
 
     EXPECT_EQ(RunLibman(dir, {"config", "diff", "both.cfg"}).status, 0);
     Result diff = RunLibman(dir, {"config", "diff", "noperm.cfg", "--json"});
     EXPECT_EQ(diff.status, 1);
     EXPECT_EQ(diff.Json()["onlyInProject"], json::array({dir / "B"})) << diff.out;
 
-    // Import replaces; the old text form reads back to the same libraries
-    // (it carries no other objects), the current one to everything.
     ASSERT_EQ(RunLibman(dir, {"config", "import", "noperm.cfg"}).status, 0);
     EXPECT_EQ(ListByWhere(dir).size(), 1u);
-    ASSERT_EQ(RunLibman(dir, {"config", "import", "old.cfg"}).status, 0);
-    EXPECT_EQ(ListByWhere(dir).size(), 2u);
     ASSERT_EQ(RunLibman(dir, {"config", "import", "both.cfg"}).status, 0);
-    Result objects = RunLibman(dir, {"objects", "list", "--json"});
-    ASSERT_EQ(objects.Json()["objects"].size(), 1u) << objects.out;
-    EXPECT_EQ(objects.Json()["objects"][0]["where"], dir / "plan.txt");
+    EXPECT_EQ(RunLibman(dir, {"objects", "list", "--json"}).Json()["objects"][0]["where"], dir / "plan.txt");
 
     // A block that cannot be read changes nothing.
     const std::string before = ReadFileBytes(dir / "libman.json");
@@ -247,7 +182,6 @@ TEST(LibmanTool, ConfigExportImportDiffMergeReset)
     Result merged = RunLibman(dir, {"config", "merge", "both.cfg", "--json"});
     ASSERT_EQ(merged.status, 0) << merged.err;
     EXPECT_EQ(merged.Json()["addedLibraries"], 2);
-    EXPECT_EQ(RunLibman(dir, {"config", "diff", "both.cfg"}).status, 0);
 }
 
 TEST(LibmanTool, CacheSettingsAreCheckedAndKept)
@@ -258,19 +192,12 @@ TEST(LibmanTool, CacheSettingsAreCheckedAndKept)
     Result refused = RunLibman(dir, {"cache", "set", "--lan", "nowhere"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find(dir / "nowhere"), std::string::npos) << refused.err;
-    EXPECT_EQ(RunLibman(dir, {"cache", "set", "--use-lan", "on"}).status, 1);
-
+    EXPECT_EQ(RunLibman(dir, {"cache", "set", "--use-lan", "on"}).status, 1);  // no LAN cache yet
     ASSERT_EQ(RunLibman(dir, {"cache", "set", "--lan", "lan", "--url", "url", "--use-lan", "on"}).status, 0);
     json shown = RunLibman(dir, {"cache", "show", "--json"}).Json();
     EXPECT_EQ(shown["caches"]["lan"], dir / "lan");
     EXPECT_EQ(shown["caches"]["url"], dir / "url");
     EXPECT_TRUE(shown["caches"]["useLan"].get<bool>());
-
-    // Reset stops using the LAN cache; the folders stay.
-    ASSERT_EQ(RunLibman(dir, {"config", "reset"}).status, 0);
-    shown = RunLibman(dir, {"cache", "show", "--json"}).Json();
-    EXPECT_FALSE(shown["caches"]["useLan"].get<bool>());
-    EXPECT_EQ(shown["caches"]["lan"], dir / "lan");
 }
 
 // --- the part table ------------------------------------------------------------
@@ -293,6 +220,8 @@ std::map<std::string, long> Generate(const TempDir& dir, const std::string& fold
     return counts;
 }
 
+// What the summary counts is the walk's business and tested with it; here
+// the command reports, exits and shows progress.
 TEST(LibmanTool, EnumerateSummarisesTheLibrariesAndItsProblems)
 {
     TempDir dir;
@@ -308,29 +237,19 @@ TEST(LibmanTool, EnumerateSummarisesTheLibrariesAndItsProblems)
     json j = r.Json();
     ASSERT_FALSE(j.is_discarded()) << r.out;
     EXPECT_EQ(j["parts"], made["parts"]);
-    EXPECT_EQ(j["scripts"], made["scripts"]);
-    // The folder set's root item, the library's and the two closing folders.
-    EXPECT_EQ(j["folders"].get<long>(), made["folders"] + 4);
-    EXPECT_EQ(j["files"].get<long>(), made["parts"] + made["scripts"] + made["others"] + 1);
-    EXPECT_GT(j["duplicates"]["identifiers"].get<long>(), 0);
-    EXPECT_GT(j["duplicates"]["names"].get<long>(), 0);
     EXPECT_EQ(j["unreadable"], json::array({dir / "Parts/broken.lpf"}));
     EXPECT_EQ(j["missing"], json::array({dir / "Gone"}));
     EXPECT_FALSE(j["cancelled"].get<bool>());
-    // Every duplicate report is among the JSON warnings; the text shows a few.
-    EXPECT_GT(j["warnings"].size(), 10u);
+    EXPECT_GT(j["warnings"].size(), 10u);  // every duplicate report; the text shows a few
 
     Result text = RunLibman(dir, {"enumerate"});
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(text.out.find("  parts         " + std::to_string(made["parts"]) + "\n"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("more duplicate reports than shown"), std::string::npos) << text.out;
     EXPECT_NE(text.err.find("[1/"), std::string::npos) << "plain progress lines when stderr is a file";
-    EXPECT_NE(text.err.find(dir / "Gone"), std::string::npos);
 
-    // Without the problems the same library enumerates cleanly.
-    fs::remove(dir / "Parts/broken.lpf");
-    ASSERT_EQ(RunLibman(dir, {"remove", "Gone"}).status, 0);
-    RunLibman(dir, {"config", "reset"});
+    // Without problems it exits with 0.
+    ASSERT_EQ(RunLibman(dir, {"config", "reset"}).status, 0);
     dir.MakeFolder("Clean");
     RunLpf(dir, {"create", dir / "Clean/one.lpf", "--name", "One"});
     ASSERT_EQ(RunLibman(dir, {"add", "Clean"}).status, 0);
@@ -342,35 +261,27 @@ TEST(LibmanTool, CtrlCCancelsTheEnumerationAndASecondOneQuits)
     TempDir dir;
     Generate(dir, "Big", 10000);
     ASSERT_EQ(RunLibman(dir, {"add", "Big"}).status, 0);
-    {
-        TestSupport::RunningTool run(LIBMAN_TOOL_PATH, {"enumerate", "--json"}, dir);
-        ASSERT_TRUE(run.WaitForError("] Big: ")) << "the walk of the library did not start";
-        run.Signal(SIGINT);
-        Result r{run.Wait()};
-        EXPECT_EQ(r.status, 1) << r.err;
-        json j = r.Json();
-        ASSERT_FALSE(j.is_discarded()) << r.out;
-        EXPECT_TRUE(j["cancelled"].get<bool>());
-        EXPECT_LT(j["parts"].get<long>(), 10000);
-        EXPECT_NE(r.err.find("cancelling"), std::string::npos) << r.err;
-    }
+    // Enumerates and presses Ctrl-C `times` times once the walk started.
+    const auto interrupted = [&](const std::vector<std::string>& args, int times) {
+        TestSupport::RunningTool run(LIBMAN_TOOL_PATH, args, dir);
+        EXPECT_TRUE(run.WaitForError("] Big: ")) << "the walk of the library did not start";
+        for (int i = 0; i < times; ++i) {
+            EXPECT_TRUE(i == 0 || run.WaitForError("cancelling"));
+            run.Signal(SIGINT);
+        }
+        return Result{run.Wait()};
+    };
+    Result r = interrupted({"enumerate", "--json"}, 1);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(r.Json()["cancelled"].get<bool>()) << r.out;
+    EXPECT_NE(r.err.find("cancelling"), std::string::npos) << r.err;
+
     // A vital library is walked to its end whatever the user presses, unless
     // Ctrl-C comes twice.
     ASSERT_EQ(RunLibman(dir, {"config", "reset"}).status, 0);
     ASSERT_EQ(RunLibman(dir, {"add", "Big", "--vital"}).status, 0);
-    {
-        TestSupport::RunningTool run(LIBMAN_TOOL_PATH, {"enumerate", "--json"}, dir);
-        ASSERT_TRUE(run.WaitForError("] Big: "));
-        run.Signal(SIGINT);
-        Result r{run.Wait()};
-        EXPECT_EQ(r.Json()["parts"], 10000) << r.out;
-    }
-    TestSupport::RunningTool run(LIBMAN_TOOL_PATH, {"enumerate"}, dir);
-    ASSERT_TRUE(run.WaitForError("] Big: "));
-    run.Signal(SIGINT);
-    ASSERT_TRUE(run.WaitForError("cancelling"));
-    run.Signal(SIGINT);
-    EXPECT_EQ(run.Wait().status, 130);
+    EXPECT_EQ(interrupted({"enumerate", "--json"}, 1).Json()["parts"], 10000);
+    EXPECT_EQ(interrupted({"enumerate"}, 2).status, 130);
 }
 
 // Three parts in one line of types (Root > Child > Grandchild), a revision
@@ -417,79 +328,49 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(LibmanParts, SearchFindsByEveryKey)
+// One search per key option, one show per way of naming a part and one tree
+// per output form: finding parts and their ancestry is tested with the part
+// table and the type hierarchy.
+TEST_F(LibmanParts, SearchShowAndTreeWireUpTheirOptions)
 {
-    using Names_ = std::vector<std::string>;
-    const std::vector<std::pair<std::vector<std::string>, Names_>> cases = {
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> searches = {
         {{"search", "--name", "CHILD"}, {"Child", "Child New", "Grandchild"}},
         {{"search", "--name", "nothing"}, {}},
         {{"search", "--file", "GRAND.lpf"}, {"Grandchild"}},
         {{"search", "--unid", ChildId}, {"Child"}},
         {{"search", "--main", ChildId}, {"Child", "Child New"}},
         {{"search", "--path", "Lib/Sub/child2.lpf"}, {"Child New"}},
-        {{"search", "--path", dir_ / "Lib/macro.lps"}, {"Macro"}},
     };
-    for (const auto& [args, expected] : cases)
+    for (const auto& [args, expected] : searches)
         EXPECT_EQ(Names(args), expected) << args[1] << " " << args[2];
-
     json hit = RunLibman(dir_, {"search", "--name", "grand", "--json"}).Json()["parts"][0];
-    EXPECT_EQ(hit["unid"], GrandId);
     EXPECT_EQ(hit["location"], dir_ / "Lib/Sub/grand.lpf");
     EXPECT_EQ(hit["flags"], json::array({"placeable", "archivable"}));
     EXPECT_EQ(RunLibman(dir_, {"search", "--name", "macro", "--json"}).Json()["parts"][0]["flags"],
               json::array({"script", "archivable"}));
-}
+    EXPECT_EQ(RunLibman(dir_, {"show", "Root", "--json"}).Json()["part"]["flags"],
+              json::array({"template", "archivable"}));
 
-TEST_F(LibmanParts, ShowGivesAncestryAndParentByNameUnIDOrPath)
-{
     for (const std::string which : {"Grandchild", GrandId, "Lib/Sub/grand.lpf"}) {
-        Result r = RunLibman(dir_, {"show", which, "--json"});
-        ASSERT_EQ(r.status, 0) << which << r.err;
-        json part = r.Json()["part"];
-        EXPECT_EQ(part["name"], "Grandchild") << which;
-        EXPECT_EQ(part["library"], "Lib");
-        EXPECT_EQ(part["folder"], "Sub");
-        EXPECT_EQ(part["parent"]["name"], "Child");
-        ASSERT_EQ(part["ancestry"].size(), 2u);
+        json part = RunLibman(dir_, {"show", which, "--json"}).Json()["part"];
+        EXPECT_EQ(part["parent"]["name"], "Child") << which << part;
         EXPECT_EQ(part["ancestry"][0]["unid"], RootId);
-        EXPECT_EQ(part["ancestry"][1]["name"], "Child");
     }
-    json root = RunLibman(dir_, {"show", "Root", "--json"}).Json()["part"];
-    EXPECT_TRUE(root["parent"].is_null());
-    EXPECT_EQ(root["flags"], json::array({"template", "archivable"}));
     Result missing = RunLibman(dir_, {"show", "Nobody"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("libman search"), std::string::npos) << missing.err;
-}
 
-TEST_F(LibmanParts, TreeAsTextJsonGraphvizAndSvg)
-{
-    Result text = RunLibman(dir_, {"tree", "--sort", "name"});
-    ASSERT_EQ(text.status, 0) << text.err;
-    EXPECT_NE(text.out.find("  Root [template]\n    Child\n      Grandchild\n    Child New\n"), std::string::npos)
-        << text.out;
-
-    json tree = RunLibman(dir_, {"tree", "--json"}).Json();
-    ASSERT_EQ(tree["tree"].size(), 1u) << tree;
-    EXPECT_EQ(tree["count"], 4);
-    EXPECT_EQ(tree["tree"][0]["children"].size(), 2u);
+    EXPECT_NE(RunLibman(dir_, {"tree", "--sort", "name"}).out.find("  Root [template]\n    Child\n      Grandchild\n"
+                                                                   "    Child New\n"),
+              std::string::npos);
+    EXPECT_EQ(RunLibman(dir_, {"tree", "--json"}).Json()["count"], 4);
     EXPECT_EQ(RunLibman(dir_, {"tree", "--depth", "1", "--json"}).Json()["count"], 1);
-    json below = RunLibman(dir_, {"tree", "Child", "--json"}).Json();
-    EXPECT_EQ(below["root"], "Child");
-    ASSERT_EQ(below["tree"].size(), 1u);
-    EXPECT_EQ(below["tree"][0]["name"], "Grandchild");
-
-    Result dot = RunLibman(dir_, {"tree", "--dot"});
-    EXPECT_EQ(dot.out.rfind("digraph hierarchy {", 0), 0u) << dot.out;
-    EXPECT_NE(dot.out.find("label=\"Grandchild\""), std::string::npos);
-
-    Result svg = RunLibman(dir_, {"tree", "--svg", "h.svg"});
-    ASSERT_EQ(svg.status, 0) << svg.err;
+    EXPECT_EQ(RunLibman(dir_, {"tree", "Child", "--json"}).Json()["tree"][0]["name"], "Grandchild");
+    EXPECT_EQ(RunLibman(dir_, {"tree", "--dot"}).out.rfind("digraph hierarchy {", 0), 0u);
+    ASSERT_EQ(RunLibman(dir_, {"tree", "--svg", "h.svg"}).status, 0);
     const std::string picture = ReadFileBytes(dir_ / "h.svg");
     EXPECT_EQ(picture.rfind("<?xml", 0), 0u);
-    EXPECT_NE(picture.find("<svg"), std::string::npos);
     EXPECT_NE(picture.find(">Grandchild</text>"), std::string::npos);
-    EXPECT_NE(picture.find("</svg>"), std::string::npos);
 }
 
 TEST_F(LibmanParts, BadUsageOfThePartCommands)
@@ -500,13 +381,14 @@ TEST_F(LibmanParts, BadUsageOfThePartCommands)
         {"search", "--unid", "not-a-unid"},
         {"show"},
         {"tree", "--depth", "-1"},
-        {"tree", "--sort", "size"},
         {"tree", "--dot", "--svg", "x.svg"},
         {"scripts"},
+        {"sync"},  // without a LAN cache
     };
     for (const auto& args : cases)
         EXPECT_EQ(RunLibman(dir_, args).status, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
     EXPECT_FALSE(fs::exists(dir_ / "x.svg"));
+    EXPECT_NE(RunLibman(dir_, {"sync"}).err.find("libman cache set --lan DIR --use-lan on"), std::string::npos);
 }
 
 TEST_F(LibmanParts, ScriptCodeCacheStatsAndClear)
@@ -520,7 +402,6 @@ TEST_F(LibmanParts, ScriptCodeCacheStatsAndClear)
     ASSERT_EQ(r.status, 0) << r.err;
     json state = r.Json()["scripts"];
     EXPECT_EQ(state["file"], dir_ / "codes/ScriptCodeCache.dat");
-    EXPECT_TRUE(state["exists"].get<bool>());
     EXPECT_TRUE(state["valid"].get<bool>());
     EXPECT_EQ(state["items"], 0);
 }
@@ -546,21 +427,15 @@ protected:
     int changes_ = 0;
 };
 
-TEST_F(LibmanParts, SyncWithoutALanCacheIsBadUsage)
-{
-    Result r = RunLibman(dir_, {"sync"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("libman cache set --lan DIR --use-lan on"), std::string::npos) << r.err;
-}
-
-TEST_F(LibmanSync, ChangesAreCopiedEachWayAndTheAnswerDecidesAFileChangedOnBothSides)
+// Which way each file goes is tested with the synchronisation; here the
+// answers (--no, none without a terminal, --yes) and the dry run.
+TEST_F(LibmanSync, TheAnswerDecidesAFileChangedOnBothSidesAndADryRunCopiesNothing)
 {
     const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
-        {{"--no"}, false}, {{}, false}, {{"--yes"}, true}};  // no answer and no terminal: "no"
+        {{"--no"}, false}, {{}, false}, {{"--yes"}, true}};
     for (const auto& [answer, cacheWins] : cases) {
         const std::string n = std::to_string(changes_);
         Change("Lib/root.lpf", "library root" + n);
-        Change("lan/Lib/Sub/grand.lpf", "cache grand" + n);
         Change("Lib/child.lpf", "library child" + n);
         Change("lan/Lib/child.lpf", "cache child" + n);
 
@@ -568,22 +443,14 @@ TEST_F(LibmanSync, ChangesAreCopiedEachWayAndTheAnswerDecidesAFileChangedOnBothS
         dry.insert(dry.end(), answer.begin(), answer.end());
         Result d = RunLibman(dir_, dry);
         ASSERT_EQ(d.status, 0) << d.err;
-        const json plan = d.Json();
-        EXPECT_TRUE(plan["dryRun"]);
-        EXPECT_EQ(plan["asked"].size(), 1u) << d.out;
-        EXPECT_EQ(plan["asked"][0]["answer"], cacheWins);
-        EXPECT_NE(plan["uploaded"].dump().find(dir_ / "Lib/Sub/grand.lpf"), std::string::npos) << d.out;
-        EXPECT_NE(plan["downloaded"].dump().find(dir_ / "lan/Lib/root.lpf"), std::string::npos) << d.out;
-        EXPECT_NE(ReadFileBytes(dir_ / "Lib/Sub/grand.lpf"), "cache grand" + n) << "a dry run copied";
+        EXPECT_EQ(d.Json()["asked"][0]["answer"], cacheWins) << d.out;
         EXPECT_NE(ReadFileBytes(dir_ / "lan/Lib/root.lpf"), "library root" + n) << "a dry run copied";
 
         std::vector<std::string> run = {"sync"};
         run.insert(run.end(), answer.begin(), answer.end());
         Result r = RunLibman(dir_, run);
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("both changed"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find(answer.empty() ? "no answer given" : cacheWins ? "yes" : "no"), std::string::npos);
-        EXPECT_EQ(ReadFileBytes(dir_ / "Lib/Sub/grand.lpf"), "cache grand" + n);
         EXPECT_EQ(ReadFileBytes(dir_ / "lan/Lib/root.lpf"), "library root" + n);
         EXPECT_EQ(ReadFileBytes(dir_ / "Lib/child.lpf"), cacheWins ? "cache child" + n : "library child" + n);
     }
