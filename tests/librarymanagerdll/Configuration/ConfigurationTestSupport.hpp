@@ -121,28 +121,22 @@ inline std::vector<OtherView> OtherObjects(LM::LibrarySet& set)
 inline std::string InfoOf(LM::LibrarySet& set, bool withPermanent = true, std::int32_t version = 0)
 {
     char** info = nullptr;
-    if (set.GetActiveLibrariesInfo(&info, withPermanent, version) != KR::NoError)
-        return {};
-    OwnedHandle owned(info);
-    return owned.Bytes();
+    return set.GetActiveLibrariesInfo(&info, withPermanent, version) == KR::NoError ? OwnedHandle(info).Bytes() : "";
 }
 
 inline std::int32_t Restore(LM::LibrarySet& set, std::string_view bytes, bool swapBytes = false)
 {
-    OwnedHandle block(bytes);
-    return set.SetActiveLibrariesFromInfo(block.h, swapBytes);
+    return set.SetActiveLibrariesFromInfo(OwnedHandle(bytes).h, swapBytes);
 }
 
 inline bool IsEqual(const LM::LibrarySet& set, std::string_view bytes, bool withPermanent, bool compareCaches)
 {
-    OwnedHandle block(bytes);
-    return set.IsEqualActiveLibraries(block.h, withPermanent, compareCaches);
+    return set.IsEqualActiveLibraries(OwnedHandle(bytes).h, withPermanent, compareCaches);
 }
 
 inline std::int32_t Merge(LM::LibrarySet& set, std::string_view bytes)
 {
-    OwnedHandle block(bytes);
-    return set.MergeActiveLibraries(block.h);
+    return set.MergeActiveLibraries(OwnedHandle(bytes).h);
 }
 
 }  // namespace ConfigTest
