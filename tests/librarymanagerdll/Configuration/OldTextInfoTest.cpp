@@ -27,56 +27,46 @@ std::pair<KR::ErrorCode, std::string> ToCurrent(const std::string& bytes, const 
     return {error, owned.Bytes()};
 }
 
-std::pair<KR::ErrorCode, std::string> Converted(const BlockBytes& bytes)
-{
-    return {KR::NoError, bytes.Str()};
-}
-
 TEST(OldTextConversionTest, EntriesBecomeLibrariesOrStoredFilesInEntryOrder)
 {
-    EXPECT_EQ(Converted(BlockBytes().Magic().Bool(false).Location("/cache/url").Int32(0).Int32(0).Magic()),
-              ToCurrent("Ws\0\0"s, "/cache/url"));
-    // The example of the format description.
-    EXPECT_EQ(Converted(BlockBytes().Magic().Bool(false).Location("").Int32(2).Library(false, false, "C:\\Lib\\A")
-                            .Library(false, false, "C:\\Lib\\B").Int32(0).Magic()),
-              ToCurrent("Ws\0WWC:\\Lib\\A\0WWC:\\Lib\\B\0\0"s));
-    // The LAN cache path is taken as it is, entry paths converted; stored
-    // files become other objects with an empty URL.
-    EXPECT_EQ(Converted(BlockBytes().Magic().Bool(true).Location("/lan:cache").Location("").Int32(2)
-                            .Library(false, false, "/z").Library(false, false, "/y").Int32(2).Location("p\\a")
-                            .Text("").Location("/x.gsm").Text("").Magic()),
-              ToCurrent("MS/lan:cache\0WW/z\0WWp:a\0WW/y\0WW/x.gsm\0\0"s, "", {"p\\a", "/x.gsm"}));
-}
-
-TEST(OldTextConversionTest, ColonPathsAreConvertedOnlyInTheColonForm)
-{
-    auto firstLibrary = [](const std::string& bytes) {
-        auto [error, current] = ToCurrent(bytes);
-        EXPECT_EQ(KR::NoError, error);
-        LM::Info::ItemReader in(current.data(), current.size(), false);
-        in.Int32();
-        in.Bool();
-        in.Location();
-        EXPECT_EQ(1, in.Int32());
-        return in.Library().location.GetText();
+    struct Row {
+        std::string text, urlCache;
+        std::vector<std::string> storedFiles;
+        BlockBytes expected;
     };
-    EXPECT_EQ("Disk\\Lib\\Parts", firstLibrary("Ms\0WWDisk:Lib:Parts\0\0"s));
-    EXPECT_EQ("Disk:Lib:Parts", firstLibrary("Ws\0WWDisk:Lib:Parts\0\0"s));
-    // 511 characters fit the conversion buffer, 512 do not; 'W' paths have no limit.
-    EXPECT_EQ(std::string(511, '\\'), firstLibrary("Ms\0WW"s + std::string(511, ':') + "\0\0"s));
-    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("Ms\0WW"s + std::string(512, ':') + "\0\0"s).first);
-    EXPECT_EQ(KR::NoError, ToCurrent("Ws\0WW"s + std::string(2000, 'a') + "\0\0"s).first);
+    const Row rows[] = {
+        {"Ws\0\0"s, "/cache/url", {}, BlockBytes().Magic().Bool(false).Location("/cache/url").Int32(0).Int32(0).Magic()},
+        // The example of the format description.
+        {"Ws\0WWC:\\Lib\\A\0WWC:\\Lib\\B\0\0"s, "", {},
+         BlockBytes().Magic().Bool(false).Location("").Int32(2).Library(false, false, "C:\\Lib\\A")
+             .Library(false, false, "C:\\Lib\\B").Int32(0).Magic()},
+        // The LAN cache path is taken as it is, entry paths converted; stored
+        // files become other objects with an empty URL.
+        {"MS/lan:cache\0WW/z\0WWp:a\0WW/y\0WW/x.gsm\0\0"s, "", {"p\\a", "/x.gsm"},
+         BlockBytes().Magic().Bool(true).Location("/lan:cache").Location("").Int32(2).Library(false, false, "/z")
+             .Library(false, false, "/y").Int32(2).Location("p\\a").Text("").Location("/x.gsm").Text("").Magic()},
+        // 511 characters fit the conversion buffer.
+        {"Ms\0WW"s + std::string(511, ':') + "\0\0"s, "", {},
+         BlockBytes().Magic().Bool(false).Location("").Int32(1).Library(false, false, std::string(511, '\\'))
+             .Int32(0).Magic()},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(std::make_pair(KR::NoError, row.expected.Str()), ToCurrent(row.text, row.urlCache, row.storedFiles))
+            << row.text;
 }
 
-TEST(OldTextConversionTest, DamagedTextBlocksAreRefusedAtEveryLength)
+TEST(OldTextConversionTest, DamagedTextBlocksAreRefused)
 {
+    // Every cut of a valid block lacks the final zero byte or a text's
+    // terminator.
     const std::string valid = "WS/lan\0WW/a\0WW/bb\0\0"s;
     ASSERT_EQ(KR::NoError, ToCurrent(valid).first);
-    // Every shorter block lacks the final zero byte or a text's terminator.
     for (std::size_t length = 0; length < valid.size(); ++length)
         EXPECT_EQ(LM::ErrBadIndex, ToCurrent(valid.substr(0, length)).first) << length;
-    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("Ws\0WW/a\0WW\0\0"s).first);  // an empty path
-    EXPECT_EQ(LM::ErrBadIndex, ToCurrent("WX\0\0"s).first);            // no version
+    for (const std::string& bad : {"Ws\0WW/a\0WW\0\0"s,                               // an empty path
+                                   "WX\0\0"s,                                         // no version
+                                   "Ms\0WW"s + std::string(512, ':') + "\0\0"s})  // too long to convert
+        EXPECT_EQ(LM::ErrBadIndex, ToCurrent(bad).first) << bad;
     // Bytes after the final zero are not read.
     EXPECT_EQ(ToCurrent("Ws\0WW/a\0\0"s), ToCurrent("Ws\0WW/a\0\0garbage"s));
 }
@@ -132,7 +122,6 @@ TEST_F(OldTextSetTest, OnlyExistingFilesOfAStorableTypeBecomeOtherObjects)
     for (auto it = set->EnumerateStorableFileTypes(); !it.IsEnd(); ++it)
         types.push_back(*it);
     EXPECT_EQ(std::vector<FTM::GeneralID>({partType}), types);
-
     EXPECT_EQ(0, Restore(*set, block));
     EXPECT_EQ(std::vector<OtherView>({{part.GetText(), "", false, "Door.cfgpart"}}), OtherObjects(*set));
     EXPECT_EQ(3, set->GetActiveLibraryNum());
