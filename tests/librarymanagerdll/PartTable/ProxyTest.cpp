@@ -6,6 +6,7 @@
 #include "KR/DebugChannel.hpp"
 #include "KR/Memory.hpp"
 #include "PSC/Parameters.hpp"
+#include "Support/Handles.hpp"
 
 namespace PartTableTest {
 namespace {
@@ -66,11 +67,7 @@ class Parameters : public LibrarySetFixture {
 protected:
     static PSC::Parameter Integer(const char* name, std::int32_t value)
     {
-        PSC::Parameter p;
-        p.name = name;
-        p.kind = PSC::Parameter::Kind::Integer;
-        p.integer = value;
-        return p;
+        return {name, PSC::Parameter::Kind::Integer, 0.0, value, false, {}};
     }
 
     IO::Location WriteWithParameters(const std::string& file, const KR::UnID& id,
@@ -80,12 +77,9 @@ protected:
         writer.SetOwnUnID(id);
         writer.SetDocumentName(file);
         if (!parameters.empty()) {
-            char** handle = PSC::WriteParameters(parameters);
-            EXPECT_NE(handle, nullptr);
-            EXPECT_EQ(writer.AddSection(PSC::ParameterSectionType, 0, LPF::SectionDescriptor{}, *handle,
-                                        KR::bmManager.GetHandleSize(handle)),
-                      0);
-            KR::bmManager.KillHandle(handle);
+            const TestSupport::OwnedHandle section(PSC::WriteParameters(parameters));
+            const std::string bytes = section.Bytes();
+            EXPECT_EQ(writer.AddSection(PSC::ParameterSectionType, 0, LPF::SectionDescriptor{}, bytes.data(), bytes.size()), 0);
         }
         const IO::Location location = PathOf(file + ".gsm");
         EXPECT_EQ(writer.WriteTo(location), 0);
@@ -104,9 +98,9 @@ protected:
         return names;
     }
 
-    KR::ErrorCode Update(std::int32_t i, std::int32_t parent, bool mergeMode)
+    KR::ErrorCode Update(std::int32_t i, std::int32_t parent, bool merge)
     {
-        return LibrarySetInternals::UpdateSymbolParameters(*set_, i, parent, mergeMode);
+        return LibrarySetInternals::UpdateSymbolParameters(*set_, i, parent, merge);
     }
 };
 
