@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <numeric>
@@ -57,19 +56,11 @@ protected:
             info.Append(a);
         if (isTemplate)
             info.MarkAsTemplate();
-        const TestSupport::OwnedHandle section(info.GetAncestrySection());
-        EXPECT_NE(section.h, nullptr);
-        return WritePartWithSection(fileName, documentName, id, section.Bytes());
-    }
-
-    IO::Location WritePartWithSection(const std::string& fileName, const std::string& documentName,
-                                      const KR::UnID& id, const std::string& ancestrySection) const
-    {
+        const std::string section = TestSupport::OwnedHandle(info.GetAncestrySection()).Bytes();
         LPF::PartFileWriter writer(LPF::PartKind::Symbol);
         writer.SetOwnUnID(id);
         EXPECT_EQ(writer.SetDocumentName(documentName), 0);
-        EXPECT_EQ(writer.AddSection(LM::AncestrySectionType, 0, LPF::SectionDescriptor{}, ancestrySection.data(),
-                                    ancestrySection.size()),
+        EXPECT_EQ(writer.AddSection(LM::AncestrySectionType, 0, LPF::SectionDescriptor{}, section.data(), section.size()),
                   0);
         const IO::Location location = PathOf(fileName);
         EXPECT_EQ(writer.WriteTo(location), 0);
@@ -156,8 +147,6 @@ protected:
     }
 };
 
-constexpr const char* IllegalPathIndex = "Illegal index in Paths<NodeData, Comparision>::";
-
 using Storing = StoreFixture;
 
 TEST_F(Storing, NewPartReadsItsFileAndItsAncestry)
@@ -220,25 +209,6 @@ TEST_F(Storing, ReStoringDropsTheCompiledCodes)
     for (std::int32_t index : Table().Get(i)->GetSymbolData()->codeIndices)
         EXPECT_EQ(index, LM::SymbolData::NoCode);
     ExpectConsistent();
-}
-
-TEST_F(Storing, RecordWithoutPathIsNotRefreshed)
-{
-    // Script files and parts without ancestry section hold no path: storing
-    // them again prints the path tree's refusal and leaves them as they are.
-    const IO::Location script = WriteScript("Macro.scr", "Macro");
-    const IO::Location part = WritePart("Plain.gsm", "Plain", MakeUnID(30, 1));
-    const std::int32_t s = set_->StoreSymbol(script, 0, -1);
-    const std::int32_t p = set_->StoreSymbol(part, 0, -1);
-    FinishEnumeration();
-    WritePart("Plain.gsm", "Renamed", MakeUnID(30, 1));
-    std::filesystem::last_write_time(dir_ / "Plain.gsm", std::filesystem::file_time_type::clock::now() +
-                                                              std::chrono::hours(1));
-    KR::DebugCapture capture;
-    EXPECT_EQ(set_->StoreSymbol(script, 0, -1), s);
-    EXPECT_EQ(set_->StoreSymbol(part, 0, -1), p);
-    EXPECT_NE(capture.GetText().find(IllegalPathIndex), std::string::npos);
-    EXPECT_EQ(DocumentName(p), "Plain");
 }
 
 TEST_F(Storing, KnownIndexMustBeTheRecordOfTheLocation)
@@ -346,20 +316,6 @@ TEST_F(Storing, BadLocations)
     }
 }
 
-TEST_F(Storing, DamagedAncestrySectionIsNotTaken)
-{
-    // A count of ancestors that the section is too short for: the part
-    // stands alone.
-    const KR::UnID own = MakeUnID(60, 1);
-    std::string tooShort(32, '\0');
-    tooShort[4] = 5;  // little-endian count
-    const std::int32_t a = set_->StoreSymbol(WritePartWithSection("Short.gsm", "Short", own, tooShort), 0, -1);
-    ASSERT_GE(a, 0);
-    EXPECT_EQ(PathNodes(a), std::vector<KR::UnID>{own});
-    FinishEnumeration();
-    ExpectConsistent();
-}
-
 TEST_F(Storing, Placeholders)
 {
     LM::AncestryInfo ancestry;
@@ -398,7 +354,7 @@ TEST_F(Storing, Placeholders)
     ASSERT_GE(set_->StoreDummySymbol("Macro", MakeUnID(72, 1), types.script, ancestry), 0);
     KR::DebugCapture capture;
     EXPECT_EQ(set_->StoreDummySymbol("Macro", MakeUnID(72, 1), types.script, ancestry), -1);
-    EXPECT_NE(capture.GetText().find(IllegalPathIndex), std::string::npos);
+    EXPECT_NE(capture.GetText().find("Illegal index in Paths<NodeData, Comparision>::"), std::string::npos);
     ExpectConsistent();
 }
 
