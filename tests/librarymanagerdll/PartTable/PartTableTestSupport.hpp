@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -206,6 +207,15 @@ protected:
     std::int32_t AddFile(const IO::Location& location, FTM::GeneralID type, std::int32_t folder = 0)
     {
         return Table().AppendFromFile(location, folder, type, 0);
+    }
+
+    // The document name of record `i`, which must end within the buffer.
+    std::string DocumentName(std::int32_t i)
+    {
+        char name[LM::DocumentNameSize];
+        std::memset(name, 'x', sizeof name);
+        EXPECT_EQ(set_->GetSymbolDocumentName(i, name), 0);
+        return std::string(name, ::strnlen(name, sizeof name));
     }
 
     RecordingHandler handler_;

@@ -56,24 +56,16 @@ protected:
     std::string CacheFile() const { return dir_ / "cache/ScriptCodes.dat"; }
     void WriteCacheFile(const std::string& bytes) const { TestSupport::WriteFileBytes(CacheFile(), bytes); }
 
-    // Destroys the container of the cache folder (it writes its file); the
-    // sets forget it.
-    void UnloadContainer() { ASSERT_TRUE(LM::PscBinCodesContainerRegistry::Destroy(cache_)); }
-
     // A part record in `set` with own UnID `id` whose ancestry path in the
     // set's hierarchy is `ancestors` followed by the part itself.
     std::int32_t AddPart(LM::LibrarySet& set, const std::string& file, const KR::UnID& id,
                          const std::vector<KR::UnID>& ancestors)
     {
-        const IO::Location location = dir_.Loc(file);
-        if (!std::filesystem::exists(dir_ / file))
-            WritePart(file, file, id);
         LM::PartTable& table = *LM::LibrarySetInternals::GetPartTable(set);
-        const std::int32_t i = table.AppendFromFile(location, 0, types.part, 0);
-        std::vector<KR::UnID> path = ancestors;
-        path.push_back(id);
+        const std::int32_t i = table.AppendFromFile(
+            std::filesystem::exists(dir_ / file) ? dir_.Loc(file) : WritePart(file, file, id), 0, types.part, 0);
         const std::uint32_t pathId = LM::LibrarySetInternals::GetTypeHierarchy(set)->AddPath(
-            path.data(), static_cast<std::uint32_t>(path.size()));
+            ancestors.data(), static_cast<std::uint32_t>(ancestors.size()), id);
         LM::LibrarySetInternals::SetSymbolAncestryId(set, i, pathId);
         table.SortIndexes();
         return i;
@@ -349,7 +341,7 @@ TEST_F(PscBinCodesFixture, ACodeCompiledForAnotherAncestryIsDroppedForEverySet)
         ASSERT_EQ(0, Store(*set_, b, 1, "b compiled below parent 1"));
     }
     set_.reset();
-    UnloadContainer();
+    ASSERT_TRUE(LM::PscBinCodesContainerRegistry::Destroy(cache_));  // written; the sets forget it
 
     // The next session: in the first set the ancestry of a has changed.
     auto changed = NewSet();
@@ -390,7 +382,7 @@ TEST_F(PscBinCodesFixture, ASetGoesBeforeItsContainerAndAContainerBeforeItsSets)
     EXPECT_EQ(0, set_->ClearAllPscBinCodes());
 
     // The container destroyed while the set lives: the set forgets it.
-    UnloadContainer();
+    ASSERT_TRUE(LM::PscBinCodesContainerRegistry::Destroy(cache_));  // written; the sets forget it
     EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetScriptCodeContainer(*set_));
     EXPECT_EQ(LM::ErrNoCodeContainer, Lend(*set_, a, 2).first);
     EXPECT_EQ(LM::ErrNoCodeContainer, Store(*set_, a, 2, "x"));

@@ -10,21 +10,12 @@
 #include "Support/Handles.hpp"
 
 #include <chrono>
-#include <cstring>
 #include <numeric>
 
 namespace PartTableTest {
 namespace {
 
 using Records = LibrarySetFixture;
-
-std::string NameOf(LM::LibrarySet& set, std::int32_t i)
-{
-    char name[32];
-    std::memset(name, 'x', sizeof name);
-    EXPECT_EQ(set.GetSymbolDocumentName(i, name), 0);
-    return std::string(name, ::strnlen(name, sizeof name));
-}
 
 void Touch(const IO::Location& location, int secondsFromNow)
 {
@@ -61,7 +52,7 @@ TEST_F(Records, WhatEachKindOfRecordCarries)
         const Row& r = rows[k];
         SCOPED_TRACE(k);
         EXPECT_EQ(r.i, k);
-        EXPECT_EQ(NameOf(*set_, r.i), r.name);
+        EXPECT_EQ(DocumentName(r.i), r.name);
         EXPECT_EQ(set_->IsSymbolValid(r.i), r.valid);
         EXPECT_EQ(set_->IsLibElementSymbol(r.i), r.partData);
         EXPECT_EQ(set_->GetSymbolFile(r.i) != nullptr, r.partFile);
@@ -87,17 +78,17 @@ TEST_F(Records, WhatEachKindOfRecordCarries)
 
 TEST_F(Records, FallbackNamesDropOnlyExtensionsOfTheType)
 {
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePart("Wall.gsm", "", MakeUnID(1, 1)), types.part)), "Wall");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.xyz"), types.text)), "Wall");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.abc"), types.text)), "Wall.abc");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Unknown.xyz"), FTM::UnknownType)), "Unknown.xyz");
+    EXPECT_EQ(DocumentName(AddFile(WritePart("Wall.gsm", "", MakeUnID(1, 1)), types.part)), "Wall");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Wall.xyz"), types.text)), "Wall");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Wall.abc"), types.text)), "Wall.abc");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Unknown.xyz"), FTM::UnknownType)), "Unknown.xyz");
     // A group: dropped when a type of the group has the extension.
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.xyz"), types.group)), "Slab");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.gsm"), types.group)), "Slab.gsm");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Slab.xyz"), types.group)), "Slab");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Slab.gsm"), types.group)), "Slab.gsm");
 
     // Cut after the extension is dropped.
     const std::string longPart = std::string(35, 'P') + ".gsm";
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePart(longPart, "", MakeUnID(2, 1)), types.part)), std::string(31, 'P'));
+    EXPECT_EQ(DocumentName(AddFile(WritePart(longPart, "", MakeUnID(2, 1)), types.part)), std::string(31, 'P'));
 }
 
 TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
@@ -112,12 +103,12 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
     WritePart("Beam.gsm", "Girder", MakeUnID(2, 2));
     Touch(location, -200);
     Table().Refresh(i);
-    EXPECT_EQ(NameOf(*set_, i), "Beam");
+    EXPECT_EQ(DocumentName(i), "Beam");
 
     // Newer: read again, the stored time left as it was.
     Touch(location, 100);
     Table().Refresh(i);
-    EXPECT_EQ(NameOf(*set_, i), "Girder");
+    EXPECT_EQ(DocumentName(i), "Girder");
     KR::VAArray<std::int32_t> hits;  // the main GUID lookup follows the new UnID
     EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(1, 0), &hits), 0);
     EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(2, 0), &hits), 1);
@@ -130,7 +121,7 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
     Touch(location, 300);
     set_->SetSymbolFileModTime(i, stored);
     Table().Refresh(i);
-    EXPECT_EQ(NameOf(*set_, i), "Beam");
+    EXPECT_EQ(DocumentName(i), "Beam");
 }
 
 TEST_F(Records, BadIndicesGiveTheFallbacksAndChangeNothing)

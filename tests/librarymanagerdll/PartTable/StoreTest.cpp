@@ -76,13 +76,6 @@ protected:
         return path;
     }
 
-    std::string DocumentName(std::int32_t i)
-    {
-        char name[LM::DocumentNameSize] = {};
-        EXPECT_EQ(set_->GetSymbolDocumentName(i, name), 0);
-        return name;
-    }
-
     // The table, its indexes and the hierarchy agree with each other:
     //  - once built, each index holds every record exactly once and is in
     //    its order (names, then key UnIDs);
@@ -118,31 +111,25 @@ protected:
                 EXPECT_TRUE(inOrder((*index)[k - 1], (*index)[k])) << k;
         }
         for (std::int32_t i = 0; i < n; ++i) {
+            SCOPED_TRACE(testing::Message() << "record " << i);
+            if (set_->IsEnumerated()) {
+                const std::int32_t proxy = set_->GetSymbolProxy(i);
+                LM::LibrarySetInternals::DetermineProxy(*set_, i);
+                EXPECT_EQ(set_->GetSymbolProxy(i), proxy);
+            }
             const LM::LibElement* record = table.Get(i);
-            const LM::SymbolData* data = record->GetSymbolData();
-            EXPECT_GE(record->folderIndex, -1);
-            EXPECT_LT(record->folderIndex, set_->GetFolderNumber());
-            const std::uint32_t pathId = data != nullptr ? data->ancestryId : 0;
-            if (record->fileType != types.part) {
-                EXPECT_EQ(pathId, 0u) << "record " << i;
+            EXPECT_TRUE(record->folderIndex >= -1 && record->folderIndex < set_->GetFolderNumber());
+            const std::uint32_t pathId = record->GetSymbolData() != nullptr ? record->GetSymbolData()->ancestryId : 0;
+            if (record->fileType != types.part || pathId == 0) {
+                EXPECT_EQ(pathId, 0u);
                 continue;
             }
-            if (pathId == 0)
-                continue;
-            const std::uint32_t length = Tree().GetPathLength(pathId);
-            ASSERT_GE(length, 1u) << "record " << i;
+            ASSERT_GE(Tree().GetPathLength(pathId), 1u);
             KR::UnID last{};
             Tree().GetLastPathNode(pathId, &last);
             // Rebuilding may move a missing part below another revision of
             // itself, so only the main GUID is sure to be the part's own.
-            EXPECT_TRUE(KR::guidManager.IsEqual(last.mainGuid, data->GetOwnUnID().mainGuid)) << "record " << i;
-        }
-        if (!set_->IsEnumerated())
-            return;
-        for (std::int32_t i = 0; i < n; ++i) {
-            const std::int32_t proxy = set_->GetSymbolProxy(i);
-            LM::LibrarySetInternals::DetermineProxy(*set_, i);
-            EXPECT_EQ(set_->GetSymbolProxy(i), proxy) << "record " << i;
+            EXPECT_TRUE(KR::guidManager.IsEqual(last.mainGuid, record->GetSymbolData()->GetOwnUnID().mainGuid));
         }
     }
 };
