@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <numeric>
+#include <tuple>
 
 namespace PartTableTest {
 namespace {
@@ -96,9 +97,8 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
     const IO::Location location = WritePart("Beam.gsm", "Beam", MakeUnID(1, 1));
     Touch(location, -100);
     const std::int32_t i = AddFile(location, types.part);
-    std::int32_t stored = 0;
+    std::int32_t stored = 0, after = 0;
     set_->GetSymbolFileModTime(i, &stored);
-
     // Rewritten but not newer: nothing changes.
     WritePart("Beam.gsm", "Girder", MakeUnID(2, 2));
     Touch(location, -200);
@@ -112,7 +112,6 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
     KR::VAArray<std::int32_t> hits;  // the main GUID lookup follows the new UnID
     EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(1, 0), &hits), 0);
     EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(2, 0), &hits), 1);
-    std::int32_t after = 0;
     set_->GetSymbolFileModTime(i, &after);
     EXPECT_EQ(after, stored);
 
@@ -194,17 +193,15 @@ TEST_F(Records, ArchivableDependsOnFolderAndLibrary)
     folders->OrderAndClose("Other objects", "Missing parts", &map);
     Table().RenumberFolders(map);
     const std::int32_t n = set_->GetFolderNumber();
-
-    const auto add = [&](const char* file, bool archivable, std::int32_t folder) {
-        return AddFile(WritePart(file, file, MakeUnID(1, 1), false, archivable), types.part,
-                       map[static_cast<std::size_t>(folder)]);
-    };
-    EXPECT_TRUE(set_->IsSymbolArchivable(add("a.gsm", true, fp)));
-    EXPECT_FALSE(set_->IsSymbolArchivable(add("b.gsm", false, fp)));
-    EXPECT_TRUE(set_->IsSymbolArchivable(add("c.gsm", false, fo)));
-    EXPECT_TRUE(set_->IsSymbolArchivable(AddFile(WritePart("d.gsm", "d", MakeUnID(1, 1)), types.part, n - 2)));
-    EXPECT_FALSE(
-        set_->IsSymbolArchivable(AddFile(WritePart("e.gsm", "e", MakeUnID(1, 1), false, true), types.part, n - 1)));
+    // The part's own flag counts in a permanent library's folder only; the
+    // other objects' folder is archivable, the missing parts' folder not.
+    const std::tuple<const char*, bool, std::int32_t, bool> rows[] = {
+        {"a.gsm", true, map[std::size_t(fp)], true}, {"b.gsm", false, map[std::size_t(fp)], false},
+        {"c.gsm", false, map[std::size_t(fo)], true}, {"d.gsm", false, n - 2, true}, {"e.gsm", true, n - 1, false}};
+    for (const auto& [file, flag, folder, archivable] : rows) {
+        const std::int32_t i = AddFile(WritePart(file, file, MakeUnID(1, 1), false, flag), types.part, folder);
+        EXPECT_EQ(set_->IsSymbolArchivable(i), archivable) << file;
+    }
 }
 
 TEST_F(Records, RenumberFoldersMapsKnownIndicesOnly)
@@ -286,7 +283,8 @@ protected:
         if (!parameters.empty()) {
             const TestSupport::OwnedHandle section(PSC::WriteParameters(parameters));
             const std::string bytes = section.Bytes();
-            EXPECT_EQ(writer.AddSection(PSC::ParameterSectionType, 0, LPF::SectionDescriptor{}, bytes.data(), bytes.size()), 0);
+            EXPECT_EQ(
+                writer.AddSection(PSC::ParameterSectionType, 0, LPF::SectionDescriptor{}, bytes.data(), bytes.size()), 0);
         }
         const IO::Location location = PathOf(file + ".gsm");
         EXPECT_EQ(writer.WriteTo(location), 0);
