@@ -134,7 +134,7 @@ TEST_F(Indexes, SortedIndexesAndDuplicateReportsFollowTheirDefinitions)
                     got.locations == expected[k].locations)
             << k;
         // More than three locations come in an allocated array, the inline ones left empty.
-        EXPECT_EQ(got.allocated, got.count > 3) << k;
+        EXPECT_EQ(got.allocated, got.locations.size() > 3) << k;
         EXPECT_TRUE(!got.allocated || got.inlineEmpty) << k;
         kinds.insert(got.kind);
     }

@@ -71,7 +71,6 @@ struct RecordedReport {
     enum class Kind { Files, UnID, Name } kind = Kind::Files;
     KR::UnID unID{};
     std::string name;
-    std::uint32_t count = 0;
     std::vector<IO::Location> locations;
     bool allocated = false;      // the locations came in the allocated array
     bool inlineEmpty = true;     // no inline location was set
@@ -105,7 +104,6 @@ private:
         rec.kind = kind;
         rec.unID = id;
         rec.name = r.name;
-        rec.count = r.count;
         rec.allocated = r.locations != nullptr;
         for (const IO::Location& l : r.inlineLocations)
             rec.inlineEmpty = rec.inlineEmpty && l.IsEmpty();

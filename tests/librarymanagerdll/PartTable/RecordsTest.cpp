@@ -86,10 +86,6 @@ TEST_F(Records, FallbackNamesDropOnlyExtensionsOfTheType)
     // A group: dropped when a type of the group has the extension.
     EXPECT_EQ(DocumentName(AddFile(WritePlain("Slab.xyz"), types.group)), "Slab");
     EXPECT_EQ(DocumentName(AddFile(WritePlain("Slab.gsm"), types.group)), "Slab.gsm");
-
-    // Cut after the extension is dropped.
-    const std::string longPart = std::string(35, 'P') + ".gsm";
-    EXPECT_EQ(DocumentName(AddFile(WritePart(longPart, "", MakeUnID(2, 1)), types.part)), std::string(31, 'P'));
 }
 
 TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
