@@ -406,23 +406,6 @@ TEST_F(InfoBlockCompare, LibraryOrderAndFlagsDoNotCountObjectOrderAndUrlsDo)
     EXPECT_FALSE(IsEqual(*plain, InfoOf(*swapped), true, false));
 }
 
-TEST_F(InfoBlockCompare, TextBlocksAreConvertedAndDamagedBlocksAreUnequal)
-{
-    set->AddActiveLibrary(a, LM::NotPermanent, false, true);
-    // The converted block takes the set's URL cache location, so it matches.
-    EXPECT_TRUE(IsEqual(*set, "Ws\0WW"s + a.GetText() + "\0\0"s, true, true));
-    EXPECT_FALSE(IsEqual(*set, "Ws\0WW"s + b.GetText() + "\0\0"s, true, false));
-    // A cut block, a wrong end magic, the other byte order (the fuzz replay
-    // tries other damage).
-    const std::string block = InfoOf(*set);
-    EXPECT_FALSE(IsEqual(*set, block.substr(0, block.size() - 5), true, false));
-    EXPECT_FALSE(IsEqual(*set, block.substr(0, block.size() - 1) + "\x4D", true, false));
-    EXPECT_FALSE(IsEqual(*set,
-                         BlockBytes(true).Magic().Bool(false).Location(urlCache.GetText()).Int32(1)
-                             .Library(false, false, a.GetText()).Int32(0).Magic().Str(),
-                         true, false));
-}
-
 TEST_F(InfoBlockMerge, IntoAnEmptySetItIsRestoringWithoutTheCacheFlag)
 {
     Fill(*set);

@@ -143,27 +143,6 @@ TEST_F(Indexes, SortedIndexesAndDuplicateReportsFollowTheirDefinitions)
     EXPECT_EQ(kinds.size(), 3u);
 }
 
-TEST_F(Indexes, IndexesKeptCurrentInsertBeforeEqualKeys)
-{
-    AddFile(WritePart("a.gsm", "Arch", MakeUnID(5, 1)), types.part);
-    AddFile(WritePlain("Bench.txt"), types.text);
-    AddFile(WritePart("c.gsm", "Column", MakeUnID(7, 1)), types.part);
-    Table().BuildIndexes();
-
-    // A new part named like an existing file of a greater type goes first.
-    const std::int32_t bench = AddFile(WritePart("b.gsm", "Bench", MakeUnID(7, 1)), types.part);
-    Table().UpdateIndexes(bench, false);
-    EXPECT_EQ(Table().GetNameIndex(), (std::vector<std::uint32_t>{0, 3, 1, 2}));
-    // Before the equal UnID of Column, after Arch; the file's NULLUnID first.
-    EXPECT_EQ(Table().GetUnIDIndex(), (std::vector<std::uint32_t>{1, 0, 3, 2}));
-
-    // Re-stored under another name and identifier: moved, not duplicated.
-    Table().InitPlaceholder(bench, "Zone", MakeUnID(1, 1), 0, types.part, 0);
-    Table().UpdateIndexes(bench, true);
-    EXPECT_EQ(Table().GetNameIndex(), (std::vector<std::uint32_t>{0, 1, 2, 3}));
-    EXPECT_EQ(Table().GetUnIDIndex(), (std::vector<std::uint32_t>{1, 3, 0, 2}));
-}
-
 TEST_F(Indexes, SearchesFindTheFirstValidRecordOfTheirRun)
 {
     const std::int32_t bench = AddFile(WritePart("Bench.gsm", "Bench", MakeUnID(1, 1)), types.part);
