@@ -145,6 +145,7 @@ TEST_F(Indexes, SortedIndexesAndDuplicateReportsFollowTheirDefinitions)
 
 TEST_F(Indexes, SearchesFindTheFirstValidRecordOfTheirRun)
 {
+    EXPECT_EQ(set_->SearchSymbolByUnID(MakeUnID(1, 1), nullptr), -1);  // an empty table
     const std::int32_t bench = AddFile(WritePart("Bench.gsm", "Bench", MakeUnID(1, 1)), types.part);
     const std::int32_t benchText = AddFile(WritePlain("Bench.txt"), types.text);
     const std::int32_t script = AddFile(WriteScript("Door.scr", "Door"), types.script);

@@ -144,6 +144,7 @@ TEST_F(PscBinCodesFixture, FileHoldsHeaderTableAndDataAndReadsBack)
     EXPECT_EQ(3, loaded.GetItem(1).useCount);
     EXPECT_EQ(fakeNow, loaded.GetItem(1).lastUse);
     EXPECT_EQ(LM::ErrBadIndex, loaded.GetCode(3, &code, nullptr));
+    EXPECT_EQ(LM::ErrBadIndex, loaded.Remove(3, *set_));
 }
 
 TEST_F(PscBinCodesFixture, CodesAreReadOnFirstUseNotWhenTheTableIsLoaded)
@@ -202,6 +203,7 @@ TEST_F(PscBinCodesFixture, MissingForeignTruncatedOrDamagedFilesGiveAnEmptyConta
     }
     std::filesystem::remove(CacheFile());
     EXPECT_EQ(fakeNow, LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp());
+    EXPECT_EQ(0, LM::PscBinCodesContainer(dir_.Loc("missing")).GetCount());  // nothing read, nothing written
 }
 
 // ----- The purge ----------------------------------------------------------------

@@ -149,7 +149,8 @@ TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
         std::int32_t command, first, last, commandAfter, firstAfter, lastAfter;
     };
     const Row rows[] = {{0, 0, -5, -5, 0, -5, -5},           {1, 0, 100, 111, 0, 0, 0},
-                        {7, 107, 700, 711, 0, 0, 0},          {11, 111, 1100, 1111, 0, 1100, 1111},
+                        {7, 107, 700, 711, 0, 0, 0},          {8, 108, 800, 811, 0, 0, 0},
+                        {9, 109, 900, 911, 0, 0, 0},          {11, 111, 1100, 1111, 0, 1100, 1111},
                         {12, 112, 1200, 1211, 0, 1200, 1211}, {13, 0, -5, -5, 0, -5, -5}};
     std::int32_t block[12];
     for (const Row& r : rows) {

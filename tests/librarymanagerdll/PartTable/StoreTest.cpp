@@ -289,7 +289,8 @@ TEST_F(Storing, BadLocations)
         const IO::Location gone = WriteDerivedPart("Gone" + tag + ".gsm", "Gone", MakeUnID(51, 1), {});
         TestSupport::FaultPlatform faults;
         faults.FailPath(dir_ / ("Gone" + tag + ".gsm"), ENOENT);
-        for (const std::string name : {"Missing", "Cut", "Gone"}) {
+        dir_.MakeFolder("Box" + tag + ".gsm");  // a folder named like a part file
+        for (const std::string name : {"Missing", "Cut", "Gone", "Box"}) {
             const std::int32_t i = set_->StoreSymbol(name == "Gone" ? gone : PathOf(name + tag + ".gsm"), 0, -1);
             ASSERT_GE(i, before) << name;
             EXPECT_EQ(set_->GetSymbolFile(i), nullptr) << name;
