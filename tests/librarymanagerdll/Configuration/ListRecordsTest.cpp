@@ -15,17 +15,14 @@ namespace {
 // equal but for case, numbers with leading zeros, and plain differences.
 const std::vector<std::string> Names = {"a", "A", "a1", "a01", "a2", "a10", "b", "B", "", "z", "Z"};
 
-std::string LibraryKey(const LM::ActiveLibrary& library)
-{
-    return library.location.GetText() + "|" + library.url.Std() + "|" + library.name.Std() + "|" +
-           (library.vital ? "v" : "-") + (library.permanent ? "p" : "-");
-}
-
 std::vector<std::string> Keys(LM::ActiveLibraryList& list)
 {
     std::vector<std::string> keys;
-    for (std::int32_t i = 0; i < list.GetCount(); ++i)
-        keys.push_back(LibraryKey(*list.Get(i)));
+    for (std::int32_t i = 0; i < list.GetCount(); ++i) {
+        const LM::ActiveLibrary& l = *list.Get(i);
+        keys.push_back(l.location.GetText() + "|" + l.url.Std() + "|" + l.name.Std() + (l.vital ? "|v" : "|-") +
+                       (l.permanent ? "p" : "-"));
+    }
     return keys;
 }
 
@@ -42,11 +39,13 @@ std::vector<std::string> Keys(LM::OtherObjectList& list)
 TEST(ListRecordsTest, LibrariesAddedAtOnceStandWhereSingleAddsPutThem)
 {
     std::mt19937 random(18);
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    const auto add = [](LM::ActiveLibraryList& list, const LM::ActiveLibraryList::Record& r) {
+        r.isUrl ? list.Add(r.url, r.permanent, r.vital) : list.Add(r.location, r.permanent, r.vital, false);
+    };
     for (int round = 0; round < 200; ++round) {
-        auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
-        std::vector<LM::ActiveLibraryList::Record> present, records;
-        auto make = [&] {
-            LM::ActiveLibraryList::Record record;
+        std::vector<LM::ActiveLibraryList::Record> records(pick(6) + pick(12));
+        for (auto& record : records) {
             record.isUrl = pick(3) == 0;
             record.vital = pick(2) == 0;
             record.permanent = pick(2) == 0;
@@ -56,22 +55,16 @@ TEST(ListRecordsTest, LibrariesAddedAtOnceStandWhereSingleAddsPutThem)
                 record.url = pick(8) == 0 ? "" : "http://h/" + std::to_string(pick(3)) + "/" + name + "/";
             else if (pick(8) != 0)
                 record.location = IO::Location("/nowhere/" + std::to_string(pick(3)) + "/" + name);
-            return record;
-        };
-        for (std::size_t i = pick(6); i > 0; --i)
-            present.push_back(make());
-        for (std::size_t i = pick(12); i > 0; --i)
-            records.push_back(make());
-
+        }
+        // The first records are in both lists before the rest is added.
+        const std::size_t present = pick(records.size() + 1);
         LM::ActiveLibraryList one, all;
-        for (auto* list : {&one, &all})
-            for (const auto& record : present)
-                record.isUrl ? list->Add(record.url, record.permanent, record.vital)
-                             : list->Add(record.location, record.permanent, record.vital, false);
-        for (const auto& record : records)
-            record.isUrl ? one.Add(record.url, record.permanent, record.vital)
-                         : one.Add(record.location, record.permanent, record.vital, false);
-        all.AddAll(records, false);
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            add(one, records[k]);
+            if (k < present)
+                add(all, records[k]);
+        }
+        all.AddAll({records.begin() + static_cast<std::ptrdiff_t>(present), records.end()}, false);
         ASSERT_EQ(Keys(one), Keys(all)) << "round " << round;
     }
 }
@@ -79,33 +72,28 @@ TEST(ListRecordsTest, LibrariesAddedAtOnceStandWhereSingleAddsPutThem)
 TEST(ListRecordsTest, OtherObjectsAddedAtOnceMatchTheSingleOperations)
 {
     std::mt19937 random(81);
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     for (int round = 0; round < 400; ++round) {
-        auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
         // Rounds alternate between keys that never repeat (added at once)
         // and keys from a small pool (one at a time, renames included).
         const bool distinct = round % 2 == 0;
         int serial = 0;
-        auto key = [&](const char* prefix) {
+        const auto key = [&](const char* prefix) {
             const std::string name = Names[pick(Names.size())];
             return std::string(prefix) + (distinct ? std::to_string(serial++) : std::to_string(pick(2))) + "/" + name;
         };
-        auto make = [&] {
-            LM::OtherObjectList::Record record;
+        std::vector<LM::OtherObjectList::Record> records(pick(5) + pick(12));
+        for (auto& record : records) {
             if (pick(4) != 0)
                 record.location = IO::Location(key("/nowhere/"));
             if (pick(2) == 0)
                 record.url = key("http://h/");
-            return record;
-        };
-        std::vector<LM::OtherObjectList::Record> present, records;
-        for (std::size_t i = pick(5); i > 0; --i)
-            present.push_back(make());
-        for (std::size_t i = pick(12); i > 0; --i)
-            records.push_back(make());
+        }
+        const std::size_t present = pick(records.size() + 1);
         const bool skipPresent = pick(2) == 0;
 
         LM::OtherObjectList one, all;
-        auto apply = [&](LM::OtherObjectList& list, const LM::OtherObjectList::Record& record, bool skip) {
+        const auto apply = [&](LM::OtherObjectList& list, const LM::OtherObjectList::Record& record, bool skip) {
             if (skip)
                 for (std::int32_t i = 0; i < list.GetCount(); ++i)
                     if (list.Get(i)->location == record.location && list.Get(i)->url == record.url)
@@ -115,12 +103,12 @@ TEST(ListRecordsTest, OtherObjectsAddedAtOnceMatchTheSingleOperations)
             else if (!record.url.IsEmpty())
                 list.SetLocation(list.Add(record.url), record.location);
         };
-        for (auto* list : {&one, &all})
-            for (const auto& record : present)
-                apply(*list, record, false);
-        for (const auto& record : records)
-            apply(one, record, skipPresent);
-        all.AddRecords(records, skipPresent);
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            apply(one, records[k], k >= present && skipPresent);
+            if (k < present)
+                apply(all, records[k], false);
+        }
+        all.AddRecords({records.begin() + static_cast<std::ptrdiff_t>(present), records.end()}, skipPresent);
         ASSERT_EQ(Keys(one), Keys(all)) << "round " << round;
     }
 }

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -70,7 +71,6 @@ struct RecordedReport {
     enum class Kind { Files, UnID, Name } kind = Kind::Files;
     KR::UnID unID{};
     std::string name;
-    std::uint32_t count = 0;
     std::vector<IO::Location> locations;
     bool allocated = false;      // the locations came in the allocated array
     bool inlineEmpty = true;     // no inline location was set
@@ -104,7 +104,6 @@ private:
         rec.kind = kind;
         rec.unID = id;
         rec.name = r.name;
-        rec.count = r.count;
         rec.allocated = r.locations != nullptr;
         for (const IO::Location& l : r.inlineLocations)
             rec.inlineEmpty = rec.inlineEmpty && l.IsEmpty();
@@ -206,6 +205,15 @@ protected:
     std::int32_t AddFile(const IO::Location& location, FTM::GeneralID type, std::int32_t folder = 0)
     {
         return Table().AppendFromFile(location, folder, type, 0);
+    }
+
+    // The document name of record `i`, which must end within the buffer.
+    std::string DocumentName(std::int32_t i)
+    {
+        char name[LM::DocumentNameSize];
+        std::memset(name, 'x', sizeof name);
+        EXPECT_EQ(set_->GetSymbolDocumentName(i, name), 0);
+        return std::string(name, ::strnlen(name, sizeof name));
     }
 
     RecordingHandler handler_;

@@ -22,7 +22,6 @@ namespace {
 using PartTableTest::MakeUnID;
 using PscBinCodesTest::BuildContainerFile;
 using PscBinCodesTest::ItemSpec;
-using TestSupport::HandleBytes;
 using TestSupport::OwnedHandle;
 
 std::int32_t fakeNow = 0;
@@ -31,16 +30,10 @@ std::int32_t FakeNow() noexcept
     return fakeNow;
 }
 
-std::int32_t At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
+std::int32_t At(std::int16_t year, std::int16_t month, std::int16_t day, std::int16_t hour = 0,
+               std::int16_t minute = 0, std::int16_t second = 0)
 {
-    KR::DateTimeRecord r;
-    r.year = static_cast<std::int16_t>(year);
-    r.month = static_cast<std::int16_t>(month);
-    r.day = static_cast<std::int16_t>(day);
-    r.hour = static_cast<std::int16_t>(hour);
-    r.minute = static_cast<std::int16_t>(minute);
-    r.second = static_cast<std::int16_t>(second);
-    return KR::dateTimeManager.Combine(r);
+    return KR::dateTimeManager.Combine({year, month, day, hour, minute, second});
 }
 
 // The clock under the test's control and one library set.
@@ -63,37 +56,25 @@ protected:
     std::string CacheFile() const { return dir_ / "cache/ScriptCodes.dat"; }
     void WriteCacheFile(const std::string& bytes) const { TestSupport::WriteFileBytes(CacheFile(), bytes); }
 
-    // Destroys the container of the cache folder (it writes its file); the
-    // sets forget it.
-    void UnloadContainer() { ASSERT_TRUE(LM::PscBinCodesContainerRegistry::Destroy(cache_)); }
-
     // A part record in `set` with own UnID `id` whose ancestry path in the
     // set's hierarchy is `ancestors` followed by the part itself.
     std::int32_t AddPart(LM::LibrarySet& set, const std::string& file, const KR::UnID& id,
                          const std::vector<KR::UnID>& ancestors)
     {
-        const IO::Location location = dir_.Loc(file);
-        if (!std::filesystem::exists(dir_ / file))
-            WritePart(file, file, id);
         LM::PartTable& table = *LM::LibrarySetInternals::GetPartTable(set);
-        const std::int32_t i = table.AppendFromFile(location, 0, types.part, 0);
-        std::vector<KR::UnID> path = ancestors;
-        path.push_back(id);
+        const std::int32_t i = table.AppendFromFile(
+            std::filesystem::exists(dir_ / file) ? dir_.Loc(file) : WritePart(file, file, id), 0, types.part, 0);
         const std::uint32_t pathId = LM::LibrarySetInternals::GetTypeHierarchy(set)->AddPath(
-            path.data(), static_cast<std::uint32_t>(path.size()));
+            ancestors.data(), static_cast<std::uint32_t>(ancestors.size()), id);
         LM::LibrarySetInternals::SetSymbolAncestryId(set, i, pathId);
         table.SortIndexes();
         return i;
     }
 
-    static std::int32_t CodeIndex(LM::LibrarySet& set, std::int32_t i, std::int16_t scriptType)
+    // Where record `i` keeps the index of its code of `scriptType`.
+    static std::int32_t& CodeIndex(LM::LibrarySet& set, std::int32_t i, std::int16_t scriptType)
     {
         return LM::LibrarySetInternals::GetPartTable(set)->Get(i)->GetSymbolData()->codeIndices[scriptType - 1];
-    }
-
-    static void SetCodeIndex(LM::LibrarySet& set, std::int32_t i, std::int16_t scriptType, std::int32_t k)
-    {
-        LM::LibrarySetInternals::GetPartTable(set)->Get(i)->GetSymbolData()->codeIndices[scriptType - 1] = k;
     }
 
     // The code the set lends for part `i`, with the operation's result.
@@ -101,8 +82,7 @@ protected:
     {
         char** code = nullptr;
         const std::int32_t result = set.GetSymbolPscBinCode(i, type, &code);
-        OwnedHandle owned(code);
-        return {result, owned.Bytes()};
+        return {result, OwnedHandle(code).Bytes()};
     }
 
     static std::int32_t Store(LM::LibrarySet& set, std::int32_t i, std::int16_t type, const std::string& bytes)
@@ -133,30 +113,20 @@ TEST_F(PscBinCodesFixture, FileHoldsHeaderTableAndDataAndReadsBack)
         OwnedHandle code2("second code");
         EXPECT_EQ(1, container.Add(partA, dir_.Loc("a.gsm"), 3, code1.h, section1.h, *set_));
         EXPECT_EQ(2, container.Add(NULLUnID, dir_.Loc("b.gsm"), 3, code2.h, nullptr, *set_));
-        // The handles were copied.
-        EXPECT_EQ("code-one", code1.Bytes());
         fakeNow += 60;
     }
     const std::string bytes = TestSupport::ReadFileBytes(CacheFile());
-    ASSERT_GE(bytes.size(), 22u);
-    // Little-endian on this machine: magic, timestamp, version, count, step,
-    // record size.
-    KR::StringOChannel header(KR::binOProtocol);
-    header.Write(std::uint32_t{0x4C323037});
-    header.Write(created);
-    header.Write(std::uint16_t{1});
-    header.Write(std::uint32_t{2});
-    header.Write(std::uint32_t{50});
-    header.Write(std::uint32_t{112});
-    EXPECT_EQ(header.GetText(), bytes.substr(0, 22));
-    EXPECT_EQ("code-one" + std::string(32, '\0') + "second code", bytes.substr(bytes.size() - 51));
+    // Little-endian on this machine: magic, timestamp, version 1, count 2,
+    // step 50, record size 112.
+    EXPECT_EQ(std::string("\x37\x30\x32\x4C", 4) + std::string(reinterpret_cast<const char*>(&created), 4) +
+                  std::string("\x01\x00\x02\x00\x00\x00\x32\x00\x00\x00\x70\x00\x00\x00", 14),
+              bytes.substr(0, 22));
 
     fakeNow += 60;
     LM::PscBinCodesContainer loaded(dir_.Loc("cache"));
     ASSERT_EQ(2, loaded.GetCount());
     EXPECT_EQ(created, loaded.GetTimestamp());
     EXPECT_EQ(1, loaded.Find(partA, IO::Location(), 3));
-    EXPECT_EQ(-1, loaded.Find(partA, IO::Location(), 4));
     EXPECT_EQ(2, loaded.Find(NULLUnID, dir_.Loc("b.gsm"), 3));
     // A NULLUnID search matches any item at that location, also one with a UnID.
     EXPECT_EQ(1, loaded.Find(NULLUnID, dir_.Loc("a.gsm"), 3));
@@ -169,16 +139,12 @@ TEST_F(PscBinCodesFixture, FileHoldsHeaderTableAndDataAndReadsBack)
     char** code = nullptr;
     char** section = nullptr;
     EXPECT_EQ(0, loaded.GetCode(1, &code, &section));
-    EXPECT_EQ("code-one", HandleBytes(code));
-    EXPECT_EQ(std::string(32, '\0'), HandleBytes(section));
-    KR::bmManager.KillHandle(code);
-    KR::bmManager.KillHandle(section);
+    EXPECT_EQ("code-one", OwnedHandle(code).Bytes());
+    EXPECT_EQ(std::string(32, '\0'), OwnedHandle(section).Bytes());
     EXPECT_EQ(3, loaded.GetItem(1).useCount);
     EXPECT_EQ(fakeNow, loaded.GetItem(1).lastUse);
-    EXPECT_EQ(0, loaded.GetCode(2, nullptr, &section));
-    EXPECT_EQ(nullptr, section);
     EXPECT_EQ(LM::ErrBadIndex, loaded.GetCode(3, &code, nullptr));
-    EXPECT_EQ(nullptr, code);
+    EXPECT_EQ(LM::ErrBadIndex, loaded.Remove(3, *set_));
 }
 
 TEST_F(PscBinCodesFixture, CodesAreReadOnFirstUseNotWhenTheTableIsLoaded)
@@ -186,15 +152,12 @@ TEST_F(PscBinCodesFixture, CodesAreReadOnFirstUseNotWhenTheTableIsLoaded)
     // Large codes, so that the second one lies far beyond what reading the
     // table brings in.
     const std::string big1 = TestSupport::Pattern(200000, 1);
-    const std::string big2 = TestSupport::Pattern(200000, 2);
     WriteCacheFile(BuildContainerFile(fakeNow, {{partA, dir_.Loc("a"), 1, 1, fakeNow, big1, ""},
-                                                {partB, dir_.Loc("b"), 1, 1, fakeNow, big2, ""}}));
+                                                {partB, dir_.Loc("b"), 1, 1, fakeNow, big1, ""}}));
     auto container = std::make_unique<LM::PscBinCodesContainer>(dir_.Loc("cache"));
-    ASSERT_EQ(2, container->GetCount());
     char** code = nullptr;
     ASSERT_EQ(0, container->GetCode(1, &code, nullptr));
-    EXPECT_EQ(big1, HandleBytes(code));
-    KR::bmManager.KillHandle(code);
+    EXPECT_EQ(big1, OwnedHandle(code).Bytes());
     // Cutting the file (the same file the container holds open) loses the
     // second code: it was not read with the table.
     ASSERT_EQ(0, ::truncate(CacheFile().c_str(), static_cast<off_t>(container->GetItem(2).codeOffset)));
@@ -209,86 +172,38 @@ TEST_F(PscBinCodesFixture, CodesAreReadOnFirstUseNotWhenTheTableIsLoaded)
     EXPECT_EQ(0u, reloaded.GetItem(2).codeSize);
 }
 
+// One row per check of the reader; every damaged file gives an empty
+// container. The fuzz replay tries every other cut and damage.
 TEST_F(PscBinCodesFixture, MissingForeignTruncatedOrDamagedFilesGiveAnEmptyContainer)
 {
-    const std::vector<ItemSpec> items{{partA, IO::Location("/a"), 1, 1, fakeNow, "aaaa", std::string(32, '\0')},
-                                      {NULLUnID, IO::Location("/b"), 6, 1, fakeNow, "bb", ""}};
     const std::int32_t stamp = fakeNow - 1000;
-    const std::string valid = BuildContainerFile(stamp, items);
-    const auto countAfterLoading = [&](const std::string& bytes) {
-        WriteCacheFile(bytes);
-        return LM::PscBinCodesContainer(dir_.Loc("cache")).GetCount();
-    };
-    ASSERT_EQ(2, countAfterLoading(valid));
-    // A write that never finished has no magic yet.
-    EXPECT_EQ(0, countAfterLoading(BuildContainerFile(stamp, items, 0)));
-    EXPECT_EQ(0, countAfterLoading("not a container file at all, but long enough"));
-    // Cut inside the header, inside the table, at its end and inside the
-    // data (the fuzz replay tries every other cut).
-    const std::size_t tableEnd = valid.size() - 4 - 32 - 2;
-    for (std::size_t length : {std::size_t{0}, std::size_t{3}, std::size_t{21}, std::size_t{22}, std::size_t{60},
-                               tableEnd - 1, tableEnd, valid.size() - 1})
-        EXPECT_EQ(0, countAfterLoading(valid.substr(0, length))) << length;
-
+    const std::string valid =
+        BuildContainerFile(stamp, {{partA, IO::Location("/a"), 1, 1, fakeNow, "aaaa", std::string(32, '\0')}});
     const auto patched = [&](std::size_t at, std::string bytes) {
-        std::string damaged = valid;
-        damaged.replace(at, bytes.size(), bytes);
-        return damaged;
+        return valid.substr(0, at) + bytes + valid.substr(at + bytes.size());
     };
-    EXPECT_EQ(0, countAfterLoading(patched(8, std::string("\x02\x00", 2))));          // array version 2
-    EXPECT_EQ(0, countAfterLoading(patched(10, std::string("\xFF\xFF\xFF\x0F", 4))));  // count beyond the file
-    // A script type outside 1 .. 6 (the first item's, after its two GUIDs and
-    // location), and a code said to reach beyond the end of the file.
-    const std::size_t firstType = 22 + 32 + 1 + 4 + 2;
-    EXPECT_EQ(0, countAfterLoading(patched(firstType, std::string("\x07\x00", 2))));
-    EXPECT_EQ(0, countAfterLoading(patched(firstType + 2 + 8 + 8, std::string("\xFF\xFF\x00\x00", 4))));
-
-    // The timestamp read before the failure stays; without a file it is now.
-    WriteCacheFile(patched(8, std::string("\x02\x00", 2)));
-    EXPECT_EQ(stamp, LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp());
+    const std::size_t firstType = 22 + 32 + 1 + 4 + 2;  // after the item's two GUIDs and location
+    const std::string rows[] = {
+        BuildContainerFile(stamp, {}, 0),                   // a write that never finished has no magic yet
+        valid.substr(0, 21),                                // cut inside the header
+        valid.substr(0, 60),                                // cut inside the table
+        patched(8, std::string("\x02\x00", 2)),             // array version 2
+        patched(10, std::string("\xFF\xFF\xFF\x0F", 4)),     // a count beyond the file
+        patched(firstType, std::string("\x07\x00", 2)),     // a script type outside 1 .. 6
+        patched(firstType + 18, std::string("\xFF\xFF", 2)),  // a code reaching beyond the end of the file
+    };
+    WriteCacheFile(valid);
+    ASSERT_EQ(1, LM::PscBinCodesContainer(dir_.Loc("cache")).GetCount());
+    for (const std::string& bytes : rows) {
+        WriteCacheFile(bytes);
+        const LM::PscBinCodesContainer container(dir_.Loc("cache"));
+        EXPECT_EQ(0, container.GetCount()) << &bytes - rows;
+        // The timestamp read before the failure stays.
+        EXPECT_EQ(bytes.size() >= 8 && bytes[0] != 0 ? stamp : fakeNow, container.GetTimestamp()) << &bytes - rows;
+    }
     std::filesystem::remove(CacheFile());
-    LM::PscBinCodesContainer fresh(dir_.Loc("cache"));
-    EXPECT_EQ(0, fresh.GetCount());
-    EXPECT_EQ(fakeNow, fresh.GetTimestamp());
-}
-
-TEST_F(PscBinCodesFixture, SetRemoveAndClearTellTheObserversWhoCausedTheChange)
-{
-    struct Recorder : LM::PscBinCodesContainerObserver {
-        std::vector<std::string> calls;
-        void BinCodeAdded(const LM::LibrarySet&, const LM::PscBinCodesContainerEvent& e) override
-        {
-            calls.push_back("added " + std::to_string(e.GetScriptType()));
-        }
-        void BinCodeRemoved(const LM::LibrarySet& s, const LM::PscBinCodesContainerEvent& e) override
-        {
-            calls.push_back("removed " + std::to_string(e.GetScriptType()) + (e.GetPartId() == partA ? " A" : "") +
-                            (&s == sender ? " by set" : ""));
-        }
-        void BinCodesCleared(const LM::LibrarySet&, const LM::PscBinCodesContainerEvent& e) override
-        {
-            calls.push_back("cleared " + std::to_string(e.GetScriptType()) + (e.GetPartId().IsNull() ? " null" : ""));
-        }
-        const LM::LibrarySet* sender = nullptr;
-    } recorder;
-    recorder.sender = set_.get();
-    LM::PscBinCodesContainer container(dir_.Loc("direct"));
-    container.Attach(recorder);
-    OwnedHandle code("x");
-    const std::int32_t k = container.Add(partA, IO::Location(), 2, code.h, nullptr, *set_);
-    container.SetChecked(k, true);
-    EXPECT_EQ(LM::ErrBadIndex, container.Remove(k + 1, *set_));
-    EXPECT_EQ(0, container.Remove(k, *set_));
-    // Cleared in place: keys and index stay, the code is gone.
-    EXPECT_EQ(k, container.Find(partA, IO::Location(), 2));
-    EXPECT_FALSE(container.IsChecked(k));
-    char** lent = nullptr;
-    EXPECT_EQ(0, container.GetCode(k, &lent, nullptr));
-    EXPECT_EQ(nullptr, lent);
-    EXPECT_EQ(0, container.ClearAll(*set_));
-    EXPECT_EQ(0, container.GetCount());
-    EXPECT_EQ(-1, container.Find(partA, IO::Location(), 2));
-    EXPECT_EQ((std::vector<std::string>{"added 2", "removed 2 A by set", "cleared 0 null"}), recorder.calls);
+    EXPECT_EQ(fakeNow, LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp());
+    EXPECT_EQ(0, LM::PscBinCodesContainer(dir_.Loc("missing")).GetCount());  // nothing read, nothing written
 }
 
 // ----- The purge ----------------------------------------------------------------
@@ -330,10 +245,6 @@ TEST_F(PscBinCodesPurgeTest, RunsOnceHalfACalendarMonthHasPassed)
     const std::int32_t midpoint = At(2024, 2, 14, 12);
     EXPECT_EQ(january31, TimestampAfterWriting(january31, midpoint));
     EXPECT_EQ(midpoint + 1, TimestampAfterWriting(january31, midpoint + 1));
-    // December rolls into January of the next year: 31 days, 15.5 days.
-    const std::int32_t december20 = At(2023, 12, 20);
-    EXPECT_EQ(december20, TimestampAfterWriting(december20, At(2024, 1, 4, 12)));
-    EXPECT_EQ(At(2024, 1, 4, 12, 0, 1), TimestampAfterWriting(december20, At(2024, 1, 4, 12, 0, 1)));
 }
 
 TEST_F(PscBinCodesPurgeTest, DropsCodesUnusedForAMonthOrRarelyUsedForHalfAMonth)
@@ -350,14 +261,6 @@ TEST_F(PscBinCodesPurgeTest, DropsCodesUnusedForAMonthOrRarelyUsedForHalfAMonth)
                               {partA, where, 3, 4, halfMonthAgo - 1, "c", ""},  // rarely used: dropped
                               {partA, where, 4, 5, halfMonthAgo - 1, "c", ""},  // used five times: kept
                               {partA, where, 5, 4, halfMonthAgo, "c", ""}}));   // exactly half: kept
-
-    // January rolls back into December of the year before: 10 January back
-    // one month is 10 December, half way 25 December 12:00.
-    const std::int32_t january10 = At(2024, 1, 10);
-    EXPECT_EQ((std::vector<int>{2, 3}),
-              Survivors(january10, {{partA, where, 1, 3, At(2023, 12, 25, 11, 59, 59), "c", ""},
-                                    {partA, where, 2, 3, At(2023, 12, 25, 12), "c", ""},
-                                    {partA, where, 3, 9, At(2023, 12, 10), "c", ""}}));
 }
 
 // ----- The library set operations --------------------------------------------
@@ -370,11 +273,10 @@ TEST_F(PscBinCodesFixture, SetAndGetCodesOfARecord)
 
     // Never compiled, bad indices and script types, no place for the code.
     EXPECT_EQ(std::make_pair(LM::ErrBadIndex, std::string()), Lend(*set_, a, 1));
-    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a + 5, 1).first);
-    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a, 0).first);
-    EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, a, 7).first);
-    EXPECT_EQ(LM::ErrBadIndex, Store(*set_, a, 7, "x"));
-    EXPECT_EQ(LM::ErrBadIndex, Store(*set_, -1, 1, "x"));
+    for (const auto& [i, type] : {std::pair{a + 5, 1}, {a, 0}, {a, 7}, {-1, 1}}) {
+        EXPECT_EQ(LM::ErrBadIndex, Lend(*set_, i, static_cast<std::int16_t>(type)).first) << i << " " << type;
+        EXPECT_EQ(LM::ErrBadIndex, Store(*set_, i, static_cast<std::int16_t>(type), "x")) << i << " " << type;
+    }
     EXPECT_EQ(KR::ErrParam, set_->GetSymbolPscBinCode(a, 1, nullptr));
 
     OwnedHandle code("compiled");
@@ -413,7 +315,7 @@ TEST_F(PscBinCodesFixture, TwoSetsShareTheContainerAndClearingReachesBoth)
     ASSERT_EQ(0, Store(*set_, b, 4, "code of b"));
 
     // Not looked up yet: found by UnID, and the index is kept.
-    SetCodeIndex(*other, otherA, 4, -2);
+    CodeIndex(*other, otherA, 4) = -2;
     EXPECT_EQ("code of a", Lend(*other, otherA, 4).second);
     EXPECT_EQ(CodeIndex(*set_, a, 4), CodeIndex(*other, otherA, 4));
     // Known as none: not looked up.
@@ -440,7 +342,7 @@ TEST_F(PscBinCodesFixture, ACodeCompiledForAnotherAncestryIsDroppedForEverySet)
         ASSERT_EQ(0, Store(*set_, b, 1, "b compiled below parent 1"));
     }
     set_.reset();
-    UnloadContainer();
+    ASSERT_TRUE(LM::PscBinCodesContainerRegistry::Destroy(cache_));  // written; the sets forget it
 
     // The next session: in the first set the ancestry of a has changed.
     auto changed = NewSet();
@@ -449,7 +351,7 @@ TEST_F(PscBinCodesFixture, ACodeCompiledForAnotherAncestryIsDroppedForEverySet)
     const std::int32_t b1 = AddPart(*changed, "b.gsm", partB, {parent1});
     const std::int32_t a2 = AddPart(*unchanged, "a.gsm", partA, {parent1});
     for (auto [set, i] : {std::pair{changed.get(), a1}, {changed.get(), b1}, {unchanged.get(), a2}})
-        SetCodeIndex(*set, i, 1, -2);
+        CodeIndex(*set, i, 1) = -2;
 
     // The first lending after the change finds another ancestry: no code,
     // and the other set, which had not looked the part up yet, forgets it.
@@ -460,7 +362,7 @@ TEST_F(PscBinCodesFixture, ACodeCompiledForAnotherAncestryIsDroppedForEverySet)
     EXPECT_EQ("b compiled below parent 1", Lend(*changed, b1, 1).second);
     // Compiled again, it serves both sets.
     ASSERT_EQ(0, Store(*changed, a1, 1, "a compiled below parent 2"));
-    SetCodeIndex(*unchanged, a2, 1, -2);
+    CodeIndex(*unchanged, a2, 1) = -2;
     EXPECT_EQ("a compiled below parent 2", Lend(*unchanged, a2, 1).second);
 }
 
@@ -476,31 +378,16 @@ TEST_F(PscBinCodesFixture, ASetGoesBeforeItsContainerAndAContainerBeforeItsSets)
     // The code stays for the sets that remain (it was checked when it was
     // set), and events no longer reach the destroyed set.
     const std::int32_t a = AddPart(*set_, "a.gsm", partA, {parent1});
-    SetCodeIndex(*set_, a, 2, -2);
+    CodeIndex(*set_, a, 2) = -2;
     EXPECT_EQ(std::make_pair(0, std::string("x")), Lend(*set_, a, 2));
     EXPECT_EQ(0, set_->ClearAllPscBinCodes());
 
     // The container destroyed while the set lives: the set forgets it.
-    UnloadContainer();
+    ASSERT_TRUE(LM::PscBinCodesContainerRegistry::Destroy(cache_));  // written; the sets forget it
     EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetScriptCodeContainer(*set_));
     EXPECT_EQ(LM::ErrNoCodeContainer, Lend(*set_, a, 2).first);
     EXPECT_EQ(LM::ErrNoCodeContainer, Store(*set_, a, 2, "x"));
     EXPECT_EQ(0, set_->ClearAllPscBinCodes());
-}
-
-TEST(PscBinCodesFileTest, ItemRecordsAreLaidOutAsDocumented)
-{
-    // The example of docs/formats/script-code-cache.md.
-    const std::string expected = std::string("\x37\x30\x32\x4C\x00\x00\x00\x2D\x01\x00\x01\x00\x00\x00"
-                                             "\x32\x00\x00\x00\x70\x00\x00\x00", 22) +
-                                 std::string("\x0A\x00\x00\x00\x00\x00\x00\x00", 8) + std::string(7, '\0') + "\x01" +
-                                 std::string("\x01\x00\x00\x00\x00\x00\x00\x00", 8) + std::string(7, '\0') + "\x02" +
-                                 std::string("\x01\x02\x00\x00\x00\x2F\x61", 7) + std::string("\x01\x00", 2) +
-                                 std::string("\x02\x00\x00\x00\x00\x00\x00\x2E", 8) +
-                                 std::string("\x57\x00\x00\x00\x5B\x00\x00\x00\x04\x00\x00\x00\x00\x00\x00\x00", 16) +
-                                 "\xC0\xDE\xC0\xDE";
-    EXPECT_EQ(expected, BuildContainerFile(0x2D000000, {{MakeUnID(0xA, 1), IO::Location("/a"), 1, 2, 0x2E000000,
-                                                         "\xC0\xDE\xC0\xDE", ""}}));
 }
 
 }  // namespace

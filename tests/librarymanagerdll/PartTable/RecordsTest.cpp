@@ -1,25 +1,22 @@
 // Records of the part table: initialisation from files and as placeholders,
-// refreshing, fallback names, and the library set's attribute accessors.
+// refreshing, fallback names, the library set's attribute accessors, proxies
+// from the type hierarchy, and merging a parent's parameters into a part.
 #include "PartTableTestSupport.hpp"
 
-#include "IO/File.hpp"
+#include "AncestryHierarchy.hpp"
+#include "KR/DebugChannel.hpp"
+#include "KR/Memory.hpp"
+#include "PSC/Parameters.hpp"
+#include "Support/Handles.hpp"
 
 #include <chrono>
-#include <cstring>
 #include <numeric>
+#include <tuple>
 
 namespace PartTableTest {
 namespace {
 
 using Records = LibrarySetFixture;
-
-std::string NameOf(LM::LibrarySet& set, std::int32_t i)
-{
-    char name[32];
-    std::memset(name, 'x', sizeof name);
-    EXPECT_EQ(set.GetSymbolDocumentName(i, name), 0);
-    return std::string(name, ::strnlen(name, sizeof name));
-}
 
 void Touch(const IO::Location& location, int secondsFromNow)
 {
@@ -56,7 +53,7 @@ TEST_F(Records, WhatEachKindOfRecordCarries)
         const Row& r = rows[k];
         SCOPED_TRACE(k);
         EXPECT_EQ(r.i, k);
-        EXPECT_EQ(NameOf(*set_, r.i), r.name);
+        EXPECT_EQ(DocumentName(r.i), r.name);
         EXPECT_EQ(set_->IsSymbolValid(r.i), r.valid);
         EXPECT_EQ(set_->IsLibElementSymbol(r.i), r.partData);
         EXPECT_EQ(set_->GetSymbolFile(r.i) != nullptr, r.partFile);
@@ -70,12 +67,7 @@ TEST_F(Records, WhatEachKindOfRecordCarries)
     EXPECT_EQ(set_->GetSymbolOwnUnID(0, &read), 0);
     EXPECT_EQ(read, id);
     EXPECT_TRUE(set_->IsSymbolPlaceable(0));
-    std::int32_t fileTime = 0;
     std::int32_t time = 0;
-    ASSERT_EQ(IO::File(door).GetModificationTime(&fileTime), 0);
-    EXPECT_EQ(set_->GetSymbolFileModTime(0, &time), 0);
-    EXPECT_EQ(time, fileTime);
-    time = 0;
     set_->GetSymbolFileModTime(2, &time);  // an ordinary file's time is read too
     EXPECT_NE(time, 0);
 
@@ -83,22 +75,17 @@ TEST_F(Records, WhatEachKindOfRecordCarries)
     Table().InitPlaceholder(0, "Real", MakeUnID(9, 9), 1, types.part, 0);
     EXPECT_FALSE(set_->IsSymbolValid(0));
     EXPECT_EQ(set_->GetSymbolFile(0), nullptr);
-    EXPECT_EQ(set_->SearchDummySymbol(MakeUnID(9, 9), "Real"), 0);
 }
 
 TEST_F(Records, FallbackNamesDropOnlyExtensionsOfTheType)
 {
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePart("Wall.gsm", "", MakeUnID(1, 1)), types.part)), "Wall");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.xyz"), types.text)), "Wall");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Wall.abc"), types.text)), "Wall.abc");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Unknown.xyz"), FTM::UnknownType)), "Unknown.xyz");
+    EXPECT_EQ(DocumentName(AddFile(WritePart("Wall.gsm", "", MakeUnID(1, 1)), types.part)), "Wall");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Wall.xyz"), types.text)), "Wall");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Wall.abc"), types.text)), "Wall.abc");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Unknown.xyz"), FTM::UnknownType)), "Unknown.xyz");
     // A group: dropped when a type of the group has the extension.
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.xyz"), types.group)), "Slab");
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePlain("Slab.gsm"), types.group)), "Slab.gsm");
-
-    // Cut after the extension is dropped.
-    const std::string longPart = std::string(35, 'P') + ".gsm";
-    EXPECT_EQ(NameOf(*set_, AddFile(WritePart(longPart, "", MakeUnID(2, 1)), types.part)), std::string(31, 'P'));
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Slab.xyz"), types.group)), "Slab");
+    EXPECT_EQ(DocumentName(AddFile(WritePlain("Slab.gsm"), types.group)), "Slab.gsm");
 }
 
 TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
@@ -106,26 +93,21 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
     const IO::Location location = WritePart("Beam.gsm", "Beam", MakeUnID(1, 1));
     Touch(location, -100);
     const std::int32_t i = AddFile(location, types.part);
-    std::int32_t stored = 0;
+    std::int32_t stored = 0, after = 0;
     set_->GetSymbolFileModTime(i, &stored);
-
     // Rewritten but not newer: nothing changes.
     WritePart("Beam.gsm", "Girder", MakeUnID(2, 2));
     Touch(location, -200);
     Table().Refresh(i);
-    EXPECT_EQ(NameOf(*set_, i), "Beam");
+    EXPECT_EQ(DocumentName(i), "Beam");
 
     // Newer: read again, the stored time left as it was.
     Touch(location, 100);
     Table().Refresh(i);
-    EXPECT_EQ(NameOf(*set_, i), "Girder");
-    KR::UnID read{};
-    set_->GetSymbolOwnUnID(i, &read);
-    EXPECT_EQ(read, MakeUnID(2, 2));
-    KR::VAArray<std::int32_t> hits;
+    EXPECT_EQ(DocumentName(i), "Girder");
+    KR::VAArray<std::int32_t> hits;  // the main GUID lookup follows the new UnID
     EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(1, 0), &hits), 0);
     EXPECT_EQ(set_->SearchSymbolByMainUnID(MakeUnID(2, 0), &hits), 1);
-    std::int32_t after = 0;
     set_->GetSymbolFileModTime(i, &after);
     EXPECT_EQ(after, stored);
 
@@ -134,14 +116,13 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
     Touch(location, 300);
     set_->SetSymbolFileModTime(i, stored);
     Table().Refresh(i);
-    EXPECT_EQ(NameOf(*set_, i), "Beam");
+    EXPECT_EQ(DocumentName(i), "Beam");
 }
 
 TEST_F(Records, BadIndicesGiveTheFallbacksAndChangeNothing)
 {
     AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), types.part);
-    for (std::int32_t i : {std::int32_t{1}, std::int32_t{-1}}) {
-        EXPECT_FALSE(set_->IsValidIndex(i));
+    for (std::int32_t i : {1, -1}) {
         EXPECT_EQ(set_->GetSymbolFlags(i), 1u);
         EXPECT_EQ(set_->GetSymbolFolderIndex(i), -1);
         IO::Location location("/unchanged");
@@ -159,35 +140,32 @@ TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
     const std::int32_t plain = AddFile(WritePlain("B.txt"), types.text);
 
     // Command words exist for 7, 8, 9, 11 and 12, globals blocks for 1 to 12,
-    // each its own; a reset clears the command words and the blocks of 1 to 10.
+    // each its own; a reset clears the command words and the blocks of 1 to
+    // 10. One script type of each kind: the command word, and the first and
+    // last words of the globals block (-5: left as the caller filled it),
+    // before and after a reset.
+    struct Row {
+        std::int16_t type;
+        std::int32_t command, first, last, commandAfter, firstAfter, lastAfter;
+    };
+    const Row rows[] = {{0, 0, -5, -5, 0, -5, -5},           {1, 0, 100, 111, 0, 0, 0},
+                        {7, 107, 700, 711, 0, 0, 0},          {8, 108, 800, 811, 0, 0, 0},
+                        {9, 109, 900, 911, 0, 0, 0},          {11, 111, 1100, 1111, 0, 1100, 1111},
+                        {12, 112, 1200, 1211, 0, 1200, 1211}, {13, 0, -5, -5, 0, -5, -5}};
     std::int32_t block[12];
-    for (std::int16_t type = 0; type <= 13; ++type) {
-        std::iota(std::begin(block), std::end(block), type * 100);
-        EXPECT_EQ(set_->SetSymbolPscGlobalsBits(part, type, block), 0);
-        EXPECT_EQ(set_->SetSymbolPscCommandsBits(part, type, 100 + type), 0);
+    for (const Row& r : rows) {
+        std::iota(std::begin(block), std::end(block), r.type * 100);
+        EXPECT_EQ(set_->SetSymbolPscGlobalsBits(part, r.type, block), 0);
+        EXPECT_EQ(set_->SetSymbolPscCommandsBits(part, r.type, 100 + r.type), 0);
     }
-    // Per script type 0 .. 13: the command word, and the first and last
-    // words of the globals block (-5: left as the caller filled it), before
-    // and after a reset.
-    struct Expected {
-        std::int32_t command, first, last;
-    };
-    const Expected expected[2][14] = {
-        {{0, -5, -5}, {0, 100, 111}, {0, 200, 211}, {0, 300, 311}, {0, 400, 411}, {0, 500, 511}, {0, 600, 611},
-         {107, 700, 711}, {108, 800, 811}, {109, 900, 911}, {0, 1000, 1011}, {111, 1100, 1111}, {112, 1200, 1211},
-         {0, -5, -5}},
-        {{0, -5, -5}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0},
-         {0, 0, 0}, {0, 0, 0}, {0, 1100, 1111}, {0, 1200, 1211}, {0, -5, -5}},
-    };
     for (int reset = 0; reset < 2; ++reset) {
-        for (std::int16_t type = 0; type <= 13; ++type) {
-            SCOPED_TRACE(testing::Message() << "script type " << type << (reset ? " after reset" : ""));
-            const Expected& e = expected[reset][type];
-            EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, type), e.command);
+        for (const Row& r : rows) {
+            SCOPED_TRACE(testing::Message() << "script type " << r.type << (reset ? " after reset" : ""));
+            EXPECT_EQ(set_->GetSymbolPscCommandsBits(part, r.type), reset ? r.commandAfter : r.command);
             std::fill(std::begin(block), std::end(block), -5);
-            ASSERT_EQ(set_->GetSymbolPscGlobalsBits(part, type, block), 0);
-            EXPECT_EQ(block[0], e.first);
-            EXPECT_EQ(block[11], e.last);
+            ASSERT_EQ(set_->GetSymbolPscGlobalsBits(part, r.type, block), 0);
+            EXPECT_EQ(block[0], reset ? r.firstAfter : r.first);
+            EXPECT_EQ(block[11], reset ? r.lastAfter : r.last);
         }
         EXPECT_EQ(set_->ResetSymbolPscGlobalsBits(part), 0);
     }
@@ -203,30 +181,24 @@ TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
 
 TEST_F(Records, ArchivableDependsOnFolderAndLibrary)
 {
-    const IO::Location permanentRoot = PathOf("");
-    dir_.MakeFolder("other");
-    const std::int32_t permanent = set_->AddActiveLibrary(permanentRoot, LM::Permanent, false, false);
-    const std::int32_t other = set_->AddActiveLibrary(PathOf("other"), LM::NotPermanent, false, false);
-    ASSERT_GE(permanent, 0);
-    ASSERT_GE(other, 0);
+    const std::int32_t permanent = set_->AddActiveLibrary(PathOf(""), LM::Permanent, false, false);
+    const std::int32_t other = set_->AddActiveLibrary(dir_.MakeFolder("other"), LM::NotPermanent, false, false);
     LM::FolderSet* folders = set_->GetFolderSet();
-    const std::int32_t fp = folders->AddFolder(permanentRoot, "lib", 0, permanent);
+    const std::int32_t fp = folders->AddFolder(PathOf(""), "lib", 0, permanent);
     const std::int32_t fo = folders->AddFolder(PathOf("other"), "other", 0, other);
     std::vector<std::int32_t> map;
     folders->OrderAndClose("Other objects", "Missing parts", &map);
     Table().RenumberFolders(map);
     const std::int32_t n = set_->GetFolderNumber();
-
-    const auto add = [&](const char* file, bool archivable, std::int32_t folder) {
-        return AddFile(WritePart(file, file, MakeUnID(1, 1), false, archivable), types.part,
-                       map[static_cast<std::size_t>(folder)]);
-    };
-    EXPECT_TRUE(set_->IsSymbolArchivable(add("a.gsm", true, fp)));
-    EXPECT_FALSE(set_->IsSymbolArchivable(add("b.gsm", false, fp)));
-    EXPECT_TRUE(set_->IsSymbolArchivable(add("c.gsm", false, fo)));
-    EXPECT_TRUE(set_->IsSymbolArchivable(AddFile(WritePart("d.gsm", "d", MakeUnID(1, 1)), types.part, n - 2)));
-    EXPECT_FALSE(
-        set_->IsSymbolArchivable(AddFile(WritePart("e.gsm", "e", MakeUnID(1, 1), false, true), types.part, n - 1)));
+    // The part's own flag counts in a permanent library's folder only; the
+    // other objects' folder is archivable, the missing parts' folder not.
+    const std::tuple<const char*, bool, std::int32_t, bool> rows[] = {
+        {"a.gsm", true, map[std::size_t(fp)], true}, {"b.gsm", false, map[std::size_t(fp)], false},
+        {"c.gsm", false, map[std::size_t(fo)], true}, {"d.gsm", false, n - 2, true}, {"e.gsm", true, n - 1, false}};
+    for (const auto& [file, flag, folder, archivable] : rows) {
+        const std::int32_t i = AddFile(WritePart(file, file, MakeUnID(1, 1), false, flag), types.part, folder);
+        EXPECT_EQ(set_->IsSymbolArchivable(i), archivable) << file;
+    }
 }
 
 TEST_F(Records, RenumberFoldersMapsKnownIndicesOnly)
@@ -238,6 +210,139 @@ TEST_F(Records, RenumberFoldersMapsKnownIndicesOnly)
     EXPECT_EQ(set_->GetSymbolFolderIndex(a), 0);
     EXPECT_EQ(set_->GetSymbolFolderIndex(b), 1);
     EXPECT_EQ(set_->GetSymbolFolderIndex(c), 7);
+}
+
+using LM::LibrarySetInternals;
+
+class Proxies : public LibrarySetFixture {
+protected:
+    // Gives record `i` the path ancestors..., own UnID.
+    void SetPath(std::int32_t i, const std::vector<KR::UnID>& ancestors)
+    {
+        KR::UnID own{};
+        set_->GetSymbolOwnUnID(i, &own);
+        const std::uint32_t id = LibrarySetInternals::GetTypeHierarchy(*set_)->AddPath(
+            ancestors.data(), static_cast<std::uint32_t>(ancestors.size()), own);
+        LibrarySetInternals::SetSymbolAncestryId(*set_, i, id);
+    }
+
+    void DetermineAll()
+    {
+        for (std::int32_t i = 0; i < set_->GetSymbolNumber(); ++i)
+            LibrarySetInternals::DetermineProxy(*set_, i);
+    }
+};
+
+TEST_F(Proxies, NearestPresentAncestorStandsInForAMissingPart)
+{
+    const KR::UnID root = MakeUnID(1, 1), grand = MakeUnID(2, 1), parent = MakeUnID(3, 1);
+    const std::int32_t rootPart = AddFile(WritePart("Root.gsm", "Root", root), types.part);
+    const std::int32_t grandPart = AddFile(WritePart("Grand.gsm", "Grand", grand), types.part);
+    const std::int32_t missing = Table().AppendPlaceholder("Missing", MakeUnID(4, 1), 0, types.part, 0);
+    const std::int32_t orphan = Table().AppendPlaceholder("Orphan", MakeUnID(5, 1), 0, types.part, 0);
+    const std::int32_t scriptPlaceholder = Table().AppendPlaceholder("Script", NULLUnID, 0, types.script, 0);
+    const std::int32_t plain = AddFile(WritePlain("a.txt"), types.text);
+    SetPath(rootPart, {});
+    SetPath(grandPart, {root});
+    SetPath(missing, {root, grand, parent});
+    SetPath(orphan, {MakeUnID(6, 1), MakeUnID(7, 1)});
+    Table().BuildIndexes();
+
+    KR::DebugCapture capture;
+    DetermineAll();
+    EXPECT_EQ(set_->GetSymbolProxy(rootPart), rootPart);
+    EXPECT_EQ(set_->GetSymbolProxy(missing), grandPart);  // the parent is not in the table
+    EXPECT_EQ(set_->GetSymbolProxy(orphan), orphan);
+    // No path: the path tree's refusal is printed and the proxy stays.
+    EXPECT_EQ(set_->GetSymbolProxy(scriptPlaceholder), -1);
+    EXPECT_NE(capture.GetText().find("Illegal index in Paths<NodeData, Comparision>::"), std::string::npos);
+    EXPECT_EQ(set_->GetSymbolProxy(plain), -1);
+
+    // An invalid grandparent does not count; the root does.
+    set_->SetSymbolValid(grandPart, false);
+    DetermineAll();
+    EXPECT_EQ(set_->GetSymbolProxy(missing), rootPart);
+}
+
+class Parameters : public LibrarySetFixture {
+protected:
+    static PSC::Parameter Integer(const char* name, std::int32_t value)
+    {
+        return {name, PSC::Parameter::Kind::Integer, 0.0, value, false, {}};
+    }
+
+    IO::Location WriteWithParameters(const std::string& file, const KR::UnID& id,
+                                     const std::vector<PSC::Parameter>& parameters)
+    {
+        LPF::PartFileWriter writer(LPF::PartKind::Symbol);
+        writer.SetOwnUnID(id);
+        writer.SetDocumentName(file);
+        if (!parameters.empty()) {
+            const TestSupport::OwnedHandle section(PSC::WriteParameters(parameters));
+            const std::string bytes = section.Bytes();
+            EXPECT_EQ(
+                writer.AddSection(PSC::ParameterSectionType, 0, LPF::SectionDescriptor{}, bytes.data(), bytes.size()), 0);
+        }
+        const IO::Location location = PathOf(file + ".gsm");
+        EXPECT_EQ(writer.WriteTo(location), 0);
+        return location;
+    }
+
+    std::vector<std::string> NamesOf(std::int32_t i)
+    {
+        char** section = nullptr;
+        EXPECT_EQ(set_->GetSymbolFile(i)->GetSectionDataRef(PSC::ParameterSectionType, 0, &section), 0);
+        std::vector<PSC::Parameter> parameters;
+        EXPECT_EQ(PSC::ReadParameters(section, &parameters), 0);
+        std::vector<std::string> names;
+        for (const PSC::Parameter& p : parameters)
+            names.push_back(p.name + "=" + std::to_string(p.integer));
+        return names;
+    }
+
+    KR::ErrorCode Update(std::int32_t i, std::int32_t parent, bool merge)
+    {
+        return LibrarySetInternals::UpdateSymbolParameters(*set_, i, parent, merge);
+    }
+};
+
+TEST_F(Parameters, MergeKeepsOwnValuesOrAddsMissingOnes)
+{
+    const std::int32_t parent =
+        AddFile(WriteWithParameters("Parent", MakeUnID(1, 1), {Integer("a", 1), Integer("b", 2)}), types.part);
+    const std::int32_t keep =
+        AddFile(WriteWithParameters("Keep", MakeUnID(2, 1), {Integer("c", 7), Integer("a", 5)}), types.part);
+    const std::int32_t add =
+        AddFile(WriteWithParameters("Add", MakeUnID(3, 1), {Integer("c", 7), Integer("a", 5)}), types.part);
+    const std::int32_t bare = AddFile(WriteWithParameters("Bare", MakeUnID(4, 1), {}), types.part);
+    const std::int32_t script = AddFile(WriteScript("S.scr", "S"), types.script);
+
+    // Refused without parent parameters or valid parts; nothing changes.
+    set_->SetSymbolFlags(keep, 4);
+    for (std::int32_t badParent : {bare, std::int32_t{-1}, script})
+        EXPECT_EQ(Update(keep, badParent, false), KR::ErrParam) << badParent;
+    set_->SetSymbolValid(bare, false);
+    EXPECT_EQ(Update(bare, parent, false), KR::ErrParam);
+    set_->SetSymbolValid(bare, true);
+    EXPECT_EQ(set_->GetSymbolFlags(keep), 4u);
+    EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"c=7", "a=5"}));
+
+    EXPECT_EQ(Update(keep, parent, false), 0);
+    EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"a=5", "b=2", "c=7"}));
+    EXPECT_EQ(Update(add, parent, true), 0);
+    EXPECT_EQ(NamesOf(add), (std::vector<std::string>{"c=7", "a=5", "b=2"}));
+    EXPECT_EQ(Update(bare, parent, true), 0);
+    EXPECT_EQ(NamesOf(bare), (std::vector<std::string>{"a=1", "b=2"}));
+    for (std::int32_t i : {keep, add, bare})
+        EXPECT_EQ(set_->GetSymbolFlags(i) & LM::ParametersMergedFlag, LM::ParametersMergedFlag);
+    EXPECT_EQ(set_->GetSymbolFlags(parent), 0u);
+
+    // Sections changed in memory are released only where nothing was merged.
+    char** changed = PSC::WriteParameters({Integer("z", 9)});
+    ASSERT_EQ(set_->GetSymbolFile(parent)->SetSectionDataRef(PSC::ParameterSectionType, 0, changed), 0);
+    Table().ReleaseUnmergedParameterSections();
+    EXPECT_EQ(NamesOf(parent), (std::vector<std::string>{"a=1", "b=2"}));
+    EXPECT_EQ(NamesOf(keep), (std::vector<std::string>{"a=5", "b=2", "c=7"}));
 }
 
 }  // namespace

@@ -1,0 +1,473 @@
+// The info block that stores a set's configuration: what a set writes,
+// restoring a set from a block (in either byte order, from the old text
+// form, from damaged blocks), comparing a set with a block and merging one
+// into a set. Blocks are built byte by byte from their format description.
+#include "Configuration/InfoBlock.hpp"
+#include "FTM/FileTypes.hpp"
+#include "KR/DebugChannel.hpp"
+#include "LibrarySet.hpp"
+#include "Support/Handles.hpp"
+#include "librarymanagerdll/LibrarySet/LibrarySetTestSupport.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace LMTest;
+using namespace std::string_literals;
+using TestSupport::OwnedHandle;
+
+namespace {
+
+// The bytes of a block, item by item. Numbers (and the counts of texts) are
+// little-endian unless `bigEndian`.
+class BlockBytes {
+public:
+    explicit BlockBytes(bool bigEndian = false) : big_(bigEndian) {}
+
+    BlockBytes& Int32(std::uint32_t value)
+    {
+        for (int i = 0; i < 4; ++i)
+            bytes_ += static_cast<char>((value >> (big_ ? 24 - 8 * i : 8 * i)) & 0xFF);
+        return *this;
+    }
+    BlockBytes& Magic() { return Int32(0x4C323036); }
+    BlockBytes& Bool(bool value) { return Raw(std::string(1, value ? '\1' : '\0')); }
+    // A counted text: 32-bit byte count, then the bytes.
+    BlockBytes& Text(std::string_view text) { return Int32(static_cast<std::uint32_t>(text.size())).Raw(text); }
+    // A location: kind byte (0 empty, 1 local, 2 URL, 3 bad), then its text.
+    BlockBytes& Location(std::string_view path)
+    {
+        char kind = 0;
+        if (!path.empty())
+            kind = path.front() == '/' ? 1 : (path.find("://") != std::string_view::npos ? 2 : 3);
+        return Raw(std::string(1, kind)).Text(path);
+    }
+    BlockBytes& Library(bool vital, bool permanent, std::string_view location)
+    {
+        return Bool(vital).Bool(permanent).Bool(false).Location(location);
+    }
+    BlockBytes& UrlLibrary(bool vital, bool permanent, std::string_view url)
+    {
+        return Bool(vital).Bool(permanent).Bool(true).Text(url);
+    }
+    BlockBytes& Raw(std::string_view bytes)
+    {
+        bytes_.append(bytes);
+        return *this;
+    }
+    const std::string& Str() const noexcept { return bytes_; }
+
+private:
+    bool big_;
+    std::string bytes_;
+};
+
+// What a set holds, for comparing whole configurations.
+struct LibraryView {
+    std::string location, url;
+    bool vital = false, permanent = false;
+    bool operator==(const LibraryView&) const = default;
+};
+struct OtherView {
+    std::string location, url;
+    bool urlFlag = false;
+    std::string name;
+    bool operator==(const OtherView&) const = default;
+};
+
+std::vector<LibraryView> Libraries(LM::LibrarySet& set)
+{
+    std::vector<LibraryView> out;
+    for (std::int32_t i = 0; i < set.GetActiveLibraryNum(); ++i) {
+        IO::Location location;
+        KR::String url;
+        set.GetActiveLibraryLocation(i, &location);
+        set.GetActiveLibraryUrl(i, &url);
+        out.push_back({location.GetText(), url.Std(), set.IsVitalActiveLibrary(i), set.IsPermanentActiveLibrary(i)});
+    }
+    return out;
+}
+
+std::vector<OtherView> OtherObjects(LM::LibrarySet& set)
+{
+    std::vector<OtherView> out;
+    for (std::int32_t i = 0; i < set.GetOtherObjectNum(); ++i) {
+        IO::Location location;
+        KR::String url, name;
+        set.GetOtherObjectLocation(i, &location);
+        set.GetOtherObjectUrl(i, &url);
+        set.GetOtherObjectName(i, &name);
+        out.push_back({location.GetText(), url.Std(), set.IsUrlOtherObject(i), name.Std()});
+    }
+    return out;
+}
+
+// The block of `version` that `set` writes; empty when it gives none.
+std::string InfoOf(LM::LibrarySet& set, bool withPermanent = true, std::int32_t version = 0)
+{
+    char** info = nullptr;
+    return set.GetActiveLibrariesInfo(&info, withPermanent, version) == KR::NoError ? OwnedHandle(info).Bytes() : "";
+}
+
+std::int32_t Restore(LM::LibrarySet& set, std::string_view bytes, bool swapBytes = false)
+{
+    return set.SetActiveLibrariesFromInfo(OwnedHandle(bytes).h, swapBytes);
+}
+
+bool IsEqual(const LM::LibrarySet& set, std::string_view bytes, bool withPermanent, bool compareCaches)
+{
+    return set.IsEqualActiveLibraries(OwnedHandle(bytes).h, withPermanent, compareCaches);
+}
+
+std::int32_t Merge(LM::LibrarySet& set, std::string_view bytes)
+{
+    return set.MergeActiveLibraries(OwnedHandle(bytes).h);
+}
+
+// A set with its own LAN and URL cache folders, and two library folders.
+class InfoBlockTest : public SetFixture {
+protected:
+    void SetUp() override
+    {
+        SetFixture::SetUp();
+        lanCache = dir.MakeFolder("lan");
+        urlCache = dir.MakeFolder("url");
+        ASSERT_EQ(0, set->SetLanCacheLocation(lanCache));
+        ASSERT_EQ(0, set->SetFtpCacheLocation(urlCache));
+        a = dir.MakeFolder("A");
+        b = dir.MakeFolder("B");
+    }
+
+    // A permanent vital folder, a plain folder, a URL library, an object with
+    // a location and a URL, one with only a URL; libraries in either order.
+    void Fill(LM::LibrarySet& target, bool reversed = false)
+    {
+        for (int i = 0; i < 3; ++i) {
+            switch (reversed ? 2 - i : i) {
+            case 0: target.AddActiveLibrary(a, LM::Permanent, true, true); break;
+            case 1: target.AddActiveLibrary(b, LM::NotPermanent, false, true); break;
+            default: target.AddActiveLibrary(KR::String("http://h/Web/"), LM::NotPermanent, false);
+            }
+        }
+        target.SetOtherObjectUrl(target.AddOtherObject(dir.Loc("o.gsm")), KR::String("http://h/o.gsm"));
+        target.AddOtherObject(KR::String("http://h/p.gsm"));
+    }
+
+    IO::Location lanCache, urlCache, a, b;
+    KR::DebugCapture quiet;  // damaged blocks print their exception
+};
+
+class InfoBlockWrite : public InfoBlockTest {};
+class InfoBlockRestore : public InfoBlockTest {};
+class InfoBlockCompare : public InfoBlockTest {};
+class InfoBlockMerge : public InfoBlockTest {};
+
+// The header byte for byte; the items through a round trip.
+TEST_F(InfoBlockWrite, HeaderAndPermanentFolderLibrariesOnlyWhenAsked)
+{
+    Fill(*set, true);
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    const std::string block = InfoOf(*set, true, LM::LibrarySet::InfoCurrentVersion);
+    const std::string header = BlockBytes().Magic().Bool(true).Location(lanCache.GetText())
+                                   .Location(urlCache.GetText()).Int32(3).Library(true, true, a.GetText()).Str();
+    EXPECT_EQ(header, block.substr(0, header.size()));
+    auto without = NewSet();
+    ASSERT_EQ(0, Restore(*without, InfoOf(*set, false)));
+    set->RemoveActiveLibrary(set->GetActiveLibraryIndex(a));
+    EXPECT_EQ(Libraries(*set), Libraries(*without));
+
+    // An unknown version gives no block; no place for it is refused.
+    char* sentinel = nullptr;
+    char** info = &sentinel;
+    EXPECT_EQ(0, set->GetActiveLibrariesInfo(&info, true, 7));
+    EXPECT_EQ(nullptr, info);
+    EXPECT_EQ(KR::ErrParam, set->GetActiveLibrariesInfo(nullptr, true, 0));
+}
+
+TEST_F(InfoBlockRestore, GivesBackLibrariesFlagsAndObjectsButKeepsTheCacheLocations)
+{
+    Fill(*set);
+    set->AddActiveLibrary(dir.Loc("Gone"), LM::NotPermanent, false, true);
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+
+    auto target = NewSet();
+    const IO::Location otherLan = dir.MakeFolder("otherlan");
+    ASSERT_EQ(0, target->SetLanCacheLocation(otherLan));
+    target->AddActiveLibrary(dir.MakeFolder("Replaced"), LM::NotPermanent, false, true);
+    target->AddOtherObject(dir.Loc("Replaced.gsm"));
+    target->SetEnumerated(true);
+    EXPECT_EQ(0, Restore(*target, InfoOf(*set)));
+    EXPECT_EQ(Libraries(*set), Libraries(*target));
+    EXPECT_EQ(OtherObjects(*set), OtherObjects(*target));
+    EXPECT_TRUE(target->IsUseLanCache());
+    EXPECT_FALSE(target->IsEnumerated());
+    // The missing folder comes back, not existing.
+    EXPECT_TRUE(target->IsExistActiveLibrary(target->GetActiveLibraryIndex(a)));
+    EXPECT_FALSE(target->IsExistActiveLibrary(target->GetActiveLibraryIndex(dir.Loc("Gone"))));
+    IO::Location location;
+    target->GetLanCacheLocation(&location);
+    EXPECT_EQ(otherLan, location);
+    target->GetFtpCacheLocation(&location);
+    EXPECT_TRUE(location.IsEmpty());
+}
+
+TEST_F(InfoBlockRestore, BigEndianBlockOnlyWithSwapBytes)
+{
+    auto build = [&](bool big) {
+        return BlockBytes(big).Magic().Bool(false).Location("http://cache/").Int32(2).Library(true, true, a.GetText())
+            .UrlLibrary(false, false, "http://h/U/").Int32(1).Location(dir.Loc("o.gsm").GetText())
+            .Text("http://h/o.gsm").Magic().Str();
+    };
+    // Without the flag it has no known version (a row of the damaged blocks).
+    EXPECT_EQ(0, Restore(*set, build(true), true));
+    auto little = NewSet();
+    EXPECT_EQ(0, Restore(*little, build(false), false));
+    EXPECT_EQ(2u, Libraries(*set).size());
+    EXPECT_EQ(Libraries(*little), Libraries(*set));
+    EXPECT_EQ(OtherObjects(*little), OtherObjects(*set));
+}
+
+// One row per way a block is refused or stops early; the fuzz replay tries
+// every other damage.
+TEST_F(InfoBlockRestore, DamagedBlocksAreRefusedOrRestoredUpToTheDamage)
+{
+    const auto head = [] { return BlockBytes().Magic().Bool(false).Location(""); };
+    struct Row {
+        std::string bytes;
+        KR::ErrorCode result;
+        std::int32_t libraries;  // -1: the set is left as it was
+    };
+    const Row rows[] = {
+        {"L2", LM::ErrBadIndex, -1},    // too short for a version
+        {"L206", LM::ErrBadIndex, -1},  // no known version, e.g. the other byte order
+        {head().Int32(0xFFFFFFFF).Int32(0x80000000).Magic().Str(), KR::NoError, 0},  // negative counts
+        // A count beyond the block: what was read before the end stays.
+        {head().Int32(0x7FFFFFFF).Library(false, false, a.GetText()).Str(), KR::ErrEndOfChannel, 1},
+        {head().Int32(1).Bool(false).Bool(false).Bool(true).Int32(0x7FFFFFF0).Raw("abc").Str(), KR::ErrEndOfChannel,
+         0},  // a text longer than the block
+        {head().Int32(1).Bool(false).Bool(false).Bool(false).Raw("\x01").Text("rel").Str(), KR::ErrBadFormat, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.bytes.size());
+        set->AddActiveLibrary(b, LM::NotPermanent, false, true);
+        const std::int32_t before = set->GetActiveLibraryNum();
+        EXPECT_EQ(row.result, Restore(*set, row.bytes));
+        EXPECT_EQ(row.libraries < 0 ? before : row.libraries, set->GetActiveLibraryNum());
+    }
+    EXPECT_EQ(LM::ErrBadIndex, set->SetActiveLibrariesFromInfo(nullptr, false));
+}
+
+// Converts a text block as a set with the URL cache `urlCache` and the given
+// stored files would: the result code and the converted bytes.
+std::pair<KR::ErrorCode, std::string> ToCurrent(const std::string& bytes, const std::string& urlCache = "",
+                                                const std::vector<std::string>& storedFiles = {})
+{
+    OwnedHandle in(bytes);
+    char** out = nullptr;
+    const KR::ErrorCode error =
+        LM::Info::ConvertToCurrent(in.h, &out, false, IO::Location(urlCache), [&](const IO::Location& location) {
+            return std::find(storedFiles.begin(), storedFiles.end(), location.GetText()) != storedFiles.end();
+        });
+    EXPECT_EQ(bytes, in.Bytes());  // the caller's block is never changed
+    return {error, OwnedHandle(out).Bytes()};
+}
+
+TEST(InfoBlockTextForm, EntriesBecomeLibrariesOrStoredFilesInEntryOrder)
+{
+    struct Row {
+        std::string text, urlCache;
+        std::vector<std::string> storedFiles;
+        BlockBytes expected;
+    };
+    const Row rows[] = {
+        {"Ws\0\0"s, "/cache/url", {}, BlockBytes().Magic().Bool(false).Location("/cache/url").Int32(0).Int32(0).Magic()},
+        // The example of the format description: 'W' paths are taken as they are.
+        {"Ws\0WWC:\\Lib\\A\0WWC:\\Lib\\B\0\0"s, "", {},
+         BlockBytes().Magic().Bool(false).Location("").Int32(2).Library(false, false, "C:\\Lib\\A")
+             .Library(false, false, "C:\\Lib\\B").Int32(0).Magic()},
+        // The LAN cache path is taken as it is, 'M' entry paths converted;
+        // stored files become other objects with an empty URL.
+        {"MS/lan:cache\0WW/z\0WWp:a\0WW/y\0WW/x.gsm\0\0"s, "", {"p\\a", "/x.gsm"},
+         BlockBytes().Magic().Bool(true).Location("/lan:cache").Location("").Int32(2).Library(false, false, "/z")
+             .Library(false, false, "/y").Int32(2).Location("p\\a").Text("").Location("/x.gsm").Text("").Magic()},
+        // 511 characters fit the conversion buffer.
+        {"Ms\0WW"s + std::string(511, ':') + "\0\0"s, "", {},
+         BlockBytes().Magic().Bool(false).Location("").Int32(1).Library(false, false, std::string(511, '\\'))
+             .Int32(0).Magic()},
+        // Bytes after the final zero are not read.
+        {"Ws\0WW/a\0\0garbage"s, "", {},
+         BlockBytes().Magic().Bool(false).Location("").Int32(1).Library(false, false, "/a").Int32(0).Magic()},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(std::make_pair(KR::NoError, row.expected.Str()), ToCurrent(row.text, row.urlCache, row.storedFiles))
+            << row.text;
+}
+
+TEST(InfoBlockTextForm, DamagedTextBlocksAreRefused)
+{
+    // Every cut of a valid block lacks the final zero byte or a text's
+    // terminator.
+    const std::string valid = "WS/lan\0WW/a\0WW/bb\0\0"s;
+    ASSERT_EQ(KR::NoError, ToCurrent(valid).first);
+    for (std::size_t length = 0; length < valid.size(); ++length)
+        EXPECT_EQ(LM::ErrBadIndex, ToCurrent(valid.substr(0, length)).first) << length;
+    for (const std::string& bad : {"Ws\0WW/a\0WW\0\0"s,                               // an empty path
+                                   "WX\0\0"s,                                         // no version
+                                   "Ms\0WW"s + std::string(512, ':') + "\0\0"s})  // too long to convert
+        EXPECT_EQ(LM::ErrBadIndex, ToCurrent(bad).first) << bad;
+}
+
+TEST_F(InfoBlockRestore, FromTheTextFormOnlyExistingFilesOfAStorableTypeBecomeOtherObjects)
+{
+    static const FTM::TypeID partType = [] {
+        FTM::FileType type("Configuration test part");
+        type.AddExtension("cfgpart");
+        return FTM::FileTypeManager::AddType(type);
+    }();
+    const IO::Location part = dir.WriteFile("parts/Door.cfgpart", "x");
+    const std::string block = "Ws\0WW"s + part.GetText() + "\0WW"s + dir.WriteFile("parts/Notes.txt", "x").GetText() +
+                              "\0WW"s + dir.Loc("parts/Missing.cfgpart").GetText() + "\0WW"s +
+                              dir.MakeFolder("Lib.cfgpart").GetText() + "\0\0"s;
+    EXPECT_EQ(0, Restore(*set, block));
+    EXPECT_EQ(4, set->GetActiveLibraryNum());  // no storable type yet
+
+    set->AddStorableFileType(7);
+    set->AddStorableFileType(partType);
+    set->AddStorableFileType(7);
+    set->RemoveStorableFileType(7);
+    std::vector<FTM::GeneralID> types;
+    for (auto it = set->EnumerateStorableFileTypes(); !it.IsEnd(); ++it)
+        types.push_back(*it);
+    EXPECT_EQ(std::vector<FTM::GeneralID>({partType}), types);
+    EXPECT_EQ(0, Restore(*set, block));
+    EXPECT_EQ(std::vector<OtherView>({{part.GetText(), "", false, "Door.cfgpart"}}), OtherObjects(*set));
+    EXPECT_EQ(3, set->GetActiveLibraryNum());
+}
+
+TEST_F(InfoBlockRestore, RoundTripThroughTheTextFormLosesFlagsUrlsAndObjects)
+{
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    Fill(*set);
+    const std::string text = InfoOf(*set, true, LM::LibrarySet::InfoOldTextVersion);
+    EXPECT_EQ("WS"s + lanCache.GetText() + "\0WW"s + a.GetText() + "\0WW"s + b.GetText() + "\0\0"s, text);
+
+    auto back = NewSet();
+    EXPECT_EQ(0, Restore(*back, text, true));  // a text block has no byte order
+    EXPECT_EQ(std::vector<LibraryView>({{a.GetText(), "", false, false}, {b.GetText(), "", false, false}}),
+              Libraries(*back));
+    EXPECT_EQ(0, back->GetOtherObjectNum());
+    EXPECT_TRUE(back->IsUseLanCache());
+}
+
+TEST_F(InfoBlockCompare, ABlockEqualsTheSetThatWroteItUnlessItsCachesChange)
+{
+    Fill(*set);
+    const std::string block = InfoOf(*set);
+    EXPECT_TRUE(IsEqual(*set, block, true, true));
+    // Counted without permanent folder libraries the set has one fewer.
+    EXPECT_FALSE(IsEqual(*set, block, false, false));
+    EXPECT_TRUE(IsEqual(*set, InfoOf(*set, false), false, true));
+
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    EXPECT_TRUE(IsEqual(*set, block, true, false));
+    EXPECT_FALSE(IsEqual(*set, block, true, true));
+    const std::string withLan = InfoOf(*set);
+    ASSERT_EQ(0, set->SetLanCacheLocation(dir.MakeFolder("lan2")));
+    EXPECT_FALSE(IsEqual(*set, withLan, true, true));
+    EXPECT_TRUE(IsEqual(*set, withLan, true, false));
+}
+
+TEST_F(InfoBlockCompare, LibraryOrderAndFlagsDoNotCountObjectOrderAndUrlsDo)
+{
+    Fill(*set);
+    auto other = NewSet();
+    Fill(*other, true);
+    other->RemoveActiveLibrary(other->GetActiveLibraryIndex(a));
+    other->AddActiveLibrary(a, LM::NotPermanent, false, true);
+    EXPECT_TRUE(IsEqual(*set, InfoOf(*other), true, false));
+    other->SetOtherObjectUrl(0, KR::String("http://h/changed.gsm"));
+    EXPECT_FALSE(IsEqual(*set, InfoOf(*other), true, false));
+
+    // The same two objects in the other order (a new URL renames an object
+    // without moving it).
+    auto swapped = NewSet();
+    swapped->AddOtherObject(KR::String("http://h/a.gsm"));
+    swapped->AddOtherObject(dir.Loc("o.gsm"));
+    swapped->SetOtherObjectUrl(0, KR::String("http://h/p.gsm"));
+    swapped->SetOtherObjectUrl(1, KR::String("http://h/o.gsm"));
+    auto plain = NewSet();
+    Fill(*plain);
+    for (int i = 0; i < 3; ++i)
+        plain->RemoveActiveLibrary(0);
+    EXPECT_TRUE(IsEqual(*plain, InfoOf(*plain), true, false));
+    EXPECT_FALSE(IsEqual(*plain, InfoOf(*swapped), true, false));
+}
+
+TEST_F(InfoBlockMerge, IntoAnEmptySetItIsRestoringWithoutTheCacheFlag)
+{
+    Fill(*set);
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    const std::string block = InfoOf(*set);
+    auto restored = NewSet();
+    ASSERT_EQ(0, Restore(*restored, block));
+    auto merged = NewSet();
+    merged->SetEnumerated(true);
+    EXPECT_EQ(0, Merge(*merged, block));
+    EXPECT_EQ(Libraries(*restored), Libraries(*merged));
+    EXPECT_EQ(OtherObjects(*restored), OtherObjects(*merged));
+    EXPECT_FALSE(merged->IsUseLanCache());
+    EXPECT_TRUE(merged->IsEnumerated());
+
+    // Into the set that wrote it: nothing changes.
+    EXPECT_EQ(0, Merge(*set, block));
+    EXPECT_EQ(Libraries(*restored), Libraries(*set));
+    EXPECT_EQ(OtherObjects(*restored), OtherObjects(*set));
+}
+
+TEST_F(InfoBlockMerge, AddsWhatIsNewAndKeepsWhatIsPresent)
+{
+    set->AddActiveLibrary(a, LM::NotPermanent, false, true);
+    set->AddOtherObject(dir.Loc("o.gsm"));
+    const std::string block = BlockBytes().Magic().Bool(false).Location("").Int32(2)
+                                  .Library(true, true, a.GetText())  // present: flags stay
+                                  .Library(true, true, b.GetText()).Int32(2)
+                                  .Location(dir.Loc("o.gsm").GetText())  // present: takes the URL
+                                  .Text("http://h/o.gsm").Location("").Text("http://h/q.gsm").Magic().Str();
+    EXPECT_EQ(0, Merge(*set, block));
+    EXPECT_EQ(std::vector<LibraryView>({{a.GetText(), "", false, false}, {b.GetText(), "", true, true}}),
+              Libraries(*set));
+    EXPECT_EQ(std::vector<OtherView>({{dir.Loc("o.gsm").GetText(), "http://h/o.gsm", true, "o.gsm"},
+                                      {"", "http://h/q.gsm", true, "q.gsm"}}),
+              OtherObjects(*set));
+
+    // Neither a text block nor a block of the other byte order is merged.
+    const auto before = Libraries(*set);
+    EXPECT_EQ(0, Merge(*set, "Ws\0WW"s + dir.MakeFolder("C").GetText() + "\0\0"s));
+    EXPECT_EQ(0, Merge(*set, BlockBytes(true).Magic().Bool(false).Location("").Int32(1)
+                                 .Library(false, false, "/x").Str()));
+    EXPECT_EQ(0, set->MergeActiveLibraries(nullptr));
+    EXPECT_EQ(before, Libraries(*set));
+    // A damaged block keeps what was merged before the damage.
+    EXPECT_EQ(KR::ErrEndOfChannel,
+              Merge(*set, BlockBytes().Magic().Bool(false).Location("").Int32(2)
+                              .Library(false, false, dir.MakeFolder("D").GetText()).Str()));
+    EXPECT_EQ(before.size() + 1, Libraries(*set).size());
+}
+
+TEST_F(InfoBlockMerge, ResetEmptiesTheListsAndKeepsTheCacheLocations)
+{
+    Fill(*set);
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    set->SetEnumerated(true);
+    EXPECT_EQ(0, set->ResetActiveLibraries());
+    EXPECT_TRUE(set->GetActiveLibraryNum() == 0 && set->GetOtherObjectNum() == 0);
+    EXPECT_FALSE(set->IsEnumerated() || set->IsUseLanCache());
+    IO::Location location;
+    set->GetLanCacheLocation(&location);
+    EXPECT_EQ(lanCache, location);
+}
+
+}  // namespace
