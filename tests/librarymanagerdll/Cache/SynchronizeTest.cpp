@@ -31,8 +31,16 @@ using TestSupport::TempDir;
 constexpr std::int64_t Old = 1'600'000'000;  // the time every file starts with
 constexpr std::int64_t New = Old + 1000;     // the time of a change
 
+// Answers that differ from file to file: 0, 1 or 2 for a deletion, 0 or 1
+// for a conflict.
+std::int32_t AnswerFor(const std::string& call)
+{
+    const std::size_t h = std::hash<std::string>()(call);
+    return call.rfind("AskDeleted", 0) == 0 ? static_cast<std::int32_t>(h % 3) : static_cast<std::int32_t>(h % 2);
+}
+
 // Records every report as "Operation relative-path" (the path below the
-// library side) and answers the two questions as told.
+// library side) and answers the two questions by AnswerFor.
 class RecordingHandler : public TestSupport::NullErrorHandler {
 public:
     explicit RecordingHandler(std::string libraryRoot) : root(std::move(libraryRoot)) {}
@@ -43,25 +51,21 @@ public:
     void UploadFailed(const IO::Location& library, const IO::Location&) override { Log("UploadFailed", library); }
     std::int32_t AskDeletedFromLibrary(const IO::Location& library, const IO::Location&) override
     {
-        Log("AskDeleted", library);
-        return answerFor != nullptr ? answerFor(calls.back()) : deletedAnswer;
+        return AnswerFor(Log("AskDeleted", library));
     }
     std::int32_t AskChangedInBoth(const IO::Location& library, const IO::Location&) override
     {
-        Log("AskBoth", library);
-        return answerFor != nullptr ? answerFor(calls.back()) : bothAnswer;
+        return AnswerFor(Log("AskBoth", library));
     }
-    void Log(const char* what, const IO::Location& location)
+    const std::string& Log(const char* what, const IO::Location& location)
     {
         const std::string& text = location.GetText();
         calls.push_back(std::string(what) + " " + (text.rfind(root, 0) == 0 ? text.substr(root.size()) : text));
+        return calls.back();
     }
 
     std::string root;
     std::vector<std::string> calls;
-    std::int32_t deletedAnswer = 0;
-    std::int32_t bothAnswer = 0;
-    std::int32_t (*answerFor)(const std::string& call) = nullptr;  // overrides the two answers
 };
 
 // The totals of the progress phases.
@@ -302,14 +306,6 @@ TEST_F(Synchronize, FailedCopiesAreRetriedAndLoseNothing)
 
 // ----- Decisions against a model -------------------------------------------------
 
-// Answers that differ from file to file: 0, 1 or 2 for a deletion, 0 or 1
-// for a conflict.
-std::int32_t AnswerFor(const std::string& call)
-{
-    const std::size_t h = std::hash<std::string>()(call);
-    return call.rfind("AskDeleted", 0) == 0 ? static_cast<std::int32_t>(h % 3) : static_cast<std::int32_t>(h % 2);
-}
-
 // What the rules say one run does to a library and its cache copy, given
 // the time of each file at the last synchronisation: written from the rules
 // alone, file by file.
@@ -372,11 +368,9 @@ Outcome Model(const std::map<std::string, Entry>& entries, bool upload, bool dow
 
 TEST_F(Synchronize, DecisionsFollowAnIndependentModel)
 {
-    handler.answerFor = &AnswerFor;
     for (unsigned seed = 1; seed <= 3; ++seed) {
         SCOPED_TRACE(seed);
         SetUp();
-        handler.answerFor = &AnswerFor;
         fs::remove_all(dir / "libs");
         fs::remove_all(dir / "lan");
         fs::create_directories(dir / "lan");
