@@ -33,14 +33,6 @@ TEST(ModuleTest, StringEntriesAreCutToTheirSize)
 
 using LibrarySetLifeTest = ModuleFixture;
 
-TEST_F(LibrarySetLifeTest, NewSetIsUsableEmptyAndKeepsDuplicateTypes)
-{
-    std::vector<FTM::GeneralID> types{3, 3, 7};
-    LM::LibrarySet set(handler, KR::ConstForwardIterator<FTM::GeneralID>(types.begin(), types.end()));
-    EXPECT_TRUE(set.IsUsable());
-    EXPECT_EQ(types, LM::LibrarySetInternals::GetStorableFileTypes(set));
-}
-
 TEST_F(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
 {
     InitModule(dir.MakeFolder("shared"));
@@ -215,18 +207,6 @@ TEST_F(OtherObjects, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
     EXPECT_FALSE(set->IsEnumerated());
     EXPECT_EQ(0, set->SetOtherObjectLocation(1, dir.Loc("Disk.gsm")));
     EXPECT_EQ("Web.gsm", NameAt(*set, 1));
-}
-
-TEST_F(OtherObjects, BadOtherObjectIndicesChangeNothing)
-{
-    set->AddOtherObject(dir.Loc("a.gsm"));
-    KR::String text("kept");
-    for (std::int32_t bad : {-1, 1}) {
-        EXPECT_EQ(LM::ErrBadIndex, set->GetOtherObjectName(bad, &text));
-        EXPECT_EQ(LM::ErrBadIndex, set->SetOtherObjectLocation(bad, dir.Loc("b.gsm")));
-    }
-    EXPECT_EQ("kept", text.Std());
-    EXPECT_EQ(1, set->GetOtherObjectNum());
 }
 
 namespace {
