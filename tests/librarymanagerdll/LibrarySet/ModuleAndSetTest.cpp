@@ -16,7 +16,50 @@
 
 using namespace LMTest;
 
+namespace {
+
+// Yields one identifier, then fails as a foundation container would.
+struct FailingTypeIterator {
+    int position = 0;
+    const FTM::GeneralID& operator*() const
+    {
+        static const FTM::GeneralID type = 4;
+        if (position > 0)
+            throw KR::IllegalArgumentException("No such element.", "FailingTypeIterator");
+        return type;
+    }
+    FailingTypeIterator& operator++()
+    {
+        ++position;
+        return *this;
+    }
+    bool operator!=(const FailingTypeIterator& other) const { return position != other.position; }
+};
+
+struct ThrowingObserver : LM::LibrarySetObserver {
+    void SomethingHappened() override { raise(); }
+    void (*raise)() = nullptr;
+};
+
+std::string NameAt(LM::LibrarySet& set, std::int32_t index)
+{
+    KR::String name;
+    set.GetOtherObjectName(index, &name);
+    return name.Std();
+}
+
+// Records whether the set was enumerated at each notification.
+struct RecordingObserver : LM::LibrarySetObserver {
+    explicit RecordingObserver(LM::LibrarySet* watched) : set(watched) {}
+    void SomethingHappened() override { seen.push_back(set->IsEnumerated()); }
+    LM::LibrarySet* set;
+    std::vector<bool> seen;
+};
+
+}  // namespace
+
 using SetGuard = SetFixture;
+using OtherObjects = SetFixture;
 
 TEST(ModuleTest, StringEntriesAreCutToTheirSize)
 {
@@ -54,28 +97,6 @@ TEST_F(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
     EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
 }
 
-namespace {
-
-// Yields one identifier, then fails as a foundation container would.
-struct FailingTypeIterator {
-    int position = 0;
-    const FTM::GeneralID& operator*() const
-    {
-        static const FTM::GeneralID type = 4;
-        if (position > 0)
-            throw KR::IllegalArgumentException("No such element.", "FailingTypeIterator");
-        return type;
-    }
-    FailingTypeIterator& operator++()
-    {
-        ++position;
-        return *this;
-    }
-    bool operator!=(const FailingTypeIterator& other) const { return position != other.position; }
-};
-
-}  // namespace
-
 TEST_F(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEverything)
 {
     LM::PscBinCodesContainer* container = LM::PscBinCodesContainerRegistry::Obtain(dir.Loc("scriptcache"));
@@ -92,18 +113,6 @@ TEST_F(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEvery
     EXPECT_EQ(LM::ErrSetUnusable, set.SetLanCacheLocation(dir.Loc("scriptcache")));
     set.RefreshMounted();  // no guard, and nothing to do
 }
-
-namespace {
-
-class ThrowingObserver : public LM::LibrarySetObserver {
-public:
-    void (*raise)() = nullptr;
-
-protected:
-    void SomethingHappened() override { raise(); }
-};
-
-}  // namespace
 
 TEST_F(SetGuard, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
 {
@@ -141,18 +150,6 @@ TEST(GuardTest, ErrorCodesOfCaughtExceptions)
     EXPECT_NE(std::string::npos, capture.GetText().find("KRException 0x81000004: bad"));
 }
 
-using OtherObjects = SetFixture;
-
-namespace {
-
-std::string NameAt(LM::LibrarySet& set, std::int32_t index)
-{
-    KR::String name;
-    set.GetOtherObjectName(index, &name);
-    return name.Std();
-}
-
-}  // namespace
 
 TEST_F(OtherObjects, OtherObjectsAreInsertedByNameEqualNamesFirst)
 {
@@ -208,18 +205,6 @@ TEST_F(OtherObjects, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
     EXPECT_EQ(0, set->SetOtherObjectLocation(1, dir.Loc("Disk.gsm")));
     EXPECT_EQ("Web.gsm", NameAt(*set, 1));
 }
-
-namespace {
-
-// Records whether the set was enumerated at each notification.
-struct RecordingObserver : LM::LibrarySetObserver {
-    explicit RecordingObserver(LM::LibrarySet* watched) : set(watched) {}
-    void SomethingHappened() override { seen.push_back(set->IsEnumerated()); }
-    LM::LibrarySet* set;
-    std::vector<bool> seen;
-};
-
-}  // namespace
 
 TEST_F(OtherObjects, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
 {
