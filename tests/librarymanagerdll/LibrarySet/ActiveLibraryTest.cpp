@@ -167,6 +167,8 @@ TEST_F(ActiveLibraries, BadIndicesAndCounts)
     for (std::int32_t bad : {-1, 3}) {
         EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryName(bad, &name));
         EXPECT_EQ(LM::ErrBadIndex, set->RemoveActiveLibrary(bad));
+        EXPECT_EQ(-1, set->GetFolderParent(bad));
+        EXPECT_EQ(LM::ErrBadIndex, set->SetFolderExpandState(bad, true));
     }
     EXPECT_EQ("kept", name.Std());
     EXPECT_EQ(KR::ErrParam, set->GetActiveLibraryName(0, nullptr));
@@ -215,8 +217,15 @@ TEST_F(CacheLocations, RefreshMountedFollowsTheDiskWhereItMay)
     set->AddActiveLibrary(zip, LM::NotPermanent, false, true);
     set->AddActiveLibrary(dir.MakeFolder("E gone"), LM::NotPermanent, false, true);
     set->AddActiveLibrary(dir.MakeFolder("F zipped"), LM::NotPermanent, false, true);
-    const LM::ActiveLibrary* mounted = LM::LibrarySetInternals::GetActiveLibraries(*set)->Get(3);
+    const LM::ActiveLibraryList& list = *LM::LibrarySetInternals::GetActiveLibraries(*set);
+    const LM::ActiveLibrary* mounted = list.Get(3);
     IO::FixedVFS* before = mounted->fileSystem.get();
+    // A permanent library is not copied; a URL library's content is in the URL cache.
+    IO::Location out;
+    ASSERT_TRUE(list.GetCacheCopyLocation(1, IO::Location("/lan"), &out));
+    EXPECT_EQ(dir.Loc("B permanent"), out);
+    ASSERT_TRUE(list.GetContentLocation(2, false, IO::Location("/lan"), IO::Location("/url"), &out));
+    EXPECT_EQ(IO::Location("/url/C"), out);
 
     dir.MakeFolder("A missing");          // appears, but the library did not exist
     fs::remove_all(dir / "B permanent");  // vanishes, but the library is permanent

@@ -72,6 +72,9 @@ TEST(ModuleTest, StringEntriesAreCutToTheirSize)
     std::memset(static_cast<void*>(&strings), 'y', sizeof strings);
     LM::SetLibraryManagerStrings(strings);
     EXPECT_EQ(255u, std::strlen(LM::GetModuleString(LM::ModuleString::FolderSetRoot)));
+    LM::LibraryManagerStrings out;
+    LM::GetLibraryManagerStrings(&out);
+    EXPECT_EQ(0, std::memcmp(static_cast<void*>(&strings), static_cast<void*>(&out), sizeof out));
 }
 
 using LibrarySetLifeTest = ModuleFixture;
@@ -109,6 +112,7 @@ TEST_F(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEvery
     EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetPartTable(set));
     EXPECT_FALSE(container->IsAttached(set));
     EXPECT_EQ(-1, set.AddActiveLibrary(dir.Loc("scriptcache"), LM::Permanent, false, false));
+    EXPECT_EQ(LM::ErrSetUnusable, set.RemoveActiveLibrary(0));
     EXPECT_EQ(0, set.GetFolderNumber());
     EXPECT_EQ(LM::ErrSetUnusable, set.SetLanCacheLocation(dir.Loc("scriptcache")));
     set.RefreshMounted();  // no guard, and nothing to do
@@ -165,6 +169,7 @@ TEST_F(OtherObjects, OtherObjectsAreInsertedByNameEqualNamesFirst)
     EXPECT_EQ(dir.Loc("two/Alpha"), first);
     EXPECT_EQ("Beta", NameAt(*set, 2));
 
+    EXPECT_EQ(LM::ErrBadIndex, set->SetOtherObjectLocation(4, dir.Loc("b.gsm")));
     // A new name does not move an object.
     EXPECT_EQ(0, set->SetOtherObjectLocation(0, dir.Loc("Zulu")));
     EXPECT_EQ("Zulu", NameAt(*set, 0));
@@ -211,6 +216,9 @@ TEST_F(OtherObjects, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
     RecordingObserver observer(set.get());
     set->Attach(observer);
     set->Attach(observer);  // held once
+    RecordingObserver copy(observer);  // copies are not attached
+    copy = observer;
+    EXPECT_EQ(0u, copy.GetSourceCount());
 
     set->SetEnumerated(true);
     EXPECT_EQ(0, set->AddOtherObject(dir.Loc("a.gsm")));

@@ -73,6 +73,7 @@ TEST(AncestryInfoTest, ParentAndAncestorQueries)
 
     EXPECT_EQ(abc.SetAncestor(2, U(8)), KR::NoError);
     EXPECT_TRUE(abc != Info({U(1), U(8), U(3, 1)}));  // whole UnIDs compared
+    EXPECT_TRUE(abc != Info({U(1), U(8)}));
     EXPECT_TRUE(Info({U(1)}, true) == Info({U(1)}, false));  // but not the flag
     KR::DebugCapture capture;
     EXPECT_NE(abc.SetAncestor(4, U(9)), KR::NoError);  // never appends

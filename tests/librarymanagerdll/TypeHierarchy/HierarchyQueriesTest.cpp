@@ -290,8 +290,12 @@ TEST_F(Queries, ChannelFormatIsTheFramedTree)
     const std::string bytes = tag + body + LE32(0x4B52464Eu);
     EXPECT_EQ(TestIds::Written(tree), bytes);
 
-    // Read back node ids and all, also with old parts' and free entries.
+    // Read back node ids and all, also with old parts' and free entries; a
+    // copy has the tree and the set.
     const std::string whole = TestIds::Written(SetTree());
+    const LM::AncestryHierarchy copied(SetTree());
+    EXPECT_EQ(TestIds::Written(copied), whole);
+    EXPECT_EQ(copied.GetLibrarySet(), set_.get());
     LM::AncestryHierarchy copy(nullptr);
     KR::StringIChannel in(whole);
     EXPECT_EQ(copy.Read(in), 0);

@@ -188,6 +188,39 @@ TEST(PathsIndexTest, LargeFamiliesWithValuesChangedInPlace)
     }
 }
 
+TEST(PathsIndexTest, ValuesSetInPlaceInAndOutOfOrder)
+{
+    // The new value still fits between its neighbours: the old value must no
+    // longer be found.
+    Family f({U(1)});
+    for (std::uint32_t m = 1; m <= 40; ++m)
+        f.Add(U(m * 10));
+    f.Set(15, U(165));
+    f.Add(U(160));
+    f.Add(U(165));
+    f.Add(U(162));
+    f.ExpectMatchesModel();
+    ASSERT_EQ(f.Value(17), U(165));
+    ASSERT_EQ(f.Count(17), 2u);
+
+    // A sibling given the value of another: a walk finds the first of the
+    // two, and both stay where they are.
+    Family d({});
+    for (std::uint32_t m = 1; m <= 40; ++m)
+        d.Add(U(m * 10));
+    d.Set(30, U(50));  // 10 .. 300, 50, 320 .. 400
+    d.Add(U(50));      // the first 50 counts twice
+    d.Add(U(305));     // goes after the moved 50, before 320
+    d.Release(4);
+    d.Release(4);      // the first 50 is gone
+    d.Add(U(50));      // the walk stops at 60: a new node, the moved 50 stays apart
+    ASSERT_EQ(d.Value(4), U(50));
+    ASSERT_EQ(d.Value(30), U(50));
+    d.ExpectMatchesModel();
+    d.Release(d.Size() - 1);
+    d.ExpectMatchesModel();
+}
+
 TEST(PathsLeafEdgesTest, NewNodesBetweenEveryPairOfNeighbours)
 {
     // Spaced values first, then one value into every gap: some of them go
