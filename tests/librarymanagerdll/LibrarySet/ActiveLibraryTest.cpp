@@ -226,6 +226,7 @@ TEST_F(CacheLocations, RefreshMountedFollowsTheDiskWhereItMay)
     EXPECT_EQ(dir.Loc("B permanent"), out);
     ASSERT_TRUE(list.GetContentLocation(2, false, IO::Location("/lan"), IO::Location("/url"), &out));
     EXPECT_EQ(IO::Location("/url/C"), out);
+    EXPECT_FALSE(list.GetCacheCopyLocation(9, IO::Location("/lan"), &out));
 
     dir.MakeFolder("A missing");          // appears, but the library did not exist
     fs::remove_all(dir / "B permanent");  // vanishes, but the library is permanent
