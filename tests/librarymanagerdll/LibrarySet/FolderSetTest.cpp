@@ -10,8 +10,6 @@
 
 using namespace LMTest;
 
-using NewSetFolders = SetFixture;
-
 namespace {
 
 // Adds a folder below `parent` named `name`, as a walk entering it would.
@@ -37,18 +35,6 @@ void ExpectParentsEnclose(const LM::FolderSet& folders, std::int32_t ordered)
 }
 
 }  // namespace
-
-TEST_F(NewSetFolders, NewSetHasOnlyTheRootFolder)
-{
-    EXPECT_EQ(1, set->GetFolderNumber());
-    KR::String name;
-    EXPECT_EQ(0, set->GetFolderName(0, &name));
-    EXPECT_EQ("All Libraries", name.Std());
-    EXPECT_EQ(-1, set->GetFolderParent(0));
-    EXPECT_EQ(-1, set->GetFolderParent(1));
-    EXPECT_EQ(LM::ErrBadIndex, set->GetFolderName(1, &name));
-    EXPECT_EQ(LM::ErrBadIndex, set->SetFolderExpandState(-1, true));
-}
 
 TEST(FolderSetTest, FolderOfAFileIsTheFirstItemAtItsLocation)
 {

@@ -1,95 +1,20 @@
 // The module functions, the set's construction and destruction, the shared
-// script code container and the guard of the public operations.
+// script code container, the guard of the public operations, and the other
+// objects: order, names, the URL flag, bad indices and the notification of
+// the set's observers.
 #include "LibrarySetTestSupport.hpp"
 
-#include "AncestryHierarchy.hpp"
 #include "KR/DebugChannel.hpp"
 #include "LibrarySet/Guard.hpp"
 #include "LibrarySet/LibrarySetInternals.hpp"
 #include "LibrarySet/ModuleState.hpp"
+#include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
 
 #include <cstring>
 #include <stdexcept>
 
 using namespace LMTest;
-
-using SetTypeHierarchy = SetFixture;
-using SetGuard = SetFixture;
-
-TEST(ModuleTest, StringEntriesAreCutAndBlocksRoundTripAllBytes)
-{
-    LM::LibraryManagerStrings strings;
-    strings.Set(4, std::string(300, 'x').c_str());
-    EXPECT_EQ(std::string(255, 'x'), strings.Get(4));
-    strings.Set(4, "short");
-    EXPECT_EQ('\0', strings.entries[4][6]);  // no tail of the longer text
-    strings.Set(11, "ignored");
-    EXPECT_STREQ("", strings.Get(11));
-
-    LM::LibraryManagerStrings in;
-    auto* bytes = reinterpret_cast<unsigned char*>(&in);
-    for (std::size_t i = 0; i < sizeof in; ++i)
-        bytes[i] = static_cast<unsigned char>((i * 37 + 11) % 255 + 1);  // no field is terminated
-    LM::SetLibraryManagerStrings(in);
-    LM::LibraryManagerStrings out;
-    LM::GetLibraryManagerStrings(&out);
-    EXPECT_EQ(0, std::memcmp(&in, &out, sizeof in));
-    // An unterminated entry is read as its first 255 bytes.
-    EXPECT_EQ(255u, std::strlen(LM::GetModuleString(LM::ModuleString::FolderSetRoot)));
-}
-
-using LibrarySetLifeTest = ModuleFixture;
-
-TEST_F(LibrarySetLifeTest, NewSetIsUsableEmptyAndKeepsDuplicateTypes)
-{
-    std::vector<FTM::GeneralID> types{3, 3, 7};
-    LM::LibrarySet set(handler, KR::ConstForwardIterator<FTM::GeneralID>(types.begin(), types.end()));
-    EXPECT_TRUE(set.IsUsable());
-    EXPECT_EQ(types, LM::LibrarySetInternals::GetStorableFileTypes(set));
-    IO::Location lan("/somewhere");
-    EXPECT_EQ(0, set.GetLanCacheLocation(&lan));
-    EXPECT_TRUE(lan.IsEmpty());
-}
-
-TEST_F(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
-{
-    InitModule(dir.MakeFolder("shared"));
-    auto first = std::make_unique<LM::LibrarySet>(handler, NoTypes());
-    LM::LibrarySet second(handler, NoTypes());
-    LM::PscBinCodesContainer* container = LM::LibrarySetInternals::GetScriptCodeContainer(*first);
-    ASSERT_NE(nullptr, container);
-    EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
-    EXPECT_EQ(container, LM::PscBinCodesContainerRegistry::Find(dir.Loc("shared")));
-    EXPECT_EQ(dir.Loc("shared"), container->GetFolder().GetLocation());
-    EXPECT_EQ(2u, container->GetObserverCount());
-
-    first.reset();
-    EXPECT_EQ(container, LM::PscBinCodesContainerRegistry::Find(dir.Loc("shared")));
-    EXPECT_TRUE(container->IsAttached(second));
-    EXPECT_EQ(1u, container->GetObserverCount());
-
-    // A new cache folder gives later sets a container of their own; existing
-    // sets keep theirs.
-    InitModule(dir.MakeFolder("other"));
-    LM::LibrarySet third(handler, NoTypes());
-    EXPECT_NE(container, LM::LibrarySetInternals::GetScriptCodeContainer(third));
-    EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
-}
-
-TEST_F(SetTypeHierarchy, TypeHierarchyBelongsToItsSetAndCopiesTreeAndSet)
-{
-    LM::AncestryHierarchy* hierarchy = LM::LibrarySetInternals::GetTypeHierarchy(*set);
-    ASSERT_NE(nullptr, hierarchy);
-    EXPECT_EQ(set.get(), hierarchy->GetLibrarySet());
-
-    KR::UnID path[2]{};
-    path[1].mainGuid.data1 = 7;
-    std::uint32_t id = hierarchy->AddPath(path, 2);
-    LM::AncestryHierarchy copy(*hierarchy);
-    EXPECT_EQ(set.get(), copy.GetLibrarySet());
-    EXPECT_EQ(2u, copy.GetPathLength(id));
-}
 
 namespace {
 
@@ -111,7 +36,69 @@ struct FailingTypeIterator {
     bool operator!=(const FailingTypeIterator& other) const { return position != other.position; }
 };
 
+struct ThrowingObserver : LM::LibrarySetObserver {
+    void SomethingHappened() override { raise(); }
+    void (*raise)() = nullptr;
+};
+
+std::string NameAt(LM::LibrarySet& set, std::int32_t index)
+{
+    KR::String name;
+    set.GetOtherObjectName(index, &name);
+    return name.Std();
+}
+
+// Records whether the set was enumerated at each notification.
+struct RecordingObserver : LM::LibrarySetObserver {
+    explicit RecordingObserver(LM::LibrarySet* watched) : set(watched) {}
+    void SomethingHappened() override { seen.push_back(set->IsEnumerated()); }
+    LM::LibrarySet* set;
+    std::vector<bool> seen;
+};
+
 }  // namespace
+
+using SetGuard = SetFixture;
+using OtherObjects = SetFixture;
+
+TEST(ModuleTest, StringEntriesAreCutToTheirSize)
+{
+    LM::LibraryManagerStrings strings;
+    strings.Set(4, std::string(300, 'x').c_str());
+    EXPECT_EQ(std::string(255, 'x'), strings.Get(4));
+    strings.Set(11, "ignored");
+    EXPECT_STREQ("", strings.Get(11));
+    // An entry that is not terminated is read as its first 255 bytes.
+    std::memset(static_cast<void*>(&strings), 'y', sizeof strings);
+    LM::SetLibraryManagerStrings(strings);
+    EXPECT_EQ(255u, std::strlen(LM::GetModuleString(LM::ModuleString::FolderSetRoot)));
+    LM::LibraryManagerStrings out;
+    LM::GetLibraryManagerStrings(&out);
+    EXPECT_EQ(0, std::memcmp(static_cast<void*>(&strings), static_cast<void*>(&out), sizeof out));
+}
+
+using LibrarySetLifeTest = ModuleFixture;
+
+TEST_F(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
+{
+    InitModule(dir.MakeFolder("shared"));
+    auto first = std::make_unique<LM::LibrarySet>(handler, NoTypes());
+    LM::LibrarySet second(handler, NoTypes());
+    LM::PscBinCodesContainer* container = LM::LibrarySetInternals::GetScriptCodeContainer(*first);
+    ASSERT_NE(nullptr, container);
+    EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
+    EXPECT_EQ(2u, container->GetObserverCount());
+    first.reset();
+    EXPECT_EQ(container, LM::PscBinCodesContainerRegistry::Find(dir.Loc("shared")));
+    EXPECT_EQ(1u, container->GetObserverCount());
+
+    // A new cache folder gives later sets a container of their own; existing
+    // sets keep theirs.
+    InitModule(dir.MakeFolder("other"));
+    LM::LibrarySet third(handler, NoTypes());
+    EXPECT_NE(container, LM::LibrarySetInternals::GetScriptCodeContainer(third));
+    EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
+}
 
 TEST_F(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEverything)
 {
@@ -123,30 +110,13 @@ TEST_F(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEvery
     EXPECT_NE(std::string::npos, capture.GetText().find("IllegalArgumentException"));
     EXPECT_FALSE(set.IsUsable());
     EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetPartTable(set));
-    EXPECT_EQ(nullptr, LM::LibrarySetInternals::GetActiveLibraries(set));
-    EXPECT_TRUE(LM::LibrarySetInternals::GetStorableFileTypes(set).empty());
     EXPECT_FALSE(container->IsAttached(set));
-
     EXPECT_EQ(-1, set.AddActiveLibrary(dir.Loc("scriptcache"), LM::Permanent, false, false));
-    EXPECT_EQ(-1, set.GetActiveLibraryNum());
     EXPECT_EQ(LM::ErrSetUnusable, set.RemoveActiveLibrary(0));
     EXPECT_EQ(0, set.GetFolderNumber());
-    EXPECT_EQ(-1, set.AddOtherObject(KR::String("http://h/x")));
     EXPECT_EQ(LM::ErrSetUnusable, set.SetLanCacheLocation(dir.Loc("scriptcache")));
     set.RefreshMounted();  // no guard, and nothing to do
 }
-
-namespace {
-
-class ThrowingObserver : public LM::LibrarySetObserver {
-public:
-    void (*raise)() = nullptr;
-
-protected:
-    void SomethingHappened() override { raise(); }
-};
-
-}  // namespace
 
 TEST_F(SetGuard, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
 {
@@ -183,3 +153,90 @@ TEST(GuardTest, ErrorCodesOfCaughtExceptions)
     EXPECT_EQ(KR::NoError, run([] {}));
     EXPECT_NE(std::string::npos, capture.GetText().find("KRException 0x81000004: bad"));
 }
+
+
+TEST_F(OtherObjects, OtherObjectsAreInsertedByNameEqualNamesFirst)
+{
+    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("one/Beta")));
+    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("one/Alpha")));
+    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("two/Alpha")));
+    EXPECT_EQ(3, set->AddOtherObject(KR::String("http://h/dir/Gamma")));
+    EXPECT_EQ(1, set->AddOtherObject(dir.Loc("one/Alpha")));  // present: its index, nothing added
+    EXPECT_EQ(3, set->AddOtherObject(KR::String("http://h/dir/Gamma")));
+    EXPECT_EQ(4, set->GetOtherObjectNum());
+    IO::Location first;
+    EXPECT_EQ(0, set->GetOtherObjectLocation(0, &first));
+    EXPECT_EQ(dir.Loc("two/Alpha"), first);
+    EXPECT_EQ("Beta", NameAt(*set, 2));
+
+    EXPECT_EQ(LM::ErrBadIndex, set->SetOtherObjectLocation(4, dir.Loc("b.gsm")));
+    // A new name does not move an object.
+    EXPECT_EQ(0, set->SetOtherObjectLocation(0, dir.Loc("Zulu")));
+    EXPECT_EQ("Zulu", NameAt(*set, 0));
+}
+
+TEST(OtherObjectNameTest, UrlNamesFollowBackslashThenSlash)
+{
+    auto urlName = [](const char* url) {
+        LM::OtherObject object;
+        object.url = url;
+        object.urlFlag = true;
+        return LM::OtherObjectList::MakeName(object).Std();
+    };
+    EXPECT_EQ("part1", urlName("http://host/dir/part1"));
+    EXPECT_EQ("part1", urlName("c:\\dir\\part1"));
+    EXPECT_EQ("b/c", urlName("a\\b/c"));  // the last backslash wins over a later slash
+    EXPECT_EQ("plain", urlName("plain"));
+    EXPECT_EQ("", urlName("http://host/dir/"));
+}
+
+TEST_F(OtherObjects, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
+{
+    ASSERT_EQ(0, set->AddOtherObject(dir.Loc("Local.gsm")));
+    set->SetEnumerated(true);
+    EXPECT_EQ(0, set->SetOtherObjectUrl(0, KR::String("http://h/Remote.gsm")));
+    EXPECT_TRUE(set->IsUrlOtherObject(0));
+    EXPECT_EQ("Local.gsm", NameAt(*set, 0));
+    // The URL flag is now set, so a URL set later names the object.
+    EXPECT_EQ(0, set->SetOtherObjectUrl(0, KR::String("http://h/Other.gsm")));
+    EXPECT_EQ("Other.gsm", NameAt(*set, 0));
+    EXPECT_EQ(0, set->SetOtherObjectUrl(0, KR::String()));
+    EXPECT_FALSE(set->IsUrlOtherObject(0));
+    EXPECT_TRUE(set->IsEnumerated());  // setters leave the flag
+
+    ASSERT_EQ(1, set->AddOtherObject(KR::String("http://h/x/Web.gsm")));
+    EXPECT_TRUE(set->IsUrlOtherObject(1));
+    EXPECT_FALSE(set->IsEnumerated());
+    EXPECT_EQ(0, set->SetOtherObjectLocation(1, dir.Loc("Disk.gsm")));
+    EXPECT_EQ("Web.gsm", NameAt(*set, 1));
+}
+
+TEST_F(OtherObjects, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
+{
+    RecordingObserver observer(set.get());
+    set->Attach(observer);
+    set->Attach(observer);  // held once
+    RecordingObserver copy(observer);  // copies are not attached
+    copy = observer;
+    EXPECT_EQ(0u, copy.GetSourceCount());
+
+    set->SetEnumerated(true);
+    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("a.gsm")));
+    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("a.gsm")));          // already there
+    EXPECT_EQ(-1, set->AddOtherObject(IO::Location()));           // nothing added
+    EXPECT_EQ(-1, set->AddOtherObject(KR::String()));
+    EXPECT_EQ(1, set->AddOtherObject(KR::String("http://h/b.gsm")));
+    EXPECT_EQ(std::vector<bool>(5, false), observer.seen);
+
+    set->AddActiveLibrary(dir.MakeFolder("lib"), LM::NotPermanent, false, true);
+    set->AddActiveLibrary(KR::String("http://h/lib/"), LM::NotPermanent, false);
+    set->RemoveActiveLibrary(0);
+    set->SetOtherObjectUrl(0, KR::String("http://h/c.gsm"));
+    set->SetOtherObjectLocation(0, dir.Loc("c.gsm"));
+    EXPECT_EQ(5u, observer.seen.size());
+
+    set->Detach(observer);
+    set->AddOtherObject(dir.Loc("d.gsm"));
+    EXPECT_EQ(5u, observer.seen.size());
+}
+

@@ -34,26 +34,6 @@ protected:
                    C = MakeUnID(4, 1), M = MakeUnID(5, 1);
 };
 
-TEST_F(Build, ConformsOnlyWhenAskedOrMoved)
-{
-    const std::int32_t a = Add("A", A1, {});
-    const std::int32_t b = Add("B", B, {A1});
-    const std::int32_t c = Add("C", C, {MakeUnID(9, 9), A1, B});  // root-most ancestor missing everywhere
-    Done();
-    const std::uint32_t before = PathOf(b);
-    tree_->Build(false);
-    EXPECT_TRUE(tree_->updates.empty());
-    EXPECT_EQ(PathOf(b), before);
-    EXPECT_EQ(PathOfPart(c), (Ids{MakeUnID(9, 9), A1, B, C}));
-
-    tree_->updates.clear();
-    tree_->Build(true);
-    // Breadth first, every node whose UnID is present: A, then (below A)
-    // B, then A and B again on C's path below the missing ancestor, then C.
-    EXPECT_EQ(tree_->updates,
-              (Updates{{a, -1, false}, {b, a, false}, {a, -1, false}, {b, a, false}, {c, b, false}}));
-}
-
 TEST_F(Build, MovesBelowThePresentRevisionAndConformsTheMovedParts)
 {
     const std::int32_t r = Add("R", R, {});
@@ -73,7 +53,10 @@ TEST_F(Build, MovesBelowThePresentRevisionAndConformsTheMovedParts)
     EXPECT_EQ(tree_->FindPathId(A1), 0u);
     // The moved parts are conformed when the walk reaches them again.
     EXPECT_EQ(tree_->updates, (Updates{{b, a2, false}, {c, b, false}, {c2, b, false}}));
-    (void)a2;
+    // Asked to conform all: every node whose UnID is present, breadth first.
+    tree_->updates.clear();
+    tree_->Build(true);
+    EXPECT_EQ(tree_->updates, (Updates{{r, -1, false}, {a2, r, false}, {b, a2, false}, {c, b, false}, {c2, b, false}}));
 }
 
 TEST_F(Build, OldPartsAreUpdatedOrMovedBelowTheNearestPresentAncestor)

@@ -279,10 +279,8 @@ TEST_F(Differential, BuildMatchesTheLiteralOneOnRandomTables)
         Fill(*literalSet, literal, plans, sorted);
         // Now and then a record points at a path that was freed.
         if (round % 7 == 3 && plans.size() > 2 && plans[1].withPath) {
-            for (auto* pair : {&fast, &literal}) {
-                LM::LibrarySet& set = pair == &fast ? *fastSet : *literalSet;
-                pair->DeletePath(LibrarySetInternals::GetSymbolAncestryId(set, 1));
-            }
+            fast.DeletePath(LibrarySetInternals::GetSymbolAncestryId(*fastSet, 1));
+            literal.DeletePath(LibrarySetInternals::GetSymbolAncestryId(*literalSet, 1));
         }
         const std::string start = TestIds::Written(fast);
         ASSERT_EQ(start, TestIds::Written(literal));

