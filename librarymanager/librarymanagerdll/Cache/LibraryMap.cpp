@@ -180,8 +180,7 @@ KR::ErrorCode LibraryMap::Build()
 bool LibraryMap::FileFound(const IO::Name& name)
 {
     std::int32_t time = 0;
-    IO::File file(GetParent(), name);
-    if (file.GetModificationTime(&time) != KR::NoError)
+    if (GetFileTime(name, &time) != KR::NoError)
         time = 0;
     const std::int32_t node = AddNode(currentNode_, name, false);
     nodes_[node].modificationTime = time;
