@@ -211,6 +211,13 @@ timespec TimespecOf(std::int64_t unixTime) noexcept
     return ts;
 }
 
+// A descriptor of the folder just made at `path`, to hold it as a scratch
+// entry; -1 with errno set on failure.
+int OpenHeldFolder(const std::string& path)
+{
+    return Sys().Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+}
+
 // --- Removing ------------------------------------------------------------------
 
 // Removes the entry `name` of the folder `dirFd` and, for a folder,
@@ -257,9 +264,10 @@ KR::ErrorCode RemovePath(const std::string& path)
 constexpr std::size_t CopyBufferSize = 256u * 1024u;
 
 // Copies the regular file `from` (whose status is `st`) to the new file `to`,
-// with its permissions and times.
+// with its permissions and times. With `hold`, `to` is a scratch entry that
+// is held as being written (Internal::HoldScratch) from its creation on.
 KR::ErrorCode CopyRealFile(const std::string& from, const struct stat& st, const std::string& to,
-                           std::vector<char>& buffer)
+                           std::vector<char>& buffer, int* hold = nullptr)
 {
     FdGuard in(Sys().Open(from.c_str(), O_RDONLY | O_CLOEXEC, 0));
     if (in.Get() < 0)
@@ -267,6 +275,9 @@ KR::ErrorCode CopyRealFile(const std::string& from, const struct stat& st, const
     FdGuard out(Sys().Open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
     if (out.Get() < 0)
         return ErrorFromErrno(errno);
+    if (hold != nullptr)
+        if (const KR::ErrorCode err = Internal::HoldScratch(Sys().Dup(out.Get()), hold); err != KR::NoError)
+            return err;
     for (;;) {
         const ssize_t n = Sys().Read(in.Get(), buffer.data(), buffer.size());
         if (n < 0) {
@@ -290,10 +301,10 @@ KR::ErrorCode CopyRealFile(const std::string& from, const struct stat& st, const
 // everything below them, files with their content, symbolic links as links.
 // Other kinds of entry (devices, pipes, sockets) are passed over.
 KR::ErrorCode CopyRealEntry(const std::string& from, const struct stat& st, const std::string& to,
-                            std::vector<char>& buffer)
+                            std::vector<char>& buffer, int* hold = nullptr)
 {
     if (S_ISREG(st.st_mode))
-        return CopyRealFile(from, st, to, buffer);
+        return CopyRealFile(from, st, to, buffer, hold);
     if (S_ISLNK(st.st_mode)) {
         std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0) + 1, '\0');
         const ssize_t n = Sys().ReadLink(from.c_str(), target.data(), target.size());
@@ -313,6 +324,9 @@ KR::ErrorCode CopyRealEntry(const std::string& from, const struct stat& st, cons
 
     if (Sys().MkDir(to.c_str(), 0700) != 0)
         return ErrorFromErrno(errno);
+    if (hold != nullptr)
+        if (const KR::ErrorCode err = Internal::HoldScratch(OpenHeldFolder(to), hold); err != KR::NoError)
+            return err;
     DIR* dir = Sys().OpenDir(from.c_str());
     if (dir == nullptr)
         return ErrorFromErrno(errno);
@@ -342,7 +356,8 @@ KR::ErrorCode CopyRealEntry(const std::string& from, const struct stat& st, cons
 }
 
 // Copies the entry `path` of a mounted file system to the new entry `to`.
-KR::ErrorCode CopyVfsEntry(const FixedVFS& vfs, const RelativeLocation& path, const std::string& to)
+KR::ErrorCode CopyVfsEntry(const FixedVFS& vfs, const RelativeLocation& path, const std::string& to,
+                           int* hold = nullptr)
 {
     FixedVFS::EntryInfo info;
     KR::ErrorCode err = vfs.GetInfo(path, &info);
@@ -359,6 +374,8 @@ KR::ErrorCode CopyVfsEntry(const FixedVFS& vfs, const RelativeLocation& path, co
         FdGuard out(Sys().Open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (out.Get() < 0)
             return ErrorFromErrno(errno);
+        if (hold != nullptr && (err = Internal::HoldScratch(Sys().Dup(out.Get()), hold)) != KR::NoError)
+            return err;
         err = WriteAll(out.Get(), content.data(), content.size());
         if (err != KR::NoError)
             return err;
@@ -369,6 +386,8 @@ KR::ErrorCode CopyVfsEntry(const FixedVFS& vfs, const RelativeLocation& path, co
 
     if (Sys().MkDir(to.c_str(), 0777) != 0)
         return ErrorFromErrno(errno);
+    if (hold != nullptr && (err = Internal::HoldScratch(OpenHeldFolder(to), hold)) != KR::NoError)
+        return err;
     std::vector<FixedVFS::FolderEntry> entries;
     err = vfs.ListFolder(path, &entries);
     for (std::size_t i = 0; err == KR::NoError && i < entries.size(); ++i) {
@@ -554,6 +573,24 @@ FixedVFS* FindEntryMount(const std::string& path, RelativeLocation* inside)
     return NothingMounted() ? nullptr : Lookup(path, false, inside);
 }
 
+KR::ErrorCode CopyFileToScratch(const std::string& from, const std::string& scratch, int* hold)
+{
+    RelativeLocation inside;
+    if (const FixedVFS* vfs = FindEntryMount(from, &inside)) {
+        FixedVFS::EntryInfo info;
+        if (const KR::ErrorCode err = vfs->GetInfo(inside, &info); err != KR::NoError)
+            return err;
+        return info.isFolder ? ErrNotAFile : CopyVfsEntry(*vfs, inside, scratch, hold);
+    }
+    struct stat st {};
+    if (Sys().Stat(from.c_str(), &st) != 0)
+        return ErrorFromErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        return ErrNotAFile;
+    std::vector<char> buffer(CopyBufferSize);
+    return CopyRealFile(from, st, scratch, buffer, hold);
+}
+
 bool IsMountPath(const std::string& path) noexcept
 {
     for (const MountEntry& entry : MountTable())
@@ -601,12 +638,16 @@ KR::ErrorCode FileSystem::Copy(const Location& from, const Location& to)
     std::string scratch = ScratchPathBeside(toPath, "copy");
     for (int attempt = 0; attempt < 100 && Sys().LStat(scratch.c_str(), &st) == 0; ++attempt)
         scratch = ScratchPathBeside(toPath, "copy");
+    // Held as being written until it is in place or removed, so that no
+    // clean-up of abandoned scratch entries takes it meanwhile.
+    int hold = -1;
     if (vfs != nullptr) {
-        err = CopyVfsEntry(*vfs, inside, scratch);
+        err = CopyVfsEntry(*vfs, inside, scratch, &hold);
     } else {
         std::vector<char> buffer(CopyBufferSize);
-        err = CopyRealEntry(from.GetText(), fromSt, scratch, buffer);
+        err = CopyRealEntry(from.GetText(), fromSt, scratch, buffer, &hold);
     }
+    const FdGuard held(hold);
     if (err == KR::NoError)
         err = ReplaceFile(scratch, toPath, ReplaceMode::Create);
     if (err != KR::NoError) {

@@ -66,6 +66,20 @@ private:
 // otherwise.
 int WalkedFolderOf(const std::string& path, const char** name) noexcept;
 
+// Marks the scratch entry (file or folder) just made as being written:
+// takes an exclusive lock on `fd`, a new descriptor of the entry that it
+// takes over, and hands it to `*hold`. The lock lasts until that is closed
+// and ends with the process however that ends, so RemoveAbandonedScratch
+// leaves the entry alone meanwhile. A file system without locks costs only
+// that protection. The error of making `fd` (when it is -1); ErrNotFound
+// when the entry was removed as abandoned before the lock was taken.
+KR::ErrorCode HoldScratch(int fd, int* hold);
+
+// Copies the file `from` (on the disk or in a mounted file system) to the
+// new file `scratch` with its permissions and times, flushed, and holds it
+// (HoldScratch). ErrNotAFile when `from` is not a file.
+KR::ErrorCode CopyFileToScratch(const std::string& from, const std::string& scratch, int* hold);
+
 // "%XX" escapes for every byte but the unreserved characters and '/'.
 std::string PercentEncode(std::string_view text);
 

@@ -1,6 +1,7 @@
 #include "IO/Platform.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -61,6 +62,7 @@ public:
     int SymLink(const char* target, const char* path) override { return ::symlink(target, path); }
     int ChMod(const char* path, mode_t mode) override { return ::chmod(path, mode); }
     int FChMod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
+    int Flock(int fd, int operation) override { return ::flock(fd, operation); }
 };
 
 // Constant-initialised, so the platform is usable during the static

@@ -62,6 +62,8 @@ public:
     virtual int SymLink(const char* target, const char* path) = 0;
     virtual int ChMod(const char* path, mode_t mode) = 0;
     virtual int FChMod(int fd, mode_t mode) = 0;
+    // flock: an advisory lock on the open file description.
+    virtual int Flock(int fd, int operation) = 0;
 };
 
 // Forwards every call to `target`.
@@ -116,6 +118,7 @@ public:
     int SymLink(const char* target, const char* path) override { return target_.SymLink(target, path); }
     int ChMod(const char* path, mode_t mode) override { return target_.ChMod(path, mode); }
     int FChMod(int fd, mode_t mode) override { return target_.FChMod(fd, mode); }
+    int Flock(int fd, int operation) override { return target_.Flock(fd, operation); }
 
 private:
     Platform& target_;

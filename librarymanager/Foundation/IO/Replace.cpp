@@ -1,10 +1,12 @@
 #include "IO/Replace.hpp"
 
 #include "IO/Errors.hpp"
+#include "IO/FileSystem.hpp"
 #include "IO/Internal.hpp"
 #include "IO/Platform.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -102,22 +104,12 @@ KR::ErrorCode SyncFolder(const std::string& path)
     return SyncPath(path, O_DIRECTORY);
 }
 
-KR::ErrorCode ReplaceFile(const std::string& scratch, const std::string& target, ReplaceMode mode)
+namespace {
+
+// The rename of a flushed `scratch` to `target`, and the flush of the
+// folder after it.
+KR::ErrorCode RenameInPlace(const std::string& scratch, const std::string& target, ReplaceMode mode)
 {
-    // Refused before anything is flushed: a target that is not a regular
-    // file is never touched.
-    bool exists = false;
-    KR::ErrorCode err = CheckReplaceable(target, &exists);
-    if (err != KR::NoError)
-        return err;
-    if (exists && mode == ReplaceMode::Create)
-        return ErrAlreadyExists;
-
-    // The data reach the disk before the name does.
-    err = SyncPath(scratch, 0);
-    if (err != KR::NoError)
-        return err;
-
     Platform& sys = Sys();
     if (mode == ReplaceMode::Create) {
         if (sys.Rename(scratch.c_str(), target.c_str(), RENAME_NOREPLACE) != 0) {
@@ -139,5 +131,112 @@ KR::ErrorCode ReplaceFile(const std::string& scratch, const std::string& target,
     SyncFolder(FolderOf(target));
     return KR::NoError;
 }
+
+}  // namespace
+
+KR::ErrorCode ReplaceFile(const std::string& scratch, const std::string& target, ReplaceMode mode)
+{
+    // Refused before anything is flushed: a target that is not a regular
+    // file is never touched.
+    bool exists = false;
+    KR::ErrorCode err = CheckReplaceable(target, &exists);
+    if (err != KR::NoError)
+        return err;
+    if (exists && mode == ReplaceMode::Create)
+        return ErrAlreadyExists;
+
+    // The data reach the disk before the name does.
+    err = SyncPath(scratch, 0);
+    if (err != KR::NoError)
+        return err;
+    return RenameInPlace(scratch, target, mode);
+}
+
+KR::ErrorCode ReplaceFileWithCopy(const std::string& source, const std::string& target, std::string_view purpose)
+{
+    bool exists = false;
+    KR::ErrorCode err = CheckReplaceable(target, &exists);
+    if (err != KR::NoError)
+        return err;
+    std::string scratch = ScratchPathBeside(target, purpose);
+    struct stat st {};
+    for (int attempt = 0; attempt < 100 && Sys().LStat(scratch.c_str(), &st) == 0; ++attempt)
+        scratch = ScratchPathBeside(target, purpose);
+    // The copy is flushed as it is closed, so only the rename and the
+    // folder's flush remain. It is held as being written until then.
+    int hold = -1;
+    err = Internal::CopyFileToScratch(source, scratch, &hold);
+    if (err == KR::NoError)
+        err = RenameInPlace(scratch, target, ReplaceMode::Replace);
+    if (err != KR::NoError && Sys().LStat(scratch.c_str(), &st) == 0)
+        Sys().Unlink(scratch.c_str());
+    if (hold >= 0)
+        Sys().Close(hold);
+    return err;
+}
+
+bool IsScratchName(std::string_view name) noexcept
+{
+    // ".", at least one byte of the target's name, ".copy" or ".sync", "-"
+    // and six characters.
+    constexpr std::size_t Suffix = 6;
+    constexpr std::size_t Tag = 5;
+    if (name.size() < 1 + 1 + Tag + 1 + Suffix || name[0] != '.')
+        return false;
+    const std::size_t dash = name.size() - Suffix - 1;
+    if (name[dash] != '-')
+        return false;
+    const std::string_view tag = name.substr(dash - Tag, Tag);
+    return tag == ".copy" || tag == ".sync";
+}
+
+KR::ErrorCode RemoveAbandonedScratch(const std::string& path)
+{
+    Platform& sys = Sys();
+    const int fd = sys.Open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0)
+        return ErrorFromErrno(errno);
+    // A writer holds its scratch entry locked until it is in place; one that
+    // ended, however it ended, holds nothing.
+    KR::ErrorCode err = KR::NoError;
+    struct stat held {}, named {};
+    if (sys.Flock(fd, LOCK_EX | LOCK_NB) != 0)
+        err = errno == EWOULDBLOCK ? ErrAlreadyOpen : ErrorFromErrno(errno);
+    else if (sys.FStat(fd, &held) != 0 || sys.LStat(path.c_str(), &named) != 0)
+        err = ErrorFromErrno(errno);
+    // Only the entry that was locked, not one made under its name since.
+    else if (held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        err = fileSystem.Delete(Location(path), DataSafety::DeleteNow);
+    sys.Close(fd);
+    return err;
+}
+
+namespace Internal {
+
+KR::ErrorCode HoldScratch(int fd, int* hold)
+{
+    Platform& sys = Sys();
+    if (fd < 0)
+        return ErrorFromErrno(errno);
+    if (sys.Flock(fd, LOCK_EX) != 0) {
+        sys.Close(fd);
+        return KR::NoError;  // no locks here: written without the protection
+    }
+    // Removed as abandoned between its making and the lock.
+    struct stat st {};
+    KR::ErrorCode err = KR::NoError;
+    if (sys.FStat(fd, &st) != 0)
+        err = ErrorFromErrno(errno);
+    else if (st.st_nlink == 0)
+        err = ErrNotFound;
+    if (err != KR::NoError) {
+        sys.Close(fd);
+        return err;
+    }
+    *hold = fd;
+    return KR::NoError;
+}
+
+}  // namespace Internal
 
 }  // namespace IO

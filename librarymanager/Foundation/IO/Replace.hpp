@@ -43,6 +43,25 @@ std::string ScratchPathBeside(const std::string& path, std::string_view purpose)
 // survival of a power cut is uncertain.
 KR::ErrorCode ReplaceFile(const std::string& scratch, const std::string& target, ReplaceMode mode);
 
+// Replaces `target` (a regular file, or nothing) by a copy of the file
+// `source` with its permissions and times, in the same steps with a single
+// flush of the copy: it is written beside the target under a scratch name
+// for `purpose`, flushed, renamed over the target, and the folder flushed.
+// On failure the target is as it was and the scratch copy is removed;
+// ErrNotAFile for a target or source that is not a file.
+KR::ErrorCode ReplaceFileWithCopy(const std::string& source, const std::string& target, std::string_view purpose);
+
+// Whether `name` has the form of the scratch copies that IO::FileSystem::Copy
+// and the copies over a file write (".<name>.copy-XXXXXX",
+// ".<name>.sync-XXXXXX").
+bool IsScratchName(std::string_view name) noexcept;
+
+// Removes the scratch copy at `path` (a file or a folder with everything in
+// it) that its writer abandoned: one killed or ended before it finished.
+// A copy whose writer is still at work is held by it and left alone
+// (ErrAlreadyOpen), and so is anything that cannot be locked to tell.
+KR::ErrorCode RemoveAbandonedScratch(const std::string& path);
+
 // Flushes the folder at `path` so that the entries made or renamed in it
 // are on the disk.
 KR::ErrorCode SyncFolder(const std::string& path);

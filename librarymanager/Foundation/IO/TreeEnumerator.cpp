@@ -1,5 +1,6 @@
 #include "IO/TreeEnumerator.hpp"
 
+#include "IO/File.hpp"
 #include "IO/Internal.hpp"
 #include "IO/Platform.hpp"
 
@@ -267,7 +268,10 @@ struct TreeEnumerator::Walk {
         self.FolderEntered(name, folder);
         if (!self.stopped_) {
             const HeldFolder held(folder.GetLocation().GetText(), fd);
+            const int outerFd = self.heldFd_;
+            self.heldFd_ = fd;
             WalkItems(folder, items, depth);
+            self.heldFd_ = outerFd;
         }
         self.current_ = &parent;
         if (!self.stopped_)
@@ -305,9 +309,26 @@ KR::ErrorCode TreeEnumerator::Do()
         walk.openFolders.push_back(id);
     {
         const HeldFolder held(root_.GetLocation().GetText(), fd);
+        heldFd_ = fd;
         walk.WalkItems(root_, items, 0);
+        heldFd_ = -1;
     }
     current_ = nullptr;
+    return KR::NoError;
+}
+
+KR::ErrorCode TreeEnumerator::GetFileTime(const Name& name, std::int32_t* time)
+{
+    // A real folder holds no mount point among its files (the walk reports
+    // those as folders) and lies below none, so its files are on the disk.
+    if (heldFd_ < 0)
+        return File(GetParent(), name).GetModificationTime(time);
+    struct stat st {};
+    if (Sys().FStatAt(heldFd_, name.ToCStr(), &st, 0) != 0)
+        return ErrorFromErrno(errno);
+    if (S_ISDIR(st.st_mode))
+        return ErrNotAFile;
+    *time = Internal::FoundationTime(st.st_mtim.tv_sec);
     return KR::NoError;
 }
 

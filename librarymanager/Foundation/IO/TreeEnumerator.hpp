@@ -50,12 +50,19 @@ protected:
     virtual void FolderEntered(const Name& name, Folder& folder);
     virtual void FolderExited(const Name& name, Folder& folder);
 
+    // The modification time of the file `name` of the folder being walked,
+    // as File::GetModificationTime gives it. Read relative to the folder
+    // that the walk holds open where it holds one, so a large walk spends no
+    // path lookup and no location per file.
+    KR::ErrorCode GetFileTime(const Name& name, std::int32_t* time);
+
 private:
     struct Walk;
     Folder root_;
     Folder* current_ = nullptr;
     bool stopped_ = false;
     std::uint32_t skipped_ = 0;
+    int heldFd_ = -1;  // descriptor of the real folder being walked; -1: none
 };
 
 }  // namespace IO

@@ -39,7 +39,9 @@ std::uint64_t NameKey(const char* name) noexcept
 
 bool SameName(const char* a, const char* b) noexcept
 {
-    return KR::ch04Manager.Compare(a, b, 1) == 0;
+    // The names of paired maps are mostly byte for byte the same: those need
+    // no name comparison.
+    return std::strcmp(a, b) == 0 || KR::ch04Manager.Compare(a, b, 1) == 0;
 }
 
 [[noreturn]] void ThrowNoNode(const char* operation)
@@ -180,8 +182,7 @@ KR::ErrorCode LibraryMap::Build()
 bool LibraryMap::FileFound(const IO::Name& name)
 {
     std::int32_t time = 0;
-    IO::File file(GetParent(), name);
-    if (file.GetModificationTime(&time) != KR::NoError)
+    if (GetFileTime(name, &time) != KR::NoError)
         time = 0;
     const std::int32_t node = AddNode(currentNode_, name, false);
     nodes_[node].modificationTime = time;

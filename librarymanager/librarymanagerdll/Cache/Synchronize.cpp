@@ -46,35 +46,32 @@ namespace {
 
 constexpr std::int16_t SynchronizationTitle = 121;
 
-// The names IO gives the scratch copies it writes beside a target
-// (".<name>.copy-XXXXXX"), and this file's own (".<name>.sync-XXXXXX"). A
-// kill during a copy may leave one behind; it is never a user's entry.
-bool IsScratchName(const std::string& name)
-{
-    constexpr std::size_t Suffix = 6;
-    constexpr std::size_t Tag = 5;  // ".copy" or ".sync"
-    if (name.size() < 1 + 1 + Tag + 1 + Suffix || name[0] != '.')
-        return false;
-    const std::size_t dash = name.size() - Suffix - 1;
-    if (name[dash] != '-')
-        return false;
-    const std::string tag = name.substr(dash - Tag, Tag);
-    return tag == ".copy" || tag == ".sync";
-}
-
-// A library map that passes over scratch files and the entries given to
-// Exclude (full paths).
+// A library map that passes over scratch copies and the entries given to
+// Exclude (full paths). The scratch copies that IO writes beside a target
+// (".<name>.copy-XXXXXX", ".<name>.sync-XXXXXX") are never a user's
+// entries; those that a killed copy left behind are removed after the walk.
 class SyncMap : public LibraryMap {
 public:
     using LibraryMap::LibraryMap;
 
     void Exclude(const std::string& path) { excluded_.insert(path); }
 
+    // Removes the scratch copies met by the walk that no writer holds any
+    // more; those still being written are left to their writers.
+    void RemoveAbandonedScratch()
+    {
+        for (const std::string& path : scratch_)
+            IO::RemoveAbandonedScratch(path);
+        scratch_.clear();
+    }
+
 protected:
     bool EntryFound(const IO::Name& name, bool isFolder) override
     {
-        if (IsScratchName(name.Std()))
+        if (IO::IsScratchName(name.Std())) {
+            scratch_.push_back(IO::Location(GetParent().GetLocation(), name).GetText());
             return false;
+        }
         if (!excluded_.empty()) {
             const std::string& parent = GetParent().GetLocation().GetText();
             if (excluded_.count(parent + (parent == "/" ? "" : "/") + name.Std()) != 0)
@@ -85,6 +82,7 @@ protected:
 
 private:
     std::unordered_set<std::string> excluded_;
+    std::vector<std::string> scratch_;
 };
 
 IO::Location ParentOf(const IO::Location& location)
@@ -106,14 +104,7 @@ KR::ErrorCode CopyOver(const IO::Location& from, const IO::Location& to, IO::Dat
     }
     if (!exists)
         return IO::fileSystem.Copy(from, to);
-    const IO::Location scratch(IO::ScratchPathBeside(to.GetText(), "sync"));
-    KR::ErrorCode err = IO::fileSystem.Copy(from, scratch);
-    if (err != KR::NoError)
-        return err;
-    err = IO::ReplaceFile(scratch.GetText(), to.GetText(), IO::ReplaceMode::Replace);
-    if (err != KR::NoError)
-        IO::fileSystem.Delete(scratch, IO::DataSafety::DeleteNow);
-    return err;
+    return IO::ReplaceFileWithCopy(from.GetText(), to.GetText(), "sync");
 }
 
 // Copies the entry `name` of the folder `from` into the folder `to`, which
@@ -129,6 +120,14 @@ KR::ErrorCode CopyEntry(const IO::Location& from, const IO::Location& to)
     if (target.GetStatus() != KR::NoError)
         return target.GetStatus();
     return source.Copy(name, target, name);
+}
+
+// Builds `map` by its walk and removes the abandoned scratch copies it met.
+KR::ErrorCode Walk(SyncMap& map)
+{
+    const KR::ErrorCode err = map.Build();
+    map.RemoveAbandonedScratch();
+    return err;
 }
 
 bool IsLibraryFile(const ActiveLibrary& library)
@@ -428,12 +427,13 @@ void LibrarySet::SynchronizeLibrary(std::int32_t index, bool upload, bool downlo
         ActiveLibrary& library;
         ~Holder() { library.sourceMap.reset(); }
     } holder{library};
-    library.sourceMap = std::make_unique<SyncMap>(IO::Folder(libraryFolder));
-    LibraryMap& source = *library.sourceMap;
+    auto sourceMap = std::make_unique<SyncMap>(IO::Folder(libraryFolder));
+    SyncMap& source = *sourceMap;
+    library.sourceMap = std::move(sourceMap);
     if (isFile) {
         if (source.AddSingleFile(library.location) == 0)
             return;
-    } else if (const KR::ErrorCode err = source.Build(); err != KR::NoError) {
+    } else if (const KR::ErrorCode err = Walk(source); err != KR::NoError) {
         // A library that is gone is passed over as the walk of the set
         // does; one that could not be read completely is reported.
         if (err != IO::ErrNotFound)
@@ -449,7 +449,7 @@ void LibrarySet::SynchronizeLibrary(std::int32_t index, bool upload, bool downlo
     SyncMap cache(cacheRoot);
     if (isFile) {
         cache.AddSingleFile(copy);
-    } else if (const KR::ErrorCode err = cache.Build(); err != KR::NoError) {
+    } else if (const KR::ErrorCode err = Walk(cache); err != KR::NoError) {
         errorHandler_.ApplicationReport(err, cacheFolder);
         return;
     }

@@ -241,12 +241,14 @@ TEST_F(SynchronizeCrash, EveryFileIsOldOrNewAndTheNextRunFinishes)
             }
         }
         ASSERT_TRUE(Synchronize());
-        ASSERT_EQ(newLibrary, Snapshot(dir / "work/libs/Lib")) << "run " << run;
-        ASSERT_EQ(newCache, Snapshot(dir / "work/lan/Lib")) << "run " << run;
+        int left = 0;
+        ASSERT_EQ(newLibrary, Snapshot(dir / "work/libs/Lib", &left)) << "run " << run;
+        ASSERT_EQ(newCache, Snapshot(dir / "work/lan/Lib", &left)) << "run " << run;
+        ASSERT_EQ(0, left) << "run " << run << ": scratch copies not removed";
     }
     // Most runs were cut short.
     EXPECT_GT(killed, Runs / 4);
-    std::printf("%d of %d runs killed, %d scratch copies left behind\n", killed, Runs, scratch);
+    std::printf("%d of %d runs killed, %d scratch copies left behind and removed\n", killed, Runs, scratch);
 }
 
 }  // namespace
