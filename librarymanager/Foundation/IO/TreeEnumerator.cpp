@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace IO {
@@ -91,10 +93,16 @@ Kind KindOfMode(mode_t mode) noexcept
     return Kind::Other;
 }
 
+// When a folder's entries last changed, in nanoseconds.
+std::int64_t ChangeStamp(const struct stat& st) noexcept
+{
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 // The entries of the folder at `location` in name order. `*id` receives the
 // identity of a real folder; `*real` tells whether it is one.
 KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, FolderId* id, bool* real,
-                         int* keptFd = nullptr)
+                         int* keptFd = nullptr, std::int64_t* changed = nullptr)
 {
     items->clear();
     if (keptFd != nullptr)
@@ -129,6 +137,8 @@ KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, Fol
             return ErrorFromErrno(error);
         }
         *id = FolderId{st.st_dev, st.st_ino};
+        if (changed != nullptr)
+            *changed = ChangeStamp(st);
         DIR* dir = Sys().FdOpenDir(fd);
         if (dir == nullptr) {
             const int error = errno;
@@ -185,7 +195,94 @@ KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, Fol
 
 }  // namespace
 
+// A listing kept for a later walk: the entries in order, and what the folder
+// was when it was listed.
 namespace {
+struct Listed {
+    std::vector<Item> items;
+    FolderId id;
+    std::int64_t changed = 0;
+    bool real = false;
+};
+}  // namespace
+
+struct TreeEnumerator::Listings::Store {
+    std::unordered_map<std::string, Listed> byPath;
+};
+
+TreeEnumerator::Listings::Listings() : store(std::make_unique<Store>()) {}
+
+TreeEnumerator::Listings::~Listings() = default;
+
+namespace {
+
+// Uses a kept listing of the folder at `location` as ListFolder would have
+// listed it, when the folder is still the one listed: the same real folder
+// (then opened again, for the descriptor the walk holds) whose entries have
+// not changed since, or the same mount.
+// False, with nothing held, otherwise.
+bool UseListed(const Location& location, Listed& listed, std::vector<Item>* items, FolderId* id, bool* real,
+               int* keptFd)
+{
+    const std::string& path = location.GetText();
+    RelativeLocation inside;
+    const bool mounted = Internal::FindFolderMount(path, &inside) != nullptr;
+    if (mounted != !listed.real)
+        return false;
+    int fd = -1;
+    if (listed.real) {
+        fd = Sys().Open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+        if (fd < 0)
+            return false;
+        struct stat st {};
+        if (Sys().FStat(fd, &st) != 0 || !(FolderId{st.st_dev, st.st_ino} == listed.id) ||
+            ChangeStamp(st) != listed.changed) {
+            Sys().Close(fd);
+            return false;
+        }
+        if (std::all_of(listed.items.begin(), listed.items.end(),
+                        [](const Item& item) { return item.kind == Kind::Folder; })) {
+            Sys().Close(fd);
+            fd = -1;
+        }
+    }
+    *items = std::move(listed.items);
+    *id = listed.id;
+    *real = listed.real;
+    *keptFd = fd;
+    return true;
+}
+
+// The entries of the folder at `location`, from `listings` when they hold
+// a listing of it that is still right, else read by ListFolder.
+KR::ErrorCode ListOnce(TreeEnumerator::Listings* listings, const Location& location, std::vector<Item>* items,
+                       FolderId* id, bool* real, int* keptFd, std::int64_t* changed)
+{
+    if (listings != nullptr) {
+        auto& byPath = listings->store->byPath;
+        if (auto it = byPath.find(location.GetText()); it != byPath.end()) {
+            Listed listed = std::move(it->second);
+            byPath.erase(it);
+            *changed = listed.changed;
+            if (UseListed(location, listed, items, id, real, keptFd))
+                return KR::NoError;
+        }
+    }
+    return ListFolder(location, items, id, real, keptFd, changed);
+}
+
+// Keeps the listing of a walked folder for a later walk.
+void Keep(TreeEnumerator::Listings* listings, const Location& location, std::vector<Item>&& items,
+          const FolderId& id, std::int64_t changed, bool real)
+{
+    if (listings == nullptr)
+        return;
+    try {
+        listings->store->byPath.insert_or_assign(location.GetText(), Listed{std::move(items), id, changed, real});
+    } catch (const std::bad_alloc&) {
+        // The later walk lists the folder itself.
+    }
+}
 
 // A descriptor that the walk holds for the folder it is in, announced to
 // the file layer while the folder's entries are visited and closed after.
@@ -250,7 +347,8 @@ struct TreeEnumerator::Walk {
         FolderId id;
         bool real = false;
         int fd = -1;
-        if (ListFolder(location, &items, &id, &real, &fd) != KR::NoError) {
+        std::int64_t changed = 0;
+        if (ListOnce(self.listings_, location, &items, &id, &real, &fd, &changed) != KR::NoError) {
             ++self.skipped_;
             return;
         }
@@ -278,6 +376,7 @@ struct TreeEnumerator::Walk {
             self.FolderExited(name, folder);
         if (real)
             openFolders.pop_back();
+        Keep(self.listings_, location, std::move(items), id, changed, real);
     }
 };
 
@@ -301,7 +400,8 @@ KR::ErrorCode TreeEnumerator::Do()
     FolderId id;
     bool real = false;
     int fd = -1;
-    const KR::ErrorCode err = ListFolder(root_.GetLocation(), &items, &id, &real, &fd);
+    std::int64_t changed = 0;
+    const KR::ErrorCode err = ListOnce(listings_, root_.GetLocation(), &items, &id, &real, &fd, &changed);
     if (err != KR::NoError)
         return err;
     Walk walk{*this, {}};
@@ -314,6 +414,7 @@ KR::ErrorCode TreeEnumerator::Do()
         heldFd_ = -1;
     }
     current_ = nullptr;
+    Keep(listings_, root_.GetLocation(), std::move(items), id, changed, real);
     return KR::NoError;
 }
 

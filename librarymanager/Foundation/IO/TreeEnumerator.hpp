@@ -22,6 +22,8 @@
 
 #include "IO/Folder.hpp"
 
+#include <memory>
+
 namespace IO {
 
 class TreeEnumerator {
@@ -32,6 +34,17 @@ public:
     TreeEnumerator(const TreeEnumerator&) = delete;
     TreeEnumerator& operator=(const TreeEnumerator&) = delete;
     virtual ~TreeEnumerator();
+
+    // Folder listings that one walk keeps for a later walk of the same tree
+    // (a counting walk, then the walk that uses what it counted), so that
+    // each folder is read from the disk once. The later walk takes a
+    // listing only when the folder is still the one listed and its entries
+    // have not changed since; otherwise, and
+    // for a folder not listed before, it lists the folder itself.
+    class Listings;
+    // Walks fill and take listings from `listings` (null: none); it must
+    // outlive the walks that use it.
+    void ShareListings(Listings* listings) noexcept { listings_ = listings; }
 
     KR::ErrorCode Do();
     void Stop() noexcept { stopped_ = true; }
@@ -60,9 +73,22 @@ private:
     struct Walk;
     Folder root_;
     Folder* current_ = nullptr;
+    Listings* listings_ = nullptr;
     bool stopped_ = false;
     std::uint32_t skipped_ = 0;
     int heldFd_ = -1;  // descriptor of the real folder being walked; -1: none
+};
+
+// Owner of the listings shared by walks (see TreeEnumerator::ShareListings).
+class TreeEnumerator::Listings {
+public:
+    Listings();
+    Listings(const Listings&) = delete;
+    Listings& operator=(const Listings&) = delete;
+    ~Listings();
+
+    struct Store;
+    std::unique_ptr<Store> store;
 };
 
 }  // namespace IO

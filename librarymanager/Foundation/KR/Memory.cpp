@@ -1,10 +1,13 @@
 #include "KR/Memory.hpp"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace KR {
 
@@ -20,12 +23,92 @@ namespace {
 // returning null).
 constexpr std::size_t MaxBlockSize = std::size_t{1} << 40;
 
+// The live handles and their sizes, in one open-addressed array (linear
+// probing, deletion by shifting back): registering and killing a handle
+// allocate and free nothing but the array as it grows, which matters to
+// whoever keeps hundreds of thousands of small handles.
+class HandleTable {
+public:
+    // The size recorded for `handle`, or null when it is not live.
+    std::size_t* Find(char** handle) noexcept
+    {
+        if (used_ == 0)
+            return nullptr;
+        for (std::size_t k = Home(handle);; k = (k + 1) & Mask()) {
+            if (slots_[k].handle == handle)
+                return &slots_[k].size;
+            if (slots_[k].handle == nullptr)
+                return nullptr;
+        }
+    }
+    // Records a handle that is not live; std::bad_alloc when the array
+    // cannot grow (nothing changed then).
+    void Insert(char** handle, std::size_t size)
+    {
+        if ((used_ + 1) * 2 > slots_.size())
+            Grow();
+        std::size_t k = Home(handle);
+        while (slots_[k].handle != nullptr)
+            k = (k + 1) & Mask();
+        slots_[k] = Slot{handle, size};
+        ++used_;
+    }
+    // Removes the handle whose size Find gave.
+    void Erase(std::size_t* found) noexcept
+    {
+        std::size_t hole = static_cast<std::size_t>(reinterpret_cast<Slot*>(reinterpret_cast<char*>(found) -
+                                                                         offsetof(Slot, size)) -
+                                                    slots_.data());
+        // A slot after the hole moves into it unless its home lies after the
+        // hole (up to the slot), where a search still finds it.
+        for (std::size_t k = (hole + 1) & Mask(); slots_[k].handle != nullptr; k = (k + 1) & Mask()) {
+            const std::size_t home = Home(slots_[k].handle);
+            const bool reachable = hole <= k ? (hole < home && home <= k) : (hole < home || home <= k);
+            if (reachable)
+                continue;
+            slots_[hole] = slots_[k];
+            hole = k;
+        }
+        slots_[hole] = Slot{};
+        --used_;
+    }
+    std::size_t Count() const noexcept { return used_; }
+
+private:
+    struct Slot {
+        char** handle = nullptr;  // null: free
+        std::size_t size = 0;
+    };
+    std::size_t Mask() const noexcept { return slots_.size() - 1; }
+    std::size_t Home(char** handle) const noexcept
+    {
+        const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle) >> 3);
+        return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & Mask();
+    }
+    void Grow()
+    {
+        std::vector<Slot> old(slots_.empty() ? 1024 : slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.handle == nullptr)
+                continue;
+            std::size_t k = Home(slot.handle);
+            while (slots_[k].handle != nullptr)
+                k = (k + 1) & Mask();
+            slots_[k] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;  // a power of two in size, at most half used
+    std::size_t used_ = 0;
+};
+
 // State shared by every MemoryManager. It is reached through a function so
 // that other static objects may use bmManager during their own construction.
 struct Registry {
     // Live handles (the address of each master pointer) and their sizes. A
     // pointer is dereferenced only after it has been found here.
-    std::unordered_map<char**, std::size_t> handles;
+    HandleTable handles;
     // Live plain blocks of NewPtr.
     std::unordered_set<void*> blocks;
     ErrorCode lastError = NoError;
@@ -53,17 +136,18 @@ char* AllocateBlock(std::size_t size, bool clear) noexcept
     return static_cast<char*>(p);
 }
 
-// Looks up a handle in the registry; records the refusal reason.
-std::unordered_map<char**, std::size_t>::iterator FindHandle(Registry& reg, char** handle) noexcept
+// Looks up a handle in the registry (its recorded size, or null); records
+// the refusal reason.
+std::size_t* FindHandle(Registry& reg, char** handle) noexcept
 {
     if (handle == nullptr) {
         SetLastError(ErrNilHandle);
-        return reg.handles.end();
+        return nullptr;
     }
-    auto it = reg.handles.find(handle);
-    if (it == reg.handles.end())
+    std::size_t* found = reg.handles.Find(handle);
+    if (found == nullptr)
         SetLastError(ErrBadHandle);
-    return it;
+    return found;
 }
 
 // Gives `block` (of `size` bytes) a master pointer and records it as a live
@@ -78,7 +162,7 @@ char** RegisterHandle(char* block, std::size_t size) noexcept
     }
     Registry& reg = GetRegistry();
     try {
-        reg.handles.emplace(master, size);
+        reg.handles.Insert(master, size);
     } catch (...) {
         delete master;
         std::free(block);
@@ -109,10 +193,10 @@ void MemoryManager::KillHandle(char**& handle)
     }
     Registry& reg = GetRegistry();
     {
-        auto it = FindHandle(reg, handle);
-        if (it == reg.handles.end())
+        std::size_t* it = FindHandle(reg, handle);
+        if (it == nullptr)
             return;
-        reg.handles.erase(it);
+        reg.handles.Erase(it);
     }
     std::free(*handle);
     delete handle;
@@ -123,20 +207,20 @@ void MemoryManager::KillHandle(char**& handle)
 std::size_t MemoryManager::GetHandleSize(char** handle)
 {
     Registry& reg = GetRegistry();
-    auto it = FindHandle(reg, handle);
-    if (it == reg.handles.end())
+    std::size_t* it = FindHandle(reg, handle);
+    if (it == nullptr)
         return 0;
     SetLastError(NoError);
-    return it->second;
+    return *it;
 }
 
 ErrorCode MemoryManager::ReallocHandle(char** handle, std::size_t newSize, bool clear)
 {
     Registry& reg = GetRegistry();
-    auto it = FindHandle(reg, handle);
-    if (it == reg.handles.end())
+    std::size_t* it = FindHandle(reg, handle);
+    if (it == nullptr)
         return GetLastError();
-    const std::size_t oldSize = it->second;
+    const std::size_t oldSize = *it;
     if (newSize > MaxBlockSize) {
         SetLastError(ErrMemFull);
         return ErrMemFull;
@@ -150,7 +234,7 @@ ErrorCode MemoryManager::ReallocHandle(char** handle, std::size_t newSize, bool 
     *handle = static_cast<char*>(grown);
     if (clear && newSize > oldSize)
         std::memset(*handle + oldSize, 0, newSize - oldSize);
-    it->second = newSize;
+    *it = newSize;
     SetLastError(NoError);
     return NoError;
 }
@@ -161,10 +245,10 @@ char** MemoryManager::DuplicateHandle(char** handle)
     std::size_t size = 0;
     char* copy = nullptr;
     {
-        auto it = FindHandle(reg, handle);
-        if (it == reg.handles.end())
+        std::size_t* it = FindHandle(reg, handle);
+        if (it == nullptr)
             return nullptr;
-        size = it->second;
+        size = *it;
         copy = AllocateBlock(size, false);
         if (copy == nullptr) {
             SetLastError(ErrMemFull);
@@ -181,7 +265,7 @@ bool MemoryManager::IsHandle(char** handle) const
     if (handle == nullptr)
         return false;
     Registry& reg = GetRegistry();
-    return reg.handles.count(handle) != 0;
+    return reg.handles.Find(handle) != nullptr;
 }
 
 void* MemoryManager::NewPtr(std::size_t size, bool clear)
@@ -231,7 +315,7 @@ ErrorCode MemoryManager::GetLastError() const
 std::size_t MemoryManager::GetLiveHandleCount() const
 {
     Registry& reg = GetRegistry();
-    return reg.handles.size();
+    return reg.handles.Count();
 }
 
 void ByteManager::Copy(void* dst, const void* src, std::size_t size)

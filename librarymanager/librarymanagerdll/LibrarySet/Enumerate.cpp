@@ -83,9 +83,14 @@ std::int32_t LibrarySet::Enumerate()
             } holder{fileCountRecord_};
             fileCountRecord_ = record.get();
 
+            // Without a count from the file, a counting walk lists the
+            // library first; the walk that stores the parts then uses its
+            // listings instead of reading every folder again.
+            IO::TreeEnumerator::Listings listings;
             std::int32_t total = record != nullptr ? record->count : -1;
             if (total == -1) {
                 FileCountEnumerator counter(folder);
+                counter.ShareListings(&listings);
                 total = counter.Do() == KR::NoError ? static_cast<std::int32_t>(counter.GetFileCounter()) : 0;
             }
 
@@ -93,6 +98,7 @@ std::int32_t LibrarySet::Enumerate()
             TTSetNextProcessPhase(0, total);
 
             LibraryEnumerator walk(folder, this, i);
+            walk.ShareListings(&listings);
             walk.Do();
             if (walk.IsStoppedByUser())
                 cancelled = true;

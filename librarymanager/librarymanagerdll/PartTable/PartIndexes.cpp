@@ -428,12 +428,12 @@ std::int32_t PartTable::FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int3
 {
     hits->Clear();
     std::int32_t count = 0;
-    auto chain = chains_.find(id.mainGuid);
-    if (chain == chains_.end())
+    const std::size_t slot = chains_.Find(id.mainGuid);
+    if (slot == ChainMap::None)
         return 0;
     // A hit list that cannot grow keeps the hits found so far.
     (void)RunGuarded([&] {
-        for (std::uint32_t i = chain->second.head; i != NoRecord; i = chainNext_[i]) {
+        for (std::uint32_t i = chains_.At(slot).head; i != NoRecord; i = chainNext_[i]) {
             const LibElement& record = At(i);
             if (record.valid && IsLibraryPartFileType(record.fileType)) {
                 hits->Push(static_cast<std::int32_t>(i));
@@ -446,10 +446,10 @@ std::int32_t PartTable::FindByMainGuid(const KR::UnID& id, KR::VAArray<std::int3
 
 std::int32_t PartTable::FindFirstWithOwnUnID(const KR::UnID& id) const
 {
-    auto chain = chains_.find(id.mainGuid);
-    if (chain == chains_.end())
+    const std::size_t slot = chains_.Find(id.mainGuid);
+    if (slot == ChainMap::None)
         return -1;
-    for (std::uint32_t i = chain->second.head; i != NoRecord; i = chainNext_[i])
+    for (std::uint32_t i = chains_.At(slot).head; i != NoRecord; i = chainNext_[i])
         if (At(i).GetSymbolData()->GetOwnUnID() == id)
             return static_cast<std::int32_t>(i);
     return -1;
@@ -473,10 +473,10 @@ std::int32_t PartTable::FindPlaceholder(const KR::UnID& id, const char* name) co
     }
     // Only records with part data can carry a UnID other than NULLUnID, and
     // their chain lists them in table order.
-    auto chain = chains_.find(id.mainGuid);
-    if (chain == chains_.end())
+    const std::size_t slot = chains_.Find(id.mainGuid);
+    if (slot == ChainMap::None)
         return -1;
-    for (std::uint32_t i = chain->second.head; i != NoRecord; i = chainNext_[i]) {
+    for (std::uint32_t i = chains_.At(slot).head; i != NoRecord; i = chainNext_[i]) {
         const LibElement& record = At(i);
         if (record.valid || record.GetSymbolData()->GetOwnUnID() != id)
             continue;

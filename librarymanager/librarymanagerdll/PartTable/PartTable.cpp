@@ -389,10 +389,71 @@ bool PartTable::MainGuidEqual::operator()(const KR::GUID& a, const KR::GUID& b) 
     return KR::guidManager.IsEqual(a, b);
 }
 
+std::size_t PartTable::ChainMap::Find(const KR::GUID& guid) const noexcept
+{
+    if (used_ == 0)
+        return None;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t k = Home(guid);; k = (k + 1) & mask) {
+        const Slot& slot = slots_[k];
+        if (slot.chain.head == NoRecord)
+            return None;
+        if (MainGuidEqual()(slot.guid, guid))
+            return k;
+    }
+}
+
+PartTable::Chain& PartTable::ChainMap::Get(const KR::GUID& guid)
+{
+    if ((used_ + 1) * 4 > slots_.size() * 3)
+        Grow();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t k = Home(guid);
+    for (; slots_[k].chain.head != NoRecord; k = (k + 1) & mask)
+        if (MainGuidEqual()(slots_[k].guid, guid))
+            return slots_[k].chain;
+    ++used_;
+    slots_[k].guid = guid;
+    return slots_[k].chain;
+}
+
+void PartTable::ChainMap::Grow()
+{
+    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.chain.head == NoRecord)
+            continue;
+        std::size_t k = Home(slot.guid);
+        while (slots_[k].chain.head != NoRecord)
+            k = (k + 1) & mask;
+        slots_[k] = slot;
+    }
+}
+
+void PartTable::ChainMap::EraseAt(std::size_t slot) noexcept
+{
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t hole = slot;
+    // A slot after the hole moves into it unless its home lies after the
+    // hole (up to the slot), where a search would still find it.
+    for (std::size_t k = (hole + 1) & mask; slots_[k].chain.head != NoRecord; k = (k + 1) & mask) {
+        const std::size_t home = Home(slots_[k].guid);
+        const bool reachable = hole <= k ? (hole < home && home <= k) : (hole < home || home <= k);
+        if (reachable)
+            continue;
+        slots_[hole] = slots_[k];
+        hole = k;
+    }
+    slots_[hole] = Slot{};
+    --used_;
+}
+
 void PartTable::Link(std::uint32_t i)
 {
     const SymbolData* data = At(i).GetSymbolData();
-    Chain& chain = chains_[data->GetOwnUnID().mainGuid];
+    Chain& chain = chains_.Get(data->GetOwnUnID().mainGuid);
     if (chain.head == NoRecord) {
         chain.head = chain.tail = i;
         chainPrev_[i] = chainNext_[i] = NoRecord;
@@ -423,10 +484,10 @@ void PartTable::Link(std::uint32_t i)
 void PartTable::Unlink(std::uint32_t i)
 {
     const SymbolData* data = At(i).GetSymbolData();
-    auto found = chains_.find(data->GetOwnUnID().mainGuid);
-    if (found == chains_.end())
+    const std::size_t slot = chains_.Find(data->GetOwnUnID().mainGuid);
+    if (slot == ChainMap::None)
         return;
-    Chain& chain = found->second;
+    Chain& chain = chains_.At(slot);
     const std::uint32_t prev = chainPrev_[i];
     const std::uint32_t next = chainNext_[i];
     if (prev == NoRecord)
@@ -439,7 +500,7 @@ void PartTable::Unlink(std::uint32_t i)
         chainPrev_[next] = prev;
     chainPrev_[i] = chainNext_[i] = NoRecord;
     if (chain.head == NoRecord)
-        chains_.erase(found);
+        chains_.EraseAt(slot);
 }
 
 }  // namespace LM

@@ -221,6 +221,34 @@ private:
         std::uint32_t head = NoRecord;
         std::uint32_t tail = NoRecord;
     };
+    // The chains by main GUID in one open-addressed array (linear probing,
+    // deletion by shifting back), so that a table of many parts costs one
+    // block to grow and to free rather than one node per GUID.
+    class ChainMap {
+    public:
+        static constexpr std::size_t None = std::size_t(-1);
+
+        // The slot of the chain of `guid`, or None.
+        std::size_t Find(const KR::GUID& guid) const noexcept;
+        Chain& At(std::size_t slot) noexcept { return slots_[slot].chain; }
+        const Chain& At(std::size_t slot) const noexcept { return slots_[slot].chain; }
+        // The chain of `guid`, added empty when missing; the caller links a
+        // record into a new one at once (an empty head marks a free slot).
+        Chain& Get(const KR::GUID& guid);
+        // Frees the slot of a chain that has become empty.
+        void EraseAt(std::size_t slot) noexcept;
+
+    private:
+        struct Slot {
+            KR::GUID guid;
+            Chain chain;  // head NoRecord: the slot is free
+        };
+        std::size_t Home(const KR::GUID& guid) const noexcept { return MainGuidHash()(guid) & (slots_.size() - 1); }
+        void Grow();
+
+        std::vector<Slot> slots_;  // a power of two in size, at most 3/4 used
+        std::size_t used_ = 0;
+    };
 
     LibElement& Append();
     LibElement& At(std::size_t i) noexcept { return pages_[i / PageSize][i % PageSize]; }
@@ -253,7 +281,7 @@ private:
     std::vector<std::uint32_t> unIDIndex_;
     ILibraryErrorHandler& errorHandler_;
 
-    std::unordered_map<KR::GUID, Chain, MainGuidHash, MainGuidEqual> chains_;
+    ChainMap chains_;
     std::vector<std::uint32_t> chainNext_;
     std::vector<std::uint32_t> chainPrev_;
 };

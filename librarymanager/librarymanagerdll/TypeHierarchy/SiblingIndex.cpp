@@ -286,9 +286,30 @@ void SiblingIndex::Erase(Family& family, const Place& place) noexcept
     }
 }
 
+SiblingIndex::SiblingIndex(const SiblingIndex& other)
+    : families_(other.families_.size()), leaves_(other.leaves_), freeLeaf_(other.freeLeaf_)
+{
+    for (std::size_t i = 0; i < other.families_.size(); ++i)
+        if (other.families_[i] != nullptr)
+            families_[i] = std::make_unique<Family>(*other.families_[i]);
+}
+
+SiblingIndex& SiblingIndex::operator=(const SiblingIndex& other)
+{
+    if (this != &other) {
+        SiblingIndex copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
 SiblingIndex::Family& SiblingIndex::Start(std::uint32_t parentId)
 {
-    return families_.try_emplace(parentId).first->second;
+    if (parentId >= families_.size())
+        families_.resize(std::max<std::size_t>(parentId + 1, 2 * families_.size()));
+    if (families_[parentId] == nullptr)
+        families_[parentId] = std::make_unique<Family>();
+    return *families_[parentId];
 }
 
 void SiblingIndex::Append(Family& family, Key k, std::uint32_t id)
@@ -317,10 +338,9 @@ void SiblingIndex::Finish(const Family& family, LeafLinks& leafOf) const
 
 void SiblingIndex::Remove(std::uint32_t parentId) noexcept
 {
-    auto family = families_.find(parentId);
-    if (family != families_.end()) {
-        Release(family->second);
-        families_.erase(family);
+    if (Family* family = Find(parentId)) {
+        Release(*family);
+        families_[parentId].reset();
     }
 }
 

@@ -19,7 +19,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <memory>
+#include <vector>
 
 namespace KR {
 
@@ -69,12 +70,21 @@ public:
     };
     using LeafLinks = PathsStorage::Vector<std::uint32_t>;
 
-    Family* Find(std::uint32_t parentId)
+    SiblingIndex() = default;
+    SiblingIndex(const SiblingIndex& other);
+    SiblingIndex& operator=(const SiblingIndex& other);
+    SiblingIndex(SiblingIndex&&) noexcept = default;
+    SiblingIndex& operator=(SiblingIndex&&) noexcept = default;
+    ~SiblingIndex() = default;
+
+    Family* Find(std::uint32_t parentId) noexcept
     {
-        auto it = families_.find(parentId);
-        return it != families_.end() ? &it->second : nullptr;
+        return parentId < families_.size() ? families_[parentId].get() : nullptr;
     }
-    bool Has(std::uint32_t parentId) const { return families_.count(parentId) != 0; }
+    bool Has(std::uint32_t parentId) const noexcept
+    {
+        return parentId < families_.size() && families_[parentId] != nullptr;
+    }
 
     // Searches the value (whose key is k) in a family's index: `place`
     // receives the leaf and offset of the first item not smaller than the
@@ -127,7 +137,9 @@ private:
     std::uint32_t AcquireLeaf();
     void Release(Family& family) noexcept;
 
-    std::unordered_map<std::uint32_t, Family> families_;
+    // The index of each family by its parent's node id (null: none), looked
+    // up on every step down a path.
+    std::vector<std::unique_ptr<Family>> families_;
     // The leaves of all families, and the first free one.
     PathsStorage::Vector<Leaf> leaves_;
     std::uint32_t freeLeaf_ = NoLeaf;
