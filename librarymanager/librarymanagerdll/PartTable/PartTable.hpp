@@ -27,7 +27,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 namespace LPF {
