@@ -1,5 +1,7 @@
 #include "KR/Memory.hpp"
 
+#include "KR/ProbingTable.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -32,75 +34,43 @@ public:
     // The size recorded for `handle`, or null when it is not live.
     std::size_t* Find(char** handle) noexcept
     {
-        if (used_ == 0)
-            return nullptr;
-        for (std::size_t k = Home(handle);; k = (k + 1) & Mask()) {
-            if (slots_[k].handle == handle)
-                return &slots_[k].size;
-            if (slots_[k].handle == nullptr)
-                return nullptr;
-        }
+        const std::size_t k = table_.Find(Hash(handle), [handle](const Slot& s) { return s.handle == handle; });
+        return k == Table::None ? nullptr : &table_.At(k).size;
     }
     // Records a handle that is not live; std::bad_alloc when the array
     // cannot grow (nothing changed then).
     void Insert(char** handle, std::size_t size)
     {
-        if ((used_ + 1) * 2 > slots_.size())
-            Grow();
-        std::size_t k = Home(handle);
-        while (slots_[k].handle != nullptr)
-            k = (k + 1) & Mask();
-        slots_[k] = Slot{handle, size};
-        ++used_;
+        const std::size_t k = table_.FindOrClaim(Hash(handle), [handle](const Slot& s) { return s.handle == handle; }).first;
+        table_.At(k) = Slot{handle, size};
     }
     // Removes the handle whose size Find gave.
     void Erase(std::size_t* found) noexcept
     {
-        std::size_t hole = static_cast<std::size_t>(reinterpret_cast<Slot*>(reinterpret_cast<char*>(found) -
-                                                                         offsetof(Slot, size)) -
-                                                    slots_.data());
-        // A slot after the hole moves into it unless its home lies after the
-        // hole (up to the slot), where a search still finds it.
-        for (std::size_t k = (hole + 1) & Mask(); slots_[k].handle != nullptr; k = (k + 1) & Mask()) {
-            const std::size_t home = Home(slots_[k].handle);
-            const bool reachable = hole <= k ? (hole < home && home <= k) : (hole < home || home <= k);
-            if (reachable)
-                continue;
-            slots_[hole] = slots_[k];
-            hole = k;
-        }
-        slots_[hole] = Slot{};
-        --used_;
+        const Slot* slot = reinterpret_cast<const Slot*>(reinterpret_cast<char*>(found) - offsetof(Slot, size));
+        table_.EraseAt(static_cast<std::size_t>(slot - &table_.At(0)));
     }
-    std::size_t Count() const noexcept { return used_; }
+    std::size_t Count() const noexcept { return table_.Count(); }
 
 private:
     struct Slot {
         char** handle = nullptr;  // null: free
         std::size_t size = 0;
     };
-    std::size_t Mask() const noexcept { return slots_.size() - 1; }
-    std::size_t Home(char** handle) const noexcept
+    static std::size_t Hash(char** handle) noexcept
     {
         const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle) >> 3);
-        return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & Mask();
+        return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> 32);
     }
-    void Grow()
-    {
-        std::vector<Slot> old(slots_.empty() ? 1024 : slots_.size() * 2);
-        old.swap(slots_);
-        for (const Slot& slot : old) {
-            if (slot.handle == nullptr)
-                continue;
-            std::size_t k = Home(slot.handle);
-            while (slots_[k].handle != nullptr)
-                k = (k + 1) & Mask();
-            slots_[k] = slot;
-        }
-    }
+    struct Traits {
+        static bool IsFree(const Slot& s) noexcept { return s.handle == nullptr; }
+        static std::size_t Hash(const Slot& s) noexcept { return HandleTable::Hash(s.handle); }
+        static constexpr std::size_t InitialSize = 1024;
+        static constexpr std::size_t MaxLoadPercent = 50;
+    };
+    using Table = ProbingTable<Slot, Traits>;
 
-    std::vector<Slot> slots_;  // a power of two in size, at most half used
-    std::size_t used_ = 0;
+    Table table_;
 };
 
 // State shared by every MemoryManager. It is reached through a function so

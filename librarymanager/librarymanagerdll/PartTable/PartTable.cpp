@@ -391,63 +391,16 @@ bool PartTable::MainGuidEqual::operator()(const KR::GUID& a, const KR::GUID& b) 
 
 std::size_t PartTable::ChainMap::Find(const KR::GUID& guid) const noexcept
 {
-    if (used_ == 0)
-        return None;
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t k = Home(guid);; k = (k + 1) & mask) {
-        const Slot& slot = slots_[k];
-        if (slot.chain.head == NoRecord)
-            return None;
-        if (MainGuidEqual()(slot.guid, guid))
-            return k;
-    }
+    return table_.Find(MainGuidHash()(guid), [&guid](const Slot& slot) { return MainGuidEqual()(slot.guid, guid); });
 }
 
 PartTable::Chain& PartTable::ChainMap::Get(const KR::GUID& guid)
 {
-    if ((used_ + 1) * 4 > slots_.size() * 3)
-        Grow();
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t k = Home(guid);
-    for (; slots_[k].chain.head != NoRecord; k = (k + 1) & mask)
-        if (MainGuidEqual()(slots_[k].guid, guid))
-            return slots_[k].chain;
-    ++used_;
-    slots_[k].guid = guid;
-    return slots_[k].chain;
-}
-
-void PartTable::ChainMap::Grow()
-{
-    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.chain.head == NoRecord)
-            continue;
-        std::size_t k = Home(slot.guid);
-        while (slots_[k].chain.head != NoRecord)
-            k = (k + 1) & mask;
-        slots_[k] = slot;
-    }
-}
-
-void PartTable::ChainMap::EraseAt(std::size_t slot) noexcept
-{
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t hole = slot;
-    // A slot after the hole moves into it unless its home lies after the
-    // hole (up to the slot), where a search would still find it.
-    for (std::size_t k = (hole + 1) & mask; slots_[k].chain.head != NoRecord; k = (k + 1) & mask) {
-        const std::size_t home = Home(slots_[k].guid);
-        const bool reachable = hole <= k ? (hole < home && home <= k) : (hole < home || home <= k);
-        if (reachable)
-            continue;
-        slots_[hole] = slots_[k];
-        hole = k;
-    }
-    slots_[hole] = Slot{};
-    --used_;
+    const auto [k, added] =
+        table_.FindOrClaim(MainGuidHash()(guid), [&guid](const Slot& slot) { return MainGuidEqual()(slot.guid, guid); });
+    if (added)
+        table_.At(k).guid = guid;
+    return table_.At(k).chain;
 }
 
 void PartTable::Link(std::uint32_t i)

@@ -22,6 +22,7 @@
 #include "IO/Location.hpp"
 #include "KR/Containers.hpp"
 #include "KR/GUID.hpp"
+#include "KR/ProbingTable.hpp"
 #include "KR/String.hpp"
 #include "KRUtils/KRUtils.hpp"
 
@@ -220,33 +221,36 @@ private:
         std::uint32_t head = NoRecord;
         std::uint32_t tail = NoRecord;
     };
-    // The chains by main GUID in one open-addressed array (linear probing,
-    // deletion by shifting back), so that a table of many parts costs one
-    // block to grow and to free rather than one node per GUID.
+    // The chains by main GUID in one open-addressed array, so that a table
+    // of many parts costs one block to grow and to free rather than one node
+    // per GUID.
     class ChainMap {
     public:
         static constexpr std::size_t None = std::size_t(-1);
 
         // The slot of the chain of `guid`, or None.
         std::size_t Find(const KR::GUID& guid) const noexcept;
-        Chain& At(std::size_t slot) noexcept { return slots_[slot].chain; }
-        const Chain& At(std::size_t slot) const noexcept { return slots_[slot].chain; }
+        Chain& At(std::size_t slot) noexcept { return table_.At(slot).chain; }
+        const Chain& At(std::size_t slot) const noexcept { return table_.At(slot).chain; }
         // The chain of `guid`, added empty when missing; the caller links a
         // record into a new one at once (an empty head marks a free slot).
         Chain& Get(const KR::GUID& guid);
         // Frees the slot of a chain that has become empty.
-        void EraseAt(std::size_t slot) noexcept;
+        void EraseAt(std::size_t slot) noexcept { table_.EraseAt(slot); }
 
     private:
         struct Slot {
             KR::GUID guid;
             Chain chain;  // head NoRecord: the slot is free
         };
-        std::size_t Home(const KR::GUID& guid) const noexcept { return MainGuidHash()(guid) & (slots_.size() - 1); }
-        void Grow();
+        struct Traits {
+            static bool IsFree(const Slot& slot) noexcept { return slot.chain.head == NoRecord; }
+            static std::size_t Hash(const Slot& slot) noexcept { return MainGuidHash()(slot.guid); }
+            static constexpr std::size_t InitialSize = 64;
+            static constexpr std::size_t MaxLoadPercent = 75;
+        };
 
-        std::vector<Slot> slots_;  // a power of two in size, at most 3/4 used
-        std::size_t used_ = 0;
+        KR::ProbingTable<Slot, Traits> table_;
     };
 
     LibElement& Append();
