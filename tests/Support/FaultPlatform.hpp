@@ -31,7 +31,7 @@ namespace TestSupport {
 // Kinds of call; the *at, f* and l* variants count with their plain call.
 enum class Call : int {
     Open, Close, Dup, Read, Write, FSync, Rename, Unlink, MkDir, Stat,
-    OpenDir, ReadDir, CloseDir, UTimeNs, Access, ReadLink, SymLink, ChMod,
+    OpenDir, ReadDir, CloseDir, UTimeNs, Access, ReadLink, SymLink, ChMod, Flock,
     Any  // every kind together
 };
 
@@ -186,6 +186,7 @@ public:
     }
     int ChMod(const char* path, mode_t mode) override { return Fail(Call::ChMod, path) ? -1 : Target().ChMod(path, mode); }
     int FChMod(int fd, mode_t mode) override { return Fail(Call::ChMod, PathOf(fd)) ? -1 : Target().FChMod(fd, mode); }
+    int Flock(int fd, int operation) override { return Fail(Call::Flock, PathOf(fd)) ? -1 : Target().Flock(fd, operation); }
 
 private:
     // Counts the call; true (with errno set) when it is to fail.

@@ -29,6 +29,8 @@ TEST(ReplaceFileWithCopy, EveryFailingCallLeavesTheOldFileAndNoScratch)
     ASSERT_EQ(IO::ReplaceFileWithCopy(dir / "from", dir / "to", "sync"), KR::NoError);
     // The copy is flushed once, then the folder.
     EXPECT_EQ(faults.Calls(TestSupport::Call::FSync), 2u);
+    // The sweep also fails the lock on the scratch copy: the copy goes on unprotected.
+    EXPECT_EQ(faults.Calls(TestSupport::Call::Flock), 1u);
     int failures = 0;
     const std::uint64_t calls = SweepFaults(faults, EIO, [&](std::uint64_t n) {
         WriteFileBytes(dir / "to", "old");
@@ -69,6 +71,13 @@ TEST(ScratchCopies, OnlyAbandonedOnesOfOurNamesAreRemoved)
     EXPECT_EQ(IO::RemoveAbandonedScratch(dir / ".file.copy-AAAAAA"), IO::ErrAlreadyOpen);
     EXPECT_EQ(ReadFileBytes(dir / ".file.copy-AAAAAA"), "partial");
     ::close(writer);
+    {
+        // Where the lock cannot be taken, the entry stays.
+        FaultPlatform faults;
+        faults.FailNth(TestSupport::Call::Flock, 1, ENOLCK);
+        EXPECT_NE(IO::RemoveAbandonedScratch(dir / ".file.copy-AAAAAA"), KR::NoError);
+        EXPECT_EQ(ReadFileBytes(dir / ".file.copy-AAAAAA"), "partial");
+    }
     EXPECT_EQ(IO::RemoveAbandonedScratch(dir / ".file.copy-AAAAAA"), KR::NoError);
     EXPECT_EQ(IO::RemoveAbandonedScratch(dir / ".folder.copy-BBBBBB"), KR::NoError);
     EXPECT_TRUE(NamesIn(dir.Path()).empty());
