@@ -630,14 +630,11 @@ KR::ErrorCode FileSystem::Copy(const Location& from, const Location& to)
     if (vfs == nullptr && Sys().Stat(from.GetText().c_str(), &fromSt) != 0)
         return ErrorFromErrno(errno);
 
-    // The copy is made under a free scratch name beside `to` (a taken name
-    // is skipped; any other answer ends the search, and making the copy then
-    // reports what is wrong) and put in place only when it is complete and on
-    // the disk. A missing entry of a mounted file system is reported by
-    // CopyVfsEntry before it makes anything.
-    std::string scratch = ScratchPathBeside(toPath, "copy");
-    for (int attempt = 0; attempt < 100 && Sys().LStat(scratch.c_str(), &st) == 0; ++attempt)
-        scratch = ScratchPathBeside(toPath, "copy");
+    // The copy is made under a free scratch name beside `to` and put in
+    // place only when it is complete and on the disk. A missing entry of a
+    // mounted file system is reported by CopyVfsEntry before it makes
+    // anything.
+    const std::string scratch = FreeScratchPathBeside(toPath, "copy");
     // Held as being written until it is in place or removed, so that no
     // clean-up of abandoned scratch entries takes it meanwhile.
     int hold = -1;

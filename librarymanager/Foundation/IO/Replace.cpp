@@ -99,6 +99,15 @@ std::string ScratchPathBeside(const std::string& path, std::string_view purpose)
     return scratch;
 }
 
+std::string FreeScratchPathBeside(const std::string& path, std::string_view purpose)
+{
+    std::string scratch = ScratchPathBeside(path, purpose);
+    struct stat st {};
+    for (int attempt = 0; attempt < 100 && Sys().LStat(scratch.c_str(), &st) == 0; ++attempt)
+        scratch = ScratchPathBeside(path, purpose);
+    return scratch;
+}
+
 KR::ErrorCode SyncFolder(const std::string& path)
 {
     return SyncPath(path, O_DIRECTORY);
@@ -158,10 +167,8 @@ KR::ErrorCode ReplaceFileWithCopy(const std::string& source, const std::string& 
     KR::ErrorCode err = CheckReplaceable(target, &exists);
     if (err != KR::NoError)
         return err;
-    std::string scratch = ScratchPathBeside(target, purpose);
+    const std::string scratch = FreeScratchPathBeside(target, purpose);
     struct stat st {};
-    for (int attempt = 0; attempt < 100 && Sys().LStat(scratch.c_str(), &st) == 0; ++attempt)
-        scratch = ScratchPathBeside(target, purpose);
     // The copy is flushed as it is closed, so only the rename and the
     // folder's flush remain. It is held as being written until then.
     int hold = -1;

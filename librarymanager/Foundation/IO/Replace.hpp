@@ -33,6 +33,10 @@ KR::ErrorCode CheckReplaceable(const std::string& path, bool* exists, unsigned* 
 // which nothing is stored yet. The caller still creates it exclusively: the
 // name only makes a clash unlikely.
 std::string ScratchPathBeside(const std::string& path, std::string_view purpose);
+// ScratchPathBeside, drawn again (up to 100 times) while the name is taken;
+// any other answer of the check ends the search, and making the entry then
+// reports what is wrong.
+std::string FreeScratchPathBeside(const std::string& path, std::string_view purpose);
 
 // Puts `scratch`, a finished file (or, with ReplaceMode::Create, a finished
 // folder tree whose files are already flushed) that was written beside
