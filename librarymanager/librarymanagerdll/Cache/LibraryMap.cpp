@@ -5,6 +5,7 @@
 #include "KR/Text.hpp"
 #include "KRUtils/ScratchFile.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -35,6 +36,15 @@ std::uint64_t NameKey(const char* name) noexcept
     hash *= 0xFF51AFD7ED558CCDull;
     hash ^= hash >> 33;
     return hash;
+}
+
+// What IO::Name::IsValid says of the zero-terminated `name`, without making
+// a Name of it: not empty, not "." or "..", no '/'.
+bool UsableName(const char* name) noexcept
+{
+    if (name[0] == '\0' || (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))))
+        return false;
+    return std::strchr(name, '/') == nullptr;
 }
 
 bool SameName(const char* a, const char* b) noexcept
@@ -100,13 +110,18 @@ std::int32_t LibraryMap::StoreName(const char* name, std::size_t length)
 
 std::int32_t LibraryMap::AddNode(std::int32_t parent, const char* name, bool folder)
 {
+    if (name == nullptr)
+        name = "";
+    return AddNode(parent, name, std::strlen(name), folder);
+}
+
+std::int32_t LibraryMap::AddNode(std::int32_t parent, const char* name, std::size_t length, bool folder)
+{
     if (!IsNode(parent))
         ThrowNoNode("AddNode");
     if (nodes_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         KR::ThrowOutOfMemory("LibraryMap");
-    if (name == nullptr)
-        name = "";
-    const std::int32_t offset = StoreName(name, std::strlen(name));
+    const std::int32_t offset = StoreName(name, length);
     const std::int32_t node = static_cast<std::int32_t>(nodes_.size());
     MapNode added;
     added.folder = folder;
@@ -167,16 +182,70 @@ std::int32_t LibraryMap::FindOrAddPath(const IO::RelativeLocation& path, bool la
 
 // ----- The walk -------------------------------------------------------------------
 
+// The walk of a tree on the disk: names straight from the folder listings
+// into the map, in the order and with the results of the TreeEnumerator
+// walk, which remains for trees that a mounted file system reaches.
+class LibraryMap::RawWalk : public IO::RawTreeWalk {
+public:
+    explicit RawWalk(LibraryMap& map) : map_(map) {}
+
+protected:
+    bool EntryFound(const char* name, std::size_t length, bool isFolder) override
+    {
+        return map_.KeepEntry(name, length, isFolder);
+    }
+    void FileFound(const char* name, std::size_t length) override
+    {
+        std::int32_t time = 0;
+        if (GetFileTime(name, &time) != KR::NoError)
+            time = 0;
+        map_.AddWalkedFile(name, length, time);
+    }
+    bool FolderFound(const char*, std::size_t) override { return map_.CheckWalkDepth(); }
+    void FolderEntered(const char* name, std::size_t length) override { map_.EnterWalkedFolder(name, length); }
+    void FolderExited() override { map_.ExitWalkedFolder(); }
+
+private:
+    LibraryMap& map_;
+};
+
 KR::ErrorCode LibraryMap::Build()
 {
     walkDepth_ = 0;
     walkTooDeep_ = false;
-    const KR::ErrorCode err = Do();
-    if (err != KR::NoError)
-        return err;
-    if (GetSkippedCount() != 0 || walkTooDeep_)
+    std::uint32_t skipped = 0;
+    if (IO::RawTreeWalk::CanWalk(GetRoot().GetLocation())) {
+        if (GetRoot().GetStatus() != KR::NoError)
+            return GetRoot().GetStatus();
+        RawWalk walk(*this);
+        if (const KR::ErrorCode err = walk.Do(GetRoot().GetLocation()); err != KR::NoError)
+            return err;
+        skipped = walk.GetSkippedCount();
+    } else {
+        if (const KR::ErrorCode err = Do(); err != KR::NoError)
+            return err;
+        skipped = GetSkippedCount();
+    }
+    if (skipped != 0 || walkTooDeep_)
         return ErrIncompleteWalk;
     return KR::NoError;
+}
+
+bool LibraryMap::KeepEntry(const char*, std::size_t, bool)
+{
+    return true;
+}
+
+bool LibraryMap::EntryFound(const IO::Name& name, bool isFolder)
+{
+    return KeepEntry(name.ToCStr(), name.GetLength(), isFolder);
+}
+
+void LibraryMap::AddWalkedFile(const char* name, std::size_t length, std::int32_t time)
+{
+    const std::int32_t node = AddNode(currentNode_, name, length, false);
+    nodes_[node].modificationTime = time;
+    ++fileCount_;
 }
 
 bool LibraryMap::FileFound(const IO::Name& name)
@@ -184,13 +253,11 @@ bool LibraryMap::FileFound(const IO::Name& name)
     std::int32_t time = 0;
     if (GetFileTime(name, &time) != KR::NoError)
         time = 0;
-    const std::int32_t node = AddNode(currentNode_, name, false);
-    nodes_[node].modificationTime = time;
-    ++fileCount_;
+    AddWalkedFile(name.ToCStr(), name.GetLength(), time);
     return false;
 }
 
-bool LibraryMap::FolderFound(const IO::Name&)
+bool LibraryMap::CheckWalkDepth()
 {
     // The walk does not enter folders deeper than its limit; what lies
     // there would be missing from the map without anyone knowing.
@@ -199,13 +266,28 @@ bool LibraryMap::FolderFound(const IO::Name&)
     return true;
 }
 
-void LibraryMap::FolderEntered(const IO::Name& name, IO::Folder&)
+bool LibraryMap::FolderFound(const IO::Name&)
 {
-    currentNode_ = AddNode(currentNode_, name, true);
+    return CheckWalkDepth();
+}
+
+void LibraryMap::EnterWalkedFolder(const char* name, std::size_t length)
+{
+    currentNode_ = AddNode(currentNode_, name, length, true);
     ++walkDepth_;
 }
 
+void LibraryMap::FolderEntered(const IO::Name& name, IO::Folder&)
+{
+    EnterWalkedFolder(name.ToCStr(), name.GetLength());
+}
+
 void LibraryMap::FolderExited(const IO::Name&, IO::Folder&)
+{
+    ExitWalkedFolder();
+}
+
+void LibraryMap::ExitWalkedFolder()
 {
     currentNode_ = currentNode_ >= 1 ? nodes_[currentNode_].parent : 0;
     if (walkDepth_ > 0)
@@ -524,6 +606,50 @@ KR::ErrorCode LibraryMap::Read(KR::IChannel& channel, const IO::Name& libraryNam
     return err;
 }
 
+KR::ErrorCode LibraryMap::ReadNodes(KR::IChannel& channel, std::vector<MapNode>& nodes)
+{
+    if (&channel.GetProtocol() != &KR::binIProtocol) {
+        // Another protocol decides the byte order: value by value through it.
+        for (std::size_t i = 1; i < nodes.size(); ++i) {
+            MapNode& node = nodes[i];
+            std::uint8_t folder = 0;
+            for (std::int32_t* value : {&node.next, &node.firstChild, &node.parent, &node.name})
+                if (KR::ErrorCode err = channel.Read(*value); err != KR::NoError)
+                    return err;
+            if (KR::ErrorCode err = channel.Read(folder); err != KR::NoError)
+                return err;
+            node.folder = folder != 0;
+            if (KR::ErrorCode err = channel.Read(node.modificationTime); err != KR::NoError)
+                return err;
+            if (KR::ErrorCode err = channel.Read(node.state); err != KR::NoError)
+                return err;
+        }
+        return KR::NoError;
+    }
+    // The binary protocol keeps this machine's byte order: the nodes are read
+    // in large blocks and taken apart in memory, instead of seven channel
+    // calls per node. The caller has checked that the bytes are there.
+    constexpr std::size_t BlockNodes = 4096;
+    std::vector<char> block(BlockNodes * NodeFileSize);
+    for (std::size_t first = 1; first < nodes.size(); first += BlockNodes) {
+        const std::size_t n = std::min(BlockNodes, nodes.size() - first);
+        if (KR::ErrorCode err = channel.ReadBin(block.data(), n * NodeFileSize); err != KR::NoError)
+            return err;
+        const char* p = block.data();
+        for (std::size_t i = first; i < first + n; ++i, p += NodeFileSize) {
+            MapNode& node = nodes[i];
+            std::memcpy(&node.next, p, 4);
+            std::memcpy(&node.firstChild, p + 4, 4);
+            std::memcpy(&node.parent, p + 8, 4);
+            std::memcpy(&node.name, p + 12, 4);
+            node.folder = p[16] != 0;
+            std::memcpy(&node.modificationTime, p + 17, 4);
+            std::memcpy(&node.state, p + 21, 4);
+        }
+    }
+    return KR::NoError;
+}
+
 KR::ErrorCode LibraryMap::ReadContent(KR::IChannel& channel, const IO::Name& libraryName, std::uint64_t size)
 {
     std::int32_t complete = 0;
@@ -552,20 +678,8 @@ KR::ErrorCode LibraryMap::ReadContent(KR::IChannel& channel, const IO::Name& lib
         return KR::ErrBadFormat;
 
     std::vector<MapNode> nodes(static_cast<std::size_t>(count) + 1);
-    for (std::size_t i = 1; i < nodes.size(); ++i) {
-        MapNode& node = nodes[i];
-        std::uint8_t folder = 0;
-        for (std::int32_t* value : {&node.next, &node.firstChild, &node.parent, &node.name})
-            if (KR::ErrorCode err = channel.Read(*value); err != KR::NoError)
-                return err;
-        if (KR::ErrorCode err = channel.Read(folder); err != KR::NoError)
-            return err;
-        node.folder = folder != 0;
-        if (KR::ErrorCode err = channel.Read(node.modificationTime); err != KR::NoError)
-            return err;
-        if (KR::ErrorCode err = channel.Read(node.state); err != KR::NoError)
-            return err;
-    }
+    if (KR::ErrorCode err = ReadNodes(channel, nodes); err != KR::NoError)
+        return err;
     std::vector<char> pool(static_cast<std::size_t>(capacity), '\0');
     if (KR::ErrorCode err = channel.ReadBin(pool.data(), static_cast<std::size_t>(used)); err != KR::NoError)
         return err;
@@ -582,7 +696,7 @@ KR::ErrorCode LibraryMap::ReadContent(KR::IChannel& channel, const IO::Name& lib
         if (i == RootNode) {
             if (node.parent != 0 || node.next != 0 || node.name != 0 || !node.folder)
                 return KR::ErrBadFormat;
-        } else if (node.parent == 0 || !IO::Name(pool.data() + node.name).IsValid()) {
+        } else if (node.parent == 0 || !UsableName(pool.data() + node.name)) {
             return KR::ErrBadFormat;
         }
     }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "IO/Folder.hpp"
+#include "IO/RawTreeWalk.hpp"
 #include "IO/TreeEnumerator.hpp"
 #include "KR/Channel.hpp"
 
@@ -153,15 +154,27 @@ public:
     KR::ErrorCode Read(KR::IChannel& channel, const IO::Name& libraryName, std::uint64_t size);
 
 protected:
+    // Whether the walk takes the entry `name` (`length` bytes) of the folder
+    // of the current node into the map; the default takes every entry.
+    virtual bool KeepEntry(const char* name, std::size_t length, bool isFolder);
+
+    bool EntryFound(const IO::Name& name, bool isFolder) override;
     bool FileFound(const IO::Name& name) override;
     bool FolderFound(const IO::Name& name) override;
     void FolderEntered(const IO::Name& name, IO::Folder& folder) override;
     void FolderExited(const IO::Name& name, IO::Folder& folder) override;
 
 private:
+    class RawWalk;
+    void AddWalkedFile(const char* name, std::size_t length, std::int32_t time);
+    void EnterWalkedFolder(const char* name, std::size_t length);
+    void ExitWalkedFolder();
+    bool CheckWalkDepth();
+    std::int32_t AddNode(std::int32_t parent, const char* name, std::size_t length, bool folder);
     std::int32_t StoreName(const char* name, std::size_t length);
     const char* NameAt(std::int32_t node) const noexcept { return pool_.data() + nodes_[node].name; }
     KR::ErrorCode ReadContent(KR::IChannel& channel, const IO::Name& libraryName, std::uint64_t size);
+    static KR::ErrorCode ReadNodes(KR::IChannel& channel, std::vector<MapNode>& nodes);
     void ClearIndex() const;
     void IndexFamily(std::int32_t parent) const;
     void IndexNode(std::int32_t node) const;

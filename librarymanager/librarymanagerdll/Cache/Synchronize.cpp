@@ -35,6 +35,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -66,18 +67,24 @@ public:
     }
 
 protected:
-    bool EntryFound(const IO::Name& name, bool isFolder) override
+    bool KeepEntry(const char* name, std::size_t length, bool isFolder) override
     {
-        if (IO::IsScratchName(name.Std())) {
-            scratch_.push_back(IO::Location(GetParent().GetLocation(), name).GetText());
+        const std::string_view entry(name, length);
+        if (!IO::IsScratchName(entry) && excluded_.empty())
+            return LibraryMap::KeepEntry(name, length, isFolder);
+        // The folder of the current node, as the walk reached it.
+        IO::Location parent;
+        GetNodeLocation(GetCurrentNode(), GetRoot().GetLocation(), &parent);
+        const std::string& folder = parent.GetText();
+        std::string path = folder + (folder == "/" ? "" : "/");
+        path.append(entry);
+        if (IO::IsScratchName(entry)) {
+            scratch_.push_back(std::move(path));
             return false;
         }
-        if (!excluded_.empty()) {
-            const std::string& parent = GetParent().GetLocation().GetText();
-            if (excluded_.count(parent + (parent == "/" ? "" : "/") + name.Std()) != 0)
-                return false;
-        }
-        return LibraryMap::EntryFound(name, isFolder);
+        if (excluded_.count(path) != 0)
+            return false;
+        return LibraryMap::KeepEntry(name, length, isFolder);
     }
 
 private:
