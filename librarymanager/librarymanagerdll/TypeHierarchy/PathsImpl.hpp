@@ -627,6 +627,202 @@ std::uint32_t Paths<NodeData, Comparision>::AppendPathNode(std::uint32_t pathId,
 }
 
 // ---------------------------------------------------------------------------
+// Adding paths in bulk
+
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::AddPaths(const NodeData* nodes, const PathRange* paths, std::size_t count,
+                                            std::uint32_t* ids)
+{
+    if (count == 0 || paths == nullptr || ids == nullptr)
+        return;
+    const bool onlyRoot =
+        rootId == 1 && entries.GetSize() == 1 && freeHead == 0 && entries[rootId].refCount == 0;
+    if (onlyRoot && nodes != nullptr) {
+        try {
+            BuildFromPaths(nodes, paths, count, ids);
+            return;
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        } catch (const OutOfMemoryException&) {
+        }
+        // Nothing changed: one path at a time meets the shortage as AddPath does.
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const PathRange& r = paths[k];
+        ids[k] = r.count == 0 || nodes == nullptr
+                     ? 0
+                     : AddPath(nodes + r.first, r.count - 1, nodes[std::size_t{r.first} + r.count - 1]);
+    }
+}
+
+// The bulk build of AddPaths on a tree that holds only its root. Works on
+// arrays of its own and changes the tree only once they are complete, so a
+// failed allocation leaves the tree as it was.
+//
+// Node ids: AddPath creates a path's missing nodes from the first missing
+// one down, path after path, so a node's id is its rank in order of (first
+// path through it, depth). The paths are walked in their order; a node is
+// found by (parent id, value) in one open-addressed hash table, or taken from
+// the previous path where the two paths agree from the root on. A parent is
+// always created before its children: its id is smaller.
+// Counts: a node's count is the number of paths through it or ending at it,
+// summed from the path ends up, children before parents (descending ids).
+// Siblings: the children of each family are sorted by the comparison and
+// linked once; families above IndexBuildSize get their index as a finished
+// family does.
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const PathRange* paths, std::size_t count,
+                                                  std::uint32_t* ids)
+{
+    struct Slot {
+        std::uint32_t parent;
+        SiblingIndex::Key key;
+        std::uint32_t id;  // 0: empty
+    };
+    // By id (index 0 unused, 1 the root): parent, value (index in `nodes`),
+    // sort key, and the number of paths ending at the node.
+    std::vector<std::uint32_t> parentOf{0, 0};
+    std::vector<std::uint32_t> valueOf{0, 0};
+    std::vector<SiblingIndex::Key> keyOf{0, 0};
+    std::vector<std::uint32_t> refs{0, 0};
+    std::vector<Slot> table(std::size_t{64});
+    std::size_t used = 0;
+    auto slotOf = [](std::uint32_t parent, SiblingIndex::Key key, std::size_t mask) {
+        std::uint64_t h = (std::uint64_t{parent} << 32 | key) * 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(h >> 32) & mask;
+    };
+    auto grow = [&] {
+        std::vector<Slot> bigger(table.size() * 2);
+        const std::size_t mask = bigger.size() - 1;
+        for (const Slot& s : table) {
+            if (s.id == 0)
+                continue;
+            std::size_t h = slotOf(s.parent, s.key, mask);
+            while (bigger[h].id != 0)
+                h = (h + 1) & mask;
+            bigger[h] = s;
+        }
+        table.swap(bigger);
+    };
+
+    std::vector<std::uint32_t> trail;  // the previous path's node ids by depth
+    const PathRange* previous = nullptr;
+    for (std::size_t k = 0; k < count; ++k) {
+        const PathRange& r = paths[k];
+        if (r.count == 0) {
+            ids[k] = 0;
+            continue;
+        }
+        if (trail.size() < r.count)
+            trail.resize(r.count);
+        std::uint32_t cur = rootId;
+        bool same = previous != nullptr;
+        for (std::uint32_t d = 0; d < r.count; ++d) {
+            const NodeData& value = nodes[std::size_t{r.first} + d];
+            if (same && d < previous->count &&
+                cmp_value.Compare(value, nodes[std::size_t{previous->first} + d]) == 0) {
+                cur = trail[d];
+                continue;
+            }
+            same = false;
+            const SiblingIndex::Key key = KeyOf(value);
+            const std::size_t mask = table.size() - 1;
+            for (std::size_t h = slotOf(cur, key, mask);; h = (h + 1) & mask) {
+                Slot& s = table[h];
+                if (s.id == 0) {
+                    if (parentOf.size() > std::size_t{FreeMark} - 1)
+                        throw OutOfMemoryException(ErrMemFull, "Paths");
+                    const auto id = static_cast<std::uint32_t>(parentOf.size());
+                    parentOf.push_back(cur);
+                    valueOf.push_back(r.first + d);
+                    keyOf.push_back(key);
+                    refs.push_back(0);
+                    s = Slot{cur, key, id};
+                    cur = id;
+                    if (++used * 2 > table.size())
+                        grow();
+                    break;
+                }
+                if (s.parent == cur && s.key == key && cmp_value.Compare(nodes[valueOf[s.id]], value) == 0) {
+                    cur = s.id;
+                    break;
+                }
+            }
+            trail[d] = cur;
+        }
+        ++refs[cur];
+        ids[k] = cur;
+        previous = &r;
+    }
+    table = std::vector<Slot>();
+
+    const auto n = static_cast<std::uint32_t>(parentOf.size() - 1);
+    for (std::uint32_t id = n; id > rootId; --id)
+        refs[parentOf[id]] += refs[id];
+
+    // The families, each a run of `order` from start[p]: children by id,
+    // then sorted.
+    PathsStorage::Vector<std::uint32_t> childCount(std::size_t{n} + 1, 0);
+    for (std::uint32_t id = rootId + 1; id <= n; ++id)
+        ++childCount[parentOf[id]];
+    std::vector<std::uint32_t> start(std::size_t{n} + 2, 0);
+    for (std::uint32_t p = 1; p <= n; ++p)
+        start[p + 1] = start[p] + childCount[p];
+    std::vector<std::uint32_t> order(n > rootId ? n - rootId : 0);
+    {
+        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+        for (std::uint32_t id = rootId + 1; id <= n; ++id)
+            order[fill[parentOf[id]]++] = id;
+    }
+    auto less = [&](std::uint32_t a, std::uint32_t b) {
+        if (keyOf[a] != keyOf[b])
+            return keyOf[a] < keyOf[b];
+        return cmp_value.Compare(nodes[valueOf[a]], nodes[valueOf[b]]) < 0;
+    };
+    std::vector<std::uint32_t> firstChild(std::size_t{n} + 1, 0);
+    std::vector<std::uint32_t> nextSibling(std::size_t{n} + 1, 0);
+    PathsStorage::Vector<std::uint32_t> link(std::size_t{n} + 1, 0);
+    for (std::uint32_t p = 1; p <= n; ++p) {
+        const std::uint32_t b = start[p];
+        const std::uint32_t e = start[p + 1];
+        if (b == e)
+            continue;
+        if (e - b > 1)
+            std::sort(order.begin() + b, order.begin() + e, less);
+        firstChild[p] = order[b];
+        for (std::uint32_t j = b + 1; j < e; ++j) {
+            nextSibling[order[j - 1]] = order[j];
+            link[order[j]] = order[j - 1];
+        }
+    }
+
+    EntryStore built(100);
+    TreeEntry root = entries.Get(rootId);
+    root.firstChild = firstChild[rootId];
+    root.refCount = refs[rootId];
+    built.Push(root);
+    for (std::uint32_t id = rootId + 1; id <= n; ++id) {
+        TreeEntry e;
+        e.parent = parentOf[id];
+        e.nextSibling = nextSibling[id];
+        e.firstChild = firstChild[id];
+        e.data = nodes[valueOf[id]];
+        e.refCount = refs[id];
+        built.Push(e);
+    }
+
+    // Nothing below fails: the tree takes the arrays.
+    entries = std::move(built);
+    siblingLink_ = std::move(link);
+    childCount_ = std::move(childCount);
+    unsortedPairs_.clear();
+    siblingIndex_.Clear();
+    for (std::uint32_t p = 1; p <= n; ++p)
+        if (childCount_[p] > IndexBuildSize)
+            BuildFamilyIndex(p);
+}
+
+// ---------------------------------------------------------------------------
 // Releasing paths
 
 template <typename NodeData, typename Comparision>

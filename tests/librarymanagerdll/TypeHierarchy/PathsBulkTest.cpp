@@ -1,0 +1,121 @@
+// The bulk build of the path tree (AddPaths) against adding the same paths
+// one at a time: the same ids, and the same tree as the channel writes it
+// (every entry's links, value and count), also after further changes that
+// go through the sibling indexes and predecessor links the bulk build made.
+#include "librarymanagerdll/TypeHierarchy/TestIds.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace TestIds;
+
+namespace {
+
+struct Batch {
+    std::vector<KR::UnID> nodes;
+    std::vector<Tree::PathRange> ranges;
+};
+
+// Paths as enumerated parts give them: ancestors drawn from chains of a type
+// tree (shared prefixes), then an own value that is new, repeated or one of
+// the types; now and then a value repeated within the path (a cycle) or a
+// revision of another value (equal sort keys). `mains` bounds the main GUIDs.
+Batch Generate(std::uint32_t seed, std::uint32_t paths, std::uint32_t types, std::uint32_t mains)
+{
+    std::mt19937 rng(seed);
+    auto below = [&](std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng); };
+    auto value = [&] { return U(1 + below(mains), below(4) == 0 ? 1 + below(3) : 0); };
+    std::vector<std::vector<KR::UnID>> chains(types);
+    for (std::uint32_t t = 0; t < types; ++t) {
+        if (t > 0 && below(5) != 0)
+            chains[t] = chains[below(t)];
+        chains[t].push_back(value());
+    }
+    Batch b;
+    for (std::uint32_t k = 0; k < paths; ++k) {
+        const auto first = static_cast<std::uint32_t>(b.nodes.size());
+        const std::vector<KR::UnID>& chain = chains[below(types)];
+        b.nodes.insert(b.nodes.end(), chain.begin(), chain.begin() + below(std::uint32_t(chain.size()) + 1));
+        if (b.nodes.size() > first && below(10) == 0)
+            b.nodes.push_back(b.nodes[first]);  // a cycle back to the first ancestor
+        b.nodes.push_back(below(3) == 0 ? chains[below(types)].back() : value());
+        b.ranges.push_back({first, std::uint32_t(b.nodes.size()) - first});
+    }
+    return b;
+}
+
+std::vector<std::uint32_t> OneByOne(Tree& t, const Batch& b)
+{
+    std::vector<std::uint32_t> ids;
+    for (const Tree::PathRange& r : b.ranges)
+        ids.push_back(r.count == 0 ? 0 : t.AddPath(b.nodes.data() + r.first, r.count - 1, b.nodes[r.first + r.count - 1]));
+    return ids;
+}
+
+std::vector<std::uint32_t> InBulk(Tree& t, const Batch& b)
+{
+    std::vector<std::uint32_t> ids(b.ranges.size(), 7);
+    t.AddPaths(b.nodes.data(), b.ranges.data(), b.ranges.size(), ids.data());
+    return ids;
+}
+
+}  // namespace
+
+TEST(PathsBulkTest, SameIdsAndTreeAsOneByOneAlsoAfterLaterChanges)
+{
+    struct Case {
+        std::uint32_t seed, paths, types, mains;
+    };
+    // Small value ranges give duplicates and ties; large ones give families
+    // of hundreds of children (several index leaves).
+    for (const Case c : {Case{1, 1, 1, 5}, Case{2, 40, 3, 6}, Case{3, 3000, 20, 50000}, Case{4, 5000, 400, 2000},
+                         Case{5, 2000, 1, 300}}) {
+        SCOPED_TRACE(c.seed);
+        const Batch b = Generate(c.seed, c.paths, c.types, c.mains);
+        Tree single;
+        Tree bulk;
+        const std::vector<std::uint32_t> ids = OneByOne(single, b);
+        ASSERT_EQ(InBulk(bulk, b), ids);
+        ASSERT_EQ(Written(bulk), Written(single));
+
+        // Later changes of both trees: releases (through the indexes and the
+        // predecessor links), new paths on freed entries, a value changed in
+        // place.
+        for (std::size_t k = 0; k < ids.size(); k += 2)
+            for (Tree* t : {&single, &bulk})
+                t->DeletePath(ids[k]);
+        const Batch more = Generate(c.seed + 100, c.paths / 2 + 1, c.types, c.mains);
+        EXPECT_EQ(OneByOne(bulk, more), OneByOne(single, more));
+        for (Tree* t : {&single, &bulk}) {
+            const std::uint32_t own = t->AddPath(nullptr, 0, U(999999));
+            EXPECT_EQ(t->SetPathNode(own, 0, U(999998)), own);
+        }
+        EXPECT_EQ(Written(bulk), Written(single));
+        EXPECT_NO_THROW(bulk.Check());
+    }
+}
+
+TEST(PathsBulkTest, EdgesAndTreesThatAreNotEmpty)
+{
+    Batch b = Generate(9, 300, 10, 100);
+    b.ranges.insert(b.ranges.begin() + 5, Tree::PathRange{0, 0});  // an empty range: id 0, nothing stored
+
+    // A tree that already holds a path, or held one and freed it, takes the
+    // paths one at a time: still the ids and tree of AddPath.
+    for (int prior = 0; prior < 3; ++prior) {
+        SCOPED_TRACE(prior);
+        Tree single;
+        Tree bulk;
+        for (Tree* t : {&single, &bulk}) {
+            if (prior == 1)
+                t->AddPath(nullptr, 0, U(4));
+            if (prior == 2)
+                t->DeletePath(t->AddPath(b.nodes.data(), 2));
+        }
+        const std::vector<std::uint32_t> ids = OneByOne(single, b);
+        EXPECT_EQ(ids[5], 0u);
+        EXPECT_EQ(InBulk(bulk, b), ids);
+        EXPECT_EQ(Written(bulk), Written(single));
+    }
+}
