@@ -6,6 +6,7 @@
 #include "Paths.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <concepts>
 #include <cstring>
 #include <iterator>
@@ -630,16 +631,18 @@ std::uint32_t Paths<NodeData, Comparision>::AppendPathNode(std::uint32_t pathId,
 // Adding paths in bulk
 
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::AddPaths(const NodeData* nodes, const PathRange* paths, std::size_t count,
-                                            std::uint32_t* ids)
+void Paths<NodeData, Comparision>::AddPaths(const NodeData* nodes, const PathRange* lists, std::size_t listCount,
+                                            const PathEnd* paths, std::size_t count, std::uint32_t* ids)
 {
     if (count == 0 || paths == nullptr || ids == nullptr)
         return;
+    if (lists == nullptr)
+        listCount = 0;
     const bool onlyRoot =
         rootId == 1 && entries.GetSize() == 1 && freeHead == 0 && entries[rootId].refCount == 0;
-    if (onlyRoot && nodes != nullptr) {
+    if (onlyRoot) {
         try {
-            BuildFromPaths(nodes, paths, count, ids);
+            BuildFromPaths(nodes, lists, listCount, paths, count, ids);
             return;
         } catch (const std::bad_alloc&) {
         } catch (const std::length_error&) {
@@ -648,10 +651,10 @@ void Paths<NodeData, Comparision>::AddPaths(const NodeData* nodes, const PathRan
         // Nothing changed: one path at a time meets the shortage as AddPath does.
     }
     for (std::size_t k = 0; k < count; ++k) {
-        const PathRange& r = paths[k];
-        ids[k] = r.count == 0 || nodes == nullptr
-                     ? 0
-                     : AddPath(nodes + r.first, r.count - 1, nodes[std::size_t{r.first} + r.count - 1]);
+        const PathEnd& p = paths[k];
+        ids[k] = p.list < listCount ? AddPath(nodes == nullptr ? nullptr : nodes + lists[p.list].first,
+                                              lists[p.list].count, p.last)
+                                    : 0;
     }
 }
 
@@ -660,18 +663,19 @@ void Paths<NodeData, Comparision>::AddPaths(const NodeData* nodes, const PathRan
 // failed allocation leaves the tree as it was.
 //
 // Node ids: AddPath creates a path's missing nodes from the first missing
-// one down, path after path, so a node's id is its rank in order of (first
-// path through it, depth). The paths are walked in their order; a node is
-// found by (parent id, value) in one open-addressed hash table, or taken from
-// the previous path where the two paths agree from the root on. A parent is
-// always created before its children: its id is smaller.
-// Counts: a node's count is the number of paths through it or ending at it,
+// one down, path after path; the build creates them in the same order. A
+// node is found by (parent id, value) in one open-addressed hash table; a
+// list is walked only for its first path, later paths of the same list take
+// the node it ended at. A parent is always created before its children, so
+// its id is smaller.
+// Counts: a node's count is the number of paths ending at it or below it,
 // summed from the path ends up, children before parents (descending ids).
 // Siblings: the children of each family are sorted by the comparison and
-// linked once; families above IndexBuildSize get their index as a finished
-// family does.
+// linked once; a family above IndexBuildSize gets its index from the sorted
+// run, as BuildFamilyIndex would give it.
 template <typename NodeData, typename Comparision>
-void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const PathRange* paths, std::size_t count,
+void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const PathRange* lists,
+                                                  std::size_t listCount, const PathEnd* paths, std::size_t count,
                                                   std::uint32_t* ids)
 {
     struct Slot {
@@ -679,16 +683,19 @@ void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const P
         SiblingIndex::Key key;
         std::uint32_t id;  // 0: empty
     };
-    // By id (index 0 unused, 1 the root): parent, value (index in `nodes`),
-    // sort key, and the number of paths ending at the node.
-    std::vector<std::uint32_t> parentOf{0, 0};
-    std::vector<std::uint32_t> valueOf{0, 0};
+    EntryStore built(100);
+    TreeEntry root = entries.Get(rootId);
+    root.firstChild = 0;
+    built.Push(root);
+    // By id (index 0 unused, 1 the root): sort key, then paths through.
     std::vector<SiblingIndex::Key> keyOf{0, 0};
     std::vector<std::uint32_t> refs{0, 0};
-    std::vector<Slot> table(std::size_t{64});
+    keyOf.reserve(count + 2);
+    refs.reserve(count + 2);
+    std::vector<Slot> table(std::bit_ceil(2 * count + 64));
     std::size_t used = 0;
     auto slotOf = [](std::uint32_t parent, SiblingIndex::Key key, std::size_t mask) {
-        std::uint64_t h = (std::uint64_t{parent} << 32 | key) * 0x9E3779B97F4A7C15ull;
+        const std::uint64_t h = (std::uint64_t{parent} << 32 | key) * 0x9E3779B97F4A7C15ull;
         return static_cast<std::size_t>(h >> 32) & mask;
     };
     auto grow = [&] {
@@ -704,111 +711,101 @@ void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const P
         }
         table.swap(bigger);
     };
+    // The child of `parent` with `value`, made when there is none.
+    auto child = [&](std::uint32_t parent, const NodeData& value) {
+        const SiblingIndex::Key key = KeyOf(value);
+        const std::size_t mask = table.size() - 1;
+        for (std::size_t h = slotOf(parent, key, mask);; h = (h + 1) & mask) {
+            Slot& s = table[h];
+            if (s.id == 0) {
+                if (built.GetSize() >= FreeMark - 1)
+                    throw OutOfMemoryException(ErrMemFull, "Paths");
+                TreeEntry e;
+                e.parent = parent;
+                e.data = value;
+                const std::uint32_t id = built.Push(e);
+                keyOf.push_back(key);
+                refs.push_back(0);
+                s = Slot{parent, key, id};
+                if (++used * 2 > table.size())
+                    grow();
+                return id;
+            }
+            if (s.parent == parent && s.key == key && cmp_value.Compare(built[s.id].data, value) == 0)
+                return s.id;
+        }
+    };
 
-    std::vector<std::uint32_t> trail;  // the previous path's node ids by depth
-    const PathRange* previous = nullptr;
+    std::vector<std::uint32_t> listEnd(listCount, 0);
     for (std::size_t k = 0; k < count; ++k) {
-        const PathRange& r = paths[k];
-        if (r.count == 0) {
+        const PathEnd& p = paths[k];
+        if (p.list >= listCount || (nodes == nullptr && lists[p.list].count > 0)) {
             ids[k] = 0;
             continue;
         }
-        if (trail.size() < r.count)
-            trail.resize(r.count);
-        std::uint32_t cur = rootId;
-        bool same = previous != nullptr;
-        for (std::uint32_t d = 0; d < r.count; ++d) {
-            const NodeData& value = nodes[std::size_t{r.first} + d];
-            if (same && d < previous->count &&
-                cmp_value.Compare(value, nodes[std::size_t{previous->first} + d]) == 0) {
-                cur = trail[d];
-                continue;
-            }
-            same = false;
-            const SiblingIndex::Key key = KeyOf(value);
-            const std::size_t mask = table.size() - 1;
-            for (std::size_t h = slotOf(cur, key, mask);; h = (h + 1) & mask) {
-                Slot& s = table[h];
-                if (s.id == 0) {
-                    if (parentOf.size() > std::size_t{FreeMark} - 1)
-                        throw OutOfMemoryException(ErrMemFull, "Paths");
-                    const auto id = static_cast<std::uint32_t>(parentOf.size());
-                    parentOf.push_back(cur);
-                    valueOf.push_back(r.first + d);
-                    keyOf.push_back(key);
-                    refs.push_back(0);
-                    s = Slot{cur, key, id};
-                    cur = id;
-                    if (++used * 2 > table.size())
-                        grow();
-                    break;
-                }
-                if (s.parent == cur && s.key == key && cmp_value.Compare(nodes[valueOf[s.id]], value) == 0) {
-                    cur = s.id;
-                    break;
-                }
-            }
-            trail[d] = cur;
+        std::uint32_t parent = listEnd[p.list];
+        if (parent == 0) {
+            parent = rootId;
+            const PathRange& r = lists[p.list];
+            for (std::uint32_t d = 0; d < r.count; ++d)
+                parent = child(parent, nodes[std::size_t{r.first} + d]);
+            listEnd[p.list] = parent;
         }
-        ++refs[cur];
-        ids[k] = cur;
-        previous = &r;
+        const std::uint32_t end = child(parent, p.last);
+        ++refs[end];
+        ids[k] = end;
     }
     table = std::vector<Slot>();
+    listEnd = std::vector<std::uint32_t>();
 
-    const auto n = static_cast<std::uint32_t>(parentOf.size() - 1);
+    const std::uint32_t n = built.GetSize();
     for (std::uint32_t id = n; id > rootId; --id)
-        refs[parentOf[id]] += refs[id];
+        refs[built[id].parent] += refs[id];
 
     // The families, each a run of `order` from start[p]: children by id,
-    // then sorted.
+    // then sorted. Sorted as (key, id) in one 64-bit number; only children
+    // whose keys tie are put in order by the comparison afterwards.
     PathsStorage::Vector<std::uint32_t> childCount(std::size_t{n} + 1, 0);
     for (std::uint32_t id = rootId + 1; id <= n; ++id)
-        ++childCount[parentOf[id]];
+        ++childCount[built[id].parent];
     std::vector<std::uint32_t> start(std::size_t{n} + 2, 0);
     for (std::uint32_t p = 1; p <= n; ++p)
         start[p + 1] = start[p] + childCount[p];
-    std::vector<std::uint32_t> order(n > rootId ? n - rootId : 0);
+    std::vector<std::uint64_t> order(n - rootId);
     {
         std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
         for (std::uint32_t id = rootId + 1; id <= n; ++id)
-            order[fill[parentOf[id]]++] = id;
+            order[fill[built[id].parent]++] = std::uint64_t{keyOf[id]} << 32 | id;
     }
-    auto less = [&](std::uint32_t a, std::uint32_t b) {
-        if (keyOf[a] != keyOf[b])
-            return keyOf[a] < keyOf[b];
-        return cmp_value.Compare(nodes[valueOf[a]], nodes[valueOf[b]]) < 0;
+    keyOf = std::vector<SiblingIndex::Key>();
+    auto idAt = [&](std::size_t j) { return static_cast<std::uint32_t>(order[j]); };
+    auto less = [&](std::uint64_t a, std::uint64_t b) {
+        return cmp_value.Compare(built[static_cast<std::uint32_t>(a)].data, built[static_cast<std::uint32_t>(b)].data) <
+               0;
     };
-    std::vector<std::uint32_t> firstChild(std::size_t{n} + 1, 0);
-    std::vector<std::uint32_t> nextSibling(std::size_t{n} + 1, 0);
     PathsStorage::Vector<std::uint32_t> link(std::size_t{n} + 1, 0);
     for (std::uint32_t p = 1; p <= n; ++p) {
+        built[p].refCount = refs[p];
         const std::uint32_t b = start[p];
         const std::uint32_t e = start[p + 1];
         if (b == e)
             continue;
-        if (e - b > 1)
-            std::sort(order.begin() + b, order.begin() + e, less);
-        firstChild[p] = order[b];
-        for (std::uint32_t j = b + 1; j < e; ++j) {
-            nextSibling[order[j - 1]] = order[j];
-            link[order[j]] = order[j - 1];
+        if (e - b > 1) {
+            std::sort(order.begin() + b, order.begin() + e);
+            for (std::uint32_t j = b; j + 1 < e;) {
+                std::uint32_t tie = j + 1;
+                while (tie < e && order[tie] >> 32 == order[j] >> 32)
+                    ++tie;
+                if (tie - j > 1)
+                    std::sort(order.begin() + j, order.begin() + tie, less);
+                j = tie;
+            }
         }
-    }
-
-    EntryStore built(100);
-    TreeEntry root = entries.Get(rootId);
-    root.firstChild = firstChild[rootId];
-    root.refCount = refs[rootId];
-    built.Push(root);
-    for (std::uint32_t id = rootId + 1; id <= n; ++id) {
-        TreeEntry e;
-        e.parent = parentOf[id];
-        e.nextSibling = nextSibling[id];
-        e.firstChild = firstChild[id];
-        e.data = nodes[valueOf[id]];
-        e.refCount = refs[id];
-        built.Push(e);
+        built[p].firstChild = idAt(b);
+        for (std::uint32_t j = b + 1; j < e; ++j) {
+            built[idAt(j - 1)].nextSibling = idAt(j);
+            link[idAt(j)] = idAt(j - 1);
+        }
     }
 
     // Nothing below fails: the tree takes the arrays.
@@ -817,9 +814,20 @@ void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const P
     childCount_ = std::move(childCount);
     unsortedPairs_.clear();
     siblingIndex_.Clear();
-    for (std::uint32_t p = 1; p <= n; ++p)
-        if (childCount_[p] > IndexBuildSize)
-            BuildFamilyIndex(p);
+    for (std::uint32_t p = 1; p <= n; ++p) {
+        if (childCount_[p] <= IndexBuildSize)
+            continue;
+        SiblingIndex::Family* family = nullptr;
+        try {
+            family = &siblingIndex_.Start(p);
+            for (std::uint32_t j = start[p]; j < start[p + 1]; ++j)
+                siblingIndex_.Append(*family, static_cast<SiblingIndex::Key>(order[j] >> 32), idAt(j));
+        } catch (const std::bad_alloc&) {
+            siblingIndex_.Remove(p);  // the family keeps its predecessors
+            continue;
+        }
+        siblingIndex_.Finish(*family, siblingLink_);
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -14,33 +14,44 @@ namespace {
 
 struct Batch {
     std::vector<KR::UnID> nodes;
-    std::vector<Tree::PathRange> ranges;
+    std::vector<Tree::PathRange> lists;
+    std::vector<Tree::PathEnd> ends;
 };
 
-// Paths as enumerated parts give them: ancestors drawn from chains of a type
-// tree (shared prefixes), then an own value that is new, repeated or one of
-// the types; now and then a value repeated within the path (a cycle) or a
-// revision of another value (equal sort keys). `mains` bounds the main GUIDs.
+// Paths as enumerated parts give them: ancestors from chains of a type tree
+// (shared prefixes), either a chain's own list (shared by many paths) or a
+// list of the path's own (a prefix of a chain, now and then with a value
+// repeated: a cycle); an own value that is new, repeated or one of the
+// types; values that are revisions of others (equal sort keys). `mains`
+// bounds the main GUIDs.
 Batch Generate(std::uint32_t seed, std::uint32_t paths, std::uint32_t types, std::uint32_t mains)
 {
     std::mt19937 rng(seed);
     auto below = [&](std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng); };
     auto value = [&] { return U(1 + below(mains), below(4) == 0 ? 1 + below(3) : 0); };
+    Batch b;
+    auto addList = [&](const std::vector<KR::UnID>& list) {
+        b.lists.push_back({std::uint32_t(b.nodes.size()), std::uint32_t(list.size())});
+        b.nodes.insert(b.nodes.end(), list.begin(), list.end());
+        return std::uint32_t(b.lists.size() - 1);
+    };
     std::vector<std::vector<KR::UnID>> chains(types);
     for (std::uint32_t t = 0; t < types; ++t) {
         if (t > 0 && below(5) != 0)
             chains[t] = chains[below(t)];
         chains[t].push_back(value());
+        addList(chains[t]);
     }
-    Batch b;
     for (std::uint32_t k = 0; k < paths; ++k) {
-        const auto first = static_cast<std::uint32_t>(b.nodes.size());
-        const std::vector<KR::UnID>& chain = chains[below(types)];
-        b.nodes.insert(b.nodes.end(), chain.begin(), chain.begin() + below(std::uint32_t(chain.size()) + 1));
-        if (b.nodes.size() > first && below(10) == 0)
-            b.nodes.push_back(b.nodes[first]);  // a cycle back to the first ancestor
-        b.nodes.push_back(below(3) == 0 ? chains[below(types)].back() : value());
-        b.ranges.push_back({first, std::uint32_t(b.nodes.size()) - first});
+        const std::uint32_t t = below(types);
+        std::uint32_t list = t;
+        if (below(3) == 0) {
+            std::vector<KR::UnID> own(chains[t].begin(), chains[t].begin() + below(std::uint32_t(chains[t].size()) + 1));
+            if (!own.empty() && below(3) == 0)
+                own.push_back(own.front());
+            list = addList(own);
+        }
+        b.ends.push_back({list, below(3) == 0 ? chains[below(types)].back() : value()});
     }
     return b;
 }
@@ -48,15 +59,17 @@ Batch Generate(std::uint32_t seed, std::uint32_t paths, std::uint32_t types, std
 std::vector<std::uint32_t> OneByOne(Tree& t, const Batch& b)
 {
     std::vector<std::uint32_t> ids;
-    for (const Tree::PathRange& r : b.ranges)
-        ids.push_back(r.count == 0 ? 0 : t.AddPath(b.nodes.data() + r.first, r.count - 1, b.nodes[r.first + r.count - 1]));
+    for (const Tree::PathEnd& e : b.ends)
+        ids.push_back(e.list < b.lists.size()
+                          ? t.AddPath(b.nodes.data() + b.lists[e.list].first, b.lists[e.list].count, e.last)
+                          : 0);
     return ids;
 }
 
 std::vector<std::uint32_t> InBulk(Tree& t, const Batch& b)
 {
-    std::vector<std::uint32_t> ids(b.ranges.size(), 7);
-    t.AddPaths(b.nodes.data(), b.ranges.data(), b.ranges.size(), ids.data());
+    std::vector<std::uint32_t> ids(b.ends.size(), 7);
+    t.AddPaths(b.nodes.data(), b.lists.data(), b.lists.size(), b.ends.data(), b.ends.size(), ids.data());
     return ids;
 }
 
@@ -99,7 +112,7 @@ TEST(PathsBulkTest, SameIdsAndTreeAsOneByOneAlsoAfterLaterChanges)
 TEST(PathsBulkTest, EdgesAndTreesThatAreNotEmpty)
 {
     Batch b = Generate(9, 300, 10, 100);
-    b.ranges.insert(b.ranges.begin() + 5, Tree::PathRange{0, 0});  // an empty range: id 0, nothing stored
+    b.ends.insert(b.ends.begin() + 5, Tree::PathEnd{std::uint32_t(b.lists.size()), U(1)});  // no such list: id 0
 
     // A tree that already holds a path, or held one and freed it, takes the
     // paths one at a time: still the ids and tree of AddPath.
