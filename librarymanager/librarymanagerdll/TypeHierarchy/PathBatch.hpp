@@ -21,12 +21,15 @@ class PathBatch {
 public:
     // Queues the path of record `record`: its ancestors, then its own UnID.
     // Ancestor lists are kept once each: parts of one type share theirs.
-    // False, with nothing queued, when there is no memory for it: the record
-    // then holds no path, as when the tree cannot grow.
+    // False, with nothing queued, for ancestors missing (n > 0 without an
+    // array: AddPath stores nothing then either) and when there is no memory
+    // for it: the record then holds no path, as when the tree cannot grow.
     bool Add(std::int32_t record, const KR::UnID* ancestors, std::uint32_t n, const KR::UnID& own) noexcept
     {
+        if (n > 0 && ancestors == nullptr)
+            return false;
         try {
-            ends_.push_back({ListOf(n > 0 ? ancestors : nullptr, ancestors != nullptr ? n : 0), own});
+            ends_.push_back({ListOf(ancestors, n), own});
             try {
                 records_.push_back(record);
             } catch (...) {
