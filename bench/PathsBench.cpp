@@ -5,6 +5,8 @@
 //   Hierarchy  every part derives from one of 296 types in four levels
 //              (8, 32, 96, 160 types, each below a random type of the level
 //              above): paths of 2 to 5 nodes, families of about N / 296.
+// AddPaths... add the same paths in one batch (Paths::AddPaths), as an
+// enumeration does at the end of its walk.
 // Each case runs for 20,000 and 200,000 parts. The tree keeps the sibling
 // search logarithmic, so the per-part time of the larger run should stay
 // close to that of the smaller; the aim is that 200,000 parts cost under 15
@@ -87,10 +89,28 @@ std::vector<std::uint32_t> AddAll(Tree& tree, const Library& lib)
     return ids;
 }
 
+// The same paths as AddAll in one batch (Paths::AddPaths), each type's
+// ancestor list given once, as an enumeration collects them.
+std::vector<std::uint32_t> AddAllInBulk(Tree& tree, const Library& lib)
+{
+    std::vector<KR::UnID> nodes;
+    std::vector<Tree::PathRange> lists;
+    for (const std::vector<KR::UnID>& ancestry : lib.typePaths) {
+        lists.push_back({std::uint32_t(nodes.size()), std::uint32_t(ancestry.size())});
+        nodes.insert(nodes.end(), ancestry.begin(), ancestry.end());
+    }
+    std::vector<Tree::PathEnd> ends(lib.own.size());
+    for (std::size_t i = 0; i < lib.own.size(); ++i)
+        ends[i] = {lib.typeOfPart[i], lib.own[i]};
+    std::vector<std::uint32_t> ids(ends.size());
+    tree.AddPaths(nodes.data(), lists.data(), lists.size(), ends.data(), ends.size(), ids.data());
+    return ids;
+}
+
 // One tree serves all iterations and is emptied with Clear() before each, as
 // a library set empties its hierarchy before every enumeration: the timing
 // is that of the tree's work, not of the first growth of its arrays.
-void Add(benchmark::State& state, bool hierarchy)
+void Add(benchmark::State& state, bool hierarchy, bool bulk = false)
 {
     const Library& lib = GetLibrary(std::size_t(state.range(0)), hierarchy);
     Tree tree;
@@ -98,7 +118,7 @@ void Add(benchmark::State& state, bool hierarchy)
         state.PauseTiming();
         tree.Clear();
         state.ResumeTiming();
-        benchmark::DoNotOptimize(AddAll(tree, lib));
+        benchmark::DoNotOptimize(bulk ? AddAllInBulk(tree, lib) : AddAll(tree, lib));
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -162,6 +182,8 @@ void BM_AddPathFlat(benchmark::State& state) { Add(state, false); }
 void BM_DeletePathFlat(benchmark::State& state) { Delete(state, false, Order::Added); }
 void BM_DeletePathFlatRandom(benchmark::State& state) { Delete(state, false, Order::Random); }
 void BM_AddPathHierarchy(benchmark::State& state) { Add(state, true); }
+void BM_AddPathsFlat(benchmark::State& state) { Add(state, false, true); }
+void BM_AddPathsHierarchy(benchmark::State& state) { Add(state, true, true); }
 void BM_DeletePathHierarchy(benchmark::State& state) { Delete(state, true, Order::Added); }
 void BM_DeletePathHierarchyRandom(benchmark::State& state) { Delete(state, true, Order::Random); }
 
@@ -171,6 +193,8 @@ BENCHMARK(BM_AddPathFlat)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond
 BENCHMARK(BM_DeletePathFlat)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeletePathFlatRandom)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddPathHierarchy)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddPathsFlat)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddPathsHierarchy)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeletePathHierarchy)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeletePathHierarchyRandom)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TouchRandom)->Arg(20000)->Arg(200000)->Unit(benchmark::kMicrosecond);

@@ -48,6 +48,7 @@ class AncestryHierarchy;
 class AncestryInfo;
 class TypeHierarchyExporter;
 class PscBinCodesContainer;
+class PathBatch;
 struct FileCountRecord;
 
 // How a library is added: only Permanent (0) is told apart from every other
@@ -364,6 +365,11 @@ private:
     std::int32_t FindFolderForStoring(const IO::Location& location);
     void DiscardCompiledCodes(std::int32_t i);
     void ReadAncestry(std::int32_t i);
+    // The path of record i: added to the hierarchy (its id returned), or,
+    // while an enumeration collects paths, queued (0 returned) for
+    // FlushPartPaths, which gives every queued record its id.
+    std::uint32_t AddPartPath(std::int32_t i, const KR::UnID* ancestors, std::uint32_t n, const KR::UnID& own);
+    void FlushPartPaths() noexcept;
 
     std::uint32_t GetSymbolAncestryId(std::int32_t i) const;
     void SetSymbolAncestryId(std::int32_t i, std::uint32_t id);
@@ -377,6 +383,7 @@ private:
     std::vector<FTM::GeneralID> storableFileTypes_;
     AncestryHierarchy* typeHierarchy_ = nullptr;
     FileCountRecord* fileCountRecord_ = nullptr;
+    PathBatch* pathBatch_ = nullptr;  // only while an enumeration runs
     PscBinCodesContainer* scriptCodeContainer_ = nullptr;
     bool enumerated_ = false;
     bool useLanCache_ = false;

@@ -119,6 +119,28 @@ public:
     std::uint32_t DeleteLastPathNode(std::uint32_t pathId);
     void AddPathReference(std::uint32_t pathId);
 
+    // One ancestor list of a batch for AddPaths: `count` values of the
+    // batch's value array from `first` on.
+    struct PathRange {
+        std::uint32_t first = 0;
+        std::uint32_t count = 0;
+    };
+    // One path of a batch: the values of ancestor list `list`, then `last`.
+    struct PathEnd {
+        std::uint32_t list = 0;
+        NodeData last{};
+    };
+    // Stores paths[0] .. paths[count - 1] as AddPath(nodes + first, count,
+    // last) of their lists would one after another: the same node ids, counts
+    // and sibling order. ids[k] receives path k's id (0, with nothing stored,
+    // for a list index not below listCount). Paths may share a list. A tree
+    // that holds nothing but its root is built in one pass over a few large
+    // arrays (each list walked once, nodes found through one hash table, then
+    // every family sorted and linked once); any other tree, or a build that
+    // runs out of memory, takes the paths one at a time.
+    void AddPaths(const NodeData* nodes, const PathRange* lists, std::size_t listCount, const PathEnd* paths,
+                  std::size_t count, std::uint32_t* ids);
+
     void GetPath(std::uint32_t pathId, NodeData* out) const;
     void GetPathNode(std::uint32_t pathId, std::uint32_t position, NodeData* out) const;
     void GetPathNodeFromBack(std::uint32_t pathId, std::uint32_t k, NodeData* out) const;
@@ -236,6 +258,8 @@ private:
     void BuildFamilyIndex(std::uint32_t parentId);
     void DropFamilyIndex(std::uint32_t parentId);
     bool AdoptEntries(std::uint32_t root, std::uint32_t free, EntryStore& loaded);
+    void BuildFromPaths(const NodeData* nodes, const PathRange* lists, std::size_t listCount, const PathEnd* paths,
+                        std::size_t count, std::uint32_t* ids);
 
     static SiblingIndex::Key KeyOf(const NodeData& key);
     bool IndexFind(const SiblingIndex::Family& family, const NodeData& key, SiblingIndex::Key k,

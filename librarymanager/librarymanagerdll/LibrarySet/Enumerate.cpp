@@ -5,6 +5,8 @@
 #include "AncestryHierarchy.hpp"
 #include "IO/File.hpp"
 #include "IO/Folder.hpp"
+#include "KR/DebugChannel.hpp"
+#include "KR/Exceptions.hpp"
 #include "KR/Time.hpp"
 #include "KRUtils/Progress.hpp"
 #include "LibrarySet.hpp"
@@ -16,9 +18,11 @@
 #include "LibrarySet/ProgressWindow.hpp"
 #include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PartTable.hpp"
+#include "TypeHierarchy/PathBatch.hpp"
 
 #include <limits>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -47,6 +51,14 @@ std::int32_t LibrarySet::Enumerate()
         delete std::exchange(partTable_, table.release());
         delete std::exchange(folderSet_, folders.release());
         typeHierarchy_->Clear();
+        // The parts' paths are collected during the walk and added to the
+        // hierarchy in one pass when it ends (also when an exception ends it).
+        PathBatch batch;
+        pathBatch_ = &batch;
+        struct BatchEnd {
+            LibrarySet& set;
+            ~BatchEnd() { set.FlushPartPaths(); }
+        } batchEnd{*this};
 
         const std::int32_t n = activeLibraries_->GetCount();
         ProgressWindow window(EnumerationTitle, n + 1);
@@ -145,8 +157,26 @@ void LibrarySet::FinishEnumerate()
             SetSymbolUrl(stored, object->url);
     }
 
+    FlushPartPaths();
     partTable_->BuildIndexes();
     RebuildTypeHierarchy(false);
+}
+
+void LibrarySet::FlushPartPaths() noexcept
+{
+    PathBatch* batch = std::exchange(pathBatch_, nullptr);
+    if (batch == nullptr)
+        return;
+    try {
+        batch->Flush(*typeHierarchy_, [this](std::int32_t i, std::uint32_t pathId) {
+            if (LibElement* record = partTable_->Get(i); record != nullptr && record->GetSymbolData() != nullptr)
+                record->GetSymbolData()->ancestryId = pathId;
+        });
+    } catch (const KR::KRException& e) {
+        e.Print(KR::dbChannel);
+    } catch (const std::bad_alloc&) {
+        // The parts keep no path, as when the tree cannot grow.
+    }
 }
 
 }  // namespace LM

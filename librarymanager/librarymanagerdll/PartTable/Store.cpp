@@ -18,6 +18,7 @@
 #include "PartTable/PartTable.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
 #include "SectionTypes.hpp"
+#include "TypeHierarchy/PathBatch.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -136,7 +137,7 @@ std::int32_t LibrarySet::StoreDummySymbol(const char* name, const KR::UnID& id, 
         if (type == GetModuleState().firstPartFileType) {
             std::uint32_t pathId = 0;
             try {
-                pathId = typeHierarchy_->AddPath(ancestry.GetAncestorsRef(), ancestry.GetAncestorsCount(), id);
+                pathId = AddPartPath(i, ancestry.GetAncestorsRef(), ancestry.GetAncestorsCount(), id);
             } catch (const KR::KRException& e) {
                 e.Print(KR::dbChannel);
             }
@@ -201,7 +202,7 @@ void LibrarySet::ReadAncestry(std::int32_t i)
             const KR::UnID own = data->GetOwnUnID();
             ancestry.CheckAndFix(own);
             isTemplate = ancestry.IsTemplate();
-            pathId = typeHierarchy_->AddPath(ancestry.GetAncestorsRef(), ancestry.GetAncestorsCount(), own);
+            pathId = AddPartPath(i, ancestry.GetAncestorsRef(), ancestry.GetAncestorsCount(), own);
         }
     } catch (const KR::KRException& e) {
         // A damaged section: what was read before the damage is kept.
@@ -209,6 +210,14 @@ void LibrarySet::ReadAncestry(std::int32_t i)
     }
     data->ancestryId = pathId;
     data->isTemplate = isTemplate;
+}
+
+std::uint32_t LibrarySet::AddPartPath(std::int32_t i, const KR::UnID* ancestors, std::uint32_t n, const KR::UnID& own)
+{
+    if (pathBatch_ == nullptr)
+        return typeHierarchy_->AddPath(ancestors, n, own);
+    (void)pathBatch_->Add(i, ancestors, n, own);
+    return 0;
 }
 
 }  // namespace LM

@@ -6,6 +6,7 @@
 #include "Paths.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <concepts>
 #include <cstring>
 #include <iterator>
@@ -624,6 +625,209 @@ std::uint32_t Paths<NodeData, Comparision>::AppendPathNode(std::uint32_t pathId,
         return 0;
     AddReferences(pathId);
     return added;
+}
+
+// ---------------------------------------------------------------------------
+// Adding paths in bulk
+
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::AddPaths(const NodeData* nodes, const PathRange* lists, std::size_t listCount,
+                                            const PathEnd* paths, std::size_t count, std::uint32_t* ids)
+{
+    if (count == 0 || paths == nullptr || ids == nullptr)
+        return;
+    if (lists == nullptr)
+        listCount = 0;
+    const bool onlyRoot =
+        rootId == 1 && entries.GetSize() == 1 && freeHead == 0 && entries[rootId].refCount == 0;
+    if (onlyRoot) {
+        try {
+            BuildFromPaths(nodes, lists, listCount, paths, count, ids);
+            return;
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        } catch (const OutOfMemoryException&) {
+        }
+        // Nothing changed: one path at a time meets the shortage as AddPath does.
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const PathEnd& p = paths[k];
+        ids[k] = p.list < listCount ? AddPath(nodes == nullptr ? nullptr : nodes + lists[p.list].first,
+                                              lists[p.list].count, p.last)
+                                    : 0;
+    }
+}
+
+// The bulk build of AddPaths on a tree that holds only its root. Works on
+// arrays of its own and changes the tree only once they are complete, so a
+// failed allocation leaves the tree as it was.
+//
+// Node ids: AddPath creates a path's missing nodes from the first missing
+// one down, path after path; the build creates them in the same order. A
+// node is found by (parent id, value) in one open-addressed hash table; a
+// list is walked only for its first path, later paths of the same list take
+// the node it ended at. A parent is always created before its children, so
+// its id is smaller.
+// Counts: a node's count is the number of paths ending at it or below it,
+// summed from the path ends up, children before parents (descending ids).
+// Siblings: the children of each family are sorted by the comparison and
+// linked once; a family above IndexBuildSize gets its index from the sorted
+// run, as BuildFamilyIndex would give it.
+template <typename NodeData, typename Comparision>
+void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const PathRange* lists,
+                                                  std::size_t listCount, const PathEnd* paths, std::size_t count,
+                                                  std::uint32_t* ids)
+{
+    struct Slot {
+        std::uint32_t parent;
+        SiblingIndex::Key key;
+        std::uint32_t id;  // 0: empty
+    };
+    EntryStore built(100);
+    TreeEntry root = entries.Get(rootId);
+    root.firstChild = 0;
+    built.Push(root);
+    // By id (index 0 unused, 1 the root): sort key, then paths through.
+    std::vector<SiblingIndex::Key> keyOf{0, 0};
+    std::vector<std::uint32_t> refs{0, 0};
+    keyOf.reserve(count + 2);
+    refs.reserve(count + 2);
+    std::vector<Slot> table(std::bit_ceil(2 * count + 64));
+    std::size_t used = 0;
+    auto slotOf = [](std::uint32_t parent, SiblingIndex::Key key, std::size_t mask) {
+        const std::uint64_t h = (std::uint64_t{parent} << 32 | key) * 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(h >> 32) & mask;
+    };
+    auto grow = [&] {
+        std::vector<Slot> bigger(table.size() * 2);
+        const std::size_t mask = bigger.size() - 1;
+        for (const Slot& s : table) {
+            if (s.id == 0)
+                continue;
+            std::size_t h = slotOf(s.parent, s.key, mask);
+            while (bigger[h].id != 0)
+                h = (h + 1) & mask;
+            bigger[h] = s;
+        }
+        table.swap(bigger);
+    };
+    // The child of `parent` with `value`, made when there is none.
+    auto child = [&](std::uint32_t parent, const NodeData& value) {
+        const SiblingIndex::Key key = KeyOf(value);
+        const std::size_t mask = table.size() - 1;
+        for (std::size_t h = slotOf(parent, key, mask);; h = (h + 1) & mask) {
+            Slot& s = table[h];
+            if (s.id == 0) {
+                if (built.GetSize() >= FreeMark - 1)
+                    throw OutOfMemoryException(ErrMemFull, "Paths");
+                TreeEntry e;
+                e.parent = parent;
+                e.data = value;
+                const std::uint32_t id = built.Push(e);
+                keyOf.push_back(key);
+                refs.push_back(0);
+                s = Slot{parent, key, id};
+                if (++used * 2 > table.size())
+                    grow();
+                return id;
+            }
+            if (s.parent == parent && s.key == key && cmp_value.Compare(built[s.id].data, value) == 0)
+                return s.id;
+        }
+    };
+
+    std::vector<std::uint32_t> listEnd(listCount, 0);
+    for (std::size_t k = 0; k < count; ++k) {
+        const PathEnd& p = paths[k];
+        if (p.list >= listCount || (nodes == nullptr && lists[p.list].count > 0)) {
+            ids[k] = 0;
+            continue;
+        }
+        std::uint32_t parent = listEnd[p.list];
+        if (parent == 0) {
+            parent = rootId;
+            const PathRange& r = lists[p.list];
+            for (std::uint32_t d = 0; d < r.count; ++d)
+                parent = child(parent, nodes[std::size_t{r.first} + d]);
+            listEnd[p.list] = parent;
+        }
+        const std::uint32_t end = child(parent, p.last);
+        ++refs[end];
+        ids[k] = end;
+    }
+    table = std::vector<Slot>();
+    listEnd = std::vector<std::uint32_t>();
+
+    const std::uint32_t n = built.GetSize();
+    for (std::uint32_t id = n; id > rootId; --id)
+        refs[built[id].parent] += refs[id];
+
+    // The families, each a run of `order` from start[p]: children by id,
+    // then sorted. Sorted as (key, id) in one 64-bit number; only children
+    // whose keys tie are put in order by the comparison afterwards.
+    PathsStorage::Vector<std::uint32_t> childCount(std::size_t{n} + 1, 0);
+    for (std::uint32_t id = rootId + 1; id <= n; ++id)
+        ++childCount[built[id].parent];
+    std::vector<std::uint32_t> start(std::size_t{n} + 2, 0);
+    for (std::uint32_t p = 1; p <= n; ++p)
+        start[p + 1] = start[p] + childCount[p];
+    std::vector<std::uint64_t> order(n - rootId);
+    {
+        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+        for (std::uint32_t id = rootId + 1; id <= n; ++id)
+            order[fill[built[id].parent]++] = std::uint64_t{keyOf[id]} << 32 | id;
+    }
+    keyOf = std::vector<SiblingIndex::Key>();
+    auto idAt = [&](std::size_t j) { return static_cast<std::uint32_t>(order[j]); };
+    auto less = [&](std::uint64_t a, std::uint64_t b) {
+        return cmp_value.Compare(built[static_cast<std::uint32_t>(a)].data, built[static_cast<std::uint32_t>(b)].data) <
+               0;
+    };
+    PathsStorage::Vector<std::uint32_t> link(std::size_t{n} + 1, 0);
+    for (std::uint32_t p = 1; p <= n; ++p) {
+        built[p].refCount = refs[p];
+        const std::uint32_t b = start[p];
+        const std::uint32_t e = start[p + 1];
+        if (b == e)
+            continue;
+        if (e - b > 1) {
+            std::sort(order.begin() + b, order.begin() + e);
+            for (std::uint32_t j = b; j + 1 < e;) {
+                std::uint32_t tie = j + 1;
+                while (tie < e && order[tie] >> 32 == order[j] >> 32)
+                    ++tie;
+                if (tie - j > 1)
+                    std::sort(order.begin() + j, order.begin() + tie, less);
+                j = tie;
+            }
+        }
+        built[p].firstChild = idAt(b);
+        for (std::uint32_t j = b + 1; j < e; ++j) {
+            built[idAt(j - 1)].nextSibling = idAt(j);
+            link[idAt(j)] = idAt(j - 1);
+        }
+    }
+
+    // Nothing below fails: the tree takes the arrays.
+    entries = std::move(built);
+    siblingLink_ = std::move(link);
+    childCount_ = std::move(childCount);
+    unsortedPairs_.clear();
+    siblingIndex_.Clear();
+    for (std::uint32_t p = 1; p <= n; ++p) {
+        if (childCount_[p] <= IndexBuildSize)
+            continue;
+        SiblingIndex::Family* family = nullptr;
+        try {
+            family = &siblingIndex_.Start(p);
+            for (std::uint32_t j = start[p]; j < start[p + 1]; ++j)
+                siblingIndex_.Append(*family, static_cast<SiblingIndex::Key>(order[j] >> 32), idAt(j));
+        } catch (const std::bad_alloc&) {
+            siblingIndex_.Remove(p);  // the family keeps its predecessors
+            continue;
+        }
+        siblingIndex_.Finish(*family, siblingLink_);
+    }
 }
 
 // ---------------------------------------------------------------------------
