@@ -1,15 +1,14 @@
 // The info block that stores a set's configuration: what a set writes,
-// restoring a set from a block (in either byte order, from the old text
-// form, from damaged blocks), comparing a set with a block and merging one
-// into a set. Blocks are built byte by byte from their format description.
-#include "Configuration/InfoBlock.hpp"
+// restoring a set from a block (from the old text form, from damaged
+// blocks), comparing a set with a block and merging one into a set. Blocks
+// are built byte by byte from their format description; the fuzz replays
+// convert, compare and merge every other kind of block.
 #include "FTM/FileTypes.hpp"
 #include "KR/DebugChannel.hpp"
 #include "LibrarySet.hpp"
 #include "Support/Handles.hpp"
 #include "librarymanagerdll/LibrarySet/LibrarySetTestSupport.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,16 +20,14 @@ using TestSupport::OwnedHandle;
 
 namespace {
 
-// The bytes of a block, item by item. Numbers (and the counts of texts) are
-// little-endian unless `bigEndian`.
+// The bytes of a block, item by item; numbers (and the counts of texts) are
+// little-endian.
 class BlockBytes {
 public:
-    explicit BlockBytes(bool bigEndian = false) : big_(bigEndian) {}
-
     BlockBytes& Int32(std::uint32_t value)
     {
         for (int i = 0; i < 4; ++i)
-            bytes_ += static_cast<char>((value >> (big_ ? 24 - 8 * i : 8 * i)) & 0xFF);
+            bytes_ += static_cast<char>((value >> 8 * i) & 0xFF);
         return *this;
     }
     BlockBytes& Magic() { return Int32(0x4C323036); }
@@ -49,10 +46,6 @@ public:
     {
         return Bool(vital).Bool(permanent).Bool(false).Location(location);
     }
-    BlockBytes& UrlLibrary(bool vital, bool permanent, std::string_view url)
-    {
-        return Bool(vital).Bool(permanent).Bool(true).Text(url);
-    }
     BlockBytes& Raw(std::string_view bytes)
     {
         bytes_.append(bytes);
@@ -61,7 +54,6 @@ public:
     const std::string& Str() const noexcept { return bytes_; }
 
 private:
-    bool big_;
     std::string bytes_;
 };
 
@@ -214,22 +206,6 @@ TEST_F(InfoBlockRestore, GivesBackLibrariesFlagsAndObjectsButKeepsTheCacheLocati
     EXPECT_TRUE(location.IsEmpty());
 }
 
-TEST_F(InfoBlockRestore, BigEndianBlockOnlyWithSwapBytes)
-{
-    auto build = [&](bool big) {
-        return BlockBytes(big).Magic().Bool(false).Location("http://cache/").Int32(2).Library(true, true, a.GetText())
-            .UrlLibrary(false, false, "http://h/U/").Int32(1).Location(dir.Loc("o.gsm").GetText())
-            .Text("http://h/o.gsm").Magic().Str();
-    };
-    // Without the flag it has no known version (a row of the damaged blocks).
-    EXPECT_EQ(0, Restore(*set, build(true), true));
-    auto little = NewSet();
-    EXPECT_EQ(0, Restore(*little, build(false), false));
-    EXPECT_EQ(2u, Libraries(*set).size());
-    EXPECT_EQ(Libraries(*little), Libraries(*set));
-    EXPECT_EQ(OtherObjects(*little), OtherObjects(*set));
-}
-
 // One row per way a block is refused or stops early; the fuzz replay tries
 // every other damage.
 TEST_F(InfoBlockRestore, DamagedBlocksAreRefusedOrRestoredUpToTheDamage)
@@ -260,66 +236,6 @@ TEST_F(InfoBlockRestore, DamagedBlocksAreRefusedOrRestoredUpToTheDamage)
     EXPECT_EQ(LM::ErrBadIndex, set->SetActiveLibrariesFromInfo(nullptr, false));
 }
 
-// Converts a text block as a set with the URL cache `urlCache` and the given
-// stored files would: the result code and the converted bytes.
-std::pair<KR::ErrorCode, std::string> ToCurrent(const std::string& bytes, const std::string& urlCache = "",
-                                                const std::vector<std::string>& storedFiles = {})
-{
-    OwnedHandle in(bytes);
-    char** out = nullptr;
-    const KR::ErrorCode error =
-        LM::Info::ConvertToCurrent(in.h, &out, false, IO::Location(urlCache), [&](const IO::Location& location) {
-            return std::find(storedFiles.begin(), storedFiles.end(), location.GetText()) != storedFiles.end();
-        });
-    EXPECT_EQ(bytes, in.Bytes());  // the caller's block is never changed
-    return {error, OwnedHandle(out).Bytes()};
-}
-
-TEST(InfoBlockTextForm, EntriesBecomeLibrariesOrStoredFilesInEntryOrder)
-{
-    struct Row {
-        std::string text, urlCache;
-        std::vector<std::string> storedFiles;
-        BlockBytes expected;
-    };
-    const Row rows[] = {
-        {"Ws\0\0"s, "/cache/url", {}, BlockBytes().Magic().Bool(false).Location("/cache/url").Int32(0).Int32(0).Magic()},
-        // The example of the format description: 'W' paths are taken as they are.
-        {"Ws\0WWC:\\Lib\\A\0WWC:\\Lib\\B\0\0"s, "", {},
-         BlockBytes().Magic().Bool(false).Location("").Int32(2).Library(false, false, "C:\\Lib\\A")
-             .Library(false, false, "C:\\Lib\\B").Int32(0).Magic()},
-        // The LAN cache path is taken as it is, 'M' entry paths converted;
-        // stored files become other objects with an empty URL.
-        {"MS/lan:cache\0WW/z\0WWp:a\0WW/y\0WW/x.gsm\0\0"s, "", {"p\\a", "/x.gsm"},
-         BlockBytes().Magic().Bool(true).Location("/lan:cache").Location("").Int32(2).Library(false, false, "/z")
-             .Library(false, false, "/y").Int32(2).Location("p\\a").Text("").Location("/x.gsm").Text("").Magic()},
-        // 511 characters fit the conversion buffer.
-        {"Ms\0WW"s + std::string(511, ':') + "\0\0"s, "", {},
-         BlockBytes().Magic().Bool(false).Location("").Int32(1).Library(false, false, std::string(511, '\\'))
-             .Int32(0).Magic()},
-        // Bytes after the final zero are not read.
-        {"Ws\0WW/a\0\0garbage"s, "", {},
-         BlockBytes().Magic().Bool(false).Location("").Int32(1).Library(false, false, "/a").Int32(0).Magic()},
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(std::make_pair(KR::NoError, row.expected.Str()), ToCurrent(row.text, row.urlCache, row.storedFiles))
-            << row.text;
-}
-
-TEST(InfoBlockTextForm, DamagedTextBlocksAreRefused)
-{
-    // Every cut of a valid block lacks the final zero byte or a text's
-    // terminator.
-    const std::string valid = "WS/lan\0WW/a\0WW/bb\0\0"s;
-    ASSERT_EQ(KR::NoError, ToCurrent(valid).first);
-    for (std::size_t length = 0; length < valid.size(); ++length)
-        EXPECT_EQ(LM::ErrBadIndex, ToCurrent(valid.substr(0, length)).first) << length;
-    for (const std::string& bad : {"Ws\0WW/a\0WW\0\0"s,                               // an empty path
-                                   "WX\0\0"s,                                         // no version
-                                   "Ms\0WW"s + std::string(512, ':') + "\0\0"s})  // too long to convert
-        EXPECT_EQ(LM::ErrBadIndex, ToCurrent(bad).first) << bad;
-}
-
 TEST_F(InfoBlockRestore, FromTheTextFormOnlyExistingFilesOfAStorableTypeBecomeOtherObjects)
 {
     static const FTM::TypeID partType = [] {
@@ -347,21 +263,6 @@ TEST_F(InfoBlockRestore, FromTheTextFormOnlyExistingFilesOfAStorableTypeBecomeOt
     EXPECT_EQ(3, set->GetActiveLibraryNum());
 }
 
-TEST_F(InfoBlockRestore, RoundTripThroughTheTextFormLosesFlagsUrlsAndObjects)
-{
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    Fill(*set);
-    const std::string text = InfoOf(*set, true, LM::LibrarySet::InfoOldTextVersion);
-    EXPECT_EQ("WS"s + lanCache.GetText() + "\0WW"s + a.GetText() + "\0WW"s + b.GetText() + "\0\0"s, text);
-
-    auto back = NewSet();
-    EXPECT_EQ(0, Restore(*back, text, true));  // a text block has no byte order
-    EXPECT_EQ(std::vector<LibraryView>({{a.GetText(), "", false, false}, {b.GetText(), "", false, false}}),
-              Libraries(*back));
-    EXPECT_EQ(0, back->GetOtherObjectNum());
-    EXPECT_TRUE(back->IsUseLanCache());
-}
-
 TEST_F(InfoBlockCompare, ABlockEqualsTheSetThatWroteItUnlessItsCachesChange)
 {
     Fill(*set);
@@ -380,53 +281,6 @@ TEST_F(InfoBlockCompare, ABlockEqualsTheSetThatWroteItUnlessItsCachesChange)
     EXPECT_TRUE(IsEqual(*set, withLan, true, false));
 }
 
-TEST_F(InfoBlockCompare, LibraryOrderAndFlagsDoNotCountObjectOrderAndUrlsDo)
-{
-    Fill(*set);
-    auto other = NewSet();
-    Fill(*other, true);
-    other->RemoveActiveLibrary(other->GetActiveLibraryIndex(a));
-    other->AddActiveLibrary(a, LM::NotPermanent, false, true);
-    EXPECT_TRUE(IsEqual(*set, InfoOf(*other), true, false));
-    other->SetOtherObjectUrl(0, KR::String("http://h/changed.gsm"));
-    EXPECT_FALSE(IsEqual(*set, InfoOf(*other), true, false));
-
-    // The same two objects in the other order (a new URL renames an object
-    // without moving it).
-    auto swapped = NewSet();
-    swapped->AddOtherObject(KR::String("http://h/a.gsm"));
-    swapped->AddOtherObject(dir.Loc("o.gsm"));
-    swapped->SetOtherObjectUrl(0, KR::String("http://h/p.gsm"));
-    swapped->SetOtherObjectUrl(1, KR::String("http://h/o.gsm"));
-    auto plain = NewSet();
-    Fill(*plain);
-    for (int i = 0; i < 3; ++i)
-        plain->RemoveActiveLibrary(0);
-    EXPECT_TRUE(IsEqual(*plain, InfoOf(*plain), true, false));
-    EXPECT_FALSE(IsEqual(*plain, InfoOf(*swapped), true, false));
-}
-
-TEST_F(InfoBlockMerge, IntoAnEmptySetItIsRestoringWithoutTheCacheFlag)
-{
-    Fill(*set);
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    const std::string block = InfoOf(*set);
-    auto restored = NewSet();
-    ASSERT_EQ(0, Restore(*restored, block));
-    auto merged = NewSet();
-    merged->SetEnumerated(true);
-    EXPECT_EQ(0, Merge(*merged, block));
-    EXPECT_EQ(Libraries(*restored), Libraries(*merged));
-    EXPECT_EQ(OtherObjects(*restored), OtherObjects(*merged));
-    EXPECT_FALSE(merged->IsUseLanCache());
-    EXPECT_TRUE(merged->IsEnumerated());
-
-    // Into the set that wrote it: nothing changes.
-    EXPECT_EQ(0, Merge(*set, block));
-    EXPECT_EQ(Libraries(*restored), Libraries(*set));
-    EXPECT_EQ(OtherObjects(*restored), OtherObjects(*set));
-}
-
 TEST_F(InfoBlockMerge, AddsWhatIsNewAndKeepsWhatIsPresent)
 {
     set->AddActiveLibrary(a, LM::NotPermanent, false, true);
@@ -443,11 +297,9 @@ TEST_F(InfoBlockMerge, AddsWhatIsNewAndKeepsWhatIsPresent)
                                       {"", "http://h/q.gsm", true, "q.gsm"}}),
               OtherObjects(*set));
 
-    // Neither a text block nor a block of the other byte order is merged.
+    // A text block is not merged.
     const auto before = Libraries(*set);
     EXPECT_EQ(0, Merge(*set, "Ws\0WW"s + dir.MakeFolder("C").GetText() + "\0\0"s));
-    EXPECT_EQ(0, Merge(*set, BlockBytes(true).Magic().Bool(false).Location("").Int32(1)
-                                 .Library(false, false, "/x").Str()));
     EXPECT_EQ(0, set->MergeActiveLibraries(nullptr));
     EXPECT_EQ(before, Libraries(*set));
     // A damaged block keeps what was merged before the damage.
@@ -455,19 +307,6 @@ TEST_F(InfoBlockMerge, AddsWhatIsNewAndKeepsWhatIsPresent)
               Merge(*set, BlockBytes().Magic().Bool(false).Location("").Int32(2)
                               .Library(false, false, dir.MakeFolder("D").GetText()).Str()));
     EXPECT_EQ(before.size() + 1, Libraries(*set).size());
-}
-
-TEST_F(InfoBlockMerge, ResetEmptiesTheListsAndKeepsTheCacheLocations)
-{
-    Fill(*set);
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    set->SetEnumerated(true);
-    EXPECT_EQ(0, set->ResetActiveLibraries());
-    EXPECT_TRUE(set->GetActiveLibraryNum() == 0 && set->GetOtherObjectNum() == 0);
-    EXPECT_FALSE(set->IsEnumerated() || set->IsUseLanCache());
-    IO::Location location;
-    set->GetLanCacheLocation(&location);
-    EXPECT_EQ(lanCache, location);
 }
 
 }  // namespace
