@@ -126,11 +126,9 @@ TEST(AncestryInfoTest, BlocksThatTheirCountDoesNotFitAreRefused)
 
 namespace {
 
-// GUIDs with every field set, and their texts.
+// GUIDs with every field set.
 const KR::GUID mainGuid{0x11223344, 0x5566, 0x7788, {0x99, 0x9A, 0x9B, 0x9C, 0x9D, 0x9E, 0x9F, 0xA0}};
 const KR::GUID revGuid{0x01020304, 0x0506, 0x0708, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}};
-const std::string mainText = "11223344-5566-7788-999A-9B9C9D9E9FA0";
-const std::string revText = "01020304-0506-0708-0102-030405060708";
 
 // The big-endian section of one template ancestor {mainGuid, revGuid}.
 std::string ForeignSection()
@@ -184,25 +182,4 @@ TEST(AncestrySectionHandlerTest, IsRegisteredAndConvertsEitherWay)
     EXPECT_EQ(mismatch.Bytes(), bytes);
     Handle tiny(std::string(31, '\0'));
     EXPECT_EQ(handler.ConvertToNative(nullptr, &foreign, tiny.h), LM::ErrDamagedData);
-}
-
-TEST(AncestrySectionHandlerTest, DumpTexts)
-{
-    LM::AncestrySectionHandler handler;
-    const std::string line = "\t{" + mainText + "}-{" + revText + "}\n";
-    Handle foreign(ForeignSection());
-    LPF::SectionDescriptor d{0, LPF::OtherPlatform, 0};
-    KR::StringOChannel out;
-    EXPECT_EQ(handler.Dump(out, &d, foreign.h, true), KR::NoError);
-    EXPECT_EQ(out.Take(), "Number of ancestors: 1\n" + line);
-    EXPECT_EQ(foreign.Bytes(), ForeignSection());  // the caller's bytes stay
-
-    Handle native(NativeSection());
-    LPF::SectionDescriptor n;
-    EXPECT_EQ(handler.Dump(out, &n, native.h, false), KR::NoError);
-    EXPECT_EQ(out.Take(), "Number of ancestors: 1\n");
-    // A native block shorter than its count is refused without output.
-    std::memcpy(*native.h + 4, "\x03\0\0\0", 4);
-    EXPECT_EQ(handler.Dump(out, &n, native.h, true), LM::ErrDamagedData);
-    EXPECT_EQ(out.GetText(), "");
 }

@@ -1,9 +1,8 @@
 // Building the type hierarchy, worked examples of what Build must do: moves
-// below present revisions, conforming, old parts and progress. The random
+// below present revisions, conforming and old parts. The random
 // tables of the differential test cover the rarer shapes (shared and freed
 // paths, null nodes, cycles, records without path) against a reference.
 #include "HierarchyTestSupport.hpp"
-#include "librarymanagerdll/LibrarySet/EnumerateTestSupport.hpp"
 
 namespace HierarchyTest {
 namespace {
@@ -80,19 +79,6 @@ TEST_F(Build, OldPartsAreUpdatedOrMovedBelowTheNearestPresentAncestor)
     EXPECT_EQ(PathOfPart(top), (Ids{NULLUnID}));
     EXPECT_EQ(tree_->updates, (Updates{{underB, b, true}, {direct, a2, true}, {twoUp, a2, true}}));
     (void)r;
-}
-
-TEST_F(Build, ReportsProgressEvery25Nodes)
-{
-    for (std::uint32_t k = 0; k < 30; ++k)
-        Add("P", MakeUnID(100 + k, 1), {});
-    Add("Old", NULLUnID, {MakeUnID(100, 1)});
-    Done();
-    EnumerateTest::RecordingSink progress;
-    tree_->Build(false);
-    // 31 nodes walked (30 parts and the old part's node), then one old part
-    // as count 31.
-    EXPECT_EQ(progress.calls, (std::vector<std::string>{"begin phase 118 31", "value 0", "value 25", "end phase"}));
 }
 
 }  // namespace

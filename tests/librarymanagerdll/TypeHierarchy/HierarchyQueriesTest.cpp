@@ -291,7 +291,7 @@ TEST_F(Queries, ChannelFormatIsTheFramedTree)
     EXPECT_EQ(TestIds::Written(tree), bytes);
 
     // Read back node ids and all, also with old parts' and free entries; a
-    // copy has the tree and the set.
+    // copy has the tree and the set. Damaged streams are the fuzz replay's.
     const std::string whole = TestIds::Written(SetTree());
     const LM::AncestryHierarchy copied(SetTree());
     EXPECT_EQ(TestIds::Written(copied), whole);
@@ -301,22 +301,6 @@ TEST_F(Queries, ChannelFormatIsTheFramedTree)
     EXPECT_EQ(copy.Read(in), 0);
     EXPECT_EQ(TestIds::Written(copy), whole);
 
-    auto read = [](const std::string& data) {
-        LM::AncestryHierarchy t(nullptr);
-        KR::StringIChannel channel(data);
-        return t.Read(channel);
-    };
-    EXPECT_EQ(read(bytes.substr(0, bytes.size() - 10)), KR::ErrEndOfChannel);
-    std::string otherClass = bytes;
-    otherClass[5] = 'X';
-    EXPECT_EQ(read(otherClass), KR::ErrFrameClass);
-    std::string newer = bytes;
-    newer[tag.size() - 2] = '\2';
-    EXPECT_EQ(read(newer), KR::ErrFrameVersion);
-    std::string badArray = bytes;
-    badArray[tag.size() + 8] = '\2';
-    EXPECT_EQ(read(badArray), LM::ErrBadIndex);
-    EXPECT_EQ(read(body), KR::ErrBadFormat);  // no frame around the tree
 }
 
 }  // namespace
