@@ -1,6 +1,6 @@
-// The active library list: order, names, container libraries, the results
-// for bad indices, cache locations, the locations that stand for a library's
-// content and the refresh of mounted libraries.
+// The active library list: order, names, container libraries, cache
+// locations, the locations that stand for a library's content and the
+// refresh of mounted libraries.
 #include "LibrarySetTestSupport.hpp"
 
 #include "IO/FileSystem.hpp"
@@ -158,28 +158,17 @@ TEST_F(ActiveLibraries, FirstWriteableLibrarySkipsFilesUrlsAndMissingFolders)
     EXPECT_EQ(dir.Loc("E folder"), out);
 }
 
-TEST_F(ActiveLibraries, BadIndicesAndCounts)
-{
-    set->AddActiveLibrary(dir.MakeFolder("perm"), LM::Permanent, true, true);
-    set->AddActiveLibrary(dir.MakeFolder("temp"), LM::NotPermanent, false, true);
-    set->AddActiveLibrary(KR::String("http://h/url/"), LM::Permanent, false);
-    KR::String name("kept");
-    for (std::int32_t bad : {-1, 3}) {
-        EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryName(bad, &name));
-        EXPECT_EQ(LM::ErrBadIndex, set->RemoveActiveLibrary(bad));
-        EXPECT_EQ(-1, set->GetFolderParent(bad));
-        EXPECT_EQ(LM::ErrBadIndex, set->SetFolderExpandState(bad, true));
-    }
-    EXPECT_EQ("kept", name.Std());
-    EXPECT_EQ(KR::ErrParam, set->GetActiveLibraryName(0, nullptr));
-}
-
 using CacheLocations = SetFixture;
 
 TEST_F(CacheLocations, RefusedCacheLocationsKeepTheOldOne)
 {
-    IO::Location lan = dir.MakeFolder("lan"), url = dir.Loc("url cache");  // the URL cache need not exist
+    // The LAN cache is used only once its folder exists; the URL cache need
+    // not exist.
+    IO::Location lan = dir.Loc("lan"), url = dir.Loc("url cache");
+    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));
     ASSERT_EQ(0, set->SetLanCacheLocation(lan));
+    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));
+    dir.MakeFolder("lan");
     ASSERT_EQ(0, set->SetFtpCacheLocation(url));
     for (const IO::Location& refused : {IO::Location(), IO::Location("http://host/cache/"),
                                         IO::Location("ftp://host/c/"), IO::Location("relative/cache")}) {
@@ -196,15 +185,6 @@ TEST_F(CacheLocations, RefusedCacheLocationsKeepTheOldOne)
     EXPECT_EQ(0, set->GetFtpCacheLocation(&out));
     EXPECT_EQ(url, out);
     EXPECT_EQ(KR::ErrParam, set->GetLanCacheLocation(nullptr));
-}
-
-TEST_F(CacheLocations, UseLanCacheNeedsAnExistingFolder)
-{
-    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));  // no location at all
-    ASSERT_EQ(0, set->SetLanCacheLocation(dir.Loc("not yet")));
-    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));
-    dir.MakeFolder("not yet");
-    EXPECT_EQ(0, set->SetUseLanCache(true));
 }
 
 TEST_F(CacheLocations, RefreshMountedFollowsTheDiskWhereItMay)

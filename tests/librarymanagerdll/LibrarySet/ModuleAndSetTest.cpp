@@ -1,17 +1,12 @@
-// The module functions, the set's construction and destruction, the shared
-// script code container, the guard of the public operations, and the other
-// objects: order, names, the URL flag, bad indices and the notification of
-// the set's observers.
+// The set's construction and destruction, the shared script code container,
+// the guard of the public operations, and the other objects: order, names,
+// the URL flag and the notification of the set's observers.
 #include "LibrarySetTestSupport.hpp"
 
 #include "KR/DebugChannel.hpp"
-#include "LibrarySet/Guard.hpp"
 #include "LibrarySet/LibrarySetInternals.hpp"
-#include "LibrarySet/ModuleState.hpp"
-#include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
 
-#include <cstring>
 #include <stdexcept>
 
 using namespace LMTest;
@@ -60,22 +55,6 @@ struct RecordingObserver : LM::LibrarySetObserver {
 
 using SetGuard = SetFixture;
 using OtherObjects = SetFixture;
-
-TEST(ModuleTest, StringEntriesAreCutToTheirSize)
-{
-    LM::LibraryManagerStrings strings;
-    strings.Set(4, std::string(300, 'x').c_str());
-    EXPECT_EQ(std::string(255, 'x'), strings.Get(4));
-    strings.Set(11, "ignored");
-    EXPECT_STREQ("", strings.Get(11));
-    // An entry that is not terminated is read as its first 255 bytes.
-    std::memset(static_cast<void*>(&strings), 'y', sizeof strings);
-    LM::SetLibraryManagerStrings(strings);
-    EXPECT_EQ(255u, std::strlen(LM::GetModuleString(LM::ModuleString::FolderSetRoot)));
-    LM::LibraryManagerStrings out;
-    LM::GetLibraryManagerStrings(&out);
-    EXPECT_EQ(0, std::memcmp(static_cast<void*>(&strings), static_cast<void*>(&out), sizeof out));
-}
 
 using LibrarySetLifeTest = ModuleFixture;
 
@@ -142,19 +121,6 @@ TEST_F(SetGuard, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
     set->Detach(observer);
 }
 
-TEST(GuardTest, ErrorCodesOfCaughtExceptions)
-{
-    KR::DebugCapture capture;
-    auto run = [](auto body) { return LM::RunGuarded(body); };
-    EXPECT_EQ(KR::ErrBadFormat, run([] { throw KR::KRException(KR::ErrBadFormat, "bad"); }));
-    EXPECT_EQ(KR::ErrMemFull, run([] { throw std::bad_alloc(); }));
-    EXPECT_EQ(KR::ErrInternal, run([] { throw std::logic_error("logic"); }));
-    EXPECT_EQ(KR::ErrInternal, run([] { throw 1; }));
-    EXPECT_EQ(KR::NoError, run([] {}));
-    EXPECT_NE(std::string::npos, capture.GetText().find("KRException 0x81000004: bad"));
-}
-
-
 TEST_F(OtherObjects, OtherObjectsAreInsertedByNameEqualNamesFirst)
 {
     EXPECT_EQ(0, set->AddOtherObject(dir.Loc("one/Beta")));
@@ -173,21 +139,6 @@ TEST_F(OtherObjects, OtherObjectsAreInsertedByNameEqualNamesFirst)
     // A new name does not move an object.
     EXPECT_EQ(0, set->SetOtherObjectLocation(0, dir.Loc("Zulu")));
     EXPECT_EQ("Zulu", NameAt(*set, 0));
-}
-
-TEST(OtherObjectNameTest, UrlNamesFollowBackslashThenSlash)
-{
-    auto urlName = [](const char* url) {
-        LM::OtherObject object;
-        object.url = url;
-        object.urlFlag = true;
-        return LM::OtherObjectList::MakeName(object).Std();
-    };
-    EXPECT_EQ("part1", urlName("http://host/dir/part1"));
-    EXPECT_EQ("part1", urlName("c:\\dir\\part1"));
-    EXPECT_EQ("b/c", urlName("a\\b/c"));  // the last backslash wins over a later slash
-    EXPECT_EQ("plain", urlName("plain"));
-    EXPECT_EQ("", urlName("http://host/dir/"));
 }
 
 TEST_F(OtherObjects, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
