@@ -62,6 +62,12 @@ protected:
 
 TEST_F(MapFileTest, WrittenMapReadsBackUnderTheCacheRoot)
 {
+    // Before it is written there is no map: reading leaves an empty one.
+    LibraryMap read{IO::Folder()};
+    read.AddNode(LibraryMap::RootNode, "left over", false);
+    EXPECT_EQ(IO::ErrNotFound, read.ReadMapFile(MapName, cacheRoot, copy));
+    EXPECT_EQ(1, read.GetNodeCount());
+
     ASSERT_EQ(0, walked->WriteMapFile(MapName, cacheRoot, copy));
     IO::Location where;
     ASSERT_EQ(0, LibraryMap::GetMapFileLocation(MapName, cacheRoot, copy, &where));
@@ -69,21 +75,11 @@ TEST_F(MapFileTest, WrittenMapReadsBackUnderTheCacheRoot)
     EXPECT_EQ(FileBytes(*walked, "Lib"), TestSupport::ReadFileBytes(MapFilePath()));
     EXPECT_EQ((std::vector<std::string>{"Library Map"}), TestSupport::NamesIn(dir / "cache/Library Map/Lib"));
 
-    LibraryMap read{IO::Folder()};
     ASSERT_EQ(0, read.ReadMapFile(MapName, cacheRoot, copy));
     EXPECT_EQ(FileBytes(*walked, "Lib"), FileBytes(read, "Lib"));
     // The read map works like the walked one.
     const std::int32_t sub = read.FindChild(read.GetFirstEntry(), "sub");
     EXPECT_NE(0, read.FindChild(read.GetNode(sub).firstChild, "c.gsm"));
-}
-
-TEST_F(MapFileTest, MissingMapGivesAnEmptyMap)
-{
-    LibraryMap read{IO::Folder()};
-    read.AddNode(LibraryMap::RootNode, "left over", false);
-    EXPECT_EQ(IO::ErrNotFound, read.ReadMapFile(MapName, cacheRoot, copy));
-    EXPECT_EQ(1, read.GetNodeCount());
-    EXPECT_NE(0, read.ReadMapFile(IO::Name(), cacheRoot, copy));  // no map name: no map file
 }
 
 TEST(MapFileFormat, SmallMapHasTheDocumentedBytes)
@@ -101,7 +97,8 @@ TEST(MapFileFormat, SmallMapHasTheDocumentedBytes)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), FileBytes(map, "Lib"));
 }
 
-// Every kind of damage is refused before the map takes anything from it.
+// One row per kind of check (the fuzz replay tries every other damage):
+// a damaged map is refused before the map takes anything from it.
 TEST_F(MapFileTest, DamagedMapsAreRefusedWhole)
 {
     const std::string good = FileBytes(*walked, "Lib");
@@ -122,16 +119,10 @@ TEST_F(MapFileTest, DamagedMapsAreRefusedWhole)
     const Damage damages[] = {
         {"a write that never finished", 0, 0, LM::ErrMapIncomplete},
         {"complete word neither 0 nor 1", 0, 7},
-        {"no nodes", header, 0},
         {"more nodes than bytes", header, 1 << 24},
-        {"pool used above the capacity", header + 8, walked->GetPoolCapacity() + 1},
         {"capacity far above the pool used", header + 4, walked->GetPoolUsed() + LibraryMap::MaxPoolSlack + 1},
-        {"current node outside", header + 16, count + 1},
-        {"negative first child", node(sub, 4), -1},
         {"name outside the used pool", node(b, 12), walked->GetPoolUsed()},
-        {"root with a parent", node(1, 8), 2},
         {"sibling loop", node(b, 0), b},
-        {"wrong parent", node(b, 8), 1},
         {"child twice", node(1, 4), sub},  // the root's chain then skips nodes
     };
     LibraryMap read{IO::Folder()};
