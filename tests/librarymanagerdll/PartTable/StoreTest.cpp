@@ -5,7 +5,6 @@
 
 #include "AncestryHierarchy.hpp"
 #include "AncestryInfo.hpp"
-#include "KR/DebugChannel.hpp"
 #include "KR/Memory.hpp"
 #include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
