@@ -14,22 +14,6 @@ using namespace LMTest;
 using ActiveLibraries = SetFixture;
 using Names = std::vector<std::string>;
 
-TEST_F(ActiveLibraries, LibrariesStaySortedByNameEqualNamesGoFirst)
-{
-    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("beta"), LM::NotPermanent, false, true));
-    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("Alpha"), LM::NotPermanent, false, true));
-    EXPECT_EQ(2, set->AddActiveLibrary(dir.MakeFolder("gamma"), LM::NotPermanent, false, true));
-    // Equal to "Alpha" in name order: inserted before it.
-    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("x/alpha"), LM::NotPermanent, false, true));
-    EXPECT_EQ(4, set->AddActiveLibrary(dir.Loc("zeta"), LM::NotPermanent, false, true));
-    EXPECT_EQ((Names{"alpha", "Alpha", "beta", "gamma", "zeta"}), LibraryNames());
-
-    EXPECT_EQ(0, set->RemoveActiveLibrary(1));
-    EXPECT_EQ(2, set->GetActiveLibraryIndex(dir.Loc("gamma")));
-    EXPECT_EQ(-1, set->GetActiveLibraryIndex(dir.Loc("Alpha")));
-    EXPECT_EQ((std::vector<bool>{true, true, true, false}), Existing());  // zeta: no folder, no file
-}
-
 TEST_F(ActiveLibraries, AddingAPresentLibraryReturnsItsIndexAndClearsTheFlag)
 {
     IO::Location lib = dir.MakeFolder("lib");
@@ -64,31 +48,6 @@ TEST(ActiveLibraryNameTest, UrlAndLocationNames)
     ASSERT_EQ(0, AddResourceFileSystemMountPoint(mountPoint, dir.Loc("Shown Library")));
     EXPECT_EQ("Shown Library", List::MakeLocationName(mountPoint).Std());
     RemoveResourceFileSystemMountPoint(mountPoint);
-}
-
-TEST_F(ActiveLibraries, ContainerLibraryIsMountedAndUnmountedWithItsRecord)
-{
-    IO::Location zip = MakeZip(dir, "Parts.zip", {{"sub/a.gsm", "A"}});
-    int aliveBefore = CountingVFS::alive;
-    ASSERT_EQ(0, set->AddActiveLibrary(zip, LM::NotPermanent, false, true));
-    EXPECT_TRUE(set->IsExistActiveLibrary(0));
-    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
-    EXPECT_EQ(KR::NoError, IO::Folder(IO::Location(zip, "sub")).GetStatus());
-    EXPECT_EQ(0, set->RemoveActiveLibrary(0));
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(zip));
-    EXPECT_EQ(aliveBefore, CountingVFS::alive);
-
-    // Not mounted when not asked to; the file system is kept all the same.
-    ASSERT_EQ(0, set->AddActiveLibrary(zip, LM::NotPermanent, false, false));
-    EXPECT_TRUE(set->IsExistActiveLibrary(0));
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(zip));
-    EXPECT_EQ(aliveBefore + 1, CountingVFS::alive);
-
-    // Destroying the set unmounts and deletes what it holds.
-    ASSERT_EQ(1, set->AddActiveLibrary(MakeZip(dir, "Second.zip", {{"b.gsm", "B"}}), LM::NotPermanent, false, true));
-    set.reset();
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(dir.Loc("Second.zip")));
-    EXPECT_EQ(aliveBefore, CountingVFS::alive);
 }
 
 TEST_F(ActiveLibraries, FilesThatGiveNoFileSystemAreMissingLibraries)

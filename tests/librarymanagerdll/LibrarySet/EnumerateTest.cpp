@@ -210,25 +210,6 @@ TEST_F(Enumerate, FoldersDeeperThanTheFolderStackAreNotEntered)
     EXPECT_EQ(set->GetFolderNumber(), 1 + 1 + 99 + 2);
 }
 
-TEST_F(Enumerate, AFailureReturnsItsIdKeepsWhatWasStoredAndClosesTheWindow)
-{
-    WriteTexts("A", 3);
-    WriteTexts("B", 3);
-    AddLibrary("A");
-    AddLibrary("B");
-    const KR::ErrorCode id = KR::MakeErrorCode(0x8123ABCDu);
-    RecordingSink sink;
-    sink.onPhaseName = [&](const std::string& name) {
-        if (name == "B")
-            throw KR::KRException(id, "the application gave up");
-    };
-    EXPECT_EQ(set->Enumerate(), id);
-    EXPECT_EQ(PartsBelow("A"), 3);
-    EXPECT_EQ(PartsBelow("B"), 0);
-    EXPECT_EQ(std::vector<std::string>(sink.calls.end() - 3, sink.calls.end()),
-              (std::vector<std::string>{"close", "end", "name reset"}));
-}
-
 // The file count file: a valid one sizes the progress and is rewritten with
 // the new count (only when it changed); one with a wrong tag (the other byte
 // order) or too short is ignored and never written.

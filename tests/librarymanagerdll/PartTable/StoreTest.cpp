@@ -135,30 +135,6 @@ protected:
 
 using Storing = StoreFixture;
 
-TEST_F(Storing, NewPartReadsItsFileAndItsAncestry)
-{
-    const KR::UnID root = MakeUnID(1, 1), own = MakeUnID(2, 1);
-    const std::int32_t i = set_->StoreSymbol(WriteDerivedPart("Door.gsm", "Door", own, {root}, true), 0, -1);
-    ASSERT_EQ(i, 0);
-    EXPECT_EQ(DocumentName(i), "Door");
-    EXPECT_TRUE(set_->IsSymbolValid(i));
-    EXPECT_TRUE(set_->IsSymbolTemplate(i));
-    EXPECT_EQ(PathNodes(i), (std::vector<KR::UnID>{root, own}));
-    for (std::int32_t code : Table().Get(i)->GetSymbolData()->codeIndices)
-        EXPECT_EQ(code, LM::SymbolData::CodeNotLookedUp);
-    // While enumerating nothing but the record is touched.
-    EXPECT_TRUE(Table().GetNameIndex().empty());
-
-    // A part without an ancestry section has no path; a script file never
-    // gets one (what other records carry is the records' tests' concern).
-    const std::int32_t plainPart = set_->StoreSymbol(WritePart("Plain.gsm", "Plain", MakeUnID(3, 1)), 0, -1);
-    EXPECT_EQ(PathIdOf(plainPart), 0u);
-    EXPECT_FALSE(set_->IsSymbolTemplate(plainPart));
-    EXPECT_EQ(PathIdOf(set_->StoreSymbol(WriteScript("Macro.scr", "Macro"), 0, -1)), 0u);
-    set_->StoreSymbol(WritePlain("Notes.txt"), 0, -1);
-    ExpectConsistent();
-}
-
 TEST_F(Storing, ReStoringDropsTheCompiledCodes)
 {
     const IO::Location location = WriteDerivedPart("Lamp.gsm", "Lamp", MakeUnID(20, 1), {MakeUnID(21, 1)});

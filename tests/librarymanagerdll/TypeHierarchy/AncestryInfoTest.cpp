@@ -80,27 +80,6 @@ TEST(AncestryInfoTest, ParentAndAncestorQueries)
     EXPECT_EQ(Listed(abc), "1.8.3.");
 }
 
-TEST(AncestryInfoTest, CheckAndFixCutsCycles)
-{
-    // The list is cut before the first repeated main GUID, or before the
-    // part's own; the template flag stays.
-    struct Case {
-        std::vector<KR::UnID> ids;
-        std::optional<KR::UnID> own;
-        const char* kept;
-    };
-    for (const Case& c : {Case{{U(1), U(2), U(1)}, {}, "1.2."}, Case{{U(1), U(2), U(3)}, U(2), "1."},
-                          Case{{U(4, 1), U(3), U(4, 2)}, {}, "4.3."}, Case{{U(9), U(2), U(5)}, U(3), "9.2.5."}}) {
-        AncestryInfo info;
-        for (const KR::UnID& id : c.ids)
-            info.Append(id);
-        info.MarkAsTemplate();
-        EXPECT_EQ(c.own ? info.CheckAndFix(*c.own) : info.CheckAndFix(), KR::NoError);
-        EXPECT_EQ(Listed(info), c.kept);
-        EXPECT_TRUE(info.IsTemplate()) << c.kept;
-    }
-}
-
 TEST(AncestryInfoTest, BlocksThatTheirCountDoesNotFitAreRefused)
 {
     AncestryInfo info = Info({U(9)});

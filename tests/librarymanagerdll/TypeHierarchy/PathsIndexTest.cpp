@@ -221,23 +221,6 @@ TEST(PathsIndexTest, ValuesSetInPlaceInAndOutOfOrder)
     d.ExpectMatchesModel();
 }
 
-TEST(PathsLeafEdgesTest, NewNodesBetweenEveryPairOfNeighbours)
-{
-    // Spaced values first, then one value into every gap: some of them go
-    // after the last item of a leaf, before the first item of the next.
-    Family f({U(7), U(8)});
-    for (std::uint32_t m = 1; m <= 400; ++m)
-        f.Add(U(m * 1000));
-    for (std::uint32_t m = 400; m >= 1; --m)
-        f.Add(U(m * 1000 + 500));
-    for (std::uint32_t m = 1; m <= 800; ++m)
-        f.Add(U(m * 500 + 250));
-    for (std::uint32_t m : {1, 2, 900000, 899999})  // below all and above all
-        f.Add(U(m));
-    f.ExpectMatchesModel();
-    EXPECT_NO_THROW(f.t.Check());
-}
-
 TEST(PathsLeafEdgesTest, RandomMixOfAddsAndReleases)
 {
     // Plain values, and values whose leading field of the main GUID ties

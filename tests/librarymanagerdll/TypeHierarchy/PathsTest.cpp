@@ -32,66 +32,6 @@ std::string Illegal(const char* operation)
 
 }  // namespace
 
-TEST(PathsTest, SharedPrefixesAndReferenceCounts)
-{
-    TestTree t;
-    std::uint32_t ab = Add(t, {1, 2});
-    std::uint32_t ad = Add(t, {1, 4});
-    std::uint32_t a = t.FindNodeId(U(1));
-    EXPECT_EQ(t.GetPathMultiplicity(a), 2u);
-    EXPECT_EQ(t.GetPathMultiplicity(t.GetRootNodeId()), 2u);
-
-    t.DeletePath(ab);
-    EXPECT_EQ(t.GetPathMultiplicity(a), 1u);
-    EXPECT_EQ(PathText(t, ad), "1.4");
-    EXPECT_EQ(t.FindNodeId(U(2)), 0u);
-    EXPECT_EQ(Add(t, {1, 3}), ab);  // the freed entry comes back first
-    EXPECT_NO_THROW(t.Check());
-
-    // Deleting the last path leaves a fresh root; ids count again from the
-    // fresh array.
-    for (std::uint32_t p : {ab, ad})
-        t.DeletePath(p);
-    EXPECT_EQ(Written(t), Written(Tree()));
-    EXPECT_EQ(Add(t, {5}), 2u);
-}
-
-TEST(PathsTest, AddPathVariants)
-{
-    TestTree t;
-    std::uint32_t one = t.AddPath(nullptr, 0, U(5));
-    EXPECT_EQ(t.GetPathLength(one), 1u);
-    EXPECT_EQ(t.GetPathMultiplicity(t.GetRootNodeId()), 1u);
-
-    std::string before = Written(t);
-    KR::UnID nodes[] = {U(5), U(6)};
-    EXPECT_EQ(t.AddPath(nullptr, 2, U(7)), 0u);  // no nodes: refused
-    EXPECT_EQ(t.AddPath(nodes, 0), 0u);
-    EXPECT_EQ(Written(t), before);
-
-    std::uint32_t three = t.AddPath(nodes, 2, U(7));
-    EXPECT_EQ(PathText(t, three), "5.6.7");
-    EXPECT_EQ(t.GetPathMultiplicity(one), 2u);
-}
-
-TEST(PathsTest, AppendAndDeleteLastNode)
-{
-    TestTree t;
-    std::uint32_t p = Add(t, {1});
-    std::uint32_t q = t.AppendPathNode(p, U(2));
-    EXPECT_EQ(PathText(t, q), "1.2");
-    EXPECT_EQ(t.FindPathId(U(1)), p);  // p stays a path end
-    EXPECT_EQ(t.GetPathMultiplicity(p), 2u);
-
-    EXPECT_EQ(t.DeleteLastPathNode(q), p);  // q's reference now belongs to p
-    EXPECT_EQ(t.FindNodeId(U(2)), 0u);
-    EXPECT_EQ(t.GetPathMultiplicity(p), 2u);
-    std::uint32_t root = t.DeleteLastPathNode(p);
-    EXPECT_EQ(root, t.GetRootNodeId());
-    EXPECT_EQ(t.GetPathMultiplicity(p), 1u);
-    EXPECT_EQ(PathText(t, t.AppendPathNode(root, U(3))), "3");
-}
-
 TEST(PathsTest, SiblingOrderAndWalks)
 {
     TestTree t;
