@@ -16,7 +16,6 @@
 
 using LM::AncestryInfo;
 using TestIds::LE32;
-using TestIds::Raw;
 using TestIds::U;
 
 namespace {
@@ -48,21 +47,6 @@ std::string Listed(const AncestryInfo& info)
 
 }  // namespace
 
-TEST(AncestryInfoTest, SectionLayout)
-{
-    Handle empty(AncestryInfo().GetAncestrySection());
-    EXPECT_EQ(empty.Bytes(), Header(0, 0));
-    Handle two(Info({U(7, 1), U(9, 2)}, true).GetAncestrySection());
-    EXPECT_EQ(two.Bytes(), Header(1, 2) + Raw(U(7, 1)) + Raw(U(9, 2)));
-
-    AncestryInfo back(two.h);
-    EXPECT_TRUE(back.IsTemplate());
-    EXPECT_EQ(Listed(back), "7.9.");
-
-    // A channel carries the same bytes as the section.
-    EXPECT_EQ(TestIds::Written(back), two.Bytes());
-}
-
 TEST(AncestryInfoTest, ParentAndAncestorQueries)
 {
     EXPECT_EQ(AncestryInfo().GetParentID(), KR::UnID{});
@@ -78,26 +62,6 @@ TEST(AncestryInfoTest, ParentAndAncestorQueries)
     KR::DebugCapture capture;
     EXPECT_NE(abc.SetAncestor(4, U(9)), KR::NoError);  // never appends
     EXPECT_EQ(Listed(abc), "1.8.3.");
-}
-
-TEST(AncestryInfoTest, BlocksThatTheirCountDoesNotFitAreRefused)
-{
-    AncestryInfo info = Info({U(9)});
-    Handle shortForCount(Header(1, 2) + Raw(U(1)));  // 64 bytes, count says 2
-    EXPECT_EQ(info.SetAncestrySection(shortForCount.h), LM::ErrDamagedData);
-    EXPECT_EQ(info.SetAncestrySection(nullptr), -50);
-    EXPECT_EQ(Listed(info), "9.");
-    // From a channel: fails at the end of the stream, without a huge
-    // allocation, and leaves the list alone.
-    KR::StringIChannel in(Header(1, 0xFFFFFFFFu) + Raw(U(1)));
-    EXPECT_EQ(info.Read(in), KR::ErrEndOfChannel);
-    EXPECT_EQ(Listed(info), "9.");
-    EXPECT_FALSE(info.IsTemplate());
-
-    Handle longer(Header(2, 1) + Raw(U(5)) + std::string(32, 'x'));  // extra bytes are ignored
-    EXPECT_EQ(info.SetAncestrySection(longer.h), KR::NoError);
-    EXPECT_EQ(Listed(info), "5.");
-    EXPECT_TRUE(info.IsTemplate());
 }
 
 // ---------------------------------------------------------------------------
