@@ -14,63 +14,6 @@ using namespace LMTest;
 using ActiveLibraries = SetFixture;
 using Names = std::vector<std::string>;
 
-TEST_F(ActiveLibraries, AddingAPresentLibraryReturnsItsIndexAndClearsTheFlag)
-{
-    IO::Location lib = dir.MakeFolder("lib");
-    ASSERT_EQ(0, set->AddActiveLibrary(lib, LM::Permanent, true, true));
-    EXPECT_EQ(0, set->AddActiveLibrary(KR::String("http://host/b/"), LM::NotPermanent, false));
-    set->SetEnumerated(true);
-    EXPECT_EQ(1, set->AddActiveLibrary(lib, LM::NotPermanent, false, true));
-    EXPECT_FALSE(set->IsEnumerated());
-    set->SetEnumerated(true);
-    EXPECT_EQ(0, set->AddActiveLibrary(KR::String("http://host/b/"), LM::Permanent, true));
-    EXPECT_FALSE(set->IsEnumerated());
-    EXPECT_TRUE(set->IsVitalActiveLibrary(1) && set->IsPermanentActiveLibrary(1));  // flags of the first add
-
-    EXPECT_EQ(-1, set->GetActiveLibraryIndex(IO::Location()));  // not the URL library
-    EXPECT_EQ(-1, set->AddActiveLibrary(IO::Location(), LM::Permanent, false, true));
-    EXPECT_EQ(-1, set->AddActiveLibrary(KR::String(), LM::Permanent, false));
-    // Every mode but 0 counts as not permanent.
-    EXPECT_GE(set->AddActiveLibrary(dir.MakeFolder("other"), static_cast<LM::PermanentMode>(7), false, true), 0);
-    EXPECT_FALSE(set->IsPermanentActiveLibrary(set->GetActiveLibraryIndex(dir.Loc("other"))));
-}
-
-TEST(ActiveLibraryNameTest, UrlAndLocationNames)
-{
-    using List = LM::ActiveLibraryList;
-    EXPECT_EQ("lib", List::MakeUrlName(KR::String("http://host/a/lib/")).Std());
-    EXPECT_EQ("", List::MakeUrlName(KR::String("a/")).Std());
-    EXPECT_EQ("li", List::MakeUrlName(KR::String("http://host/lib")).Std());  // the last character is dropped
-    EXPECT_EQ("Lib 1", List::MakeLocationName(IO::Location("/data/Lib 1")).Std());
-
-    TempDir dir;
-    IO::Location mountPoint = dir.MakeFolder("mp");
-    ASSERT_EQ(0, AddResourceFileSystemMountPoint(mountPoint, dir.Loc("Shown Library")));
-    EXPECT_EQ("Shown Library", List::MakeLocationName(mountPoint).Std());
-    RemoveResourceFileSystemMountPoint(mountPoint);
-}
-
-TEST_F(ActiveLibraries, FilesThatGiveNoFileSystemAreMissingLibraries)
-{
-    // A file that is no archive (a damaged archive takes the same path: the
-    // zip file system refuses it, as its own tests show).
-    IO::Location text = dir.WriteFile("notes.txt", "no archive");
-    ASSERT_EQ(0, set->AddActiveLibrary(text, LM::NotPermanent, false, true));
-    EXPECT_FALSE(set->IsExistActiveLibrary(0));
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(text));
-
-    // Without the callback, and with a callback that gives nothing, even a
-    // good zip file is a missing library.
-    IO::Location good = MakeZip(dir, "good.zip", {{"a.gsm", "A"}});
-    for (auto callback : {static_cast<IO::FixedVFS* (*)(const IO::Location&)>(nullptr),
-                          +[](const IO::Location&) -> IO::FixedVFS* { return nullptr; }}) {
-        InitModule(dir.Loc("scriptcache"), callback);
-        LM::LibrarySet other(handler, NoTypes());
-        ASSERT_EQ(0, other.AddActiveLibrary(good, LM::NotPermanent, false, true));
-        EXPECT_FALSE(other.IsExistActiveLibrary(0));
-    }
-}
-
 namespace {
 
 IO::FixedVFS* blocker = nullptr;

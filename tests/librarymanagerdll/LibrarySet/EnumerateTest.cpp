@@ -140,61 +140,6 @@ TEST_F(Enumerate, ProgressShowsOnePhasePerLibraryAndAValueEveryFiftyFiles)
     EXPECT_EQ(sink.breakChecks, 4);
 }
 
-TEST_F(Enumerate, ACancelSkipsTheRestOfEveryLibraryThatIsNotVital)
-{
-    WriteTexts("A", 120);
-    WriteTexts("B", 10);
-    WriteTexts("C", 120);
-    ASSERT_EQ(AddLibrary("A"), 0);
-    ASSERT_EQ(AddLibrary("B"), 1);
-    ASSERT_EQ(AddLibrary("C", true), 2);
-
-    RecordingSink sink;
-    sink.cancelAfter = 50;
-    ASSERT_EQ(set->Enumerate(), 0);
-    // The request is seen at the check before the 101st file of A; B is
-    // skipped; the vital C is walked to its end although the user keeps
-    // asking to cancel.
-    EXPECT_EQ(PartsBelow("A"), 100);
-    EXPECT_EQ(PartsBelow("B"), 0);
-    EXPECT_EQ(PartsBelow("C"), 120);
-    EXPECT_EQ(sink.With("name "), (std::vector<std::string>{"name A", "name C", "name reset"}));
-}
-
-TEST_F(Enumerate, AMountPointInsideALibraryIsNotEnteredButCounted)
-{
-    WriteTexts("Lib", 2);
-    TestSupport::MakeZip(dir / "Lib/Packed.zip", {{"inner/one.txt", "1"}, {"two.txt", "2"}});
-    std::unique_ptr<IO::FixedVFS> zip(IO::CreateZipVFS(dir.Loc("Lib/Packed.zip")));
-    ASSERT_NE(zip, nullptr);
-    ASSERT_EQ(IO::fileSystem.Mount(*zip, dir.Loc("Lib/Packed.zip")), 0);
-    ASSERT_EQ(AddLibrary("Lib"), 0);
-
-    RecordingSink sink;
-    const std::int32_t result = set->Enumerate();
-    IO::fileSystem.Unmount(*zip);
-    ASSERT_EQ(result, 0);
-    EXPECT_EQ(sink.With("phase "), std::vector<std::string>{"phase 0 4"});
-    EXPECT_EQ(set->GetSymbolNumber(), 2);
-    EXPECT_EQ(set->GetFolderNumber(), 4);  // root, Lib and the closing items
-}
-
-TEST_F(Enumerate, AContainerLibraryIsWalked)
-{
-    LPF::PartFileWriter writer(LPF::PartKind::Symbol);
-    writer.SetOwnUnID(MakeUnID(7, 1));
-    ASSERT_EQ(writer.SetDocumentName("zipped"), 0);
-    TestSupport::MakeZip(dir / "Zipped.zip", {{"Doors/door.gsm", writer.ToBytes()}, {"readme.txt", "r"}});
-    AddLibrary("Zipped.zip");
-    ASSERT_EQ(set->Enumerate(), 0);
-    EXPECT_EQ(PartsBelow("Zipped.zip"), 2);
-    const std::int32_t door = set->SearchSymbolByUnID(MakeUnID(7, 1), "zipped");
-    ASSERT_NE(door, -1);
-    KR::String folder;
-    ASSERT_EQ(set->GetFolderName(set->GetSymbolFolderIndex(door), &folder), 0);
-    EXPECT_EQ(folder.Std(), "Doors");
-}
-
 TEST_F(Enumerate, FoldersDeeperThanTheFolderStackAreNotEntered)
 {
     std::string path = "Deep";
@@ -290,28 +235,6 @@ TEST_F(EnumerateReliability, BadPartFilesLeaveEveryOtherPartEnumerated)
     }
     EXPECT_EQ(set->GetSymbolNumber(), 43);
     EXPECT_EQ(TestSupport::OpenDescriptorCount(), before);
-}
-
-TEST_F(EnumerateReliability, ALibraryFolderThatVanishesDuringTheWalkIsLeftAsFoundSoFar)
-{
-    WriteTexts("A/Sub1", 60);
-    WriteTexts("A/Sub2", 60);
-    WriteTexts("B", 5);
-    ASSERT_EQ(AddLibrary("A"), 0);
-    ASSERT_EQ(AddLibrary("B"), 1);
-
-    RecordingSink sink;
-    bool removed = false;
-    sink.onValue = [&](std::int32_t value) {
-        if (value == 50 && !removed) {
-            removed = true;
-            std::filesystem::remove_all(dir / "A");
-        }
-    };
-    ASSERT_EQ(set->Enumerate(), 0);
-    EXPECT_TRUE(removed);
-    EXPECT_LE(PartsBelow("A"), 60);
-    EXPECT_EQ(PartsBelow("B"), 5);
 }
 
 }  // namespace
