@@ -82,21 +82,6 @@ TEST_F(MapFileTest, WrittenMapReadsBackUnderTheCacheRoot)
     EXPECT_NE(0, read.FindChild(read.GetNode(sub).firstChild, "c.gsm"));
 }
 
-TEST(MapFileFormat, SmallMapHasTheDocumentedBytes)
-{
-    TempDir dir;
-    dir.WriteFile("Lib/a", "a");
-    TestSupport::SetUnixTime(dir / "Lib/a", 978307200 + 0x10);
-    LibraryMap map{IO::Folder(dir.Loc("Lib"))};
-    ASSERT_EQ(0, map.Build());
-    const unsigned char expected[] = {
-        1, 0, 0, 0, 3, 0, 0, 0, 'L', 'i', 'b', 2, 0, 0, 0, 0x10, 0x27, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
-        0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0,  // root
-        0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0,  // a
-        0, 'a', 0};
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), FileBytes(map, "Lib"));
-}
-
 // One row per kind of check (the fuzz replay tries every other damage):
 // a damaged map is refused before the map takes anything from it.
 TEST_F(MapFileTest, DamagedMapsAreRefusedWhole)
