@@ -1,6 +1,5 @@
-// The info block that stores a set's configuration: what a set writes,
-// restoring a set from a block (from the old text form, from damaged
-// blocks), comparing a set with a block and merging one into a set. Blocks
+// The info block that stores a set's configuration: restoring a set from a
+// block (from the old text form, from damaged blocks), comparing a set with a block and merging one into a set. Blocks
 // are built byte by byte from their format description; the fuzz replays
 // convert, compare and merge every other kind of block.
 #include "FTM/FileTypes.hpp"
@@ -97,16 +96,16 @@ std::vector<OtherView> OtherObjects(LM::LibrarySet& set)
     return out;
 }
 
-// The block of `version` that `set` writes; empty when it gives none.
-std::string InfoOf(LM::LibrarySet& set, bool withPermanent = true, std::int32_t version = 0)
+// The block that `set` writes; empty when it gives none.
+std::string InfoOf(LM::LibrarySet& set, bool withPermanent = true)
 {
     char** info = nullptr;
-    return set.GetActiveLibrariesInfo(&info, withPermanent, version) == KR::NoError ? OwnedHandle(info).Bytes() : "";
+    return set.GetActiveLibrariesInfo(&info, withPermanent, 0) == KR::NoError ? OwnedHandle(info).Bytes() : "";
 }
 
-std::int32_t Restore(LM::LibrarySet& set, std::string_view bytes, bool swapBytes = false)
+std::int32_t Restore(LM::LibrarySet& set, std::string_view bytes)
 {
-    return set.SetActiveLibrariesFromInfo(OwnedHandle(bytes).h, swapBytes);
+    return set.SetActiveLibrariesFromInfo(OwnedHandle(bytes).h, false);
 }
 
 bool IsEqual(const LM::LibrarySet& set, std::string_view bytes, bool withPermanent, bool compareCaches)
@@ -125,86 +124,30 @@ protected:
     void SetUp() override
     {
         SetFixture::SetUp();
-        lanCache = dir.MakeFolder("lan");
-        urlCache = dir.MakeFolder("url");
-        ASSERT_EQ(0, set->SetLanCacheLocation(lanCache));
-        ASSERT_EQ(0, set->SetFtpCacheLocation(urlCache));
+        ASSERT_EQ(0, set->SetLanCacheLocation(dir.MakeFolder("lan")));
+        ASSERT_EQ(0, set->SetFtpCacheLocation(dir.MakeFolder("url")));
         a = dir.MakeFolder("A");
         b = dir.MakeFolder("B");
     }
 
     // A permanent vital folder, a plain folder, a URL library, an object with
-    // a location and a URL, one with only a URL; libraries in either order.
-    void Fill(LM::LibrarySet& target, bool reversed = false)
+    // a location and a URL, one with only a URL.
+    void Fill(LM::LibrarySet& target)
     {
-        for (int i = 0; i < 3; ++i) {
-            switch (reversed ? 2 - i : i) {
-            case 0: target.AddActiveLibrary(a, LM::Permanent, true, true); break;
-            case 1: target.AddActiveLibrary(b, LM::NotPermanent, false, true); break;
-            default: target.AddActiveLibrary(KR::String("http://h/Web/"), LM::NotPermanent, false);
-            }
-        }
+        target.AddActiveLibrary(a, LM::Permanent, true, true);
+        target.AddActiveLibrary(b, LM::NotPermanent, false, true);
+        target.AddActiveLibrary(KR::String("http://h/Web/"), LM::NotPermanent, false);
         target.SetOtherObjectUrl(target.AddOtherObject(dir.Loc("o.gsm")), KR::String("http://h/o.gsm"));
         target.AddOtherObject(KR::String("http://h/p.gsm"));
     }
 
-    IO::Location lanCache, urlCache, a, b;
+    IO::Location a, b;
     KR::DebugCapture quiet;  // damaged blocks print their exception
 };
 
-class InfoBlockWrite : public InfoBlockTest {};
 class InfoBlockRestore : public InfoBlockTest {};
 class InfoBlockCompare : public InfoBlockTest {};
 class InfoBlockMerge : public InfoBlockTest {};
-
-// The header byte for byte; the items through a round trip.
-TEST_F(InfoBlockWrite, HeaderAndPermanentFolderLibrariesOnlyWhenAsked)
-{
-    Fill(*set, true);
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    const std::string block = InfoOf(*set, true, LM::LibrarySet::InfoCurrentVersion);
-    const std::string header = BlockBytes().Magic().Bool(true).Location(lanCache.GetText())
-                                   .Location(urlCache.GetText()).Int32(3).Library(true, true, a.GetText()).Str();
-    EXPECT_EQ(header, block.substr(0, header.size()));
-    auto without = NewSet();
-    ASSERT_EQ(0, Restore(*without, InfoOf(*set, false)));
-    set->RemoveActiveLibrary(set->GetActiveLibraryIndex(a));
-    EXPECT_EQ(Libraries(*set), Libraries(*without));
-
-    // An unknown version gives no block; no place for it is refused.
-    char* sentinel = nullptr;
-    char** info = &sentinel;
-    EXPECT_EQ(0, set->GetActiveLibrariesInfo(&info, true, 7));
-    EXPECT_EQ(nullptr, info);
-    EXPECT_EQ(KR::ErrParam, set->GetActiveLibrariesInfo(nullptr, true, 0));
-}
-
-TEST_F(InfoBlockRestore, GivesBackLibrariesFlagsAndObjectsButKeepsTheCacheLocations)
-{
-    Fill(*set);
-    set->AddActiveLibrary(dir.Loc("Gone"), LM::NotPermanent, false, true);
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-
-    auto target = NewSet();
-    const IO::Location otherLan = dir.MakeFolder("otherlan");
-    ASSERT_EQ(0, target->SetLanCacheLocation(otherLan));
-    target->AddActiveLibrary(dir.MakeFolder("Replaced"), LM::NotPermanent, false, true);
-    target->AddOtherObject(dir.Loc("Replaced.gsm"));
-    target->SetEnumerated(true);
-    EXPECT_EQ(0, Restore(*target, InfoOf(*set)));
-    EXPECT_EQ(Libraries(*set), Libraries(*target));
-    EXPECT_EQ(OtherObjects(*set), OtherObjects(*target));
-    EXPECT_TRUE(target->IsUseLanCache());
-    EXPECT_FALSE(target->IsEnumerated());
-    // The missing folder comes back, not existing.
-    EXPECT_TRUE(target->IsExistActiveLibrary(target->GetActiveLibraryIndex(a)));
-    EXPECT_FALSE(target->IsExistActiveLibrary(target->GetActiveLibraryIndex(dir.Loc("Gone"))));
-    IO::Location location;
-    target->GetLanCacheLocation(&location);
-    EXPECT_EQ(otherLan, location);
-    target->GetFtpCacheLocation(&location);
-    EXPECT_TRUE(location.IsEmpty());
-}
 
 // One row per way a block is refused or stops early; the fuzz replay tries
 // every other damage.

@@ -172,37 +172,6 @@ TEST_F(PscBinCodesFixture, CodesAreReadOnFirstUseNotWhenTheTableIsLoaded)
     EXPECT_EQ(0u, reloaded.GetItem(2).codeSize);
 }
 
-// One row per check of the reader; every damaged file gives an empty
-// container. The fuzz replay tries every other cut and damage.
-TEST_F(PscBinCodesFixture, MissingForeignTruncatedOrDamagedFilesGiveAnEmptyContainer)
-{
-    const std::int32_t stamp = fakeNow - 1000;
-    const std::string valid =
-        BuildContainerFile(stamp, {{partA, IO::Location("/a"), 1, 1, fakeNow, "aaaa", std::string(32, '\0')}});
-    const auto patched = [&](std::size_t at, std::string bytes) {
-        return valid.substr(0, at) + bytes + valid.substr(at + bytes.size());
-    };
-    const std::size_t firstType = 22 + 32 + 1 + 4 + 2;  // after the item's two GUIDs and location
-    const std::string rows[] = {
-        BuildContainerFile(stamp, {}, 0),                   // a write that never finished has no magic yet
-        patched(8, std::string("\x02\x00", 2)),             // array version 2
-        patched(firstType, std::string("\x07\x00", 2)),     // a script type outside 1 .. 6
-        patched(firstType + 18, std::string("\xFF\xFF", 2)),  // a code reaching beyond the end of the file
-    };
-    WriteCacheFile(valid);
-    ASSERT_EQ(1, LM::PscBinCodesContainer(dir_.Loc("cache")).GetCount());
-    for (const std::string& bytes : rows) {
-        WriteCacheFile(bytes);
-        const LM::PscBinCodesContainer container(dir_.Loc("cache"));
-        EXPECT_EQ(0, container.GetCount()) << &bytes - rows;
-        // The timestamp read before the failure stays.
-        EXPECT_EQ(bytes.size() >= 8 && bytes[0] != 0 ? stamp : fakeNow, container.GetTimestamp()) << &bytes - rows;
-    }
-    std::filesystem::remove(CacheFile());
-    EXPECT_EQ(fakeNow, LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp());
-    EXPECT_EQ(0, LM::PscBinCodesContainer(dir_.Loc("missing")).GetCount());  // nothing read, nothing written
-}
-
 // ----- The purge ----------------------------------------------------------------
 
 // The keys (script types) of the items that survive writing at `now` a

@@ -153,24 +153,6 @@ TEST_F(Storing, ReStoringDropsTheCompiledCodes)
     ExpectConsistent();
 }
 
-TEST_F(Storing, KnownIndexMustBeTheRecordOfTheLocation)
-{
-    const IO::Location a = WriteDerivedPart("A.gsm", "A", MakeUnID(40, 1), {});
-    set_->StoreSymbol(a, 0, -1);
-    set_->StoreSymbol(WriteDerivedPart("B.gsm", "B", MakeUnID(41, 1), {}), 0, -1);
-    FinishEnumeration();
-    const std::uint32_t pathOfB = PathIdOf(1);
-    for (std::int32_t bad : {2, -2, 1 << 30, 1})  // outside the table, or another record
-        EXPECT_EQ(set_->StoreSymbol(a, 0, bad), -1) << bad;
-    EXPECT_EQ(set_->GetSymbolNumber(), 2);
-    EXPECT_EQ(PathIdOf(1), pathOfB);
-    EXPECT_EQ(DocumentName(1), "B");
-    ExpectConsistent();
-    // While enumerating the hint is not looked at.
-    set_->SetEnumerated(false);
-    EXPECT_EQ(set_->StoreSymbol(a, 0, 7), 2);
-}
-
 TEST_F(Storing, FolderFromLocationAndOtherObjects)
 {
     const IO::Location sub = dir_.MakeFolder("lib/sub");
@@ -257,31 +239,6 @@ TEST_F(Storing, BadLocations)
         }
         ExpectConsistent();
     }
-}
-
-TEST_F(Storing, Placeholders)
-{
-    LM::AncestryInfo ancestry;
-    ancestry.Append(MakeUnID(70, 1));
-    ancestry.MarkAsTemplate();
-    const KR::UnID id = MakeUnID(71, 1);
-    const std::int32_t first = set_->StoreDummySymbol("Ghost", id, types.part, ancestry);
-    ASSERT_EQ(first, 0);
-    EXPECT_EQ(set_->GetSymbolFolderIndex(first), set_->GetFolderNumber() - 1);
-    EXPECT_FALSE(set_->IsSymbolValid(first));
-    EXPECT_TRUE(set_->IsSymbolTemplate(first));
-    EXPECT_EQ(PathNodes(first), (std::vector<KR::UnID>{MakeUnID(70, 1), id}));
-    FinishEnumeration();
-
-    // Types that are not storable are refused; without a name the
-    // placeholder of this UnID is renewed, whatever its name.
-    EXPECT_EQ(set_->StoreDummySymbol("Odd", id, types.group, ancestry), -1);
-    EXPECT_EQ(set_->StoreDummySymbol(nullptr, id, types.part, LM::AncestryInfo()), first);
-    EXPECT_EQ(PathNodes(first), std::vector<KR::UnID>{id});
-    EXPECT_FALSE(set_->IsSymbolTemplate(first));
-    EXPECT_EQ(DocumentName(first), "");
-    EXPECT_EQ(set_->GetSymbolNumber(), 1);
-    ExpectConsistent();
 }
 
 // Random placeholders and part files, new and stored again, with names and
