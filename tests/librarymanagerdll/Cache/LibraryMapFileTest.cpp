@@ -66,6 +66,7 @@ TEST_F(MapFileTest, WrittenMapReadsBackUnderTheCacheRoot)
     LibraryMap read{IO::Folder()};
     read.AddNode(LibraryMap::RootNode, "left over", false);
     EXPECT_EQ(IO::ErrNotFound, read.ReadMapFile(MapName, cacheRoot, copy));
+    EXPECT_NE(0, read.ReadMapFile(IO::Name(), cacheRoot, copy));  // no map name: no map file
     EXPECT_EQ(1, read.GetNodeCount());
 
     ASSERT_EQ(0, walked->WriteMapFile(MapName, cacheRoot, copy));

@@ -214,6 +214,9 @@ TEST_F(InfoBlockCompare, ABlockEqualsTheSetThatWroteItUnlessItsCachesChange)
     // Counted without permanent folder libraries the set has one fewer.
     EXPECT_FALSE(IsEqual(*set, block, false, false));
     EXPECT_TRUE(IsEqual(*set, InfoOf(*set, false), false, true));
+    set->SetOtherObjectUrl(0, KR::String("http://h/changed.gsm"));
+    EXPECT_FALSE(IsEqual(*set, block, true, false));
+    set->SetOtherObjectUrl(0, KR::String("http://h/o.gsm"));
 
     ASSERT_EQ(0, set->SetUseLanCache(true));
     EXPECT_TRUE(IsEqual(*set, block, true, false));

@@ -57,6 +57,9 @@ TEST_F(ActiveLibraries, FirstWriteableLibrarySkipsFilesUrlsAndMissingFolders)
     set->AddActiveLibrary(dir.MakeFolder("E folder"), LM::NotPermanent, false, true);
     ASSERT_EQ((Names{"A mounted.zip", "B unmounted.zip", "C", "D missing", "E folder"}), LibraryNames());
     EXPECT_EQ(4, set->GetFirstWrittableActiveLibrary(&out));
+    KR::String name("kept");
+    EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryName(5, &name));
+    EXPECT_EQ(KR::ErrParam, set->GetActiveLibraryName(0, nullptr));
     EXPECT_EQ(dir.Loc("E folder"), out);
 }
 

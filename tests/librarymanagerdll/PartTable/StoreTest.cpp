@@ -272,8 +272,13 @@ TEST_F(Storing, RandomStoresKeepIndexesInKeyOrder)
             set_->StoreSymbol(files.back(), 0, -1);
             break;
         default:
-            if (!files.empty())
-                set_->StoreSymbol(files[random() % files.size()], 0, -1);
+            // Stored again, now and then through the index of its record.
+            if (!files.empty()) {
+                const IO::Location& file = files[random() % files.size()];
+                const std::int32_t known = random() % 2 == 0 ? -1 : set_->SearchSymbol(file);
+                const std::int32_t stored = set_->StoreSymbol(file, 0, known);
+                EXPECT_TRUE(known < 0 || !set_->IsEnumerated() || stored == known) << known;
+            }
             break;
         }
         SCOPED_TRACE("step " + std::to_string(step));

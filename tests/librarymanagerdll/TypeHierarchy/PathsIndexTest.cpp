@@ -221,6 +221,20 @@ TEST(PathsIndexTest, ValuesSetInPlaceInAndOutOfOrder)
     d.ExpectMatchesModel();
 }
 
+// Deleting a node inside a path rebuilds the part below it onto the node's
+// parent; the deleted node goes when no other path holds it.
+TEST(PathsTest, DeletingAnInnerNodeRebuildsThePathBelowIt)
+{
+    TestTree t;
+    const KR::UnID nodes[] = {U(1), U(2), U(3)};
+    const std::uint32_t q = t.DeletePathNode(t.AddPath(nodes, 3), 1);
+    std::vector<KR::UnID> path(t.GetPathLength(q));
+    t.GetPath(q, path.data());
+    EXPECT_EQ(path, (std::vector<KR::UnID>{U(1), U(3)}));
+    EXPECT_EQ(t.FindNodeId(U(2)), 0u);
+    EXPECT_NO_THROW(t.Check());
+}
+
 TEST(PathsLeafEdgesTest, RandomMixOfAddsAndReleases)
 {
     // Plain values, and values whose leading field of the main GUID ties
