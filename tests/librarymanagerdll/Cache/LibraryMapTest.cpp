@@ -1,5 +1,5 @@
-// The library map: building it by walking real folders and by adding files
-// and paths, searching siblings by name, counting files and node locations.
+// The library map: a walk that cannot read everything, node locations, and
+// the indexed sibling search against the chain walk.
 #include "Cache/LibraryMap.hpp"
 
 #include "Support/FaultPlatform.hpp"
@@ -19,18 +19,6 @@ namespace {
 using LM::LibraryMap;
 using TestSupport::TempDir;
 
-// Seconds from 1970-01-01 to 2001-01-01, where foundation time starts.
-constexpr std::int64_t FoundationEpoch = 978307200;
-
-// The names of a node's children in chain order.
-std::vector<std::string> ChildNames(const LibraryMap& map, std::int32_t node)
-{
-    std::vector<std::string> names;
-    for (std::int32_t n = map.GetNode(node).firstChild; n != 0; n = map.GetNode(n).next)
-        names.emplace_back(map.GetNameText(n));
-    return names;
-}
-
 // The sibling search as it reads: from `start` along the chain, then from
 // the parent's first child, until `start` comes round again.
 std::int32_t FindChildByScan(const LibraryMap& map, std::int32_t start, const char* name)
@@ -47,42 +35,6 @@ std::int32_t FindChildByScan(const LibraryMap& map, std::int32_t start, const ch
             n = map.GetNode(parent).firstChild;
     } while (n != 0 && n != start);
     return 0;
-}
-
-TEST(LibraryMap, WalkRecordsTheTreeWithKindsTimesAndCounts)
-{
-    TempDir dir;
-    dir.WriteFile("lib/b.gsm", "b");
-    dir.WriteFile("lib/a.gsm", "a");
-    dir.WriteFile("lib/Doors/d1.gsm", "d1");
-    dir.WriteFile("lib/Doors/Inner/d2.gsm", "d2");
-    dir.MakeFolder("lib/Empty");
-    TestSupport::SetUnixTime(dir / "lib/a.gsm", FoundationEpoch + 1000);
-    TestSupport::SetUnixTime(dir / "lib/Doors/Inner/d2.gsm", FoundationEpoch + 2000);
-
-    LibraryMap map{IO::Folder(dir.Loc("lib"))};
-    ASSERT_EQ(0, map.Build());
-    EXPECT_EQ(4, map.GetFileCount());
-    EXPECT_EQ(8, map.GetNodeCount());
-    // The walk meets names in byte order; each is put in front.
-    EXPECT_EQ((std::vector<std::string>{"b.gsm", "a.gsm", "Empty", "Doors"}), ChildNames(map, LibraryMap::RootNode));
-
-    const std::int32_t first = map.GetFirstEntry();
-    const std::int32_t a = map.FindChild(first, "a.gsm");
-    const std::int32_t doors = map.FindChild(first, "Doors");
-    const std::int32_t empty = map.FindChild(first, "Empty");
-    const std::int32_t inner = map.FindChild(map.GetNode(doors).firstChild, "Inner");
-    const std::int32_t d2 = map.FindChild(map.GetNode(inner).firstChild, "d2.gsm");
-    ASSERT_TRUE(a && doors && empty && inner && d2);
-    EXPECT_TRUE(!map.GetNode(a).folder && map.GetNode(doors).folder);
-    EXPECT_EQ(1000, map.GetNode(a).modificationTime);
-    EXPECT_EQ(2000, map.GetNode(d2).modificationTime);
-    EXPECT_EQ(2, map.CountFiles(doors));
-    EXPECT_EQ(0, map.CountFiles(empty));
-
-    IO::Location at;
-    ASSERT_EQ(0, map.GetNodeLocation(d2, IO::Location("/cache/lib"), &at));
-    EXPECT_EQ(IO::Location("/cache/lib/Doors/Inner/d2.gsm"), at);
 }
 
 TEST(LibraryMap, WalkThatCannotReadEverythingSaysSo)
@@ -111,42 +63,6 @@ TEST(LibraryMap, WalkThatCannotReadEverythingSaysSo)
     EXPECT_EQ(IO::ErrNotFound, LibraryMap{IO::Folder(dir.Loc("no such folder"))}.Build());
 }
 
-TEST(LibraryMap, SingleFileIsAddedOnceAndCountedEachTime)
-{
-    TempDir dir;
-    dir.WriteFile("Lib.lcf", "container");
-    TestSupport::SetUnixTime(dir / "Lib.lcf", FoundationEpoch + 77);
-    LibraryMap map{IO::Folder(dir.Loc())};
-    EXPECT_EQ(0, map.AddSingleFile(dir.Loc("missing.lcf")));
-    const std::int32_t node = map.AddSingleFile(dir.Loc("Lib.lcf"));
-    ASSERT_NE(0, node);
-    EXPECT_STREQ("Lib.lcf", map.GetNameText(node));
-    TestSupport::SetUnixTime(dir / "Lib.lcf", FoundationEpoch + 99);
-    EXPECT_EQ(node, map.AddSingleFile(dir.Loc("Lib.lcf")));
-    EXPECT_EQ(99, map.GetNode(node).modificationTime);
-    EXPECT_EQ(2, map.GetNodeCount());
-    EXPECT_EQ(2, map.GetFileCount());
-}
-
-TEST(LibraryMap, PathsShareTheirFoldersAndEndInTheGivenKind)
-{
-    LibraryMap map{IO::Folder()};
-    EXPECT_THROW(map.GetNode(2), KR::IllegalArgumentException);
-    EXPECT_THROW(map.AddNode(0, "x", false), KR::IllegalArgumentException);
-    EXPECT_EQ(0, map.FindOrAddPath(IO::RelativeLocation(""), false));
-    const std::int32_t c = map.FindOrAddPath(IO::RelativeLocation("A/B/c.gsm"), false);
-    const std::int32_t d = map.FindOrAddPath(IO::RelativeLocation("a/B/d"), true);  // "a" finds "A"
-    EXPECT_EQ(5, map.GetNodeCount());  // root, A, B, c.gsm, d
-    EXPECT_FALSE(map.GetNode(c).folder);
-    EXPECT_TRUE(map.GetNode(d).folder);
-    EXPECT_EQ(map.GetNode(c).parent, map.GetNode(d).parent);
-    EXPECT_EQ(c, map.FindOrAddPath(IO::RelativeLocation("A/B/c.gsm"), false));
-    EXPECT_EQ(0, map.GetFileCount());  // only the walk and single files count
-    IO::Location at;
-    ASSERT_EQ(0, map.GetNodeLocation(c, IO::Location("/r"), &at));
-    EXPECT_EQ(IO::Location("/r/A/B/c.gsm"), at);
-}
-
 TEST(LibraryMap, NodeLocationsAreBoundedAndNeverCut)
 {
     LibraryMap map{IO::Folder()};
@@ -163,22 +79,6 @@ TEST(LibraryMap, NodeLocationsAreBoundedAndNeverCut)
     const std::int32_t unnamed = map.AddNode(LibraryMap::RootNode, "", false);
     EXPECT_EQ(IO::ErrBadName, map.GetNodeLocation(unnamed, IO::Location("/r"), &at));
     EXPECT_EQ(KR::ErrIllegalArgument, map.GetNodeLocation(0, IO::Location("/r"), &at));
-}
-
-TEST(LibraryMap, NamePoolGrowsInStepsAndDropsWhatCannotFit)
-{
-    LibraryMap map{IO::Folder()};
-    const std::string name(99, 'n');
-    std::vector<std::int32_t> nodes;
-    for (int i = 0; i < 150; ++i)  // 15,000 bytes of names
-        nodes.push_back(map.AddNode(LibraryMap::RootNode, (name + std::to_string(i % 10)).c_str(), false));
-    EXPECT_EQ(2 * LibraryMap::PoolStep, map.GetPoolCapacity());
-    EXPECT_EQ(1 + 150 * 101, map.GetPoolUsed());
-    EXPECT_EQ(name + "3", map.GetNameText(nodes[3]));  // a name from before the pool grew
-    const std::string huge(3 * LibraryMap::PoolStep, 'h');
-    const std::int32_t dropped = map.AddNode(LibraryMap::RootNode, huge.c_str(), false);
-    EXPECT_STREQ("", map.GetNameText(dropped));
-    EXPECT_EQ(3 * LibraryMap::PoolStep, map.GetPoolCapacity());
 }
 
 // Large families are searched through an index; its answers must be those

@@ -7,20 +7,14 @@
 #include "LibrarySet.hpp"
 #include "Support/ErrorHandlers.hpp"
 #include "Support/TempDir.hpp"
+#include "librarymanagerdll/KillTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <map>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -76,8 +70,6 @@ Tree Snapshot(const fs::path& root, int* scratch = nullptr)
     return tree;
 }
 
-// Puts the files of `side` below `root` back as `before` has them (with
-// the time `time`), where `after` differs, and removes scratch copies.
 // Puts the files below `root` that a run changes back as `before` has them,
 // with their times, and removes scratch copies.
 void Restore(const fs::path& root, const Tree& before, const Tree& after)
@@ -118,27 +110,6 @@ protected:
         set.AddActiveLibrary(IO::Location(dir / "work/libs/Lib"), LM::NotPermanent, false, false);
         set.SynchronizeCachedSymbols(true, true);
         return set.IsUseLanCache();
-    }
-
-    // Starts a child that synchronises and returns when it is about to.
-    pid_t StartChild()
-    {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return -1;
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(fds[0]);
-            const char byte = 1;
-            if (::write(fds[1], &byte, 1) != 1)
-                ::_exit(2);
-            ::_exit(Synchronize() ? 0 : 3);
-        }
-        ::close(fds[1]);
-        char byte = 0;
-        const bool started = ::read(fds[0], &byte, 1) == 1;
-        ::close(fds[0]);
-        return started ? pid : -1;
     }
 
     // A killed process's writes stay in the page cache: a memory file
@@ -191,17 +162,17 @@ TEST_F(SynchronizeCrash, EveryFileIsOldOrNewAndTheNextRunFinishes)
     };
 
     // The end state of an uninterrupted run, and how long one takes.
-    using Clock = std::chrono::steady_clock;
+    const auto start = [&] {
+        return KillTest::StartChild([&](const std::function<void()>& ready) {
+            ready();
+            return Synchronize() ? 0 : 3;
+        });
+    };
     std::vector<std::int64_t> durations;
     for (int i = 0; i < 3; ++i) {
         restore();
-        const pid_t pid = StartChild();
-        ASSERT_GT(pid, 0);
-        const Clock::time_point start = Clock::now();
-        int status = 0;
-        ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-        durations.push_back(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        durations.push_back(KillTest::RunUndisturbed(start()));
+        ASSERT_GE(durations.back(), 0);
     }
     std::sort(durations.begin(), durations.end());
     newLibrary = Snapshot(dir / "work/libs/Lib");
@@ -209,23 +180,15 @@ TEST_F(SynchronizeCrash, EveryFileIsOldOrNewAndTheNextRunFinishes)
     ASSERT_EQ(newLibrary, newCache);
     ASSERT_NE(oldLibrary, newLibrary);
 
-    // Kill moments are drawn from [0, window]. The window starts at twice
-    // the median run and follows what the runs show: it shrinks after a run
-    // that finished before its kill and grows after one that was cut short,
-    // so about half the runs are killed whatever the machine's load does.
-    std::uniform_real_distribution<double> fraction(0.0, 1.0);
-    double window = 2.0 * static_cast<double>(durations[1]);
+    KillTest::KillWindow window(durations[1]);
     int killed = 0, scratch = 0;
     for (int run = 0; run < Runs; ++run) {
         restore();
-        const pid_t pid = StartChild();
+        const pid_t pid = start();
         ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::int64_t>(fraction(random) * window)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-        killed += WIFSIGNALED(status) ? 1 : 0;
-        window *= WIFSIGNALED(status) ? 1.25 : 0.8;
+        const int cut = window.Kill(pid, random);
+        ASSERT_GE(cut, 0);
+        killed += cut;
 
         for (const auto& [side, before, after] : {std::tuple{"work/libs/Lib", &oldLibrary, &newLibrary},
                                                   std::tuple{"work/lan/Lib", &oldCache, &newCache}}) {

@@ -154,31 +154,6 @@ TEST_F(Synchronize, CacheInsideOrEqualToLibraryStopsTheRun)
     }
 }
 
-TEST_F(Synchronize, FirstRunDownloadsAndMapIsOnlyRewrittenAfterCopies)
-{
-    Put("libs/Lib/a.txt", "library a");
-    Put("libs/Lib/new/x.txt", "x");
-    Put("libs/Lib/new/deep/y.txt", "y");
-    Put("lan/Lib/a.txt", "cache a", New);  // in both, no stored map: the library wins
-    Put("lan/Lib/only.txt", "cache only");  // missing from the library: uploaded
-    AddLibrary("libs/Lib");
-    {
-        EnumerateTest::RecordingSink progress;
-        EXPECT_TRUE(set->SynchronizeCachedSymbols(true, true));
-        EXPECT_EQ(Calls{"phase 0 4"}, progress.With("phase "));  // only.txt, a.txt, the two files of new/
-    }
-    EXPECT_EQ(Calls{}, handler.calls);
-    EXPECT_EQ("library a", Get("lan/Lib/a.txt"));
-    EXPECT_EQ("y", Get("lan/Lib/new/deep/y.txt"));
-    EXPECT_EQ("cache only", Get("libs/Lib/only.txt"));
-
-    const std::string map = dir / "lan/LibraryMaps/Lib/LibraryMaps";
-    ASSERT_TRUE(Exists("lan/LibraryMaps/Lib/LibraryMaps"));
-    TestSupport::SetUnixTime(map, Old);
-    EXPECT_FALSE(set->SynchronizeCachedSymbols(true, true));  // nothing downloaded
-    EXPECT_EQ(Old, TestSupport::UnixTimeOf(map));
-}
-
 TEST_F(Synchronize, FileLibrary)
 {
     Put("libs/Lib.pack", "version 1");

@@ -1,15 +1,13 @@
-// The info block that stores a set's configuration: what a set writes,
-// restoring a set from a block (in either byte order, from the old text
-// form, from damaged blocks), comparing a set with a block and merging one
-// into a set. Blocks are built byte by byte from their format description.
-#include "Configuration/InfoBlock.hpp"
+// The info block that stores a set's configuration: restoring a set from a
+// block (from the old text form, from damaged blocks), comparing a set with a block and merging one into a set. Blocks
+// are built byte by byte from their format description; the fuzz replays
+// convert, compare and merge every other kind of block.
 #include "FTM/FileTypes.hpp"
 #include "KR/DebugChannel.hpp"
 #include "LibrarySet.hpp"
 #include "Support/Handles.hpp"
 #include "librarymanagerdll/LibrarySet/LibrarySetTestSupport.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,16 +19,14 @@ using TestSupport::OwnedHandle;
 
 namespace {
 
-// The bytes of a block, item by item. Numbers (and the counts of texts) are
-// little-endian unless `bigEndian`.
+// The bytes of a block, item by item; numbers (and the counts of texts) are
+// little-endian.
 class BlockBytes {
 public:
-    explicit BlockBytes(bool bigEndian = false) : big_(bigEndian) {}
-
     BlockBytes& Int32(std::uint32_t value)
     {
         for (int i = 0; i < 4; ++i)
-            bytes_ += static_cast<char>((value >> (big_ ? 24 - 8 * i : 8 * i)) & 0xFF);
+            bytes_ += static_cast<char>((value >> 8 * i) & 0xFF);
         return *this;
     }
     BlockBytes& Magic() { return Int32(0x4C323036); }
@@ -49,10 +45,6 @@ public:
     {
         return Bool(vital).Bool(permanent).Bool(false).Location(location);
     }
-    BlockBytes& UrlLibrary(bool vital, bool permanent, std::string_view url)
-    {
-        return Bool(vital).Bool(permanent).Bool(true).Text(url);
-    }
     BlockBytes& Raw(std::string_view bytes)
     {
         bytes_.append(bytes);
@@ -61,7 +53,6 @@ public:
     const std::string& Str() const noexcept { return bytes_; }
 
 private:
-    bool big_;
     std::string bytes_;
 };
 
@@ -105,16 +96,16 @@ std::vector<OtherView> OtherObjects(LM::LibrarySet& set)
     return out;
 }
 
-// The block of `version` that `set` writes; empty when it gives none.
-std::string InfoOf(LM::LibrarySet& set, bool withPermanent = true, std::int32_t version = 0)
+// The block that `set` writes; empty when it gives none.
+std::string InfoOf(LM::LibrarySet& set, bool withPermanent = true)
 {
     char** info = nullptr;
-    return set.GetActiveLibrariesInfo(&info, withPermanent, version) == KR::NoError ? OwnedHandle(info).Bytes() : "";
+    return set.GetActiveLibrariesInfo(&info, withPermanent, 0) == KR::NoError ? OwnedHandle(info).Bytes() : "";
 }
 
-std::int32_t Restore(LM::LibrarySet& set, std::string_view bytes, bool swapBytes = false)
+std::int32_t Restore(LM::LibrarySet& set, std::string_view bytes)
 {
-    return set.SetActiveLibrariesFromInfo(OwnedHandle(bytes).h, swapBytes);
+    return set.SetActiveLibrariesFromInfo(OwnedHandle(bytes).h, false);
 }
 
 bool IsEqual(const LM::LibrarySet& set, std::string_view bytes, bool withPermanent, bool compareCaches)
@@ -133,102 +124,30 @@ protected:
     void SetUp() override
     {
         SetFixture::SetUp();
-        lanCache = dir.MakeFolder("lan");
-        urlCache = dir.MakeFolder("url");
-        ASSERT_EQ(0, set->SetLanCacheLocation(lanCache));
-        ASSERT_EQ(0, set->SetFtpCacheLocation(urlCache));
+        ASSERT_EQ(0, set->SetLanCacheLocation(dir.MakeFolder("lan")));
+        ASSERT_EQ(0, set->SetFtpCacheLocation(dir.MakeFolder("url")));
         a = dir.MakeFolder("A");
         b = dir.MakeFolder("B");
     }
 
     // A permanent vital folder, a plain folder, a URL library, an object with
-    // a location and a URL, one with only a URL; libraries in either order.
-    void Fill(LM::LibrarySet& target, bool reversed = false)
+    // a location and a URL, one with only a URL.
+    void Fill(LM::LibrarySet& target)
     {
-        for (int i = 0; i < 3; ++i) {
-            switch (reversed ? 2 - i : i) {
-            case 0: target.AddActiveLibrary(a, LM::Permanent, true, true); break;
-            case 1: target.AddActiveLibrary(b, LM::NotPermanent, false, true); break;
-            default: target.AddActiveLibrary(KR::String("http://h/Web/"), LM::NotPermanent, false);
-            }
-        }
+        target.AddActiveLibrary(a, LM::Permanent, true, true);
+        target.AddActiveLibrary(b, LM::NotPermanent, false, true);
+        target.AddActiveLibrary(KR::String("http://h/Web/"), LM::NotPermanent, false);
         target.SetOtherObjectUrl(target.AddOtherObject(dir.Loc("o.gsm")), KR::String("http://h/o.gsm"));
         target.AddOtherObject(KR::String("http://h/p.gsm"));
     }
 
-    IO::Location lanCache, urlCache, a, b;
+    IO::Location a, b;
     KR::DebugCapture quiet;  // damaged blocks print their exception
 };
 
-class InfoBlockWrite : public InfoBlockTest {};
 class InfoBlockRestore : public InfoBlockTest {};
 class InfoBlockCompare : public InfoBlockTest {};
 class InfoBlockMerge : public InfoBlockTest {};
-
-// The header byte for byte; the items through a round trip.
-TEST_F(InfoBlockWrite, HeaderAndPermanentFolderLibrariesOnlyWhenAsked)
-{
-    Fill(*set, true);
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    const std::string block = InfoOf(*set, true, LM::LibrarySet::InfoCurrentVersion);
-    const std::string header = BlockBytes().Magic().Bool(true).Location(lanCache.GetText())
-                                   .Location(urlCache.GetText()).Int32(3).Library(true, true, a.GetText()).Str();
-    EXPECT_EQ(header, block.substr(0, header.size()));
-    auto without = NewSet();
-    ASSERT_EQ(0, Restore(*without, InfoOf(*set, false)));
-    set->RemoveActiveLibrary(set->GetActiveLibraryIndex(a));
-    EXPECT_EQ(Libraries(*set), Libraries(*without));
-
-    // An unknown version gives no block; no place for it is refused.
-    char* sentinel = nullptr;
-    char** info = &sentinel;
-    EXPECT_EQ(0, set->GetActiveLibrariesInfo(&info, true, 7));
-    EXPECT_EQ(nullptr, info);
-    EXPECT_EQ(KR::ErrParam, set->GetActiveLibrariesInfo(nullptr, true, 0));
-}
-
-TEST_F(InfoBlockRestore, GivesBackLibrariesFlagsAndObjectsButKeepsTheCacheLocations)
-{
-    Fill(*set);
-    set->AddActiveLibrary(dir.Loc("Gone"), LM::NotPermanent, false, true);
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-
-    auto target = NewSet();
-    const IO::Location otherLan = dir.MakeFolder("otherlan");
-    ASSERT_EQ(0, target->SetLanCacheLocation(otherLan));
-    target->AddActiveLibrary(dir.MakeFolder("Replaced"), LM::NotPermanent, false, true);
-    target->AddOtherObject(dir.Loc("Replaced.gsm"));
-    target->SetEnumerated(true);
-    EXPECT_EQ(0, Restore(*target, InfoOf(*set)));
-    EXPECT_EQ(Libraries(*set), Libraries(*target));
-    EXPECT_EQ(OtherObjects(*set), OtherObjects(*target));
-    EXPECT_TRUE(target->IsUseLanCache());
-    EXPECT_FALSE(target->IsEnumerated());
-    // The missing folder comes back, not existing.
-    EXPECT_TRUE(target->IsExistActiveLibrary(target->GetActiveLibraryIndex(a)));
-    EXPECT_FALSE(target->IsExistActiveLibrary(target->GetActiveLibraryIndex(dir.Loc("Gone"))));
-    IO::Location location;
-    target->GetLanCacheLocation(&location);
-    EXPECT_EQ(otherLan, location);
-    target->GetFtpCacheLocation(&location);
-    EXPECT_TRUE(location.IsEmpty());
-}
-
-TEST_F(InfoBlockRestore, BigEndianBlockOnlyWithSwapBytes)
-{
-    auto build = [&](bool big) {
-        return BlockBytes(big).Magic().Bool(false).Location("http://cache/").Int32(2).Library(true, true, a.GetText())
-            .UrlLibrary(false, false, "http://h/U/").Int32(1).Location(dir.Loc("o.gsm").GetText())
-            .Text("http://h/o.gsm").Magic().Str();
-    };
-    // Without the flag it has no known version (a row of the damaged blocks).
-    EXPECT_EQ(0, Restore(*set, build(true), true));
-    auto little = NewSet();
-    EXPECT_EQ(0, Restore(*little, build(false), false));
-    EXPECT_EQ(2u, Libraries(*set).size());
-    EXPECT_EQ(Libraries(*little), Libraries(*set));
-    EXPECT_EQ(OtherObjects(*little), OtherObjects(*set));
-}
 
 // One row per way a block is refused or stops early; the fuzz replay tries
 // every other damage.
@@ -260,66 +179,6 @@ TEST_F(InfoBlockRestore, DamagedBlocksAreRefusedOrRestoredUpToTheDamage)
     EXPECT_EQ(LM::ErrBadIndex, set->SetActiveLibrariesFromInfo(nullptr, false));
 }
 
-// Converts a text block as a set with the URL cache `urlCache` and the given
-// stored files would: the result code and the converted bytes.
-std::pair<KR::ErrorCode, std::string> ToCurrent(const std::string& bytes, const std::string& urlCache = "",
-                                                const std::vector<std::string>& storedFiles = {})
-{
-    OwnedHandle in(bytes);
-    char** out = nullptr;
-    const KR::ErrorCode error =
-        LM::Info::ConvertToCurrent(in.h, &out, false, IO::Location(urlCache), [&](const IO::Location& location) {
-            return std::find(storedFiles.begin(), storedFiles.end(), location.GetText()) != storedFiles.end();
-        });
-    EXPECT_EQ(bytes, in.Bytes());  // the caller's block is never changed
-    return {error, OwnedHandle(out).Bytes()};
-}
-
-TEST(InfoBlockTextForm, EntriesBecomeLibrariesOrStoredFilesInEntryOrder)
-{
-    struct Row {
-        std::string text, urlCache;
-        std::vector<std::string> storedFiles;
-        BlockBytes expected;
-    };
-    const Row rows[] = {
-        {"Ws\0\0"s, "/cache/url", {}, BlockBytes().Magic().Bool(false).Location("/cache/url").Int32(0).Int32(0).Magic()},
-        // The example of the format description: 'W' paths are taken as they are.
-        {"Ws\0WWC:\\Lib\\A\0WWC:\\Lib\\B\0\0"s, "", {},
-         BlockBytes().Magic().Bool(false).Location("").Int32(2).Library(false, false, "C:\\Lib\\A")
-             .Library(false, false, "C:\\Lib\\B").Int32(0).Magic()},
-        // The LAN cache path is taken as it is, 'M' entry paths converted;
-        // stored files become other objects with an empty URL.
-        {"MS/lan:cache\0WW/z\0WWp:a\0WW/y\0WW/x.gsm\0\0"s, "", {"p\\a", "/x.gsm"},
-         BlockBytes().Magic().Bool(true).Location("/lan:cache").Location("").Int32(2).Library(false, false, "/z")
-             .Library(false, false, "/y").Int32(2).Location("p\\a").Text("").Location("/x.gsm").Text("").Magic()},
-        // 511 characters fit the conversion buffer.
-        {"Ms\0WW"s + std::string(511, ':') + "\0\0"s, "", {},
-         BlockBytes().Magic().Bool(false).Location("").Int32(1).Library(false, false, std::string(511, '\\'))
-             .Int32(0).Magic()},
-        // Bytes after the final zero are not read.
-        {"Ws\0WW/a\0\0garbage"s, "", {},
-         BlockBytes().Magic().Bool(false).Location("").Int32(1).Library(false, false, "/a").Int32(0).Magic()},
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(std::make_pair(KR::NoError, row.expected.Str()), ToCurrent(row.text, row.urlCache, row.storedFiles))
-            << row.text;
-}
-
-TEST(InfoBlockTextForm, DamagedTextBlocksAreRefused)
-{
-    // Every cut of a valid block lacks the final zero byte or a text's
-    // terminator.
-    const std::string valid = "WS/lan\0WW/a\0WW/bb\0\0"s;
-    ASSERT_EQ(KR::NoError, ToCurrent(valid).first);
-    for (std::size_t length = 0; length < valid.size(); ++length)
-        EXPECT_EQ(LM::ErrBadIndex, ToCurrent(valid.substr(0, length)).first) << length;
-    for (const std::string& bad : {"Ws\0WW/a\0WW\0\0"s,                               // an empty path
-                                   "WX\0\0"s,                                         // no version
-                                   "Ms\0WW"s + std::string(512, ':') + "\0\0"s})  // too long to convert
-        EXPECT_EQ(LM::ErrBadIndex, ToCurrent(bad).first) << bad;
-}
-
 TEST_F(InfoBlockRestore, FromTheTextFormOnlyExistingFilesOfAStorableTypeBecomeOtherObjects)
 {
     static const FTM::TypeID partType = [] {
@@ -347,21 +206,6 @@ TEST_F(InfoBlockRestore, FromTheTextFormOnlyExistingFilesOfAStorableTypeBecomeOt
     EXPECT_EQ(3, set->GetActiveLibraryNum());
 }
 
-TEST_F(InfoBlockRestore, RoundTripThroughTheTextFormLosesFlagsUrlsAndObjects)
-{
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    Fill(*set);
-    const std::string text = InfoOf(*set, true, LM::LibrarySet::InfoOldTextVersion);
-    EXPECT_EQ("WS"s + lanCache.GetText() + "\0WW"s + a.GetText() + "\0WW"s + b.GetText() + "\0\0"s, text);
-
-    auto back = NewSet();
-    EXPECT_EQ(0, Restore(*back, text, true));  // a text block has no byte order
-    EXPECT_EQ(std::vector<LibraryView>({{a.GetText(), "", false, false}, {b.GetText(), "", false, false}}),
-              Libraries(*back));
-    EXPECT_EQ(0, back->GetOtherObjectNum());
-    EXPECT_TRUE(back->IsUseLanCache());
-}
-
 TEST_F(InfoBlockCompare, ABlockEqualsTheSetThatWroteItUnlessItsCachesChange)
 {
     Fill(*set);
@@ -370,6 +214,9 @@ TEST_F(InfoBlockCompare, ABlockEqualsTheSetThatWroteItUnlessItsCachesChange)
     // Counted without permanent folder libraries the set has one fewer.
     EXPECT_FALSE(IsEqual(*set, block, false, false));
     EXPECT_TRUE(IsEqual(*set, InfoOf(*set, false), false, true));
+    set->SetOtherObjectUrl(0, KR::String("http://h/changed.gsm"));
+    EXPECT_FALSE(IsEqual(*set, block, true, false));
+    set->SetOtherObjectUrl(0, KR::String("http://h/o.gsm"));
 
     ASSERT_EQ(0, set->SetUseLanCache(true));
     EXPECT_TRUE(IsEqual(*set, block, true, false));
@@ -378,53 +225,6 @@ TEST_F(InfoBlockCompare, ABlockEqualsTheSetThatWroteItUnlessItsCachesChange)
     ASSERT_EQ(0, set->SetLanCacheLocation(dir.MakeFolder("lan2")));
     EXPECT_FALSE(IsEqual(*set, withLan, true, true));
     EXPECT_TRUE(IsEqual(*set, withLan, true, false));
-}
-
-TEST_F(InfoBlockCompare, LibraryOrderAndFlagsDoNotCountObjectOrderAndUrlsDo)
-{
-    Fill(*set);
-    auto other = NewSet();
-    Fill(*other, true);
-    other->RemoveActiveLibrary(other->GetActiveLibraryIndex(a));
-    other->AddActiveLibrary(a, LM::NotPermanent, false, true);
-    EXPECT_TRUE(IsEqual(*set, InfoOf(*other), true, false));
-    other->SetOtherObjectUrl(0, KR::String("http://h/changed.gsm"));
-    EXPECT_FALSE(IsEqual(*set, InfoOf(*other), true, false));
-
-    // The same two objects in the other order (a new URL renames an object
-    // without moving it).
-    auto swapped = NewSet();
-    swapped->AddOtherObject(KR::String("http://h/a.gsm"));
-    swapped->AddOtherObject(dir.Loc("o.gsm"));
-    swapped->SetOtherObjectUrl(0, KR::String("http://h/p.gsm"));
-    swapped->SetOtherObjectUrl(1, KR::String("http://h/o.gsm"));
-    auto plain = NewSet();
-    Fill(*plain);
-    for (int i = 0; i < 3; ++i)
-        plain->RemoveActiveLibrary(0);
-    EXPECT_TRUE(IsEqual(*plain, InfoOf(*plain), true, false));
-    EXPECT_FALSE(IsEqual(*plain, InfoOf(*swapped), true, false));
-}
-
-TEST_F(InfoBlockMerge, IntoAnEmptySetItIsRestoringWithoutTheCacheFlag)
-{
-    Fill(*set);
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    const std::string block = InfoOf(*set);
-    auto restored = NewSet();
-    ASSERT_EQ(0, Restore(*restored, block));
-    auto merged = NewSet();
-    merged->SetEnumerated(true);
-    EXPECT_EQ(0, Merge(*merged, block));
-    EXPECT_EQ(Libraries(*restored), Libraries(*merged));
-    EXPECT_EQ(OtherObjects(*restored), OtherObjects(*merged));
-    EXPECT_FALSE(merged->IsUseLanCache());
-    EXPECT_TRUE(merged->IsEnumerated());
-
-    // Into the set that wrote it: nothing changes.
-    EXPECT_EQ(0, Merge(*set, block));
-    EXPECT_EQ(Libraries(*restored), Libraries(*set));
-    EXPECT_EQ(OtherObjects(*restored), OtherObjects(*set));
 }
 
 TEST_F(InfoBlockMerge, AddsWhatIsNewAndKeepsWhatIsPresent)
@@ -443,11 +243,9 @@ TEST_F(InfoBlockMerge, AddsWhatIsNewAndKeepsWhatIsPresent)
                                       {"", "http://h/q.gsm", true, "q.gsm"}}),
               OtherObjects(*set));
 
-    // Neither a text block nor a block of the other byte order is merged.
+    // A text block is not merged.
     const auto before = Libraries(*set);
     EXPECT_EQ(0, Merge(*set, "Ws\0WW"s + dir.MakeFolder("C").GetText() + "\0\0"s));
-    EXPECT_EQ(0, Merge(*set, BlockBytes(true).Magic().Bool(false).Location("").Int32(1)
-                                 .Library(false, false, "/x").Str()));
     EXPECT_EQ(0, set->MergeActiveLibraries(nullptr));
     EXPECT_EQ(before, Libraries(*set));
     // A damaged block keeps what was merged before the damage.
@@ -455,19 +253,6 @@ TEST_F(InfoBlockMerge, AddsWhatIsNewAndKeepsWhatIsPresent)
               Merge(*set, BlockBytes().Magic().Bool(false).Location("").Int32(2)
                               .Library(false, false, dir.MakeFolder("D").GetText()).Str()));
     EXPECT_EQ(before.size() + 1, Libraries(*set).size());
-}
-
-TEST_F(InfoBlockMerge, ResetEmptiesTheListsAndKeepsTheCacheLocations)
-{
-    Fill(*set);
-    ASSERT_EQ(0, set->SetUseLanCache(true));
-    set->SetEnumerated(true);
-    EXPECT_EQ(0, set->ResetActiveLibraries());
-    EXPECT_TRUE(set->GetActiveLibraryNum() == 0 && set->GetOtherObjectNum() == 0);
-    EXPECT_FALSE(set->IsEnumerated() || set->IsUseLanCache());
-    IO::Location location;
-    set->GetLanCacheLocation(&location);
-    EXPECT_EQ(lanCache, location);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The active library list: order, names, container libraries, the results
-// for bad indices, cache locations, the locations that stand for a library's
-// content and the refresh of mounted libraries.
+// The active library list: order, names, container libraries, cache
+// locations, the locations that stand for a library's content and the
+// refresh of mounted libraries.
 #include "LibrarySetTestSupport.hpp"
 
 #include "IO/FileSystem.hpp"
@@ -13,104 +13,6 @@ using namespace LMTest;
 
 using ActiveLibraries = SetFixture;
 using Names = std::vector<std::string>;
-
-TEST_F(ActiveLibraries, LibrariesStaySortedByNameEqualNamesGoFirst)
-{
-    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("beta"), LM::NotPermanent, false, true));
-    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("Alpha"), LM::NotPermanent, false, true));
-    EXPECT_EQ(2, set->AddActiveLibrary(dir.MakeFolder("gamma"), LM::NotPermanent, false, true));
-    // Equal to "Alpha" in name order: inserted before it.
-    EXPECT_EQ(0, set->AddActiveLibrary(dir.MakeFolder("x/alpha"), LM::NotPermanent, false, true));
-    EXPECT_EQ(4, set->AddActiveLibrary(dir.Loc("zeta"), LM::NotPermanent, false, true));
-    EXPECT_EQ((Names{"alpha", "Alpha", "beta", "gamma", "zeta"}), LibraryNames());
-
-    EXPECT_EQ(0, set->RemoveActiveLibrary(1));
-    EXPECT_EQ(2, set->GetActiveLibraryIndex(dir.Loc("gamma")));
-    EXPECT_EQ(-1, set->GetActiveLibraryIndex(dir.Loc("Alpha")));
-    EXPECT_EQ((std::vector<bool>{true, true, true, false}), Existing());  // zeta: no folder, no file
-}
-
-TEST_F(ActiveLibraries, AddingAPresentLibraryReturnsItsIndexAndClearsTheFlag)
-{
-    IO::Location lib = dir.MakeFolder("lib");
-    ASSERT_EQ(0, set->AddActiveLibrary(lib, LM::Permanent, true, true));
-    EXPECT_EQ(0, set->AddActiveLibrary(KR::String("http://host/b/"), LM::NotPermanent, false));
-    set->SetEnumerated(true);
-    EXPECT_EQ(1, set->AddActiveLibrary(lib, LM::NotPermanent, false, true));
-    EXPECT_FALSE(set->IsEnumerated());
-    set->SetEnumerated(true);
-    EXPECT_EQ(0, set->AddActiveLibrary(KR::String("http://host/b/"), LM::Permanent, true));
-    EXPECT_FALSE(set->IsEnumerated());
-    EXPECT_TRUE(set->IsVitalActiveLibrary(1) && set->IsPermanentActiveLibrary(1));  // flags of the first add
-
-    EXPECT_EQ(-1, set->GetActiveLibraryIndex(IO::Location()));  // not the URL library
-    EXPECT_EQ(-1, set->AddActiveLibrary(IO::Location(), LM::Permanent, false, true));
-    EXPECT_EQ(-1, set->AddActiveLibrary(KR::String(), LM::Permanent, false));
-    // Every mode but 0 counts as not permanent.
-    EXPECT_GE(set->AddActiveLibrary(dir.MakeFolder("other"), static_cast<LM::PermanentMode>(7), false, true), 0);
-    EXPECT_FALSE(set->IsPermanentActiveLibrary(set->GetActiveLibraryIndex(dir.Loc("other"))));
-}
-
-TEST(ActiveLibraryNameTest, UrlAndLocationNames)
-{
-    using List = LM::ActiveLibraryList;
-    EXPECT_EQ("lib", List::MakeUrlName(KR::String("http://host/a/lib/")).Std());
-    EXPECT_EQ("", List::MakeUrlName(KR::String("a/")).Std());
-    EXPECT_EQ("li", List::MakeUrlName(KR::String("http://host/lib")).Std());  // the last character is dropped
-    EXPECT_EQ("Lib 1", List::MakeLocationName(IO::Location("/data/Lib 1")).Std());
-
-    TempDir dir;
-    IO::Location mountPoint = dir.MakeFolder("mp");
-    ASSERT_EQ(0, AddResourceFileSystemMountPoint(mountPoint, dir.Loc("Shown Library")));
-    EXPECT_EQ("Shown Library", List::MakeLocationName(mountPoint).Std());
-    RemoveResourceFileSystemMountPoint(mountPoint);
-}
-
-TEST_F(ActiveLibraries, ContainerLibraryIsMountedAndUnmountedWithItsRecord)
-{
-    IO::Location zip = MakeZip(dir, "Parts.zip", {{"sub/a.gsm", "A"}});
-    int aliveBefore = CountingVFS::alive;
-    ASSERT_EQ(0, set->AddActiveLibrary(zip, LM::NotPermanent, false, true));
-    EXPECT_TRUE(set->IsExistActiveLibrary(0));
-    EXPECT_TRUE(IO::fileSystem.IsMountPoint(zip));
-    EXPECT_EQ(KR::NoError, IO::Folder(IO::Location(zip, "sub")).GetStatus());
-    EXPECT_EQ(0, set->RemoveActiveLibrary(0));
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(zip));
-    EXPECT_EQ(aliveBefore, CountingVFS::alive);
-
-    // Not mounted when not asked to; the file system is kept all the same.
-    ASSERT_EQ(0, set->AddActiveLibrary(zip, LM::NotPermanent, false, false));
-    EXPECT_TRUE(set->IsExistActiveLibrary(0));
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(zip));
-    EXPECT_EQ(aliveBefore + 1, CountingVFS::alive);
-
-    // Destroying the set unmounts and deletes what it holds.
-    ASSERT_EQ(1, set->AddActiveLibrary(MakeZip(dir, "Second.zip", {{"b.gsm", "B"}}), LM::NotPermanent, false, true));
-    set.reset();
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(dir.Loc("Second.zip")));
-    EXPECT_EQ(aliveBefore, CountingVFS::alive);
-}
-
-TEST_F(ActiveLibraries, FilesThatGiveNoFileSystemAreMissingLibraries)
-{
-    // A file that is no archive (a damaged archive takes the same path: the
-    // zip file system refuses it, as its own tests show).
-    IO::Location text = dir.WriteFile("notes.txt", "no archive");
-    ASSERT_EQ(0, set->AddActiveLibrary(text, LM::NotPermanent, false, true));
-    EXPECT_FALSE(set->IsExistActiveLibrary(0));
-    EXPECT_FALSE(IO::fileSystem.IsMountPoint(text));
-
-    // Without the callback, and with a callback that gives nothing, even a
-    // good zip file is a missing library.
-    IO::Location good = MakeZip(dir, "good.zip", {{"a.gsm", "A"}});
-    for (auto callback : {static_cast<IO::FixedVFS* (*)(const IO::Location&)>(nullptr),
-                          +[](const IO::Location&) -> IO::FixedVFS* { return nullptr; }}) {
-        InitModule(dir.Loc("scriptcache"), callback);
-        LM::LibrarySet other(handler, NoTypes());
-        ASSERT_EQ(0, other.AddActiveLibrary(good, LM::NotPermanent, false, true));
-        EXPECT_FALSE(other.IsExistActiveLibrary(0));
-    }
-}
 
 namespace {
 
@@ -155,31 +57,23 @@ TEST_F(ActiveLibraries, FirstWriteableLibrarySkipsFilesUrlsAndMissingFolders)
     set->AddActiveLibrary(dir.MakeFolder("E folder"), LM::NotPermanent, false, true);
     ASSERT_EQ((Names{"A mounted.zip", "B unmounted.zip", "C", "D missing", "E folder"}), LibraryNames());
     EXPECT_EQ(4, set->GetFirstWrittableActiveLibrary(&out));
-    EXPECT_EQ(dir.Loc("E folder"), out);
-}
-
-TEST_F(ActiveLibraries, BadIndicesAndCounts)
-{
-    set->AddActiveLibrary(dir.MakeFolder("perm"), LM::Permanent, true, true);
-    set->AddActiveLibrary(dir.MakeFolder("temp"), LM::NotPermanent, false, true);
-    set->AddActiveLibrary(KR::String("http://h/url/"), LM::Permanent, false);
     KR::String name("kept");
-    for (std::int32_t bad : {-1, 3}) {
-        EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryName(bad, &name));
-        EXPECT_EQ(LM::ErrBadIndex, set->RemoveActiveLibrary(bad));
-        EXPECT_EQ(-1, set->GetFolderParent(bad));
-        EXPECT_EQ(LM::ErrBadIndex, set->SetFolderExpandState(bad, true));
-    }
-    EXPECT_EQ("kept", name.Std());
+    EXPECT_EQ(LM::ErrBadIndex, set->GetActiveLibraryName(5, &name));
     EXPECT_EQ(KR::ErrParam, set->GetActiveLibraryName(0, nullptr));
+    EXPECT_EQ(dir.Loc("E folder"), out);
 }
 
 using CacheLocations = SetFixture;
 
 TEST_F(CacheLocations, RefusedCacheLocationsKeepTheOldOne)
 {
-    IO::Location lan = dir.MakeFolder("lan"), url = dir.Loc("url cache");  // the URL cache need not exist
+    // The LAN cache is used only once its folder exists; the URL cache need
+    // not exist.
+    IO::Location lan = dir.Loc("lan"), url = dir.Loc("url cache");
+    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));
     ASSERT_EQ(0, set->SetLanCacheLocation(lan));
+    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));
+    dir.MakeFolder("lan");
     ASSERT_EQ(0, set->SetFtpCacheLocation(url));
     for (const IO::Location& refused : {IO::Location(), IO::Location("http://host/cache/"),
                                         IO::Location("ftp://host/c/"), IO::Location("relative/cache")}) {
@@ -196,15 +90,6 @@ TEST_F(CacheLocations, RefusedCacheLocationsKeepTheOldOne)
     EXPECT_EQ(0, set->GetFtpCacheLocation(&out));
     EXPECT_EQ(url, out);
     EXPECT_EQ(KR::ErrParam, set->GetLanCacheLocation(nullptr));
-}
-
-TEST_F(CacheLocations, UseLanCacheNeedsAnExistingFolder)
-{
-    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));  // no location at all
-    ASSERT_EQ(0, set->SetLanCacheLocation(dir.Loc("not yet")));
-    EXPECT_EQ(LM::ErrBadIndex, set->SetUseLanCache(true));
-    dir.MakeFolder("not yet");
-    EXPECT_EQ(0, set->SetUseLanCache(true));
 }
 
 TEST_F(CacheLocations, RefreshMountedFollowsTheDiskWhereItMay)

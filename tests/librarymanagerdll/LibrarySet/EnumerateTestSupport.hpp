@@ -1,5 +1,5 @@
 // Helpers of the enumeration tests: a progress sink that records what the
-// module shows and cancels on request, and a set over libraries written into
+// module shows, and a set over libraries written into
 // a temporary folder.
 #pragma once
 
@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,22 +43,14 @@ public:
     void SetPhaseString(const char* name) override
     {
         calls.push_back(name != nullptr ? std::string("name ") + name : "name reset");
-        if (name != nullptr && onPhaseName)
-            onPhaseName(name);
     }
-    void SetValue(std::int32_t value) override
-    {
-        calls.push_back("value " + std::to_string(value));
-        lastValue = value;
-        if (onValue)
-            onValue(value);
-    }
+    void SetValue(std::int32_t value) override { calls.push_back("value " + std::to_string(value)); }
     void EndPhase() override { calls.push_back("end phase"); }
     void CloseWindow() override { calls.push_back("close"); }
     bool IsBreakRequested(bool) override
     {
         ++breakChecks;
-        return cancelAfter >= 0 && lastValue >= cancelAfter;
+        return false;
     }
 
     // The calls whose text begins with `prefix`; with `walkOnly` only those
@@ -77,13 +68,7 @@ public:
     }
 
     std::vector<std::string> calls;
-    // The user asks to cancel once a progress value of at least this many
-    // files was shown, and keeps asking; -1: never.
-    std::int32_t cancelAfter = -1;
-    std::int32_t lastValue = -1;
     int breakChecks = 0;
-    std::function<void(std::int32_t)> onValue;
-    std::function<void(const std::string&)> onPhaseName;
 
 private:
     KRUtils::IProgressSink* previous_ = nullptr;
@@ -108,22 +93,9 @@ protected:
             dir.WriteFile(folder + "/f" + name + ".txt", "text");
         }
     }
-    std::int32_t AddLibrary(const std::string& relative, bool vital = false)
+    std::int32_t AddLibrary(const std::string& relative)
     {
-        return set->AddActiveLibrary(dir.Loc(relative), LM::NotPermanent, vital, true);
-    }
-
-    // Number of records whose location lies below `relative`.
-    int PartsBelow(const std::string& relative)
-    {
-        const IO::Location folder = dir.Loc(relative);
-        int n = 0;
-        for (std::int32_t i = 0; i < set->GetSymbolNumber(); ++i) {
-            IO::Location location;
-            if (set->GetSymbolLocation(i, &location) == 0 && folder.IsAncestorOf(location))
-                ++n;
-        }
-        return n;
+        return set->AddActiveLibrary(dir.Loc(relative), LM::NotPermanent, false, true);
     }
 
     const LM::FolderItem& Folder(std::int32_t index) { return *set->GetFolderSet()->GetItem(index); }

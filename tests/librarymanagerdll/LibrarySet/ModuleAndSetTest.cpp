@@ -1,17 +1,10 @@
-// The module functions, the set's construction and destruction, the shared
-// script code container, the guard of the public operations, and the other
-// objects: order, names, the URL flag, bad indices and the notification of
-// the set's observers.
+// A set whose construction fails, and the guard of the public operations.
 #include "LibrarySetTestSupport.hpp"
 
 #include "KR/DebugChannel.hpp"
-#include "LibrarySet/Guard.hpp"
 #include "LibrarySet/LibrarySetInternals.hpp"
-#include "LibrarySet/ModuleState.hpp"
-#include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
 
-#include <cstring>
 #include <stdexcept>
 
 using namespace LMTest;
@@ -41,64 +34,11 @@ struct ThrowingObserver : LM::LibrarySetObserver {
     void (*raise)() = nullptr;
 };
 
-std::string NameAt(LM::LibrarySet& set, std::int32_t index)
-{
-    KR::String name;
-    set.GetOtherObjectName(index, &name);
-    return name.Std();
-}
-
-// Records whether the set was enumerated at each notification.
-struct RecordingObserver : LM::LibrarySetObserver {
-    explicit RecordingObserver(LM::LibrarySet* watched) : set(watched) {}
-    void SomethingHappened() override { seen.push_back(set->IsEnumerated()); }
-    LM::LibrarySet* set;
-    std::vector<bool> seen;
-};
-
 }  // namespace
 
 using SetGuard = SetFixture;
-using OtherObjects = SetFixture;
-
-TEST(ModuleTest, StringEntriesAreCutToTheirSize)
-{
-    LM::LibraryManagerStrings strings;
-    strings.Set(4, std::string(300, 'x').c_str());
-    EXPECT_EQ(std::string(255, 'x'), strings.Get(4));
-    strings.Set(11, "ignored");
-    EXPECT_STREQ("", strings.Get(11));
-    // An entry that is not terminated is read as its first 255 bytes.
-    std::memset(static_cast<void*>(&strings), 'y', sizeof strings);
-    LM::SetLibraryManagerStrings(strings);
-    EXPECT_EQ(255u, std::strlen(LM::GetModuleString(LM::ModuleString::FolderSetRoot)));
-    LM::LibraryManagerStrings out;
-    LM::GetLibraryManagerStrings(&out);
-    EXPECT_EQ(0, std::memcmp(static_cast<void*>(&strings), static_cast<void*>(&out), sizeof out));
-}
 
 using LibrarySetLifeTest = ModuleFixture;
-
-TEST_F(LibrarySetLifeTest, SetsShareTheContainerOfTheirCacheFolder)
-{
-    InitModule(dir.MakeFolder("shared"));
-    auto first = std::make_unique<LM::LibrarySet>(handler, NoTypes());
-    LM::LibrarySet second(handler, NoTypes());
-    LM::PscBinCodesContainer* container = LM::LibrarySetInternals::GetScriptCodeContainer(*first);
-    ASSERT_NE(nullptr, container);
-    EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
-    EXPECT_EQ(2u, container->GetObserverCount());
-    first.reset();
-    EXPECT_EQ(container, LM::PscBinCodesContainerRegistry::Find(dir.Loc("shared")));
-    EXPECT_EQ(1u, container->GetObserverCount());
-
-    // A new cache folder gives later sets a container of their own; existing
-    // sets keep theirs.
-    InitModule(dir.MakeFolder("other"));
-    LM::LibrarySet third(handler, NoTypes());
-    EXPECT_NE(container, LM::LibrarySetInternals::GetScriptCodeContainer(third));
-    EXPECT_EQ(container, LM::LibrarySetInternals::GetScriptCodeContainer(second));
-}
 
 TEST_F(LibrarySetLifeTest, FailedConstructionLeavesAnUnusableSetThatRefusesEverything)
 {
@@ -140,103 +80,5 @@ TEST_F(SetGuard, GuardPrintsCaughtExceptionsAndReturnsTheFallback)
     // The object was added before the observer failed; it is there once.
     EXPECT_EQ(1, set->GetOtherObjectNum());
     set->Detach(observer);
-}
-
-TEST(GuardTest, ErrorCodesOfCaughtExceptions)
-{
-    KR::DebugCapture capture;
-    auto run = [](auto body) { return LM::RunGuarded(body); };
-    EXPECT_EQ(KR::ErrBadFormat, run([] { throw KR::KRException(KR::ErrBadFormat, "bad"); }));
-    EXPECT_EQ(KR::ErrMemFull, run([] { throw std::bad_alloc(); }));
-    EXPECT_EQ(KR::ErrInternal, run([] { throw std::logic_error("logic"); }));
-    EXPECT_EQ(KR::ErrInternal, run([] { throw 1; }));
-    EXPECT_EQ(KR::NoError, run([] {}));
-    EXPECT_NE(std::string::npos, capture.GetText().find("KRException 0x81000004: bad"));
-}
-
-
-TEST_F(OtherObjects, OtherObjectsAreInsertedByNameEqualNamesFirst)
-{
-    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("one/Beta")));
-    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("one/Alpha")));
-    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("two/Alpha")));
-    EXPECT_EQ(3, set->AddOtherObject(KR::String("http://h/dir/Gamma")));
-    EXPECT_EQ(1, set->AddOtherObject(dir.Loc("one/Alpha")));  // present: its index, nothing added
-    EXPECT_EQ(3, set->AddOtherObject(KR::String("http://h/dir/Gamma")));
-    EXPECT_EQ(4, set->GetOtherObjectNum());
-    IO::Location first;
-    EXPECT_EQ(0, set->GetOtherObjectLocation(0, &first));
-    EXPECT_EQ(dir.Loc("two/Alpha"), first);
-    EXPECT_EQ("Beta", NameAt(*set, 2));
-
-    EXPECT_EQ(LM::ErrBadIndex, set->SetOtherObjectLocation(4, dir.Loc("b.gsm")));
-    // A new name does not move an object.
-    EXPECT_EQ(0, set->SetOtherObjectLocation(0, dir.Loc("Zulu")));
-    EXPECT_EQ("Zulu", NameAt(*set, 0));
-}
-
-TEST(OtherObjectNameTest, UrlNamesFollowBackslashThenSlash)
-{
-    auto urlName = [](const char* url) {
-        LM::OtherObject object;
-        object.url = url;
-        object.urlFlag = true;
-        return LM::OtherObjectList::MakeName(object).Std();
-    };
-    EXPECT_EQ("part1", urlName("http://host/dir/part1"));
-    EXPECT_EQ("part1", urlName("c:\\dir\\part1"));
-    EXPECT_EQ("b/c", urlName("a\\b/c"));  // the last backslash wins over a later slash
-    EXPECT_EQ("plain", urlName("plain"));
-    EXPECT_EQ("", urlName("http://host/dir/"));
-}
-
-TEST_F(OtherObjects, UrlFlagFollowsTheUrlLastSetAndTheNameItsOrigin)
-{
-    ASSERT_EQ(0, set->AddOtherObject(dir.Loc("Local.gsm")));
-    set->SetEnumerated(true);
-    EXPECT_EQ(0, set->SetOtherObjectUrl(0, KR::String("http://h/Remote.gsm")));
-    EXPECT_TRUE(set->IsUrlOtherObject(0));
-    EXPECT_EQ("Local.gsm", NameAt(*set, 0));
-    // The URL flag is now set, so a URL set later names the object.
-    EXPECT_EQ(0, set->SetOtherObjectUrl(0, KR::String("http://h/Other.gsm")));
-    EXPECT_EQ("Other.gsm", NameAt(*set, 0));
-    EXPECT_EQ(0, set->SetOtherObjectUrl(0, KR::String()));
-    EXPECT_FALSE(set->IsUrlOtherObject(0));
-    EXPECT_TRUE(set->IsEnumerated());  // setters leave the flag
-
-    ASSERT_EQ(1, set->AddOtherObject(KR::String("http://h/x/Web.gsm")));
-    EXPECT_TRUE(set->IsUrlOtherObject(1));
-    EXPECT_FALSE(set->IsEnumerated());
-    EXPECT_EQ(0, set->SetOtherObjectLocation(1, dir.Loc("Disk.gsm")));
-    EXPECT_EQ("Web.gsm", NameAt(*set, 1));
-}
-
-TEST_F(OtherObjects, AddOtherObjectNotifiesInEveryCaseOtherChangesDoNot)
-{
-    RecordingObserver observer(set.get());
-    set->Attach(observer);
-    set->Attach(observer);  // held once
-    RecordingObserver copy(observer);  // copies are not attached
-    copy = observer;
-    EXPECT_EQ(0u, copy.GetSourceCount());
-
-    set->SetEnumerated(true);
-    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("a.gsm")));
-    EXPECT_EQ(0, set->AddOtherObject(dir.Loc("a.gsm")));          // already there
-    EXPECT_EQ(-1, set->AddOtherObject(IO::Location()));           // nothing added
-    EXPECT_EQ(-1, set->AddOtherObject(KR::String()));
-    EXPECT_EQ(1, set->AddOtherObject(KR::String("http://h/b.gsm")));
-    EXPECT_EQ(std::vector<bool>(5, false), observer.seen);
-
-    set->AddActiveLibrary(dir.MakeFolder("lib"), LM::NotPermanent, false, true);
-    set->AddActiveLibrary(KR::String("http://h/lib/"), LM::NotPermanent, false);
-    set->RemoveActiveLibrary(0);
-    set->SetOtherObjectUrl(0, KR::String("http://h/c.gsm"));
-    set->SetOtherObjectLocation(0, dir.Loc("c.gsm"));
-    EXPECT_EQ(5u, observer.seen.size());
-
-    set->Detach(observer);
-    set->AddOtherObject(dir.Loc("d.gsm"));
-    EXPECT_EQ(5u, observer.seen.size());
 }
 

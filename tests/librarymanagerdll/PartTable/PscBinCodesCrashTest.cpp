@@ -10,19 +10,13 @@
 #include "PartTable/PscBinCodesContainer.hpp"
 #include "Support/Handles.hpp"
 #include "Support/TempDir.hpp"
+#include "librarymanagerdll/KillTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -82,29 +76,15 @@ std::int64_t GenerationIn(const TestSupport::TempDir& dir)
 // the child's id once the child starts writing; -1 when it ended before.
 pid_t StartRewrite(const IO::Location& folder, std::uint32_t generation)
 {
-    int ready[2];
-    if (::pipe(ready) != 0)
-        return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(ready[0]);
-        {
-            LM::PscBinCodesContainer container(folder);
-            for (std::int32_t k = 1; k <= container.GetCount(); ++k) {
-                TestSupport::OwnedHandle code(CodeOf(generation, static_cast<std::uint32_t>(k)));
-                container.SetCode(k, code.h, nullptr);
-            }
-            const char byte = 1;
-            if (::write(ready[1], &byte, 1) != 1)
-                ::_exit(2);
+    return KillTest::StartChild([&](const std::function<void()>& ready) {
+        LM::PscBinCodesContainer container(folder);
+        for (std::int32_t k = 1; k <= container.GetCount(); ++k) {
+            TestSupport::OwnedHandle code(CodeOf(generation, static_cast<std::uint32_t>(k)));
+            container.SetCode(k, code.h, nullptr);
         }
-        ::_exit(0);
-    }
-    ::close(ready[1]);
-    char byte = 0;
-    const bool writing = ::read(ready[0], &byte, 1) == 1;
-    ::close(ready[0]);
-    return writing ? pid : -1;
+        ready();
+        return 0;
+    });
 }
 
 TEST(PscBinCodesCrashTest, AKilledWriterLeavesTheOldFileOrTheWholeNewOne)
@@ -127,36 +107,20 @@ TEST(PscBinCodesCrashTest, AKilledWriterLeavesTheOldFileOrTheWholeNewOne)
 
     // An undisturbed write gives the new generation and tells how long a
     // write takes.
-    using Clock = std::chrono::steady_clock;
-    int status = 0;
-    pid_t child = StartRewrite(folder, 1);
-    ASSERT_GT(child, 0);
-    const Clock::time_point start = Clock::now();
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
-    const auto writeTime = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::int64_t writeTime = KillTest::RunUndisturbed(StartRewrite(folder, 1));
+    ASSERT_GE(writeTime, 0);
     ASSERT_EQ(1, GenerationIn(dir));
 
     std::mt19937 random(15);
-    std::uniform_real_distribution<double> fraction(0.0, 1.0);
-    // Kill moments are drawn from [0, window]. The window starts at twice
-    // the measured write time and follows what the runs show: it shrinks
-    // after a run that finished before its kill and grows after one that was
-    // cut short, so about half the runs are killed mid-write even when the
-    // machine's load changes and sleeps overshoot.
-    double window = 2.0 * static_cast<double>(writeTime);
+    KillTest::KillWindow window(writeTime);
     std::uint32_t current = 1;
     int killed = 0;
     for (int run = 0; run < Runs; ++run) {
-        child = StartRewrite(folder, current + 1);
+        const pid_t child = StartRewrite(folder, current + 1);
         ASSERT_GT(child, 0);
-        std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::int64_t>(fraction(random) * window)));
-        ::kill(child, SIGKILL);
-        ASSERT_EQ(child, ::waitpid(child, &status, 0));
-        const bool cut = WIFSIGNALED(status);
-        ASSERT_TRUE(cut || WEXITSTATUS(status) == 0);
-        killed += cut ? 1 : 0;
-        window *= cut ? 1.25 : 0.8;
+        const int cut = window.Kill(child, random);
+        ASSERT_GE(cut, 0);
+        killed += cut;
         const std::int64_t found = GenerationIn(dir);
         ASSERT_TRUE(found == current || found == current + 1) << "run " << run << ": generation " << found;
         current = static_cast<std::uint32_t>(found);

@@ -172,61 +172,15 @@ TEST_F(PscBinCodesFixture, CodesAreReadOnFirstUseNotWhenTheTableIsLoaded)
     EXPECT_EQ(0u, reloaded.GetItem(2).codeSize);
 }
 
-// One row per check of the reader; every damaged file gives an empty
-// container. The fuzz replay tries every other cut and damage.
-TEST_F(PscBinCodesFixture, MissingForeignTruncatedOrDamagedFilesGiveAnEmptyContainer)
-{
-    const std::int32_t stamp = fakeNow - 1000;
-    const std::string valid =
-        BuildContainerFile(stamp, {{partA, IO::Location("/a"), 1, 1, fakeNow, "aaaa", std::string(32, '\0')}});
-    const auto patched = [&](std::size_t at, std::string bytes) {
-        return valid.substr(0, at) + bytes + valid.substr(at + bytes.size());
-    };
-    const std::size_t firstType = 22 + 32 + 1 + 4 + 2;  // after the item's two GUIDs and location
-    const std::string rows[] = {
-        BuildContainerFile(stamp, {}, 0),                   // a write that never finished has no magic yet
-        valid.substr(0, 21),                                // cut inside the header
-        valid.substr(0, 60),                                // cut inside the table
-        patched(8, std::string("\x02\x00", 2)),             // array version 2
-        patched(10, std::string("\xFF\xFF\xFF\x0F", 4)),     // a count beyond the file
-        patched(firstType, std::string("\x07\x00", 2)),     // a script type outside 1 .. 6
-        patched(firstType + 18, std::string("\xFF\xFF", 2)),  // a code reaching beyond the end of the file
-    };
-    WriteCacheFile(valid);
-    ASSERT_EQ(1, LM::PscBinCodesContainer(dir_.Loc("cache")).GetCount());
-    for (const std::string& bytes : rows) {
-        WriteCacheFile(bytes);
-        const LM::PscBinCodesContainer container(dir_.Loc("cache"));
-        EXPECT_EQ(0, container.GetCount()) << &bytes - rows;
-        // The timestamp read before the failure stays.
-        EXPECT_EQ(bytes.size() >= 8 && bytes[0] != 0 ? stamp : fakeNow, container.GetTimestamp()) << &bytes - rows;
-    }
-    std::filesystem::remove(CacheFile());
-    EXPECT_EQ(fakeNow, LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp());
-    EXPECT_EQ(0, LM::PscBinCodesContainer(dir_.Loc("missing")).GetCount());  // nothing read, nothing written
-}
-
 // ----- The purge ----------------------------------------------------------------
 
-// The container file's timestamp after a container made at `created` is
-// written at `written`: `written` when it purged, `created` when not.
+// The keys (script types) of the items that survive writing at `now` a
+// container whose last purge was at `purged`.
 class PscBinCodesPurgeTest : public PscBinCodesFixture {
 protected:
-    std::int32_t TimestampAfterWriting(std::int32_t created, std::int32_t written)
+    std::vector<int> Survivors(std::int32_t purged, std::int32_t now, const std::vector<ItemSpec>& items)
     {
-        std::filesystem::remove(CacheFile());
-        fakeNow = created;
-        auto container = std::make_unique<LM::PscBinCodesContainer>(dir_.Loc("cache"));
-        fakeNow = written;
-        container.reset();
-        return LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp();
-    }
-
-    // The keys (script types) of the items that survive writing at `now` a
-    // container whose last purge is long past.
-    std::vector<int> Survivors(std::int32_t now, const std::vector<ItemSpec>& items)
-    {
-        WriteCacheFile(BuildContainerFile(now - 100 * 86400, items));
+        WriteCacheFile(BuildContainerFile(purged, items));
         fakeNow = now;
         LM::PscBinCodesContainer(dir_.Loc("cache")).GetCount();  // made and destroyed: written
         LM::PscBinCodesContainer after(dir_.Loc("cache"));
@@ -237,30 +191,23 @@ protected:
     }
 };
 
-TEST_F(PscBinCodesPurgeTest, RunsOnceHalfACalendarMonthHasPassed)
+TEST_F(PscBinCodesPurgeTest, RunsHalfAMonthAfterTheLastAndDropsCodesUnusedForAMonthOrRarelyUsed)
 {
-    // 31 January + one month is 29 February 2024 (the day is clamped):
-    // the midpoint is 14.5 days later.
-    const std::int32_t january31 = At(2024, 1, 31);
-    const std::int32_t midpoint = At(2024, 2, 14, 12);
-    EXPECT_EQ(january31, TimestampAfterWriting(january31, midpoint));
-    EXPECT_EQ(midpoint + 1, TimestampAfterWriting(january31, midpoint + 1));
-}
-
-TEST_F(PscBinCodesPurgeTest, DropsCodesUnusedForAMonthOrRarelyUsedForHalfAMonth)
-{
-    // 31 March 12:00 back one month is 29 February 12:00 (clamped); half way
-    // (15.5 days) is 16 March 00:00.
+    // 31 March 12:00 back one month is 29 February 12:00 (the day is
+    // clamped); half way (15.5 days) is 16 March 00:00.
     const std::int32_t now = At(2024, 3, 31, 12);
     const std::int32_t monthAgo = At(2024, 2, 29, 12);
     const std::int32_t halfMonthAgo = At(2024, 3, 16);
     const IO::Location where("/lib/p");
-    EXPECT_EQ((std::vector<int>{2, 4, 5}),
-              Survivors(now, {{partA, where, 1, 100, monthAgo - 1, "c", ""},    // a month: dropped however used
-                              {partA, where, 2, 100, monthAgo, "c", ""},        // exactly a month: kept
-                              {partA, where, 3, 4, halfMonthAgo - 1, "c", ""},  // rarely used: dropped
-                              {partA, where, 4, 5, halfMonthAgo - 1, "c", ""},  // used five times: kept
-                              {partA, where, 5, 4, halfMonthAgo, "c", ""}}));   // exactly half: kept
+    const std::vector<ItemSpec> items = {{partA, where, 1, 100, monthAgo - 1, "c", ""},    // a month: dropped however used
+                                         {partA, where, 2, 100, monthAgo, "c", ""},        // exactly a month: kept
+                                         {partA, where, 3, 4, halfMonthAgo - 1, "c", ""},  // rarely used: dropped
+                                         {partA, where, 4, 5, halfMonthAgo - 1, "c", ""},  // used five times: kept
+                                         {partA, where, 5, 4, halfMonthAgo, "c", ""}};     // exactly half: kept
+    // Purged half a calendar month ago: no purge yet; a second later it runs.
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5}), Survivors(halfMonthAgo, now, items));
+    EXPECT_EQ((std::vector<int>{2, 4, 5}), Survivors(halfMonthAgo - 1, now, items));
+    EXPECT_EQ(now, LM::PscBinCodesContainer(dir_.Loc("cache")).GetTimestamp());
 }
 
 // ----- The library set operations --------------------------------------------

@@ -119,21 +119,6 @@ TEST_F(Records, RefreshReadsOnlyNewerFilesAndKeepsTheStoredTime)
     EXPECT_EQ(DocumentName(i), "Beam");
 }
 
-TEST_F(Records, BadIndicesGiveTheFallbacksAndChangeNothing)
-{
-    AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), types.part);
-    for (std::int32_t i : {1, -1}) {
-        EXPECT_EQ(set_->GetSymbolFlags(i), 1u);
-        EXPECT_EQ(set_->GetSymbolFolderIndex(i), -1);
-        IO::Location location("/unchanged");
-        EXPECT_EQ(set_->GetSymbolLocation(i, &location), LM::ErrBadIndex);
-        EXPECT_EQ(location, IO::Location("/unchanged"));
-        EXPECT_EQ(set_->SetSymbolOwnUnID(i, MakeUnID(5, 5)), LM::ErrBadIndex);
-    }
-    EXPECT_EQ(set_->GetSymbolLocation(0, nullptr), KR::ErrParam);
-    EXPECT_EQ(set_->GetSymbolPscGlobalsBits(0, 1, nullptr), KR::ErrParam);
-}
-
 TEST_F(Records, ScriptBitsFollowTheirScriptTypeRules)
 {
     const std::int32_t part = AddFile(WritePart("A.gsm", "A", MakeUnID(1, 1)), types.part);
@@ -199,17 +184,6 @@ TEST_F(Records, ArchivableDependsOnFolderAndLibrary)
         const std::int32_t i = AddFile(WritePart(file, file, MakeUnID(1, 1), false, flag), types.part, folder);
         EXPECT_EQ(set_->IsSymbolArchivable(i), archivable) << file;
     }
-}
-
-TEST_F(Records, RenumberFoldersMapsKnownIndicesOnly)
-{
-    const std::int32_t a = AddFile(WritePlain("a.txt"), types.text, 0);
-    const std::int32_t b = AddFile(WritePlain("b.txt"), types.text, 2);
-    const std::int32_t c = AddFile(WritePlain("c.txt"), types.text, 7);
-    Table().RenumberFolders({0, 2, 1});
-    EXPECT_EQ(set_->GetSymbolFolderIndex(a), 0);
-    EXPECT_EQ(set_->GetSymbolFolderIndex(b), 1);
-    EXPECT_EQ(set_->GetSymbolFolderIndex(c), 7);
 }
 
 using LM::LibrarySetInternals;

@@ -5,7 +5,6 @@
 
 #include "AncestryHierarchy.hpp"
 #include "AncestryInfo.hpp"
-#include "KR/DebugChannel.hpp"
 #include "KR/Memory.hpp"
 #include "LibrarySet/OtherObjectList.hpp"
 #include "PartTable/PscBinCodesContainer.hpp"
@@ -136,47 +135,6 @@ protected:
 
 using Storing = StoreFixture;
 
-TEST_F(Storing, NewPartReadsItsFileAndItsAncestry)
-{
-    const KR::UnID root = MakeUnID(1, 1), own = MakeUnID(2, 1);
-    const std::int32_t i = set_->StoreSymbol(WriteDerivedPart("Door.gsm", "Door", own, {root}, true), 0, -1);
-    ASSERT_EQ(i, 0);
-    EXPECT_EQ(DocumentName(i), "Door");
-    EXPECT_TRUE(set_->IsSymbolValid(i));
-    EXPECT_TRUE(set_->IsSymbolTemplate(i));
-    EXPECT_EQ(PathNodes(i), (std::vector<KR::UnID>{root, own}));
-    for (std::int32_t code : Table().Get(i)->GetSymbolData()->codeIndices)
-        EXPECT_EQ(code, LM::SymbolData::CodeNotLookedUp);
-    // While enumerating nothing but the record is touched.
-    EXPECT_TRUE(Table().GetNameIndex().empty());
-
-    // A part without an ancestry section has no path; a script file never
-    // gets one (what other records carry is the records' tests' concern).
-    const std::int32_t plainPart = set_->StoreSymbol(WritePart("Plain.gsm", "Plain", MakeUnID(3, 1)), 0, -1);
-    EXPECT_EQ(PathIdOf(plainPart), 0u);
-    EXPECT_FALSE(set_->IsSymbolTemplate(plainPart));
-    EXPECT_EQ(PathIdOf(set_->StoreSymbol(WriteScript("Macro.scr", "Macro"), 0, -1)), 0u);
-    set_->StoreSymbol(WritePlain("Notes.txt"), 0, -1);
-    ExpectConsistent();
-}
-
-TEST_F(Storing, SameLocationTwiceAddsDuringEnumerationAndRefreshesAfter)
-{
-    const IO::Location location = WriteDerivedPart("Window.gsm", "Window", MakeUnID(5, 1), {MakeUnID(4, 1)});
-    EXPECT_EQ(set_->StoreSymbol(location, 0, -1), 0);
-    EXPECT_EQ(set_->StoreSymbol(location, 0, -1), 1);
-    FinishEnumeration();
-    // The first valid record of this location is refreshed in place: its
-    // path is given back and taken again.
-    EXPECT_EQ(Tree().GetPathMultiplicity(PathIdOf(0)), 2u);
-    EXPECT_EQ(set_->StoreSymbol(location, 0, -1), 0);
-    EXPECT_EQ(set_->StoreSymbol(location, 0, 1), 1);  // the same through a correct hint
-    EXPECT_EQ(set_->GetSymbolNumber(), 2);
-    EXPECT_EQ(PathIdOf(0), PathIdOf(1));
-    EXPECT_EQ(Tree().GetPathMultiplicity(PathIdOf(0)), 2u);
-    ExpectConsistent();
-}
-
 TEST_F(Storing, ReStoringDropsTheCompiledCodes)
 {
     const IO::Location location = WriteDerivedPart("Lamp.gsm", "Lamp", MakeUnID(20, 1), {MakeUnID(21, 1)});
@@ -193,24 +151,6 @@ TEST_F(Storing, ReStoringDropsTheCompiledCodes)
     for (std::int32_t index : Table().Get(i)->GetSymbolData()->codeIndices)
         EXPECT_EQ(index, LM::SymbolData::NoCode);
     ExpectConsistent();
-}
-
-TEST_F(Storing, KnownIndexMustBeTheRecordOfTheLocation)
-{
-    const IO::Location a = WriteDerivedPart("A.gsm", "A", MakeUnID(40, 1), {});
-    set_->StoreSymbol(a, 0, -1);
-    set_->StoreSymbol(WriteDerivedPart("B.gsm", "B", MakeUnID(41, 1), {}), 0, -1);
-    FinishEnumeration();
-    const std::uint32_t pathOfB = PathIdOf(1);
-    for (std::int32_t bad : {2, -2, 1 << 30, 1})  // outside the table, or another record
-        EXPECT_EQ(set_->StoreSymbol(a, 0, bad), -1) << bad;
-    EXPECT_EQ(set_->GetSymbolNumber(), 2);
-    EXPECT_EQ(PathIdOf(1), pathOfB);
-    EXPECT_EQ(DocumentName(1), "B");
-    ExpectConsistent();
-    // While enumerating the hint is not looked at.
-    set_->SetEnumerated(false);
-    EXPECT_EQ(set_->StoreSymbol(a, 0, 7), 2);
 }
 
 TEST_F(Storing, FolderFromLocationAndOtherObjects)
@@ -301,57 +241,17 @@ TEST_F(Storing, BadLocations)
     }
 }
 
-TEST_F(Storing, Placeholders)
-{
-    LM::AncestryInfo ancestry;
-    ancestry.Append(MakeUnID(70, 1));
-    ancestry.MarkAsTemplate();
-    const KR::UnID id = MakeUnID(71, 1);
-    const std::int32_t first = set_->StoreDummySymbol("Ghost", id, types.part, ancestry);
-    ASSERT_EQ(first, 0);
-    EXPECT_EQ(set_->GetSymbolFolderIndex(first), set_->GetFolderNumber() - 1);
-    EXPECT_FALSE(set_->IsSymbolValid(first));
-    EXPECT_TRUE(set_->IsSymbolTemplate(first));
-    EXPECT_EQ(PathNodes(first), (std::vector<KR::UnID>{MakeUnID(70, 1), id}));
-    // Types that are not storable are refused in either mode.
-    EXPECT_EQ(set_->StoreDummySymbol("Odd", id, types.group, ancestry), -1);
-    // During enumeration the same placeholder is appended again.
-    EXPECT_EQ(set_->StoreDummySymbol("Ghost", id, types.part, ancestry), 1);
-    FinishEnumeration();
-
-    EXPECT_EQ(set_->StoreDummySymbol("Ghost", id, types.part, LM::AncestryInfo()), first);
-    EXPECT_EQ(PathNodes(first), std::vector<KR::UnID>{id});
-    EXPECT_FALSE(set_->IsSymbolTemplate(first));
-    EXPECT_EQ(set_->SearchDummySymbol(id, "Ghost"), first);
-    EXPECT_EQ(set_->StoreDummySymbol("Odd", id, types.group, ancestry), -1);
-    EXPECT_EQ(set_->GetSymbolNumber(), 2);
-    // Without a name the placeholder of this UnID is renewed, whatever its
-    // name; long names are cut.
-    EXPECT_EQ(set_->StoreDummySymbol(nullptr, id, types.part, LM::AncestryInfo()), first);
-    EXPECT_EQ(DocumentName(first), "");
-    const std::string name(40, 'g');
-    const std::int32_t cut = set_->StoreDummySymbol(name.c_str(), MakeUnID(73, 1), types.part, LM::AncestryInfo());
-    EXPECT_EQ(DocumentName(cut), name.substr(0, 31));
-    EXPECT_EQ(set_->StoreDummySymbol(name.c_str(), MakeUnID(73, 1), types.part, LM::AncestryInfo()), cut);
-    ExpectConsistent();
-
-    // A script placeholder holds no path: found again, it cannot be renewed.
-    ASSERT_GE(set_->StoreDummySymbol("Macro", MakeUnID(72, 1), types.script, ancestry), 0);
-    KR::DebugCapture capture;
-    EXPECT_EQ(set_->StoreDummySymbol("Macro", MakeUnID(72, 1), types.script, ancestry), -1);
-    EXPECT_NE(capture.GetText().find("Illegal index in Paths<NodeData, Comparision>::"), std::string::npos);
-    ExpectConsistent();
-}
-
 // Random placeholders and part files, new and stored again, with names and
-// UnIDs that often clash: after every store the table, its indexes and the
-// hierarchy agree.
+// UnIDs that often clash, first while enumerating (each store appends) and
+// then after it (a store renews the record of its location or UnID): after
+// every store the table, its indexes and the hierarchy agree.
 TEST_F(Storing, RandomStoresKeepIndexesInKeyOrder)
 {
-    FinishEnumeration();
     std::mt19937 random(1234);
     std::vector<IO::Location> files;
-    for (int step = 0; step < 120; ++step) {
+    for (int step = 0; step < 160; ++step) {
+        if (step == 40)
+            FinishEnumeration();
         const std::string name = "P" + std::to_string(random() % 12);
         const KR::UnID id = MakeUnID(100 + random() % 10, 1 + random() % 2);
         std::vector<KR::UnID> ancestors;
@@ -372,8 +272,13 @@ TEST_F(Storing, RandomStoresKeepIndexesInKeyOrder)
             set_->StoreSymbol(files.back(), 0, -1);
             break;
         default:
-            if (!files.empty())
-                set_->StoreSymbol(files[random() % files.size()], 0, -1);
+            // Stored again, now and then through the index of its record.
+            if (!files.empty()) {
+                const IO::Location& file = files[random() % files.size()];
+                const std::int32_t known = random() % 2 == 0 ? -1 : set_->SearchSymbol(file);
+                const std::int32_t stored = set_->StoreSymbol(file, 0, known);
+                EXPECT_TRUE(known < 0 || !set_->IsEnumerated() || stored == known) << known;
+            }
             break;
         }
         SCOPED_TRACE("step " + std::to_string(step));

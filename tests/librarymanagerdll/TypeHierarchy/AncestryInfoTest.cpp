@@ -16,7 +16,6 @@
 
 using LM::AncestryInfo;
 using TestIds::LE32;
-using TestIds::Raw;
 using TestIds::U;
 
 namespace {
@@ -48,21 +47,6 @@ std::string Listed(const AncestryInfo& info)
 
 }  // namespace
 
-TEST(AncestryInfoTest, SectionLayout)
-{
-    Handle empty(AncestryInfo().GetAncestrySection());
-    EXPECT_EQ(empty.Bytes(), Header(0, 0));
-    Handle two(Info({U(7, 1), U(9, 2)}, true).GetAncestrySection());
-    EXPECT_EQ(two.Bytes(), Header(1, 2) + Raw(U(7, 1)) + Raw(U(9, 2)));
-
-    AncestryInfo back(two.h);
-    EXPECT_TRUE(back.IsTemplate());
-    EXPECT_EQ(Listed(back), "7.9.");
-
-    // A channel carries the same bytes as the section.
-    EXPECT_EQ(TestIds::Written(back), two.Bytes());
-}
-
 TEST(AncestryInfoTest, ParentAndAncestorQueries)
 {
     EXPECT_EQ(AncestryInfo().GetParentID(), KR::UnID{});
@@ -80,57 +64,14 @@ TEST(AncestryInfoTest, ParentAndAncestorQueries)
     EXPECT_EQ(Listed(abc), "1.8.3.");
 }
 
-TEST(AncestryInfoTest, CheckAndFixCutsCycles)
-{
-    // The list is cut before the first repeated main GUID, or before the
-    // part's own; the template flag stays.
-    struct Case {
-        std::vector<KR::UnID> ids;
-        std::optional<KR::UnID> own;
-        const char* kept;
-    };
-    for (const Case& c : {Case{{U(1), U(2), U(1)}, {}, "1.2."}, Case{{U(1), U(2), U(3)}, U(2), "1."},
-                          Case{{U(4, 1), U(3), U(4, 2)}, {}, "4.3."}, Case{{U(9), U(2), U(5)}, U(3), "9.2.5."}}) {
-        AncestryInfo info;
-        for (const KR::UnID& id : c.ids)
-            info.Append(id);
-        info.MarkAsTemplate();
-        EXPECT_EQ(c.own ? info.CheckAndFix(*c.own) : info.CheckAndFix(), KR::NoError);
-        EXPECT_EQ(Listed(info), c.kept);
-        EXPECT_TRUE(info.IsTemplate()) << c.kept;
-    }
-}
-
-TEST(AncestryInfoTest, BlocksThatTheirCountDoesNotFitAreRefused)
-{
-    AncestryInfo info = Info({U(9)});
-    Handle shortForCount(Header(1, 2) + Raw(U(1)));  // 64 bytes, count says 2
-    EXPECT_EQ(info.SetAncestrySection(shortForCount.h), LM::ErrDamagedData);
-    EXPECT_EQ(info.SetAncestrySection(nullptr), -50);
-    EXPECT_EQ(Listed(info), "9.");
-    // From a channel: fails at the end of the stream, without a huge
-    // allocation, and leaves the list alone.
-    KR::StringIChannel in(Header(1, 0xFFFFFFFFu) + Raw(U(1)));
-    EXPECT_EQ(info.Read(in), KR::ErrEndOfChannel);
-    EXPECT_EQ(Listed(info), "9.");
-    EXPECT_FALSE(info.IsTemplate());
-
-    Handle longer(Header(2, 1) + Raw(U(5)) + std::string(32, 'x'));  // extra bytes are ignored
-    EXPECT_EQ(info.SetAncestrySection(longer.h), KR::NoError);
-    EXPECT_EQ(Listed(info), "5.");
-    EXPECT_TRUE(info.IsTemplate());
-}
-
 // ---------------------------------------------------------------------------
 // The section handler
 
 namespace {
 
-// GUIDs with every field set, and their texts.
+// GUIDs with every field set.
 const KR::GUID mainGuid{0x11223344, 0x5566, 0x7788, {0x99, 0x9A, 0x9B, 0x9C, 0x9D, 0x9E, 0x9F, 0xA0}};
 const KR::GUID revGuid{0x01020304, 0x0506, 0x0708, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}};
-const std::string mainText = "11223344-5566-7788-999A-9B9C9D9E9FA0";
-const std::string revText = "01020304-0506-0708-0102-030405060708";
 
 // The big-endian section of one template ancestor {mainGuid, revGuid}.
 std::string ForeignSection()
@@ -184,25 +125,4 @@ TEST(AncestrySectionHandlerTest, IsRegisteredAndConvertsEitherWay)
     EXPECT_EQ(mismatch.Bytes(), bytes);
     Handle tiny(std::string(31, '\0'));
     EXPECT_EQ(handler.ConvertToNative(nullptr, &foreign, tiny.h), LM::ErrDamagedData);
-}
-
-TEST(AncestrySectionHandlerTest, DumpTexts)
-{
-    LM::AncestrySectionHandler handler;
-    const std::string line = "\t{" + mainText + "}-{" + revText + "}\n";
-    Handle foreign(ForeignSection());
-    LPF::SectionDescriptor d{0, LPF::OtherPlatform, 0};
-    KR::StringOChannel out;
-    EXPECT_EQ(handler.Dump(out, &d, foreign.h, true), KR::NoError);
-    EXPECT_EQ(out.Take(), "Number of ancestors: 1\n" + line);
-    EXPECT_EQ(foreign.Bytes(), ForeignSection());  // the caller's bytes stay
-
-    Handle native(NativeSection());
-    LPF::SectionDescriptor n;
-    EXPECT_EQ(handler.Dump(out, &n, native.h, false), KR::NoError);
-    EXPECT_EQ(out.Take(), "Number of ancestors: 1\n");
-    // A native block shorter than its count is refused without output.
-    std::memcpy(*native.h + 4, "\x03\0\0\0", 4);
-    EXPECT_EQ(handler.Dump(out, &n, native.h, true), LM::ErrDamagedData);
-    EXPECT_EQ(out.GetText(), "");
 }

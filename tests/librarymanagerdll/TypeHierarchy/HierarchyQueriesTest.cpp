@@ -42,32 +42,6 @@ Ids Ancestors(const LM::AncestryInfo& info)
     return Ids(info.GetAncestorsRef(), info.GetAncestorsRef() + info.GetAncestorsCount());
 }
 
-TEST_F(Queries, AncestryInfoAndParentByIndex)
-{
-    LM::AncestryInfo info;
-    EXPECT_EQ(set_->GetSymbolAncestryInfo(b, &info), 0);
-    EXPECT_EQ(Ancestors(info), (Ids{R, A}));
-    EXPECT_FALSE(info.IsTemplate());
-    EXPECT_EQ(set_->GetSymbolAncestryInfo(a, &info), 0);
-    EXPECT_EQ(Ancestors(info), (Ids{R}));
-    EXPECT_TRUE(info.IsTemplate());
-
-    EXPECT_EQ(set_->GetSymbolAncestryInfo(b, nullptr), KR::ErrParam);
-    info.Clear();
-    info.Append(X);
-    EXPECT_EQ(set_->GetSymbolAncestryInfo(d, &info), LM::ErrBadIndex);  // no path: unchanged
-    EXPECT_EQ(Ancestors(info), (Ids{X}));
-    EXPECT_EQ(set_->GetSymbolAncestryInfo(99, &info), LM::ErrBadIndex);  // outside: cleared
-    EXPECT_EQ(info.GetAncestorsCount(), 0u);
-
-    KR::UnID parent = X;
-    EXPECT_EQ(set_->GetSymbolParentUnID(b, &parent), 0);
-    EXPECT_EQ(parent, A);
-    EXPECT_EQ(set_->GetSymbolParentUnID(-1, &parent), LM::ErrBadIndex);
-    KR::DebugCapture capture;  // no path: the tree's exception, caught
-    EXPECT_EQ(set_->GetSymbolParentUnID(d, &parent), KR::ErrIllegalArgument);
-}
-
 TEST_F(Queries, TypeTestsAndSearchByAncestor)
 {
     EXPECT_TRUE(set_->IsSymbolTypeOf(b, R));
@@ -204,27 +178,6 @@ public:
 
 using Calls = std::vector<std::string>;
 
-TEST_F(Queries, ExportWholeTreeDepthFirstWithSkipAndStop)
-{
-    Exporter e;
-    EXPECT_EQ(set_->ExportTypeHierarchy(&e), 0);
-    // Below A the old parts' node (null UnID) sorts first and gives one call
-    // per old part; X is in no record.
-    EXPECT_EQ(e.calls, (Calls{"100>1:R/0", "1>2:A/1T", "2>3:Old/4", "2>4:B/3P", "2>5:C/2", "100>6:/-1T",
-                              "6>7:Y/6"}));
-    EXPECT_EQ(set_->ExportTypeHierarchy(nullptr), KR::ErrParam);
-
-    Exporter skip;
-    skip.answers = {{A, 1}, {X, 7}};  // 7: not one of the answers, counts as going on
-    EXPECT_EQ(set_->ExportTypeHierarchy(&skip), 0);
-    EXPECT_EQ(skip.calls, (Calls{"100>1:R/0", "1>2:A/1T", "100>3:/-1T", "3>4:Y/6"}));
-
-    Exporter stop;
-    stop.answers = {{B, 2}};
-    EXPECT_EQ(set_->ExportTypeHierarchy(&stop), LM::ErrExportStopped);
-    EXPECT_EQ(stop.calls, (Calls{"100>1:R/0", "1>2:A/1T", "2>3:Old/4", "2>4:B/3P"}));
-}
-
 TEST_F(Queries, ExportSubTreeFlatOrderedOrUnknown)
 {
     Exporter flat;
@@ -273,50 +226,6 @@ TEST_F(Queries, PrintLabelsNodesByDocumentName)
           "\nLibraryManager enumeration status : false\nActiveLibCount: 0\nsymbolCount: 7\n0 : R (), isValid : true\n",
           "\n6 : Y (), isValid : true\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
-}
-
-// The path tree's own record layout is checked here, inside the frame of
-// its one instantiation.
-TEST_F(Queries, ChannelFormatIsTheFramedTree)
-{
-    LM::AncestryHierarchy tree(set_.get());
-    tree.AddPath(&A, 1);
-    using TestIds::LE32;
-    using TestIds::Raw;
-    const std::string tag = LE32(0x4B52464Du) + std::string("LM::AncestryHierarchy") + '\0' + '\1' + '\0';
-    const std::string body = LE32(1) + LE32(0) + std::string("\1\0", 2) + LE32(2) + LE32(100) + LE32(52) +
-                             LE32(0) + LE32(0) + LE32(2) + Raw(NULLUnID) + LE32(1) +  // the root
-                             LE32(1) + LE32(0) + LE32(0) + Raw(A) + LE32(1);
-    const std::string bytes = tag + body + LE32(0x4B52464Eu);
-    EXPECT_EQ(TestIds::Written(tree), bytes);
-
-    // Read back node ids and all, also with old parts' and free entries; a
-    // copy has the tree and the set.
-    const std::string whole = TestIds::Written(SetTree());
-    const LM::AncestryHierarchy copied(SetTree());
-    EXPECT_EQ(TestIds::Written(copied), whole);
-    EXPECT_EQ(copied.GetLibrarySet(), set_.get());
-    LM::AncestryHierarchy copy(nullptr);
-    KR::StringIChannel in(whole);
-    EXPECT_EQ(copy.Read(in), 0);
-    EXPECT_EQ(TestIds::Written(copy), whole);
-
-    auto read = [](const std::string& data) {
-        LM::AncestryHierarchy t(nullptr);
-        KR::StringIChannel channel(data);
-        return t.Read(channel);
-    };
-    EXPECT_EQ(read(bytes.substr(0, bytes.size() - 10)), KR::ErrEndOfChannel);
-    std::string otherClass = bytes;
-    otherClass[5] = 'X';
-    EXPECT_EQ(read(otherClass), KR::ErrFrameClass);
-    std::string newer = bytes;
-    newer[tag.size() - 2] = '\2';
-    EXPECT_EQ(read(newer), KR::ErrFrameVersion);
-    std::string badArray = bytes;
-    badArray[tag.size() + 8] = '\2';
-    EXPECT_EQ(read(badArray), LM::ErrBadIndex);
-    EXPECT_EQ(read(body), KR::ErrBadFormat);  // no frame around the tree
 }
 
 }  // namespace

@@ -221,21 +221,18 @@ TEST(PathsIndexTest, ValuesSetInPlaceInAndOutOfOrder)
     d.ExpectMatchesModel();
 }
 
-TEST(PathsLeafEdgesTest, NewNodesBetweenEveryPairOfNeighbours)
+// Deleting a node inside a path rebuilds the part below it onto the node's
+// parent; the deleted node goes when no other path holds it.
+TEST(PathsTest, DeletingAnInnerNodeRebuildsThePathBelowIt)
 {
-    // Spaced values first, then one value into every gap: some of them go
-    // after the last item of a leaf, before the first item of the next.
-    Family f({U(7), U(8)});
-    for (std::uint32_t m = 1; m <= 400; ++m)
-        f.Add(U(m * 1000));
-    for (std::uint32_t m = 400; m >= 1; --m)
-        f.Add(U(m * 1000 + 500));
-    for (std::uint32_t m = 1; m <= 800; ++m)
-        f.Add(U(m * 500 + 250));
-    for (std::uint32_t m : {1, 2, 900000, 899999})  // below all and above all
-        f.Add(U(m));
-    f.ExpectMatchesModel();
-    EXPECT_NO_THROW(f.t.Check());
+    TestTree t;
+    const KR::UnID nodes[] = {U(1), U(2), U(3)};
+    const std::uint32_t q = t.DeletePathNode(t.AddPath(nodes, 3), 1);
+    std::vector<KR::UnID> path(t.GetPathLength(q));
+    t.GetPath(q, path.data());
+    EXPECT_EQ(path, (std::vector<KR::UnID>{U(1), U(3)}));
+    EXPECT_EQ(t.FindNodeId(U(2)), 0u);
+    EXPECT_NO_THROW(t.Check());
 }
 
 TEST(PathsLeafEdgesTest, RandomMixOfAddsAndReleases)

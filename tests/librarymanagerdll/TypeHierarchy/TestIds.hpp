@@ -32,11 +32,6 @@ inline std::string LE32(std::uint32_t v)
     return s;
 }
 
-inline std::string Raw(const KR::UnID& id)
-{
-    return std::string(reinterpret_cast<const char*>(&id), sizeof id);
-}
-
 // What an object writes on a binary channel.
 inline std::string Written(const KR::Object& object)
 {
@@ -44,19 +39,6 @@ inline std::string Written(const KR::Object& object)
     if (object.Write(out) != KR::NoError)
         return "<write failed>";
     return out.Take();
-}
-
-// The message of the IllegalArgumentException that `f` raises (its source
-// name appended after a '|'), or "no exception".
-template <typename F>
-std::string IllegalText(F&& f)
-{
-    try {
-        f();
-    } catch (const KR::IllegalArgumentException& e) {
-        return e.GetMessage() + "|" + e.GetSourceName();
-    }
-    return "no exception";
 }
 
 using Tree = KR::Paths<KR::UnID, Cmp_UnIDs>;
