@@ -96,7 +96,9 @@ TEST(BinaryProtocols, StringsTheirLimitsAndBooleans)
     EXPECT_TRUE(value == big);
 }
 
-TEST(Channels, TextProtocolPrintsValues)
+// The text protocol prints values; a file channel writes them, a closed
+// one refuses.
+TEST(Channels, TextProtocolPrintsValuesToStringsAndFiles)
 {
     StringOChannel out;
     out << std::int32_t{-5} << ' ' << true << ' ' << false << ' ' << std::uint16_t{7} << ' '
@@ -106,15 +108,12 @@ TEST(Channels, TextProtocolPrintsValues)
     String("obj").Print(out);
     EXPECT_EQ(out.Take(), "-5 true false 7 -128 4294967295 cstr|stdobj");
     EXPECT_EQ(out.GetText(), "");
-}
 
-TEST(Channels, FileChannelWritesAndAClosedOneRefuses)
-{
     std::FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
-    FileOChannel out(f);
-    out << std::int32_t{42} << " ok";
-    EXPECT_EQ(out.Flush(), NoError);
+    FileOChannel file(f);
+    file << std::int32_t{42} << " ok";
+    EXPECT_EQ(file.Flush(), NoError);
     std::rewind(f);
     char line[16] = {};
     ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
@@ -123,7 +122,10 @@ TEST(Channels, FileChannelWritesAndAClosedOneRefuses)
     EXPECT_EQ(FileOChannel(nullptr).Write(std::int32_t{1}), ErrChannelClosed);
 }
 
-TEST(Frames, HeaderDataAndEndTagInBothOrders)
+// A frame is a header (tag, class name, version), the data and an end tag;
+// the reader refuses another class, a version newer than it knows and a
+// wrong end tag, the writer a class name too long for any reader.
+TEST(Frames, LayoutInBothOrdersAndRefusals)
 {
     StringOChannel out(binOProtocol);
     {
@@ -136,50 +138,22 @@ TEST(Frames, HeaderDataAndEndTagInBothOrders)
 
     StringOChannel reversed(binRevOProtocol);
     OutputFrame(reversed, thingInfo).Close();
-    StringIChannel in(reversed.GetText(), binRevIProtocol);
-    InputFrame frame(in, thingInfo);
-    EXPECT_EQ(frame.GetVersion(), (ClassVersion{2, 3}));
-    EXPECT_EQ(frame.Close(), NoError);
-    EXPECT_EQ(in.GetRemaining(), 0u);
-}
-
-// The status of a frame read from `bytes` for `info`: of its opening, or of
-// its closing when it opened.
-ErrorCode ReadFrame(const std::string& bytes, const ClassInfo& info)
-{
-    StringIChannel in(bytes);
-    InputFrame frame(in, info);
-    return frame.GetStatus() != NoError ? frame.GetStatus() : frame.Close();
-}
-
-TEST(Frames, ReaderRejectsWrongClassNewerVersionAndBadTags)
-{
-    StringOChannel out(binOProtocol);
-    OutputFrame(out, thingInfo).Close();
-    const std::string good = out.GetText();
-    std::string wrongEnd = good;
+    std::string wrongEnd = reversed.GetText();
     wrongEnd.back() ^= 0x01;
-    const std::string longName(300, 'n');
-    const ClassInfo longInfo(longName.c_str(), ClassVersion{1, 0});
     const ClassInfo other("Test::Other", ClassVersion{2, 3});
     const ClassInfo olderReader("Test::Thing", ClassVersion{1, 9});
     const ClassInfo newerReader("Test::Thing", ClassVersion{3, 0});
-    const struct {
-        const char* what;
-        std::string bytes;
-        const ClassInfo* reader;
-        ErrorCode expected;
-    } cases[] = {
-        {"another class", good, &other, ErrFrameClass},
-        {"an older reader", good, &olderReader, ErrFrameVersion},
-        {"a newer reader", good, &newerReader, NoError},
-        {"a wrong end tag", wrongEnd, &thingInfo, ErrBadFormat},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ReadFrame(c.bytes, *c.reader), c.expected) << c.what;
-
-    // A class name too long for any reader is refused by the writer.
+    for (const auto& [bytes, reader, expected] :
+         {std::tuple{reversed.GetText(), &thingInfo, NoError}, {reversed.GetText(), &other, ErrFrameClass},
+          {reversed.GetText(), &olderReader, ErrFrameVersion}, {reversed.GetText(), &newerReader, NoError},
+          {wrongEnd, &thingInfo, ErrBadFormat}}) {
+        StringIChannel in(bytes, binRevIProtocol);
+        InputFrame frame(in, *reader);
+        EXPECT_EQ(frame.GetStatus() != NoError ? frame.GetStatus() : frame.Close(), expected) << reader->GetName();
+        EXPECT_TRUE(expected != NoError || in.GetRemaining() == 0u);
+    }
+    const std::string longName(300, 'n');
     StringOChannel refused(binOProtocol);
-    EXPECT_EQ(OutputFrame(refused, longInfo).GetStatus(), ErrIllegalArgument);
+    EXPECT_EQ(OutputFrame(refused, ClassInfo(longName.c_str(), ClassVersion{1, 0})).GetStatus(), ErrIllegalArgument);
     EXPECT_EQ(refused.GetText(), "");
 }
