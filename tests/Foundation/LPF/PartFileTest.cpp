@@ -187,7 +187,6 @@ TEST_F(PartFileTest, HeaderBytesFollowTheDocumentedLayoutAndTellTheKind)
 TEST_F(PartFileTest, DocumentNames)
 {
     LPF::PartFileWriter writer(LPF::PartKind::Symbol);
-    EXPECT_EQ(writer.SetDocumentName(std::string(256, 'x')), LPF::ErrNameTooLong);
     const struct {
         std::string stored;
         KR::ErrorCode error;
@@ -280,35 +279,10 @@ TEST_F(PartFileTest, ForeignSectionsAreConvertedByTheirHandlerAndRefusalsReporte
 
 // --- Replacing sections in memory and saving -----------------------------------
 
-TEST_F(PartFileTest, SetSectionDataRefReplacesAddsAndReleases)
-{
-    const std::string stored = Pattern(2000, 6);
-    LPF::PartFileWriter writer(LPF::PartKind::Symbol);
-    writer.AddSection(PlainType, 0, {3, LPF::NativePlatform, 0}, stored.data(), stored.size());
-    LPF::SymbolFile file{IO::Location(Write(writer, "set.lpf"))};
-    const std::size_t handles = KR::bmManager.GetLiveHandleCount();
-
-    char** replacement = NewHandleWith("xyz");
-    ASSERT_EQ(file.SetSectionDataRef(PlainType, 0, replacement), KR::NoError);
-    char** data = nullptr;
-    ASSERT_EQ(file.GetSectionDataRef(PlainType, 0, &data), KR::NoError);
-    EXPECT_EQ(data, replacement);
-    EXPECT_EQ(InfoAt(file, 0).size, 3u);
-
-    // Releasing it frees it; the stored data are read again on next use.
-    ASSERT_EQ(file.SetSectionDataRef(PlainType, 0, nullptr), KR::NoError);
-    EXPECT_EQ(KR::bmManager.GetLiveHandleCount(), handles);
-    EXPECT_EQ(SectionBytes(file, PlainType, 0), stored);
-
-    // A section added in memory only is removed when released.
-    ASSERT_EQ(file.SetSectionDataRef(PlainType, 9, KR::bmManager.NewHandle(8, true)), KR::NoError);
-    ASSERT_EQ(file.SetSectionDataRef(PlainType, 9, nullptr), KR::NoError);
-    EXPECT_FALSE(file.HasSection(PlainType, 9));
-    char* master = nullptr;
-    EXPECT_EQ(file.SetSectionDataRef(PlainType, 0, &master), KR::ErrBadHandle);
-}
-
-TEST_F(PartFileTest, SaveWritesPresentSectionsThroughAScratchFile)
+// Sections are replaced, added and released in memory; a save writes the
+// present sections through a scratch file, converted where a handler
+// could, kept as stored where none could.
+TEST_F(PartFileTest, SectionsSetInMemoryAreSavedThroughAScratchFile)
 {
     const std::string keep = Pattern(5000, 1);
     const std::string foreign = Pattern(30, 2);
@@ -320,16 +294,32 @@ TEST_F(PartFileTest, SaveWritesPresentSectionsThroughAScratchFile)
     writer.AddSection(WordsType, 0, {1, LPF::OtherPlatform, 0}, words.data(), words.size());
     writer.AddSection(PlainType, 2, {}, "gone", 4);
     const std::string path = Write(writer, "save.lpf");
-
     LPF::SymbolFile file{IO::Location(path)};
+    const std::size_t handles = KR::bmManager.GetLiveHandleCount();
+
+    char** replacement = NewHandleWith("xyz");
+    ASSERT_EQ(file.SetSectionDataRef(PlainType, 0, replacement), KR::NoError);
+    char** data = nullptr;
+    ASSERT_EQ(file.GetSectionDataRef(PlainType, 0, &data), KR::NoError);
+    EXPECT_EQ(data, replacement);
+    EXPECT_EQ(InfoAt(file, 0).size, 3u);
+    // Releasing it frees it; the stored data are read again on next use.
+    ASSERT_EQ(file.SetSectionDataRef(PlainType, 0, nullptr), KR::NoError);
+    EXPECT_EQ(KR::bmManager.GetLiveHandleCount(), handles);
+    EXPECT_EQ(SectionBytes(file, PlainType, 0), keep);
+    // A section added in memory only is removed when released.
+    ASSERT_EQ(file.SetSectionDataRef(PlainType, 9, KR::bmManager.NewHandle(8, true)), KR::NoError);
+    ASSERT_EQ(file.SetSectionDataRef(PlainType, 9, nullptr), KR::NoError);
+    EXPECT_FALSE(file.HasSection(PlainType, 9));
+    char* master = nullptr;
+    EXPECT_EQ(file.SetSectionDataRef(PlainType, 0, &master), KR::ErrBadHandle);
+
     ASSERT_EQ(file.SetSectionDataRef(PlainType, 2, NewHandleWith("fresh")), KR::NoError);
     ASSERT_EQ(file.Save(), KR::NoError);
     EXPECT_EQ(SectionBytes(file, PlainType, 0), keep);  // the object goes on with the new file
-
     LPF::SymbolFile reread{IO::Location(path)};
     EXPECT_EQ(reread.GetHeaderPlatform(), LPF::NativePlatform);
     EXPECT_EQ(SectionBytes(reread, PlainType, 2), "fresh");
-    // Converted where a handler could, kept as stored where none could.
     EXPECT_EQ(SectionBytes(reread, WordsType), Words({5, 6}, LPF::ByteOrder::Little));
     EXPECT_EQ(DescriptorOf(reread, PlainType, 1).platform, LPF::OtherPlatform);
     EXPECT_NE(ReadFileBytes(path).find(foreign), std::string::npos);
@@ -426,24 +416,6 @@ TEST_F(PartFileTest, FilesThatAreNoPartFilesOrAreDamagedAreRefused)
         EXPECT_EQ(OpenError(folder_ / "bad.lpf"), c.error) << c.what;
     }
     EXPECT_EQ(OpenError(folder_ / "missing.lpf"), IO::ErrNotFound);
-}
-
-// --- Section handler registry ---------------------------------------------------
-
-// A registration made while static objects are built.
-WordsHandler staticHandler;
-const bool registeredStatically =
-    LPF::InstallSectionHandler(LPF::MakeSectionType('S', 'T', 'A', 'T'), &staticHandler) == KR::NoError;
-
-TEST(SectionHandlers, RegistrationReplacesRefusesNullAndWorksDuringStaticInitialisation)
-{
-    EXPECT_TRUE(registeredStatically);
-    constexpr std::uint32_t type = LPF::MakeSectionType('R', 'E', 'G', '1');
-    static WordsHandler first, second;  // registrations last as long as the process
-    EXPECT_EQ(LPF::InstallSectionHandler(type, nullptr), KR::ErrParam);
-    ASSERT_EQ(LPF::InstallSectionHandler(type, &first), KR::NoError);
-    ASSERT_EQ(LPF::InstallSectionHandler(type, &second), KR::NoError);
-    EXPECT_EQ(LPF::GetSectionHandler(type), &second);
 }
 
 }  // namespace
