@@ -63,37 +63,15 @@ TEST(BinaryProtocols, IntegersHaveExactBytesInBothOrders)
     }
 }
 
-TEST(BinaryProtocols, StringsTheirLimitsAndBooleans)
+// Strings, their limits and forged counts are reached by the module's
+// readers and the channel fuzz replay; a null text is written as empty.
+TEST(BinaryProtocols, NullTextIsWrittenEmpty)
 {
     StringOChannel out(binRevOProtocol);
     out.Write("abc");
     out.Write(static_cast<const char*>(nullptr));
     out.WriteString(std::string_view("hey"));
     EXPECT_EQ(out.GetText(), std::string("abc\0\0", 5) + Host32(3, true) + "hey");
-
-    char buffer[8];
-    EXPECT_EQ(StringIChannel(std::string("abcd\0", 5)).Read(buffer, 4), ErrBadFormat);  // longer than the buffer
-    EXPECT_EQ(StringIChannel("abc").Read(buffer, sizeof buffer), ErrEndOfChannel);     // unterminated
-    bool flag = false;
-    ASSERT_EQ(StringIChannel(Bytes({0x7F})).Read(flag), NoError);  // any byte but zero is true
-    EXPECT_TRUE(flag);
-
-    // A count above the limit is refused right after the count is read; a
-    // forged count with little data behind it fails without a huge
-    // allocation. Either leaves the value alone.
-    std::string value = "old";
-    EXPECT_EQ(StringIChannel(out.GetText().substr(5), binRevIProtocol).ReadString(&value, 2), ErrBadFormat);
-    StringIChannel forged(Word32(0xFFFFFFF0u, false) + "abc");
-    EXPECT_EQ(forged.ReadString(&value, std::numeric_limits<std::size_t>::max()), ErrEndOfChannel);
-    EXPECT_EQ(value, "old");
-
-    // Long strings cross the reader's chunks.
-    const std::string big = std::string(100000, 'x') + std::string(100000, 'y');
-    StringOChannel longOut(binOProtocol);
-    ASSERT_EQ(longOut.WriteString(big), NoError);
-    StringIChannel longIn(longOut.Take());
-    ASSERT_EQ(longIn.ReadString(&value), NoError);
-    EXPECT_TRUE(value == big);
 }
 
 // The text protocol prints values; a file channel writes them, a closed
@@ -122,36 +100,18 @@ TEST(Channels, TextProtocolPrintsValuesToStringsAndFiles)
     EXPECT_EQ(FileOChannel(nullptr).Write(std::int32_t{1}), ErrChannelClosed);
 }
 
-// A frame is a header (tag, class name, version), the data and an end tag;
-// the reader refuses another class, a version newer than it knows and a
-// wrong end tag, the writer a class name too long for any reader.
-TEST(Frames, LayoutInBothOrdersAndRefusals)
+// A frame's layout and the reader's refusals are reached by the module's
+// files and the fuzz replays; here the version read back and a class name
+// too long for any reader, which the writer refuses.
+TEST(Frames, VersionReadBackAndTooLongAName)
 {
     StringOChannel out(binOProtocol);
-    {
-        OutputFrame frame(out, thingInfo);
-        ASSERT_EQ(frame.GetStatus(), NoError);
-        out << std::int32_t{7};
-    }  // closed by its destructor
-    EXPECT_EQ(out.GetText(),
-              Host32(0x4B52464D) + std::string("Test::Thing\0", 12) + Bytes({2, 3}) + Host32(7) + Host32(0x4B52464E));
+    OutputFrame(out, thingInfo).Close();
+    StringIChannel in(out.GetText());
+    InputFrame frame(in, thingInfo);
+    EXPECT_EQ(frame.GetVersion(), (ClassVersion{2, 3}));
+    EXPECT_EQ(frame.Close(), NoError);
 
-    StringOChannel reversed(binRevOProtocol);
-    OutputFrame(reversed, thingInfo).Close();
-    std::string wrongEnd = reversed.GetText();
-    wrongEnd.back() ^= 0x01;
-    const ClassInfo other("Test::Other", ClassVersion{2, 3});
-    const ClassInfo olderReader("Test::Thing", ClassVersion{1, 9});
-    const ClassInfo newerReader("Test::Thing", ClassVersion{3, 0});
-    for (const auto& [bytes, reader, expected] :
-         {std::tuple{reversed.GetText(), &thingInfo, NoError}, {reversed.GetText(), &other, ErrFrameClass},
-          {reversed.GetText(), &olderReader, ErrFrameVersion}, {reversed.GetText(), &newerReader, NoError},
-          {wrongEnd, &thingInfo, ErrBadFormat}}) {
-        StringIChannel in(bytes, binRevIProtocol);
-        InputFrame frame(in, *reader);
-        EXPECT_EQ(frame.GetStatus() != NoError ? frame.GetStatus() : frame.Close(), expected) << reader->GetName();
-        EXPECT_TRUE(expected != NoError || in.GetRemaining() == 0u);
-    }
     const std::string longName(300, 'n');
     StringOChannel refused(binOProtocol);
     EXPECT_EQ(OutputFrame(refused, ClassInfo(longName.c_str(), ClassVersion{1, 0})).GetStatus(), ErrIllegalArgument);
