@@ -8,11 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <vector>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -29,38 +25,11 @@ KR::ErrorCode WriteText(IOUtil::ScratchFile& scratch, const std::string& text)
     return err != KR::NoError ? err : scratch.WriteBin(text.data(), text.size());
 }
 
-// The target is untouched until the scratch is made permanent, then has
-// the new content and keeps its permissions. Each scratch has a name of its
-// own and the last made permanent wins. (An unfinished one is removed: every
-// failing run of the fault sweep shows it.)
-TEST(ScratchFile, ReplacesTheTargetOnlyWhenMadePermanentAndTheLastWins)
-{
-    TempDir folder;
-    const std::string target = folder / "data.bin";
-    WriteFileBytes(target, "old content");
-    ::chmod(target.c_str(), 0640);
-
-    IOUtil::ScratchFile first{IO::Location(target)};
-    IOUtil::ScratchFile second(IO::Folder(IO::Location(folder.Path())), IO::Name("data.bin"));
-    EXPECT_NE(first.GetLocation(), second.GetLocation());
-    ASSERT_EQ(WriteText(first, "new content, longer"), KR::NoError);
-    ASSERT_EQ(first.Flush(), KR::NoError);
-    ASSERT_EQ(WriteText(second, "second"), KR::NoError);
-    EXPECT_EQ(ReadFileBytes(target), "old content");
-    EXPECT_EQ(NamesIn(folder.Path()).at(0).substr(0, 18), ".data.bin.scratch-");
-
-    ASSERT_EQ(first.MakePermanent(), KR::NoError);
-    EXPECT_EQ(ReadFileBytes(target), "new content, longer");
-    struct stat st {};
-    ::stat(target.c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);  // the replaced file's permissions
-    ASSERT_EQ(second.MakePermanent(), KR::NoError);
-    EXPECT_EQ(ReadFileBytes(target), "second");
-    EXPECT_EQ(NamesIn(folder.Path()), std::vector<std::string>{"data.bin"});
-}
-
-// Links, pipes and folders are refused by the replace helper, whose tests try
-// each kind; a target in a mounted file system is refused before any write.
+// A scratch file replaces its target only when made permanent, and keeps
+// the target's permissions: the module's writers reach that, and every run
+// of the fault sweep below checks what is left. Links, pipes and folders are
+// refused by the replace helper, whose tests try each kind; a target in a
+// mounted file system is refused before any write.
 TEST(ScratchFile, ATargetInAMountIsRefused)
 {
     TempDir folder;
