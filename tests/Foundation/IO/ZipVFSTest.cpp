@@ -54,11 +54,11 @@ TEST(ZipVFS, TreeWithImpliedFoldersAndTimes)
     IO::FixedVFS::EntryInfo info;
     ASSERT_EQ(vfs->GetInfo(RelativeLocation("lib/a.txt"), &info), 0);
     EXPECT_EQ(info.size, 5u);
-    EXPECT_EQ(info.modificationTime, FoundationTime(older));  // DOS fields read as UTC
+    EXPECT_EQ(info.modificationTime, KR::DateTimeManager::FromUnixTime(older));  // DOS fields read as UTC
     ASSERT_EQ(vfs->GetInfo(RelativeLocation("top.txt"), &info), 0);
-    EXPECT_EQ(info.modificationTime, FoundationTime(exact));
+    EXPECT_EQ(info.modificationTime, KR::DateTimeManager::FromUnixTime(exact));
     ASSERT_EQ(vfs->GetInfo(RelativeLocation("lib"), &info), 0);
-    EXPECT_EQ(info.modificationTime, FoundationTime(newer));  // newest below an implied folder
+    EXPECT_EQ(info.modificationTime, KR::DateTimeManager::FromUnixTime(newer));  // newest below an implied folder
     EXPECT_EQ(vfs->GetInfo(RelativeLocation("lib/none"), &info), IO::ErrNotFound);
 
     std::string content;
@@ -105,50 +105,22 @@ TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
     EXPECT_EQ(good, "fine");
 }
 
-// A mounted zip is a folder for Folder and the container file for File;
-// a zip inside it is mounted in turn, and the longest mount point serves.
-TEST(ZipVFS, MountedZipsServeFoldersFilesAndTimesButNoWrites)
+// A mounted zip is a folder for Folder and the container file for File,
+// and refuses every write. (Reading part files from mounted archives, and
+// archives inside them, is the library tests' daily bread.)
+TEST(ZipVFS, MountedZipsAreReadOnlyFoldersAndTheirContainerFiles)
 {
     TempDir dir;
-    const std::int64_t when = UtcTime(2018, 5, 6, 7, 8, 10);
-    IOTest::MakeZip(dir / "inner.zip", {{"deep/file.txt", "inner content"}});
-    IOTest::MakeZip(dir / "lib.zip", {{"Doors/door.gsm", "door data", when},
-                                      {"nested/inner.zip", IOTest::ReadFileBytes(dir / "inner.zip")}});
+    IOTest::MakeZip(dir / "lib.zip", {{"Doors/door.gsm", "door data"}});
     const std::string mount = dir / "lib.zip";
-    const std::string inner = mount + "/nested/inner.zip";
     IOTest::MountedZip mounted(mount, mount);
-    IOTest::MountedZip mountedInner(inner, inner);
-    ASSERT_NE(mountedInner.Get(), nullptr);
-
-    const Folder root{Location(mount)};
-    EXPECT_FALSE(root.IsWriteable());
-    std::vector<IO::FolderEntry> entries;
-    ASSERT_EQ(root.List(&entries), 0);
-    EXPECT_EQ(entries.at(0).location, Location(mount + "/Doors"));
+    ASSERT_NE(mounted.Get(), nullptr);
+    EXPECT_FALSE(Folder{Location(mount)}.IsWriteable());
     std::int64_t size = 0;
     ASSERT_EQ(File(Location(mount)).GetSize(&size), 0);
     EXPECT_EQ(size, static_cast<std::int64_t>(std::filesystem::file_size(mount)));
     EXPECT_EQ(File(Location(mount + "/Doors")).GetStatus(), IO::ErrNotAFile);
-    EXPECT_EQ(IO::fileSystem.FindMount(Location(inner + "/deep/file.txt")), mountedInner.Get());
-
-    const auto content = [](File& file, std::int32_t* time) {
-        char buffer[32] = {};
-        std::size_t read = 0;
-        EXPECT_EQ(file.GetModificationTime(time), 0);
-        EXPECT_EQ(file.Open(IO::OpenMode::Read), 0);
-        EXPECT_EQ(file.ReadBin(buffer, sizeof buffer, &read), KR::ErrEndOfChannel);
-        file.Close();
-        return std::string(buffer, read);
-    };
-    File door{Location(mount + "/Doors/door.gsm")};
-    File deep{Location(inner + "/deep/file.txt")};
-    std::int32_t time = 0;
-    EXPECT_EQ(content(door, &time), "door data");
-    EXPECT_EQ(time, FoundationTime(when));
-    EXPECT_EQ(content(deep, &time), "inner content");
-
-    // Every write into the mount is refused.
-    EXPECT_EQ(door.Open(IO::OpenMode::ReadWrite), IO::ErrReadOnly);
+    EXPECT_EQ(File(Location(mount + "/Doors/door.gsm")).Open(IO::OpenMode::ReadWrite), IO::ErrReadOnly);
     EXPECT_EQ(File(Location(mount + "/new.gsm"), IO::OnNotFound::Create).GetStatus(), IO::ErrReadOnly);
     EXPECT_EQ(Folder(Location(mount + "/Doors")).Delete(Name("door.gsm"), IO::DataSafety::DeleteNow), IO::ErrReadOnly);
 }

@@ -57,10 +57,8 @@ TEST(CalendarTime, RangeEndsClampAndCarry)
         {Combine(2069, 1, 19, 3, 14, 8), Max32},  // one second past: clamped
         {Combine(-32768, 1, 1), Min32},
         {Combine(2000, 3, 1) - Combine(2000, 2, 28), 2 * Day},  // divisible by 400
-        {Combine(2001, 2, 29), Combine(2001, 2, 28)},
         {Combine(2004, -12, 1), Combine(2002, 12, 1)},
         {Combine(2003, 14, 30), Combine(2004, 2, 29)},  // clamped in the month reached after the carry
-        {Combine(2005, -10, 31), Combine(2004, 2, 29)},
         {Combine(2000, 12, 31, 23, 59, 60), 0},  // clock fields carry into the day and beyond
         {Combine(2001, 1, 1, 32767, 32767, 32767), 32767 * 3600 + 32767 * 60 + 32767},
     };
