@@ -9,17 +9,6 @@ using IO::Location;
 using IO::Name;
 using IO::RelativeLocation;
 
-namespace {
-
-std::string PathOf(const Location& location)
-{
-    KR::String path;
-    location.ToPath(&path);
-    return path.Std();
-}
-
-}  // namespace
-
 // Normalising, reading from channels and comparing locations are reached
 // everywhere in the module's tests and by the location fuzz replay; here
 // the rules at their edges and the edits the module does not make.
@@ -31,15 +20,17 @@ TEST(Location, NormalisesPathsAndFileUrlsAndKeepsTheTextOfBadOnes)
         {"/a\\b/c", "/a\\b/c"},          // a backslash is an ordinary byte of a name
         {"file:///tmp/a%20b/%25/../c", "/tmp/a b/c"},
     };
-    for (const auto& [text, path] : cases)
-        EXPECT_EQ(PathOf(Location(text)), path) << text;
+    KR::String text;
+    for (const auto& [given, path] : cases) {
+        EXPECT_EQ(Location(given).ToPath(&text), 0) << given;
+        EXPECT_EQ(text.Std(), path) << given;
+    }
     for (const std::string& text : std::vector<std::string>{"relative/path", "/a/../..", "file:///a%00b"}) {
         const Location bad{std::string_view(text)};
         EXPECT_EQ(bad.GetStatus(), IO::ErrBadLocation) << text;
         EXPECT_EQ(bad.GetText(), text);
     }
     // A local location as a URL escapes what must be and reads back the same.
-    KR::String text;
     const Location odd("/lib/a b#c?d%e/\xC3\xA4\\~_.-");
     ASSERT_EQ(odd.ToURL(&text), 0);
     EXPECT_EQ(text.Std(), "file:///lib/a%20b%23c%3Fd%25e/%C3%A4%5C~_.-");

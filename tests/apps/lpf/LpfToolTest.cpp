@@ -53,13 +53,6 @@ bool HasLine(const std::string& text, const std::string& line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-std::string SectionBytes(LPF::PartFile& file, std::uint32_t type)
-{
-    char** data = nullptr;
-    EXPECT_EQ(file.GetSectionDataRef(type, 0, &data), KR::NoError);
-    return TestSupport::HandleBytes(data);
-}
-
 std::vector<std::string> CreateArgs(const std::string& file, const char* extra = nullptr)
 {
     std::vector<std::string> args = {"create", file, "--name", "Door Single", "--unid", Own, "--ancestor", Root,
@@ -111,7 +104,9 @@ TEST(LpfTool, CreatedPartDumpsItsHeaderAndSections)
         args.insert(args.end(), options.begin(), options.end());
         ASSERT_EQ(RunTool(args, folder, input).status, 0) << options[1];
         LPF::ScriptFile part{IO::Location(folder / "s.lps")};
-        EXPECT_EQ(SectionBytes(part, LPF::MakeSectionType('S', 'C', 'R', 'P')), expected) << options[1];
+        char** text = nullptr;
+        ASSERT_EQ(part.GetSectionDataRef(LPF::MakeSectionType('S', 'C', 'R', 'P'), 0, &text), KR::NoError);
+        EXPECT_EQ(TestSupport::HandleBytes(text), expected) << options[1];
     }
     EXPECT_TRUE(HasLine(RunTool({"dump", folder / "s.lps"}, folder).out, "kind: script"));
 }
