@@ -1,5 +1,4 @@
 #include "IO/IO.hpp"
-#include "KR/Channel.hpp"
 
 #include <gtest/gtest.h>
 

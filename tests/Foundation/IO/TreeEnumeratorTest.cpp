@@ -11,6 +11,7 @@ public:
     using IO::TreeEnumerator::TreeEnumerator;
 
     std::vector<std::string> log;
+    std::string stopAtFile;
     bool followLinks = false;
     std::uint32_t depth = 0;
     std::uint32_t maxDepth = 0;
@@ -24,7 +25,7 @@ protected:
     bool FileFound(const Name& name) override
     {
         log.push_back("file " + name.Std() + " in " + GetParent().GetLocation().GetText());
-        return false;
+        return name.Std() == stopAtFile;
     }
     bool FolderFound(const Name& name) override
     {
@@ -54,8 +55,7 @@ protected:
 // The order of a walk (depth first, names in byte order, mounted archives
 // entered as folders) decides which of two duplicates the library set
 // reports first, and its tests of duplicates and the library tests pin it.
-// Skipping an entry and stopping a walk are reached by the library set's
-// enumerations (a cancelled walk, a library folder left out).
+// Skipping an entry is reached by the library set's enumerations.
 TEST(TreeEnumerator, LinksAreFollowedOnlyWhenAskedLoopsAndDepthEnd)
 {
     TempDir dir;
@@ -69,6 +69,12 @@ TEST(TreeEnumerator, LinksAreFollowedOnlyWhenAskedLoopsAndDepthEnd)
     ASSERT_EQ(walk.Do(), 0);
     const auto isLink = [](const std::string& line) { return line.rfind("link ", 0) == 0; };
     EXPECT_EQ(std::count_if(walk.log.begin(), walk.log.end(), isLink), 3);
+    // A file that stops the walk ends it at once.
+    walk.stopAtFile = "leaf";
+    ASSERT_EQ(walk.Do(), 0);
+    EXPECT_TRUE(walk.IsStopped());
+    EXPECT_EQ(walk.log.back(), "file leaf in " + dir / "root/a/b");
+    walk.stopAtFile.clear();
     // Followed, a link into a folder is entered, and one back up ends the
     // walk there.
     std::filesystem::remove(dir / "root/dangling");

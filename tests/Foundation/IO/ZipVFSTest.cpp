@@ -2,8 +2,6 @@
 #include "Support/Environment.hpp"
 #include "Support/FaultPlatform.hpp"
 
-#include <sys/stat.h>
-
 #include <utility>
 
 using namespace IO;

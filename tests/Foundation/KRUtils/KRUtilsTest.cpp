@@ -63,6 +63,8 @@ TEST(ScratchFile, EveryFailingCallLeavesTheOldFileWhole)
             if (err == KR::NoError)
                 err = WriteText(scratch, newContent);
             if (err == KR::NoError)
+                err = scratch.Flush();
+            if (err == KR::NoError)
                 err = scratch.MakePermanent();
         }
         EXPECT_EQ(faults.Injected(), n > 0 ? 1u : 0u) << "call " << n;

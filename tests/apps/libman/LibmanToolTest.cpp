@@ -375,20 +375,11 @@ TEST_F(LibmanParts, BadUsageOfThePartCommands)
     EXPECT_NE(RunLibman(dir_, {"sync"}).err.find("libman cache set --lan DIR --use-lan on"), std::string::npos);
 }
 
-TEST_F(LibmanParts, CacheSettingsAreCheckedAndKeptAndTheScriptCacheCleared)
+// The script cache is cleared and described with the parts of the project
+// (before a LAN cache is used: it is still empty); cache folders are
+// checked and kept.
+TEST_F(LibmanParts, TheScriptCacheIsClearedAndCacheSettingsAreCheckedAndKept)
 {
-    dir_.MakeFolder("lan");
-    dir_.MakeFolder("url");
-    Result refused = RunLibman(dir_, {"cache", "set", "--lan", "nowhere"});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find(dir_ / "nowhere"), std::string::npos) << refused.err;
-    EXPECT_EQ(RunLibman(dir_, {"cache", "set", "--use-lan", "on"}).status, 1);  // no LAN cache yet
-    ASSERT_EQ(RunLibman(dir_, {"cache", "set", "--lan", "lan", "--url", "url", "--use-lan", "on"}).status, 0);
-    json shown = RunLibman(dir_, {"cache", "show", "--json"}).Json();
-    EXPECT_EQ(shown["caches"]["lan"], dir_ / "lan");
-    EXPECT_EQ(shown["caches"]["url"], dir_ / "url");
-    EXPECT_TRUE(shown["caches"]["useLan"].get<bool>());
-
     EXPECT_EQ(RunLibman(dir_, {"scripts", "stats"}).status, 1) << "no cache folder set";
     dir_.MakeFolder("codes");
     ASSERT_EQ(RunLibman(dir_, {"cache", "set", "--scripts", "codes"}).status, 0);
@@ -400,6 +391,18 @@ TEST_F(LibmanParts, CacheSettingsAreCheckedAndKeptAndTheScriptCacheCleared)
     EXPECT_EQ(state["file"], dir_ / "codes/ScriptCodeCache.dat");
     EXPECT_TRUE(state["valid"].get<bool>());
     EXPECT_EQ(state["items"], 0);
+
+    dir_.MakeFolder("lan");
+    dir_.MakeFolder("url");
+    Result refused = RunLibman(dir_, {"cache", "set", "--lan", "nowhere"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(dir_ / "nowhere"), std::string::npos) << refused.err;
+    EXPECT_EQ(RunLibman(dir_, {"cache", "set", "--use-lan", "on"}).status, 1);  // no LAN cache yet
+    ASSERT_EQ(RunLibman(dir_, {"cache", "set", "--lan", "lan", "--url", "url", "--use-lan", "on"}).status, 0);
+    json shown = RunLibman(dir_, {"cache", "show", "--json"}).Json();
+    EXPECT_EQ(shown["caches"]["lan"], dir_ / "lan");
+    EXPECT_EQ(shown["caches"]["url"], dir_ / "url");
+    EXPECT_TRUE(shown["caches"]["useLan"].get<bool>());
 }
 
 class LibmanSync : public LibmanParts {
