@@ -67,9 +67,9 @@ TEST(ZipVFS, TreeWithImpliedFoldersAndTimes)
     EXPECT_EQ(vfs->ReadFile(RelativeLocation("top.txt"), &content, 99999), IO::ErrTooLarge);
 }
 
-// Unsafe, clashing and linked entries are refused: the zip fuzz replay
-// seeds such names and checks every name it lists, and the library tests
-// mount such archives.
+// Entries whose names climb out, clash or are links are refused: the zip
+// fuzz replay seeds such names and checks every name it lists; the archive
+// below holds a name with a backslash.
 // One archive for each error of opening or reading an entry; the fuzz
 // replay covers damaged archives at large.
 TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
@@ -84,7 +84,8 @@ TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
     // stay readable.
     IOTest::MakeZip(dir / "a.zip", {{"crc.txt", "STORED-CONTENT-HERE", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
                                     {"odd.txt", "ODD-ENTRY-DATA", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
-                                    {"good.txt", "fine"}});
+                                    {"good.txt", "fine"},
+                                    {"a\\b.txt", "a name with a backslash is refused"}});
     IOTest::PatchFile(dir / "a.zip", "CONTENT", "CONTEXT");
     std::string bytes = IOTest::ReadFileBytes(dir / "a.zip");
     const std::size_t local = bytes.find("PK\x03\x04", 1);  // the second entry's local header
@@ -93,6 +94,7 @@ TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
     IOTest::WriteFileBytes(dir / "a.zip", bytes);
     const auto vfs = OpenZip(dir / "a.zip");
     ASSERT_NE(vfs, nullptr);
+    EXPECT_EQ(vfs->GetRefusedCount(), 1u);
     for (const auto& [name, error] : {std::pair{"crc.txt", IO::ErrDamagedArchive}, {"odd.txt", IO::ErrNotSupported}}) {
         std::string content = "untouched";
         EXPECT_EQ(vfs->ReadFile(RelativeLocation(name), &content, 1000), error) << name;
