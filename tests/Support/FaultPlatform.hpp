@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <type_traits>
 
 namespace TestSupport {
 
@@ -70,123 +71,64 @@ public:
     // How many calls were failed on purpose.
     std::uint64_t Injected() const { return injected_; }
 
+// A call of `kind` on `path`: counted, failed when asked, else passed on.
+#define LM_FAULT_FORWARD(Ret, Name, kind, path, Params, ...) \
+    Ret Name Params override { return Fail(Call::kind, path) ? Ret(-1) : Target().Name(__VA_ARGS__); }
+
     int Open(const char* path, int flags, mode_t mode) override
     {
-        if (Fail(Call::Open, path))
-            return -1;
-        return Track(Target().Open(path, flags, mode), path);
+        return Fail(Call::Open, path) ? -1 : Track(Target().Open(path, flags, mode), path);
     }
     int OpenAt(int dirFd, const char* name, int flags, mode_t mode) override
     {
         const std::string path = PathAt(dirFd, name);
-        if (Fail(Call::Open, path))
-            return -1;
-        return Track(Target().OpenAt(dirFd, name, flags, mode), path);
+        return Fail(Call::Open, path) ? -1 : Track(Target().OpenAt(dirFd, name, flags, mode), path);
     }
-    int Close(int fd) override
-    {
-        const bool fail = Fail(Call::Close, PathOf(fd));
-        const int error = errno;
-        fdPaths_.erase(fd);
-        const int result = Target().Close(fd);
-        errno = fail ? error : errno;
-        return fail ? -1 : result;
-    }
-    int Dup(int fd) override
-    {
-        const std::string path = PathOf(fd);
-        return Fail(Call::Dup, path) ? -1 : Track(Target().Dup(fd), path);
-    }
-    ssize_t Read(int fd, void* buffer, size_t size) override
-    {
-        return Fail(Call::Read, PathOf(fd)) ? -1 : Target().Read(fd, buffer, size);
-    }
-    ssize_t PRead(int fd, void* buffer, size_t size, off_t offset) override
-    {
-        return Fail(Call::Read, PathOf(fd)) ? -1 : Target().PRead(fd, buffer, size, offset);
-    }
-    ssize_t Write(int fd, const void* data, size_t size) override
-    {
-        return Fail(Call::Write, PathOf(fd)) ? -1 : Target().Write(fd, data, size);
-    }
-    ssize_t PWrite(int fd, const void* data, size_t size, off_t offset) override
-    {
-        return Fail(Call::Write, PathOf(fd)) ? -1 : Target().PWrite(fd, data, size, offset);
-    }
-    int FSync(int fd) override { return Fail(Call::FSync, PathOf(fd)) ? -1 : Target().FSync(fd); }
+    int Close(int fd) override { return Release(Call::Close, PathOf(fd), fd, [&] { return Target().Close(fd); }); }
+    int Dup(int fd) override { return Fail(Call::Dup, PathOf(fd)) ? -1 : Track(Target().Dup(fd), PathOf(fd)); }
+    LM_FAULT_FORWARD(ssize_t, Read, Read, PathOf(fd), (int fd, void* b, size_t n), fd, b, n)
+    LM_FAULT_FORWARD(ssize_t, PRead, Read, PathOf(fd), (int fd, void* b, size_t n, off_t at), fd, b, n, at)
+    LM_FAULT_FORWARD(ssize_t, Write, Write, PathOf(fd), (int fd, const void* d, size_t n), fd, d, n)
+    LM_FAULT_FORWARD(ssize_t, PWrite, Write, PathOf(fd), (int fd, const void* d, size_t n, off_t at), fd, d, n, at)
+    LM_FAULT_FORWARD(int, FSync, FSync, PathOf(fd), (int fd), fd)
     int Rename(const char* from, const char* to, unsigned flags) override
     {
         return Fail(Call::Rename, from, to) ? -1 : Target().Rename(from, to, flags);
     }
-    int Unlink(const char* path) override { return Fail(Call::Unlink, path) ? -1 : Target().Unlink(path); }
-    int UnlinkAt(int dirFd, const char* name, int flags) override
-    {
-        return Fail(Call::Unlink, PathAt(dirFd, name)) ? -1 : Target().UnlinkAt(dirFd, name, flags);
-    }
-    int MkDir(const char* path, mode_t mode) override { return Fail(Call::MkDir, path) ? -1 : Target().MkDir(path, mode); }
-    int Stat(const char* path, struct stat* st) override { return Fail(Call::Stat, path) ? -1 : Target().Stat(path, st); }
-    int LStat(const char* path, struct stat* st) override
-    {
-        return Fail(Call::Stat, path) ? -1 : Target().LStat(path, st);
-    }
-    int FStat(int fd, struct stat* st) override { return Fail(Call::Stat, PathOf(fd)) ? -1 : Target().FStat(fd, st); }
-    int FStatAt(int dirFd, const char* name, struct stat* st, int flags) override
-    {
-        return Fail(Call::Stat, PathAt(dirFd, name)) ? -1 : Target().FStatAt(dirFd, name, st, flags);
-    }
+    LM_FAULT_FORWARD(int, Unlink, Unlink, path, (const char* path), path)
+    LM_FAULT_FORWARD(int, UnlinkAt, Unlink, PathAt(dirFd, name), (int dirFd, const char* name, int flags), dirFd, name,
+                     flags)
+    LM_FAULT_FORWARD(int, MkDir, MkDir, path, (const char* path, mode_t mode), path, mode)
+    LM_FAULT_FORWARD(int, Stat, Stat, path, (const char* path, struct stat* st), path, st)
+    LM_FAULT_FORWARD(int, LStat, Stat, path, (const char* path, struct stat* st), path, st)
+    LM_FAULT_FORWARD(int, FStat, Stat, PathOf(fd), (int fd, struct stat* st), fd, st)
+    LM_FAULT_FORWARD(int, FStatAt, Stat, PathAt(dirFd, name), (int dirFd, const char* name, struct stat* st, int flags),
+                     dirFd, name, st, flags)
     DIR* OpenDir(const char* path) override
     {
-        if (Fail(Call::OpenDir, path))
-            return nullptr;
-        DIR* dir = Target().OpenDir(path);
-        if (dir != nullptr)
-            dirPaths_[dir] = path;
-        return dir;
+        return Fail(Call::OpenDir, path) ? nullptr : Track(Target().OpenDir(path), path);
     }
     DIR* FdOpenDir(int fd) override
     {
         const std::string path = PathOf(fd);
-        if (Fail(Call::OpenDir, path))
-            return nullptr;
-        DIR* dir = Target().FdOpenDir(fd);
-        if (dir != nullptr)
-            dirPaths_[dir] = path;
-        return dir;
+        return Fail(Call::OpenDir, path) ? nullptr : Track(Target().FdOpenDir(fd), path);
     }
     dirent* ReadDir(DIR* dir) override { return Fail(Call::ReadDir, PathOf(dir)) ? nullptr : Target().ReadDir(dir); }
     int CloseDir(DIR* dir) override
     {
-        const bool fail = Fail(Call::CloseDir, PathOf(dir));
-        const int error = errno;
         fdPaths_.erase(::dirfd(dir));
-        dirPaths_.erase(dir);
-        const int result = Target().CloseDir(dir);
-        errno = fail ? error : errno;
-        return fail ? -1 : result;
+        return Release(Call::CloseDir, PathOf(dir), dir, [&] { return Target().CloseDir(dir); });
     }
-    int UTimeNsAt(int dirFd, const char* path, const timespec times[2], int flags) override
-    {
-        return Fail(Call::UTimeNs, PathAt(dirFd, path)) ? -1 : Target().UTimeNsAt(dirFd, path, times, flags);
-    }
-    int FUTimeNs(int fd, const timespec times[2]) override
-    {
-        return Fail(Call::UTimeNs, PathOf(fd)) ? -1 : Target().FUTimeNs(fd, times);
-    }
-    int Access(const char* path, int mode) override
-    {
-        return Fail(Call::Access, path) ? -1 : Target().Access(path, mode);
-    }
-    ssize_t ReadLink(const char* path, char* buffer, size_t size) override
-    {
-        return Fail(Call::ReadLink, path) ? -1 : Target().ReadLink(path, buffer, size);
-    }
-    int SymLink(const char* target, const char* path) override
-    {
-        return Fail(Call::SymLink, path) ? -1 : Target().SymLink(target, path);
-    }
-    int ChMod(const char* path, mode_t mode) override { return Fail(Call::ChMod, path) ? -1 : Target().ChMod(path, mode); }
-    int FChMod(int fd, mode_t mode) override { return Fail(Call::ChMod, PathOf(fd)) ? -1 : Target().FChMod(fd, mode); }
-    int Flock(int fd, int operation) override { return Fail(Call::Flock, PathOf(fd)) ? -1 : Target().Flock(fd, operation); }
+    LM_FAULT_FORWARD(int, UTimeNsAt, UTimeNs, PathAt(dirFd, path),
+                     (int dirFd, const char* path, const timespec times[2], int flags), dirFd, path, times, flags)
+    LM_FAULT_FORWARD(int, FUTimeNs, UTimeNs, PathOf(fd), (int fd, const timespec times[2]), fd, times)
+    LM_FAULT_FORWARD(int, Access, Access, path, (const char* path, int mode), path, mode)
+    LM_FAULT_FORWARD(ssize_t, ReadLink, ReadLink, path, (const char* path, char* b, size_t n), path, b, n)
+    LM_FAULT_FORWARD(int, SymLink, SymLink, path, (const char* target, const char* path), target, path)
+    LM_FAULT_FORWARD(int, ChMod, ChMod, path, (const char* path, mode_t mode), path, mode)
+    LM_FAULT_FORWARD(int, FChMod, ChMod, PathOf(fd), (int fd, mode_t mode), fd, mode)
+    LM_FAULT_FORWARD(int, Flock, Flock, PathOf(fd), (int fd, int operation), fd, operation)
+#undef LM_FAULT_FORWARD
 
 private:
     // Counts the call; true (with errno set) when it is to fail.
@@ -210,22 +152,39 @@ private:
         return path.compare(0, failPath_.size(), failPath_) == 0 &&
                (path.size() == failPath_.size() || path[failPath_.size()] == '/');
     }
-    int Track(int fd, const std::string& path)
+    template <class Handle>
+    Handle Track(Handle handle, const std::string& path)
     {
-        if (fd >= 0)
-            fdPaths_[fd] = path;
-        return fd;
+        if constexpr (std::is_pointer_v<Handle>) {
+            if (handle != nullptr)
+                dirPaths_[handle] = path;
+        } else if (handle >= 0) {
+            fdPaths_[handle] = path;
+        }
+        return handle;
     }
-    std::string PathOf(int fd) const
+    // Closes `handle` whether or not the call is to fail, as Linux does.
+    template <class Handle, class CloseIt>
+    int Release(Call kind, const std::string& path, Handle handle, CloseIt close)
     {
-        const auto it = fdPaths_.find(fd);
-        return it != fdPaths_.end() ? it->second : std::string();
+        const bool fail = Fail(kind, path);
+        const int error = errno;
+        if constexpr (std::is_pointer_v<Handle>)
+            dirPaths_.erase(handle);
+        else
+            fdPaths_.erase(handle);
+        const int result = close();
+        errno = fail ? error : errno;
+        return fail ? -1 : result;
     }
-    std::string PathOf(DIR* dir) const
+    template <class Key>
+    static std::string Find(const std::map<Key, std::string>& paths, Key key)
     {
-        const auto it = dirPaths_.find(dir);
-        return it != dirPaths_.end() ? it->second : std::string();
+        const auto it = paths.find(key);
+        return it != paths.end() ? it->second : std::string();
     }
+    std::string PathOf(int fd) const { return Find(fdPaths_, fd); }
+    std::string PathOf(DIR* dir) const { return Find(dirPaths_, dir); }
     std::string PathAt(int dirFd, const char* name) const
     {
         if (dirFd == AT_FDCWD || name[0] == '/')

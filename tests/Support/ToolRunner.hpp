@@ -19,7 +19,6 @@ namespace TestSupport {
 
 struct ToolResult {
     int status = -1;  // the exit status; -1 when the tool was killed by a signal
-    int signal = 0;   // the signal that ended it, if any
     std::string out;
     std::string err;
 };
@@ -86,7 +85,6 @@ public:
         pid_ = -1;
         ToolResult r;
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         r.out = ReadFileBytes(out_);
         r.err = ReadFileBytes(err_);
         for (const std::string* path : {&in_, &out_, &err_})

@@ -31,7 +31,6 @@ struct ZipEntry {
     std::int64_t unixTime = UtcTime(2020, 6, 15, 12, 34, 56);  // stored as DOS fields in UTC (even seconds)
     bool extendedTime = false;  // also store the time as an extended timestamp field
     bool store = false;         // stored uncompressed instead of deflated
-    std::uint32_t unixMode = 0;  // when set: made on Unix with this file mode (S_IFLNK | 0777 for a link)
 };
 
 // Writes a zip file of `entries` at `path`, making the folders above it.
@@ -71,9 +70,6 @@ inline void MakeZip(const std::string& path, const std::vector<ZipEntry>& entrie
         const auto dosDate =
             static_cast<zip_uint16_t>(((utc.tm_year + 1900 - 1980) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
         if (zip_file_set_dostime(archive, i, dosTime, dosDate, 0) != 0)
-            fail(entry.name);
-        if (entry.unixMode != 0 &&
-            zip_file_set_external_attributes(archive, i, 0, ZIP_OPSYS_UNIX, entry.unixMode << 16) != 0)
             fail(entry.name);
         if (entry.extendedTime) {
             const auto u = static_cast<std::uint32_t>(entry.unixTime);

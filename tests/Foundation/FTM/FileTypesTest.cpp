@@ -33,7 +33,7 @@ TEST(FileType, ExtensionsAreKeptInLowerCaseOnceAndComparedWithoutCase)
         EXPECT_EQ(type.AddExtension(bad), FTM::ErrBadExtension) << bad;
 }
 
-TEST(FileTypeManager, TypesAndGroupsGetIdsOfTheirOwnRange)
+TEST(FileTypeManager, TypesAndGroupsGetIdsTypesOfFilesAndSearches)
 {
     const FTM::TypeID a = FileTypeManager::AddType(Type("A", {"ida"}));
     const FTM::TypeID b = FileTypeManager::AddType(Type("B", {"idb"}));
@@ -45,12 +45,9 @@ TEST(FileTypeManager, TypesAndGroupsGetIdsOfTheirOwnRange)
     EXPECT_EQ(FileTypeManager::AddType(Type("X", {"idx"}), -9999), FTM::UnknownType);
     FTM::FileType copy;
     EXPECT_EQ(FileTypeManager::GetType(g, &copy), FTM::ErrUnknownID);
-}
 
-// A file's type is judged by its extension: the first type registered with
-// it, searched in a group and the groups nested in it.
-TEST(FileTypeManager, TypeOfAFileByExtensionAndGroup)
-{
+    // A file's type is judged by its extension: the first type registered
+    // with it, searched in a group and the groups nested in it.
     const FTM::GroupID outer = FileTypeManager::AddGroup("Outer");
     const FTM::GroupID inner = FileTypeManager::AddGroup("Inner", outer);
     const FTM::GroupID other = FileTypeManager::AddGroup("Other");
@@ -74,10 +71,8 @@ TEST(FileTypeManager, TypeOfAFileByExtensionAndGroup)
     // A file of no registered type is of UnknownType and in no group.
     EXPECT_TRUE(FileTypeManager::Match(At("a.mnothing"), FTM::UnknownType));
     EXPECT_FALSE(FileTypeManager::Match(At("a.mnothing"), FTM::RootGroup));
-}
 
-TEST(FileTypeManager, SearchForTypeFindsTheFirstTypeWithEveryExtension)
-{
+    // A search finds the first type with every extension asked for.
     const FTM::GroupID group = FileTypeManager::AddGroup("Search");
     const FTM::TypeID both = FileTypeManager::AddType(Type("Both", {"sa", "sb"}));
     const FTM::TypeID grouped = FileTypeManager::AddType(Type("Grouped", {"sa", "sb", "sc"}), group);

@@ -123,24 +123,6 @@ TEST(File, BufferedMixedAccessMatchesModel)
     EXPECT_TRUE(ReadFileBytes(path) == model);
 }
 
-TEST(File, ReadingSmallAndLargeFilesToTheirEnd)
-{
-    // Open reads the first block at once; reads and sizes must not depend on
-    // whether the file ended inside it.
-    TempDir dir;
-    for (const std::size_t length : std::initializer_list<std::size_t>{0, 4095, 4096, 4097, 70000}) {
-        const std::string content = Pattern(length, 5);
-        WriteFileBytes(dir / "f", content);
-        File file{Location(dir / "f")};
-        ASSERT_EQ(file.Open(OpenMode::Read), 0) << length;
-        std::string data(length + 100, '\0');
-        std::size_t read = 0;
-        EXPECT_EQ(file.ReadBin(data.data(), data.size(), &read), KR::ErrEndOfChannel) << length;
-        EXPECT_TRUE(data.substr(0, read) == content) << length;
-        EXPECT_EQ(file.ReadBin(data.data(), 0, &read), 0);  // nothing asked, nothing missing
-    }
-}
-
 TEST(File, CloseReportsBufferedWriteFailure)
 {
     if (::access("/dev/full", W_OK) != 0)

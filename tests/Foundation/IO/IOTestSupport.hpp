@@ -27,11 +27,6 @@ inline void PatchFile(const std::string& path, const std::string& from, const st
     WriteFileBytes(path, bytes);
 }
 
-inline std::int32_t FoundationTime(std::int64_t unixTime)
-{
-    return KR::DateTimeManager::FromUnixTime(unixTime);
-}
-
 // Mounts a zip file for the life of the object.
 class MountedZip {
 public:

@@ -7,8 +7,6 @@
 #include "IO/Replace.hpp"
 #include "Support/FaultPlatform.hpp"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>

@@ -5,8 +5,6 @@
 #include "IO/Replace.hpp"
 #include "Support/FaultPlatform.hpp"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>

@@ -2,8 +2,6 @@
 #include "Support/Environment.hpp"
 #include "Support/FaultPlatform.hpp"
 
-#include <sys/stat.h>
-
 #include <utility>
 
 using namespace IO;
@@ -54,11 +52,11 @@ TEST(ZipVFS, TreeWithImpliedFoldersAndTimes)
     IO::FixedVFS::EntryInfo info;
     ASSERT_EQ(vfs->GetInfo(RelativeLocation("lib/a.txt"), &info), 0);
     EXPECT_EQ(info.size, 5u);
-    EXPECT_EQ(info.modificationTime, FoundationTime(older));  // DOS fields read as UTC
+    EXPECT_EQ(info.modificationTime, KR::DateTimeManager::FromUnixTime(older));  // DOS fields read as UTC
     ASSERT_EQ(vfs->GetInfo(RelativeLocation("top.txt"), &info), 0);
-    EXPECT_EQ(info.modificationTime, FoundationTime(exact));
+    EXPECT_EQ(info.modificationTime, KR::DateTimeManager::FromUnixTime(exact));
     ASSERT_EQ(vfs->GetInfo(RelativeLocation("lib"), &info), 0);
-    EXPECT_EQ(info.modificationTime, FoundationTime(newer));  // newest below an implied folder
+    EXPECT_EQ(info.modificationTime, KR::DateTimeManager::FromUnixTime(newer));  // newest below an implied folder
     EXPECT_EQ(vfs->GetInfo(RelativeLocation("lib/none"), &info), IO::ErrNotFound);
 
     std::string content;
@@ -69,32 +67,9 @@ TEST(ZipVFS, TreeWithImpliedFoldersAndTimes)
     EXPECT_EQ(vfs->ReadFile(RelativeLocation("top.txt"), &content, 99999), IO::ErrTooLarge);
 }
 
-TEST(ZipVFS, UnsafeClashingNamesAndLinksAreRefused)
-{
-    TempDir dir;
-    IOTest::MakeZip(dir / "bad.zip", {{"../evil.txt", "e"},
-                                      {"/abs.txt", "a"},
-                                      {"a\\b.txt", "b"},
-                                      {"ok/../../up.txt", "u"},
-                                      {"", "empty"},
-                                      {"nul@name.txt", "z"},
-                                      {"safe.txt", "s"},
-                                      {"dupe.txt", "again"},
-                                      {"safe.txt/below", "clash"},
-                                      {"passwd", "/etc/passwd", UtcTime(2020, 1, 1, 0, 0, 0), false, false, S_IFLNK | 0777},
-                                      {"plain.txt", "p", UtcTime(2020, 1, 1, 0, 0, 0), false, false, S_IFREG | 0644}});
-    IOTest::PatchFile(dir / "bad.zip", "nul@name", std::string("nul\0name", 8));
-    IOTest::PatchFile(dir / "bad.zip", "dupe.txt", "safe.txt");  // libzip will not write one name twice
-    const auto vfs = OpenZip(dir / "bad.zip");
-    ASSERT_NE(vfs, nullptr);
-    // A symbolic link is never served as a file; a plain file made on Unix is.
-    EXPECT_EQ(ListNames(*vfs, ""), (std::vector<std::string>{"plain.txt", "safe.txt"}));
-    EXPECT_EQ(vfs->GetRefusedCount(), 9u);
-    std::string content;
-    ASSERT_EQ(vfs->ReadFile(RelativeLocation("safe.txt"), &content, 10), 0);
-    EXPECT_EQ(content, "s");  // the first of two entries of one name
-}
-
+// Entries whose names climb out, clash or are links are refused: the zip
+// fuzz replay seeds such names and checks every name it lists; the archive
+// below holds a name with a backslash.
 // One archive for each error of opening or reading an entry; the fuzz
 // replay covers damaged archives at large.
 TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
@@ -109,7 +84,8 @@ TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
     // stay readable.
     IOTest::MakeZip(dir / "a.zip", {{"crc.txt", "STORED-CONTENT-HERE", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
                                     {"odd.txt", "ODD-ENTRY-DATA", UtcTime(2020, 1, 1, 0, 0, 0), false, true},
-                                    {"good.txt", "fine"}});
+                                    {"good.txt", "fine"},
+                                    {"a\\b.txt", "a name with a backslash is refused"}});
     IOTest::PatchFile(dir / "a.zip", "CONTENT", "CONTEXT");
     std::string bytes = IOTest::ReadFileBytes(dir / "a.zip");
     const std::size_t local = bytes.find("PK\x03\x04", 1);  // the second entry's local header
@@ -118,6 +94,7 @@ TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
     IOTest::WriteFileBytes(dir / "a.zip", bytes);
     const auto vfs = OpenZip(dir / "a.zip");
     ASSERT_NE(vfs, nullptr);
+    EXPECT_EQ(vfs->GetRefusedCount(), 1u);
     for (const auto& [name, error] : {std::pair{"crc.txt", IO::ErrDamagedArchive}, {"odd.txt", IO::ErrNotSupported}}) {
         std::string content = "untouched";
         EXPECT_EQ(vfs->ReadFile(RelativeLocation(name), &content, 1000), error) << name;
@@ -128,69 +105,24 @@ TEST(ZipVFS, DamagedArchivesAndEntriesThatCannotBeDecodedGiveErrors)
     EXPECT_EQ(good, "fine");
 }
 
-// A mounted zip is a folder for Folder and the container file for File;
-// a zip inside it is mounted in turn, and the longest mount point serves.
-TEST(ZipVFS, MountedZipsServeFoldersFilesAndTimesButNoWrites)
+// A mounted zip is a folder for Folder and the container file for File,
+// and refuses every write. (Reading part files from mounted archives, and
+// archives inside them, is the library tests' daily bread.)
+TEST(ZipVFS, MountedZipsAreReadOnlyFoldersAndTheirContainerFiles)
 {
     TempDir dir;
-    const std::int64_t when = UtcTime(2018, 5, 6, 7, 8, 10);
-    IOTest::MakeZip(dir / "inner.zip", {{"deep/file.txt", "inner content"}});
-    IOTest::MakeZip(dir / "lib.zip", {{"Doors/door.gsm", "door data", when},
-                                      {"nested/inner.zip", IOTest::ReadFileBytes(dir / "inner.zip")}});
+    IOTest::MakeZip(dir / "lib.zip", {{"Doors/door.gsm", "door data"}});
     const std::string mount = dir / "lib.zip";
-    const std::string inner = mount + "/nested/inner.zip";
     IOTest::MountedZip mounted(mount, mount);
-    IOTest::MountedZip mountedInner(inner, inner);
-    ASSERT_NE(mountedInner.Get(), nullptr);
-
-    const Folder root{Location(mount)};
-    EXPECT_FALSE(root.IsWriteable());
-    std::vector<IO::FolderEntry> entries;
-    ASSERT_EQ(root.List(&entries), 0);
-    EXPECT_EQ(entries.at(0).location, Location(mount + "/Doors"));
+    ASSERT_NE(mounted.Get(), nullptr);
+    EXPECT_FALSE(Folder{Location(mount)}.IsWriteable());
     std::int64_t size = 0;
     ASSERT_EQ(File(Location(mount)).GetSize(&size), 0);
     EXPECT_EQ(size, static_cast<std::int64_t>(std::filesystem::file_size(mount)));
     EXPECT_EQ(File(Location(mount + "/Doors")).GetStatus(), IO::ErrNotAFile);
-    EXPECT_EQ(IO::fileSystem.FindMount(Location(inner + "/deep/file.txt")), mountedInner.Get());
-
-    const auto content = [](File& file, std::int32_t* time) {
-        char buffer[32] = {};
-        std::size_t read = 0;
-        EXPECT_EQ(file.GetModificationTime(time), 0);
-        EXPECT_EQ(file.Open(IO::OpenMode::Read), 0);
-        EXPECT_EQ(file.ReadBin(buffer, sizeof buffer, &read), KR::ErrEndOfChannel);
-        file.Close();
-        return std::string(buffer, read);
-    };
-    File door{Location(mount + "/Doors/door.gsm")};
-    File deep{Location(inner + "/deep/file.txt")};
-    std::int32_t time = 0;
-    EXPECT_EQ(content(door, &time), "door data");
-    EXPECT_EQ(time, FoundationTime(when));
-    EXPECT_EQ(content(deep, &time), "inner content");
-
-    // Every write into the mount is refused.
-    EXPECT_EQ(door.Open(IO::OpenMode::ReadWrite), IO::ErrReadOnly);
+    EXPECT_EQ(File(Location(mount + "/Doors/door.gsm")).Open(IO::OpenMode::ReadWrite), IO::ErrReadOnly);
     EXPECT_EQ(File(Location(mount + "/new.gsm"), IO::OnNotFound::Create).GetStatus(), IO::ErrReadOnly);
     EXPECT_EQ(Folder(Location(mount + "/Doors")).Delete(Name("door.gsm"), IO::DataSafety::DeleteNow), IO::ErrReadOnly);
-}
-
-TEST(ZipVFS, MountTableRules)
-{
-    TempDir dir;
-    IOTest::MakeZip(dir / "a.zip", {{"x", "x"}});
-    auto first = OpenZip(dir / "a.zip");
-    auto second = OpenZip(dir / "a.zip");
-    ASSERT_TRUE(first && second);
-    const std::size_t before = IO::fileSystem.GetMountCount();
-    ASSERT_EQ(IO::fileSystem.Mount(*first, Location(dir / "m1")), 0);
-    EXPECT_EQ(IO::fileSystem.Mount(*first, Location(dir / "m2")), IO::ErrAlreadyMounted);
-    EXPECT_EQ(IO::fileSystem.Mount(*second, Location(dir / "m1")), IO::ErrAlreadyMounted);
-    EXPECT_EQ(IO::fileSystem.FindMount(Location(dir / "m10")), nullptr);  // a name boundary
-    EXPECT_EQ(IO::fileSystem.Unmount(*second), IO::ErrNotMounted);
-    EXPECT_EQ(IO::fileSystem.Unmount(*first), 0);
-    EXPECT_EQ(IO::fileSystem.GetMountCount(), before);
 }
 
 TEST(ZipVFS, FailedSystemCallsGiveErrorsAndLeakNoDescriptor)

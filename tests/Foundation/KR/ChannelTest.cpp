@@ -63,40 +63,20 @@ TEST(BinaryProtocols, IntegersHaveExactBytesInBothOrders)
     }
 }
 
-TEST(BinaryProtocols, StringsTheirLimitsAndBooleans)
+// Strings, their limits and forged counts are reached by the module's
+// readers and the channel fuzz replay; a null text is written as empty.
+TEST(BinaryProtocols, NullTextIsWrittenEmpty)
 {
     StringOChannel out(binRevOProtocol);
     out.Write("abc");
     out.Write(static_cast<const char*>(nullptr));
     out.WriteString(std::string_view("hey"));
     EXPECT_EQ(out.GetText(), std::string("abc\0\0", 5) + Host32(3, true) + "hey");
-
-    char buffer[8];
-    EXPECT_EQ(StringIChannel(std::string("abcd\0", 5)).Read(buffer, 4), ErrBadFormat);  // longer than the buffer
-    EXPECT_EQ(StringIChannel("abc").Read(buffer, sizeof buffer), ErrEndOfChannel);     // unterminated
-    bool flag = false;
-    ASSERT_EQ(StringIChannel(Bytes({0x7F})).Read(flag), NoError);  // any byte but zero is true
-    EXPECT_TRUE(flag);
-
-    // A count above the limit is refused right after the count is read; a
-    // forged count with little data behind it fails without a huge
-    // allocation. Either leaves the value alone.
-    std::string value = "old";
-    EXPECT_EQ(StringIChannel(out.GetText().substr(5), binRevIProtocol).ReadString(&value, 2), ErrBadFormat);
-    StringIChannel forged(Word32(0xFFFFFFF0u, false) + "abc");
-    EXPECT_EQ(forged.ReadString(&value, std::numeric_limits<std::size_t>::max()), ErrEndOfChannel);
-    EXPECT_EQ(value, "old");
-
-    // Long strings cross the reader's chunks.
-    const std::string big = std::string(100000, 'x') + std::string(100000, 'y');
-    StringOChannel longOut(binOProtocol);
-    ASSERT_EQ(longOut.WriteString(big), NoError);
-    StringIChannel longIn(longOut.Take());
-    ASSERT_EQ(longIn.ReadString(&value), NoError);
-    EXPECT_TRUE(value == big);
 }
 
-TEST(Channels, TextProtocolPrintsValues)
+// The text protocol prints values; a file channel writes them, a closed
+// one refuses.
+TEST(Channels, TextProtocolPrintsValuesToStringsAndFiles)
 {
     StringOChannel out;
     out << std::int32_t{-5} << ' ' << true << ' ' << false << ' ' << std::uint16_t{7} << ' '
@@ -106,15 +86,12 @@ TEST(Channels, TextProtocolPrintsValues)
     String("obj").Print(out);
     EXPECT_EQ(out.Take(), "-5 true false 7 -128 4294967295 cstr|stdobj");
     EXPECT_EQ(out.GetText(), "");
-}
 
-TEST(Channels, FileChannelWritesAndAClosedOneRefuses)
-{
     std::FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
-    FileOChannel out(f);
-    out << std::int32_t{42} << " ok";
-    EXPECT_EQ(out.Flush(), NoError);
+    FileOChannel file(f);
+    file << std::int32_t{42} << " ok";
+    EXPECT_EQ(file.Flush(), NoError);
     std::rewind(f);
     char line[16] = {};
     ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
@@ -123,63 +100,20 @@ TEST(Channels, FileChannelWritesAndAClosedOneRefuses)
     EXPECT_EQ(FileOChannel(nullptr).Write(std::int32_t{1}), ErrChannelClosed);
 }
 
-TEST(Frames, HeaderDataAndEndTagInBothOrders)
-{
-    StringOChannel out(binOProtocol);
-    {
-        OutputFrame frame(out, thingInfo);
-        ASSERT_EQ(frame.GetStatus(), NoError);
-        out << std::int32_t{7};
-    }  // closed by its destructor
-    EXPECT_EQ(out.GetText(),
-              Host32(0x4B52464D) + std::string("Test::Thing\0", 12) + Bytes({2, 3}) + Host32(7) + Host32(0x4B52464E));
-
-    StringOChannel reversed(binRevOProtocol);
-    OutputFrame(reversed, thingInfo).Close();
-    StringIChannel in(reversed.GetText(), binRevIProtocol);
-    InputFrame frame(in, thingInfo);
-    EXPECT_EQ(frame.GetVersion(), (ClassVersion{2, 3}));
-    EXPECT_EQ(frame.Close(), NoError);
-    EXPECT_EQ(in.GetRemaining(), 0u);
-}
-
-// The status of a frame read from `bytes` for `info`: of its opening, or of
-// its closing when it opened.
-ErrorCode ReadFrame(const std::string& bytes, const ClassInfo& info)
-{
-    StringIChannel in(bytes);
-    InputFrame frame(in, info);
-    return frame.GetStatus() != NoError ? frame.GetStatus() : frame.Close();
-}
-
-TEST(Frames, ReaderRejectsWrongClassNewerVersionAndBadTags)
+// A frame's layout and the reader's refusals are reached by the module's
+// files and the fuzz replays; here the version read back and a class name
+// too long for any reader, which the writer refuses.
+TEST(Frames, VersionReadBackAndTooLongAName)
 {
     StringOChannel out(binOProtocol);
     OutputFrame(out, thingInfo).Close();
-    const std::string good = out.GetText();
-    std::string wrongEnd = good;
-    wrongEnd.back() ^= 0x01;
-    const std::string longName(300, 'n');
-    const ClassInfo longInfo(longName.c_str(), ClassVersion{1, 0});
-    const ClassInfo other("Test::Other", ClassVersion{2, 3});
-    const ClassInfo olderReader("Test::Thing", ClassVersion{1, 9});
-    const ClassInfo newerReader("Test::Thing", ClassVersion{3, 0});
-    const struct {
-        const char* what;
-        std::string bytes;
-        const ClassInfo* reader;
-        ErrorCode expected;
-    } cases[] = {
-        {"another class", good, &other, ErrFrameClass},
-        {"an older reader", good, &olderReader, ErrFrameVersion},
-        {"a newer reader", good, &newerReader, NoError},
-        {"a wrong end tag", wrongEnd, &thingInfo, ErrBadFormat},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ReadFrame(c.bytes, *c.reader), c.expected) << c.what;
+    StringIChannel in(out.GetText());
+    InputFrame frame(in, thingInfo);
+    EXPECT_EQ(frame.GetVersion(), (ClassVersion{2, 3}));
+    EXPECT_EQ(frame.Close(), NoError);
 
-    // A class name too long for any reader is refused by the writer.
+    const std::string longName(300, 'n');
     StringOChannel refused(binOProtocol);
-    EXPECT_EQ(OutputFrame(refused, longInfo).GetStatus(), ErrIllegalArgument);
+    EXPECT_EQ(OutputFrame(refused, ClassInfo(longName.c_str(), ClassVersion{1, 0})).GetStatus(), ErrIllegalArgument);
     EXPECT_EQ(refused.GetText(), "");
 }

@@ -54,7 +54,6 @@ TEST(VAArray, CountsFromOneAndRefusesBadIndexes)
 
 TEST(VAQueue, FirstInFirstOutAndEmptyPopThrows)
 {
-
     VAQueue<std::string> q;
     q.Push("one");
     q.Push("two");

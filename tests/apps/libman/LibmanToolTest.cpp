@@ -184,22 +184,6 @@ TEST(LibmanTool, ConfigExportImportDiffMergeReset)
     EXPECT_EQ(merged.Json()["addedLibraries"], 2);
 }
 
-TEST(LibmanTool, CacheSettingsAreCheckedAndKept)
-{
-    TempDir dir;
-    dir.MakeFolder("lan");
-    dir.MakeFolder("url");
-    Result refused = RunLibman(dir, {"cache", "set", "--lan", "nowhere"});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find(dir / "nowhere"), std::string::npos) << refused.err;
-    EXPECT_EQ(RunLibman(dir, {"cache", "set", "--use-lan", "on"}).status, 1);  // no LAN cache yet
-    ASSERT_EQ(RunLibman(dir, {"cache", "set", "--lan", "lan", "--url", "url", "--use-lan", "on"}).status, 0);
-    json shown = RunLibman(dir, {"cache", "show", "--json"}).Json();
-    EXPECT_EQ(shown["caches"]["lan"], dir / "lan");
-    EXPECT_EQ(shown["caches"]["url"], dir / "url");
-    EXPECT_TRUE(shown["caches"]["useLan"].get<bool>());
-}
-
 // --- the part table ------------------------------------------------------------
 
 TestSupport::ToolResult RunLpf(const TempDir& dir, const std::vector<std::string>& args)
@@ -391,7 +375,10 @@ TEST_F(LibmanParts, BadUsageOfThePartCommands)
     EXPECT_NE(RunLibman(dir_, {"sync"}).err.find("libman cache set --lan DIR --use-lan on"), std::string::npos);
 }
 
-TEST_F(LibmanParts, ScriptCodeCacheStatsAndClear)
+// The script cache is cleared and described with the parts of the project
+// (before a LAN cache is used: it is still empty); cache folders are
+// checked and kept.
+TEST_F(LibmanParts, TheScriptCacheIsClearedAndCacheSettingsAreCheckedAndKept)
 {
     EXPECT_EQ(RunLibman(dir_, {"scripts", "stats"}).status, 1) << "no cache folder set";
     dir_.MakeFolder("codes");
@@ -404,6 +391,18 @@ TEST_F(LibmanParts, ScriptCodeCacheStatsAndClear)
     EXPECT_EQ(state["file"], dir_ / "codes/ScriptCodeCache.dat");
     EXPECT_TRUE(state["valid"].get<bool>());
     EXPECT_EQ(state["items"], 0);
+
+    dir_.MakeFolder("lan");
+    dir_.MakeFolder("url");
+    Result refused = RunLibman(dir_, {"cache", "set", "--lan", "nowhere"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(dir_ / "nowhere"), std::string::npos) << refused.err;
+    EXPECT_EQ(RunLibman(dir_, {"cache", "set", "--use-lan", "on"}).status, 1);  // no LAN cache yet
+    ASSERT_EQ(RunLibman(dir_, {"cache", "set", "--lan", "lan", "--url", "url", "--use-lan", "on"}).status, 0);
+    json shown = RunLibman(dir_, {"cache", "show", "--json"}).Json();
+    EXPECT_EQ(shown["caches"]["lan"], dir_ / "lan");
+    EXPECT_EQ(shown["caches"]["url"], dir_ / "url");
+    EXPECT_TRUE(shown["caches"]["useLan"].get<bool>());
 }
 
 class LibmanSync : public LibmanParts {
@@ -429,7 +428,7 @@ protected:
 
 // Which way each file goes is tested with the synchronisation; here the
 // answers (--no, none without a terminal, --yes) and the dry run.
-TEST_F(LibmanSync, TheAnswerDecidesAFileChangedOnBothSidesAndADryRunCopiesNothing)
+TEST_F(LibmanSync, TheAnswerDecidesAFileChangedOnBothSidesADryRunCopiesNothingAndOnePartGoesAlone)
 {
     const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
         {{"--no"}, false}, {{}, false}, {{"--yes"}, true}};
@@ -454,10 +453,8 @@ TEST_F(LibmanSync, TheAnswerDecidesAFileChangedOnBothSidesAndADryRunCopiesNothin
         EXPECT_EQ(ReadFileBytes(dir_ / "lan/Lib/root.lpf"), "library root" + n);
         EXPECT_EQ(ReadFileBytes(dir_ / "Lib/child.lpf"), cacheWins ? "cache child" + n : "library child" + n);
     }
-}
 
-TEST_F(LibmanSync, OnePartIsSynchronisedAlone)
-{
+    // One part is synchronised alone.
     for (const char* path : {"Lib/Sub/grand.lpf", "Lib/root.lpf"})
         Change(path + std::string(), ReadFileBytes(dir_ / path) + "changed");
     Result r = RunLibman(dir_, {"sync", GrandId, "--json"});
