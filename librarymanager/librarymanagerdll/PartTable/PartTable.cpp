@@ -252,13 +252,14 @@ LPF::SymbolFile* PartTable::GetPartFile(std::int32_t i)
     if (data == nullptr)
         return nullptr;
     if (data->fileDeferred_ && record->fileType == GetModuleState().firstPartFileType) {
-        data->fileDeferred_ = false;
         if (i == ancestryOf_)
             ancestryOf_ = -1;  // the object reads the file as it is now
         try {
             data->partFile_ = std::make_unique<LPF::SymbolFile>(record->location);
         } catch (const KR::KRException&) {
+            // No object from this file: as a record whose file could not be read.
         }
+        data->fileDeferred_ = false;  // not on running out of memory: a later call tries again
     }
     return data->partFile_.get();
 }
@@ -270,16 +271,16 @@ LPF::ScriptFile* PartTable::GetScriptFile(std::int32_t i)
     if (data == nullptr)
         return nullptr;
     if (data->fileDeferred_ && record->fileType != GetModuleState().firstPartFileType) {
-        data->fileDeferred_ = false;
         try {
             data->scriptFile_ = std::make_unique<LPF::ScriptFile>(record->location);
         } catch (const KR::KRException&) {
         }
+        data->fileDeferred_ = false;
     }
     return data->scriptFile_.get();
 }
 
-KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime, bool linked)
+KR::ErrorCode PartTable::ReadPartFile(std::int32_t i)
 {
     LibElement& record = At(static_cast<std::size_t>(i));
     SymbolData* data = record.GetSymbolData();
@@ -288,7 +289,6 @@ KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime, bool linked
     data->fileDeferred_ = false;
     if (i == ancestryOf_)
         ancestryOf_ = -1;
-    std::int32_t time = 0;
 
     if (record.fileType == state.firstPartFileType) {
         try {
@@ -299,15 +299,9 @@ KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime, bool linked
         LPF::SymbolFile* file = data->partFile_.get();
         if (file == nullptr)
             return 0;
-        if (readTime && file->GetModificationTime(&time) == 0)
-            record.modificationTime = time;
         KR::UnID id = NULLUnID;
-        if (file->GetOwnUnID(&id) == 0) {
-            if (linked)
-                SetOwnUnID(i, id);
-            else
-                data->ownUnID_ = id;
-        }
+        if (file->GetOwnUnID(&id) == 0)
+            SetOwnUnID(i, id);
         bool flag = false;
         if (file->IsPlaceable(&flag) == 0)
             data->placeable = flag;
@@ -327,8 +321,6 @@ KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime, bool linked
         LPF::ScriptFile* file = data->scriptFile_.get();
         if (file == nullptr)
             return 0;
-        if (readTime && file->GetModificationTime(&time) == 0)
-            record.modificationTime = time;
         char name[DocumentNameSize] = {};
         nameError = file->GetDocumentName(name);
         if (nameError == 0)
@@ -374,7 +366,7 @@ void PartTable::Refresh(std::int32_t i)
     SetDocumentName(*record, nullptr, 0);
     if (IsLibraryPartFileType(record->fileType)) {
         ReplaceSymbolData(i, std::make_unique<SymbolData>());
-        if (ReadPartFile(i, false) == LPF::ErrNoName)
+        if (ReadPartFile(i) == LPF::ErrNoName)
             MakeFallbackName(*record);
     }
     if (record->documentName[0] == '\0')

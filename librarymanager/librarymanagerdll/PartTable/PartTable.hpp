@@ -301,11 +301,10 @@ private:
     void ReportSharedNames(const SortedKeys& sorted);
     void InitFromFile(std::int32_t i, const IO::Location& location, std::int32_t folderIndex,
                       FTM::GeneralID type, std::uint32_t flags);
-    // Opens the record's file as the part file of its type and reads what it
-    // tells; the modification time only when `readTime`. Part data that are
-    // not `linked` into a chain yet take the own UnID without relinking.
-    // Returns the error of GetDocumentName (0 when no file was opened).
-    KR::ErrorCode ReadPartFile(std::int32_t i, bool readTime, bool linked = true);
+    // Opens the record's file as the part file of its type now and reads what
+    // it tells, but not its modification time (the caller has it). Returns
+    // the error of GetDocumentName (0 when no file was opened).
+    KR::ErrorCode ReadPartFile(std::int32_t i);
     // Fills record `i` from one read of its file's first bytes, with the
     // values its part file object would give, and defers the object. Part
     // data not linked into a chain yet take the own UnID without relinking.
