@@ -70,6 +70,8 @@ public:
     // null block; -7003 (nothing changed) for a block shorter than its
     // header or than its count of ancestors needs.
     KR::ErrorCode SetAncestrySection(char** section);
+    // The same from the `size` bytes of a section at `block`.
+    KR::ErrorCode SetAncestryBytes(const char* block, std::size_t size);
 
     KR::ErrorCode Read(KR::IChannel& channel) override;
     KR::ErrorCode Write(KR::OChannel& channel) const override;

@@ -39,7 +39,7 @@ struct Layout {
     PartKind kind = PartKind::Symbol;
     std::uint32_t flags = 0;
     KR::UnID ownUnID{};
-    std::string name;
+    std::string_view name;  // within the bytes parsed
     std::uint32_t count = 0;
     std::uint64_t directoryOffset = 0;
     std::uint64_t directoryEnd = 0;  // first byte after the directory
@@ -102,7 +102,7 @@ Refusal ParseHeader(const unsigned char* data, std::size_t available, std::uint6
         return {ErrDamaged, "section count out of range"};
     if (FixedHeaderSize + nameLength > available || FixedHeaderSize + nameLength > fileSize)
         return {ErrDamaged, "document name runs past the end"};
-    layout->name.assign(reinterpret_cast<const char*>(data + FixedHeaderSize), nameLength);
+    layout->name = std::string_view(reinterpret_cast<const char*>(data + FixedHeaderSize), nameLength);
     layout->directoryOffset = Align4(FixedHeaderSize + nameLength);
     layout->directoryEnd = layout->directoryOffset + std::uint64_t{layout->count} * DirectoryEntrySize;
     if (layout->directoryEnd > fileSize)
@@ -197,6 +197,95 @@ KR::ErrorCode ReplaceFile(const IO::Location& location, const std::string& bytes
     return err;
 }
 
+// What the first read of a part file gave besides its bytes.
+struct FirstRead {
+    unsigned char* bytes;  // FirstReadSize bytes
+    std::size_t got = 0;
+    std::uint64_t fileSize = 0;
+    bool timeKnown = false;
+    std::int32_t time = 0;
+    KR::ErrorCode timeError = KR::NoError;
+};
+
+// Opens the file, reads its first bytes, and parses and checks its header
+// and directory (reading the rest of a long directory). The file is closed
+// again on return, whatever the outcome.
+Refusal ReadHead(const IO::Location& location, PartKind expected, ModificationTime when, FirstRead* read,
+                 Layout* layout, std::vector<SectionState>* directory)
+{
+    // Open reports a missing or unusable file itself; asking GetStatus first
+    // would cost a system call per file.
+    IO::File file(location);
+    KR::ErrorCode err = file.Open(IO::OpenMode::Read);
+    if (err != KR::NoError)
+        return {err, "cannot be opened"};
+
+    err = file.ReadBin(read->bytes, FirstReadSize, &read->got);
+    if (err == KR::ErrEndOfChannel) {
+        read->fileSize = read->got;  // the whole file came with the first read
+    } else if (err != KR::NoError) {
+        return {err, "cannot be read"};
+    } else {
+        // A larger file: its size comes from the system, and its time with it.
+        std::int64_t size = 0;
+        err = file.GetSize(&size);
+        if (err != KR::NoError)
+            return {err, "cannot be read"};
+        read->fileSize = static_cast<std::uint64_t>(size);
+    }
+    // The open file answers at the cost of one call, none when its size was
+    // asked for already.
+    if (when == ModificationTime::ReadAtOpen || read->fileSize >= FirstReadSize) {
+        read->timeError = file.GetModificationTime(&read->time);
+        read->timeKnown = true;
+    }
+
+    Refusal r = ParseHeader(read->bytes, read->got, read->fileSize, layout);
+    if (r.code != KR::NoError)
+        return r;
+    if (layout->kind != expected)
+        return {ErrWrongKind, expected == PartKind::Symbol ? "is a script file, not a symbol file"
+                                                           : "is a symbol file, not a script file"};
+
+    if (layout->directoryEnd <= read->got)
+        return ParseDirectory(read->bytes + layout->directoryOffset, *layout, read->fileSize, directory);
+    // A long directory: read the rest of it (the file is still open and
+    // positioned just after the first read).
+    std::string whole(static_cast<std::size_t>(layout->directoryEnd), '\0');
+    std::memcpy(whole.data(), read->bytes, read->got);
+    std::size_t more = 0;
+    err = file.ReadBin(whole.data() + read->got, whole.size() - read->got, &more);
+    if (err == KR::ErrEndOfChannel)
+        return {ErrChanged, "became shorter while being read"};
+    if (err != KR::NoError)
+        return {err, "cannot be read"};
+    return ParseDirectory(reinterpret_cast<const unsigned char*>(whole.data()) + layout->directoryOffset, *layout,
+                          read->fileSize, directory);
+}
+
+// The first 31 bytes of a document name at most, not cutting a UTF-8
+// sequence, and a terminator, into `name` (32 bytes).
+KR::ErrorCode CutDocumentName(std::string_view full, char* name)
+{
+    if (full.empty()) {
+        name[0] = '\0';
+        return ErrNoName;
+    }
+    std::size_t n = std::min<std::size_t>(full.size(), 31);
+    if (n < full.size()) {
+        // Cut before a UTF-8 sequence that would not fit whole: step back
+        // over continuation bytes to the lead byte of their sequence.
+        std::size_t cut = n;
+        for (int step = 0; step < 3 && cut > 0 && (static_cast<unsigned char>(full[cut]) & 0xC0) == 0x80; ++step)
+            --cut;
+        if (static_cast<unsigned char>(full[cut]) >= 0xC0)
+            n = cut;
+    }
+    std::memcpy(name, full.data(), n);
+    name[n] = '\0';
+    return KR::NoError;
+}
+
 }  // namespace
 
 struct PartFile::Impl {
@@ -250,65 +339,18 @@ struct PartFile::Impl {
 // Reads and checks the header and directory; throws PartFileException.
 void PartFile::Impl::Open(PartKind expected, ModificationTime when)
 {
-    // Open reports a missing or unusable file itself; asking GetStatus first
-    // would cost a system call per file.
-    IO::File file(location);
-    KR::ErrorCode err = file.Open(IO::OpenMode::Read);
-    if (err != KR::NoError)
-        throw PartFileException(err, Describe(location, "cannot be opened"));
-
     unsigned char first[FirstReadSize];
-    std::size_t got = 0;
-    err = file.ReadBin(first, sizeof first, &got);
-    if (err == KR::ErrEndOfChannel) {
-        fileSize = got;  // the whole file came with the first read
-    } else if (err != KR::NoError) {
-        throw PartFileException(err, Describe(location, "cannot be read"));
-    } else {
-        // A larger file: its size comes from the system, and its time with it.
-        std::int64_t size = 0;
-        err = file.GetSize(&size);
-        if (err != KR::NoError)
-            throw PartFileException(err, Describe(location, "cannot be read"));
-        fileSize = static_cast<std::uint64_t>(size);
-    }
-    // The open file answers at the cost of one call, none when its size was
-    // asked for already.
-    if (when == ModificationTime::ReadAtOpen || fileSize >= FirstReadSize) {
-        modificationTimeError = file.GetModificationTime(&modificationTime);
-        modificationTimeKnown = true;
-    }
-
+    FirstRead read{first};
     Layout layout;
-    Refusal r = ParseHeader(first, got, fileSize, &layout);
-    if (r.code != KR::NoError)
-        throw PartFileException(r.code, Describe(location, r.what));
-    if (layout.kind != expected)
-        throw PartFileException(ErrWrongKind, Describe(location, expected == PartKind::Symbol
-                                                                      ? "is a script file, not a symbol file"
-                                                                      : "is a symbol file, not a script file"));
-
     std::vector<SectionState> directory;
-    if (layout.directoryEnd <= got) {
-        r = ParseDirectory(first + layout.directoryOffset, layout, fileSize, &directory);
-    } else {
-        // A long directory: read the rest of it (the file is still open and
-        // positioned just after the first read).
-        std::string whole(static_cast<std::size_t>(layout.directoryEnd), '\0');
-        std::memcpy(whole.data(), first, got);
-        std::size_t more = 0;
-        err = file.ReadBin(whole.data() + got, whole.size() - got, &more);
-        if (err == KR::ErrEndOfChannel)
-            throw PartFileException(ErrChanged, Describe(location, "became shorter while being read"));
-        if (err != KR::NoError)
-            throw PartFileException(err, Describe(location, "cannot be read"));
-        r = ParseDirectory(reinterpret_cast<const unsigned char*>(whole.data()) + layout.directoryOffset, layout,
-                           fileSize, &directory);
-    }
+    const Refusal r = ReadHead(location, expected, when, &read, &layout, &directory);
     if (r.code != KR::NoError)
         throw PartFileException(r.code, Describe(location, r.what));
-    file.Close();
-    Adopt(std::move(layout), std::move(directory), first, got);
+    fileSize = read.fileSize;
+    modificationTimeKnown = read.timeKnown;
+    modificationTime = read.time;
+    modificationTimeError = read.timeError;
+    Adopt(std::move(layout), std::move(directory), first, read.got);
 }
 
 // Takes over a parsed header and directory; keeps the bytes of the small
@@ -321,7 +363,7 @@ void PartFile::Impl::Adopt(Layout&& layout, std::vector<SectionState>&& director
     kind = layout.kind;
     flags = layout.flags;
     ownUnID = layout.ownUnID;
-    name = std::move(layout.name);
+    name.assign(layout.name);
     sections = std::move(directory);
     // One block for all of them, allocated once at its final size.
     auto kept = [firstSize](const SectionState& s) {
@@ -536,24 +578,7 @@ KR::ErrorCode PartFile::GetDocumentName(char* name) const
 {
     if (name == nullptr)
         return KR::ErrParam;
-    const std::string& full = impl_->name;
-    if (full.empty()) {
-        name[0] = '\0';
-        return ErrNoName;
-    }
-    std::size_t n = std::min<std::size_t>(full.size(), 31);
-    if (n < full.size()) {
-        // Cut before a UTF-8 sequence that would not fit whole: step back
-        // over continuation bytes to the lead byte of their sequence.
-        std::size_t cut = n;
-        for (int step = 0; step < 3 && cut > 0 && (static_cast<unsigned char>(full[cut]) & 0xC0) == 0x80; ++step)
-            --cut;
-        if (static_cast<unsigned char>(full[cut]) >= 0xC0)
-            n = cut;
-    }
-    std::memcpy(name, full.data(), n);
-    name[n] = '\0';
-    return KR::NoError;
+    return CutDocumentName(impl_->name, name);
 }
 
 const std::string& PartFile::GetFullDocumentName() const noexcept
@@ -720,6 +745,47 @@ std::unique_ptr<PartFile> OpenPartFile(const IO::Location& location, KR::ErrorCo
     if (error != nullptr)
         *error = err;
     return file;
+}
+
+KR::ErrorCode ReadPartFileSummary(const IO::Location& location, PartKind expected, std::uint32_t sectionType,
+                                  std::uint8_t subIdent, PartFileSummary* summary) noexcept
+{
+    if (summary == nullptr)
+        return KR::ErrParam;
+    // One buffer and one directory per thread, reused file after file.
+    thread_local unsigned char first[FirstReadSize];
+    thread_local std::vector<SectionState> directory;
+    try {
+        FirstRead read{first};
+        Layout layout;
+        const Refusal r = ReadHead(location, expected, ModificationTime::ReadAtOpen, &read, &layout, &directory);
+        if (r.code != KR::NoError)
+            return r.code;
+        summary->ownUnID = layout.ownUnID;
+        summary->placeable = (layout.flags & PlaceableFlag) != 0;
+        summary->archivable = (layout.flags & ArchivableFlag) != 0;
+        summary->documentNameError = CutDocumentName(layout.name, summary->documentName);
+        summary->modificationTime = read.time;
+        summary->modificationTimeError = read.timeError;
+        summary->hasSection = false;
+        summary->sectionBytes = nullptr;
+        summary->sectionSize = 0;
+        for (const SectionState& s : directory) {
+            if (s.info.type != sectionType || s.info.subIdent != subIdent)
+                continue;
+            summary->hasSection = true;
+            summary->sectionDescriptor = s.fileDescriptor;
+            summary->sectionSize = s.fileSize;
+            if (std::uint64_t{s.offset} + s.fileSize <= read.got)
+                summary->sectionBytes = reinterpret_cast<const char*>(first) + s.offset;
+            break;
+        }
+        return KR::NoError;
+    } catch (const std::bad_alloc&) {
+        return KR::ErrMemFull;
+    } catch (const KR::KRException& e) {
+        return e.GetID();
+    }
 }
 
 // ---------------------------------------------------------------------------

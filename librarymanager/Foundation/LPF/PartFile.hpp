@@ -133,6 +133,38 @@ public:
 // Opens a part file of either kind; null (with `*error` set) when it cannot.
 std::unique_ptr<PartFile> OpenPartFile(const IO::Location& location, KR::ErrorCode* error = nullptr);
 
+// What a part file object made from a file would tell of it, read with the
+// same single read of its first bytes but without building the object (no
+// directory or section kept): for a walk that only needs these values from
+// each of many files, and makes the object later for the few it uses.
+struct PartFileSummary {
+    KR::UnID ownUnID{};
+    bool placeable = false;
+    bool archivable = false;
+    // As GetDocumentName gives it, with its error.
+    char documentName[32] = {};
+    KR::ErrorCode documentNameError = KR::NoError;
+    // As GetModificationTime gives it, with its error (read at open).
+    std::int32_t modificationTime = 0;
+    KR::ErrorCode modificationTimeError = KR::NoError;
+
+    // The one section asked for: whether the directory lists it, its
+    // descriptor as stored, and its stored bytes when they all came with
+    // the first read (null otherwise). The bytes are valid until the next
+    // ReadPartFileSummary of the same thread.
+    bool hasSection = false;
+    SectionDescriptor sectionDescriptor;
+    const char* sectionBytes = nullptr;
+    std::uint32_t sectionSize = 0;
+};
+
+// Fills `summary` from the file at `location` and returns 0 when a part file
+// object of kind `expected` could be made from the file as it is now;
+// otherwise the error code its constructor would throw, and `summary` is
+// unspecified. Throws nothing.
+KR::ErrorCode ReadPartFileSummary(const IO::Location& location, PartKind expected, std::uint32_t sectionType,
+                                  std::uint8_t subIdent, PartFileSummary* summary) noexcept;
+
 // Builds a part file.
 class PartFileWriter {
 public:

@@ -15,7 +15,7 @@ LPF::SymbolFile* GetValidPartFile(PartTable& table, std::int32_t i)
     LibElement* record = table.Get(i);
     if (record == nullptr || !record->valid || record->GetSymbolData() == nullptr)
         return nullptr;
-    return record->GetSymbolData()->partFile.get();
+    return table.GetPartFile(i);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "LPF/PartFile.hpp"
 #include "LibrarySet/ModuleState.hpp"
 #include "PSC/Parameters.hpp"
+#include "SectionTypes.hpp"
+#include "TypeHierarchy/AncestrySectionHandler.hpp"
 
 #include <cstring>
 #include <limits>
@@ -18,6 +20,19 @@ namespace LM {
 
 SymbolData::SymbolData() noexcept = default;
 SymbolData::~SymbolData() = default;
+
+const std::int32_t* SymbolData::GetGlobalsBits(int slot) const noexcept
+{
+    static constexpr std::int32_t zeros[GlobalsWordCount] = {};
+    return globalsBits_ != nullptr ? globalsBits_[slot] : zeros;
+}
+
+std::int32_t* SymbolData::GetWritableGlobalsBits(int slot)
+{
+    if (globalsBits_ == nullptr)
+        globalsBits_ = std::make_unique<GlobalsBlock[]>(GlobalsBlockCount);  // zeroed
+    return globalsBits_[slot];
+}
 
 int SymbolData::CommandSlot(std::int16_t scriptType) noexcept
 {
@@ -175,7 +190,7 @@ void PartTable::InitFromFile(std::int32_t i, const IO::Location& location, std::
             Unlink(index);
         record.symbolData_ = std::move(data);
         try {
-            ReadPartFile(i, true, false);
+            ReadPartFileSummary(i);
         } catch (...) {
             Link(index);
             throw;
@@ -186,32 +201,107 @@ void PartTable::InitFromFile(std::int32_t i, const IO::Location& location, std::
         MakeFallbackName(record);
 }
 
-KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime, bool linked)
+void PartTable::ReadPartFileSummary(std::int32_t i)
+{
+    LibElement& record = At(static_cast<std::size_t>(i));
+    SymbolData* data = record.GetSymbolData();
+    const bool symbol = record.fileType == GetModuleState().firstPartFileType;
+    ancestryOf_ = i;
+    ancestry_ = AncestryBytes::Unknown;
+
+    LPF::PartFileSummary summary;
+    if (LPF::ReadPartFileSummary(record.location, symbol ? LPF::PartKind::Symbol : LPF::PartKind::Script,
+                                 AncestrySectionType, 0, &summary) != KR::NoError)
+        return;  // as a part file object that cannot be made: none, and nothing read
+    data->fileDeferred_ = true;
+    if (summary.modificationTimeError == KR::NoError)
+        record.modificationTime = summary.modificationTime;
+    if (symbol) {
+        data->ownUnID_ = summary.ownUnID;
+        data->placeable = summary.placeable;
+        data->archivable = summary.archivable;
+        // The bytes stand for the section as the object would hand it out
+        // only when no handler has to convert them and the installed handler
+        // accepts every section, as the module's own does.
+        if (!summary.hasSection) {
+            ancestry_ = AncestryBytes::None;
+        } else if (summary.sectionBytes != nullptr && summary.sectionDescriptor.platform == LPF::NativePlatform &&
+                   dynamic_cast<AncestrySectionHandler*>(LPF::GetSectionHandler(AncestrySectionType)) != nullptr) {
+            ancestryBytes_.assign(summary.sectionBytes, summary.sectionBytes + summary.sectionSize);
+            ancestry_ = AncestryBytes::Bytes;
+        }
+    }
+    if (summary.documentNameError == KR::NoError)
+        SetDocumentName(record, summary.documentName, std::strlen(summary.documentName));
+}
+
+PartTable::AncestryBytes PartTable::TakeAncestryBytes(std::int32_t i, const char** bytes, std::size_t* size)
+{
+    if (i != ancestryOf_ || i < 0)
+        return AncestryBytes::Unknown;
+    ancestryOf_ = -1;
+    *bytes = ancestryBytes_.data();
+    *size = ancestryBytes_.size();
+    return ancestry_;
+}
+
+LPF::SymbolFile* PartTable::GetPartFile(std::int32_t i)
+{
+    LibElement* record = Get(i);
+    SymbolData* data = record != nullptr ? record->GetSymbolData() : nullptr;
+    if (data == nullptr)
+        return nullptr;
+    if (data->fileDeferred_ && record->fileType == GetModuleState().firstPartFileType) {
+        if (i == ancestryOf_)
+            ancestryOf_ = -1;  // the object reads the file as it is now
+        try {
+            data->partFile_ = std::make_unique<LPF::SymbolFile>(record->location);
+        } catch (const KR::KRException&) {
+            // No object from this file: as a record whose file could not be read.
+        }
+        data->fileDeferred_ = false;  // not on running out of memory: a later call tries again
+    }
+    return data->partFile_.get();
+}
+
+LPF::ScriptFile* PartTable::GetScriptFile(std::int32_t i)
+{
+    LibElement* record = Get(i);
+    SymbolData* data = record != nullptr ? record->GetSymbolData() : nullptr;
+    if (data == nullptr)
+        return nullptr;
+    if (data->fileDeferred_ && record->fileType != GetModuleState().firstPartFileType) {
+        try {
+            data->scriptFile_ = std::make_unique<LPF::ScriptFile>(record->location);
+        } catch (const KR::KRException&) {
+        }
+        data->fileDeferred_ = false;
+    }
+    return data->scriptFile_.get();
+}
+
+KR::ErrorCode PartTable::ReadPartFile(std::int32_t i)
 {
     LibElement& record = At(static_cast<std::size_t>(i));
     SymbolData* data = record.GetSymbolData();
     const ModuleState& state = GetModuleState();
     KR::ErrorCode nameError = 0;
-    std::int32_t time = 0;
+    data->fileDeferred_ = false;
+    if (i == ancestryOf_)
+        ancestryOf_ = -1;
 
     if (record.fileType == state.firstPartFileType) {
         try {
-            data->partFile = std::make_unique<LPF::SymbolFile>(record.location);
+            data->partFile_ = std::make_unique<LPF::SymbolFile>(record.location);
         } catch (const KR::KRException&) {
-            data->partFile.reset();
+            data->partFile_.reset();
         }
-        LPF::SymbolFile* file = data->partFile.get();
+        LPF::SymbolFile* file = data->partFile_.get();
         if (file == nullptr)
             return 0;
-        if (readTime && file->GetModificationTime(&time) == 0)
-            record.modificationTime = time;
         KR::UnID id = NULLUnID;
-        if (file->GetOwnUnID(&id) == 0) {
-            if (linked)
-                SetOwnUnID(i, id);
-            else
-                data->ownUnID_ = id;
-        }
+        if (file->GetOwnUnID(&id) == 0)
+            SetOwnUnID(i, id);
         bool flag = false;
         if (file->IsPlaceable(&flag) == 0)
             data->placeable = flag;
@@ -224,15 +314,13 @@ KR::ErrorCode PartTable::ReadPartFile(std::int32_t i, bool readTime, bool linked
             SetDocumentName(record, name, std::strlen(name));
     } else {
         try {
-            data->scriptFile = std::make_unique<LPF::ScriptFile>(record.location);
+            data->scriptFile_ = std::make_unique<LPF::ScriptFile>(record.location);
         } catch (const KR::KRException&) {
-            data->scriptFile.reset();
+            data->scriptFile_.reset();
         }
-        LPF::ScriptFile* file = data->scriptFile.get();
+        LPF::ScriptFile* file = data->scriptFile_.get();
         if (file == nullptr)
             return 0;
-        if (readTime && file->GetModificationTime(&time) == 0)
-            record.modificationTime = time;
         char name[DocumentNameSize] = {};
         nameError = file->GetDocumentName(name);
         if (nameError == 0)
@@ -278,7 +366,7 @@ void PartTable::Refresh(std::int32_t i)
     SetDocumentName(*record, nullptr, 0);
     if (IsLibraryPartFileType(record->fileType)) {
         ReplaceSymbolData(i, std::make_unique<SymbolData>());
-        if (ReadPartFile(i, false) == LPF::ErrNoName)
+        if (ReadPartFile(i) == LPF::ErrNoName)
             MakeFallbackName(*record);
     }
     if (record->documentName[0] == '\0')
@@ -316,6 +404,8 @@ void PartTable::ReplaceSymbolData(std::int32_t i, std::unique_ptr<SymbolData> da
     if (record.symbolData_ != nullptr)
         Unlink(index);
     record.symbolData_ = std::move(data);
+    if (i == ancestryOf_)
+        ancestryOf_ = -1;
     if (record.symbolData_ != nullptr)
         Link(index);
 }
@@ -363,9 +453,9 @@ void PartTable::ReleaseUnmergedParameterSections()
         LibElement& record = At(i);
         SymbolData* data = record.GetSymbolData();
         if (!record.valid || data == nullptr || !IsLibraryPartFileType(record.fileType) ||
-            data->partFile == nullptr || (record.flags & ParametersMergedFlag) != 0)
-            continue;
-        data->partFile->SetSectionDataRef(PSC::ParameterSectionType, 0, nullptr);
+            data->partFile_ == nullptr || (record.flags & ParametersMergedFlag) != 0)
+            continue;  // an object not made yet holds no section data
+        data->partFile_->SetSectionDataRef(PSC::ParameterSectionType, 0, nullptr);
     }
 }
 

@@ -69,14 +69,25 @@ struct SymbolData {
 
     const KR::UnID& GetOwnUnID() const noexcept { return ownUnID_; }
 
-    std::unique_ptr<LPF::SymbolFile> partFile;    // set for the first library part file type
-    std::unique_ptr<LPF::ScriptFile> scriptFile;  // set for the second library part file type
+    // True when the record has a part file object (of the first library
+    // part file type) or script file object (of the second), made already
+    // or to be made from its file on first use (PartTable::GetPartFile,
+    // GetScriptFile).
+    bool HasFileObject() const noexcept { return fileDeferred_ || partFile_ != nullptr || scriptFile_ != nullptr; }
+    // The part file object if it has been made; null otherwise.
+    LPF::SymbolFile* GetMadePartFile() const noexcept { return partFile_.get(); }
+
     std::int32_t commandBits[CommandWordCount] = {};
     std::int16_t wdExprBits = 0;
 
 private:
     friend class PartTable;
     KR::UnID ownUnID_ = NULLUnID;  // changed through PartTable::SetOwnUnID only
+    std::unique_ptr<LPF::SymbolFile> partFile_;    // first library part file type
+    std::unique_ptr<LPF::ScriptFile> scriptFile_;  // second library part file type
+    // The file read as a part file when the record was filled from it: the
+    // object is made from the record's location when first asked for.
+    bool fileDeferred_ = false;
 
 public:
     std::int32_t proxy = -1;
@@ -84,8 +95,17 @@ public:
     bool isTemplate = false;
     bool placeable = false;
     bool archivable = false;
-    std::int32_t globalsBits[GlobalsBlockCount][GlobalsWordCount] = {};
+    // The globals bits of block `slot` (0 .. GlobalsBlockCount - 1): all
+    // zero until a block is written. The blocks are allocated on the first
+    // write only, since few parts ever get any and a table holds many parts.
+    const std::int32_t* GetGlobalsBits(int slot) const noexcept;
+    std::int32_t* GetWritableGlobalsBits(int slot);
+    bool HasGlobalsBits() const noexcept { return globalsBits_ != nullptr; }
     std::int32_t codeIndices[CodeIndexCount] = {NoCode, NoCode, NoCode, NoCode, NoCode, NoCode};
+
+private:
+    using GlobalsBlock = std::int32_t[GlobalsWordCount];
+    std::unique_ptr<GlobalsBlock[]> globalsBits_;
 };
 
 // One file of the active libraries.
@@ -151,6 +171,22 @@ public:
     // Refreshes record `i` from its file when the file is newer than the
     // stored modification time; nothing otherwise or for a bad index.
     void Refresh(std::int32_t i);
+    // The part file object (first library part file type) or script file
+    // object (second type) of record `i`; null for a bad index, a record
+    // without one, or when it cannot be made. A record filled from its file
+    // makes it here, from the file as it is now, on the first call; when
+    // that fails (the file went or became unreadable since) the record has
+    // none from then on and keeps the values it was filled with.
+    LPF::SymbolFile* GetPartFile(std::int32_t i);
+    LPF::ScriptFile* GetScriptFile(std::int32_t i);
+    // What record `i` was filled with of its file's ancestry section, when
+    // it was the last record filled from a file and nothing read that file
+    // since: None when the file has no such section, Bytes (`*bytes` and
+    // `*size` set, valid until the next record is filled) when the section's
+    // bytes came with the read and need no conversion, Unknown otherwise (the
+    // part file object has to read it). The answer is given once.
+    enum class AncestryBytes : std::uint8_t { Unknown, None, Bytes };
+    AncestryBytes TakeAncestryBytes(std::int32_t i, const char** bytes, std::size_t* size);
     // Gives record `i` a new own UnID (nothing without part data or for a bad
     // index).
     void SetOwnUnID(std::int32_t i, const KR::UnID& id);
@@ -265,11 +301,14 @@ private:
     void ReportSharedNames(const SortedKeys& sorted);
     void InitFromFile(std::int32_t i, const IO::Location& location, std::int32_t folderIndex,
                       FTM::GeneralID type, std::uint32_t flags);
-    // Opens the record's file as the part file of its type and reads what it
-    // tells; the modification time only when `readTime`. Part data that are
-    // not `linked` into a chain yet take the own UnID without relinking.
-    // Returns the error of GetDocumentName (0 when no file was opened).
-    KR::ErrorCode ReadPartFile(std::int32_t i, bool readTime, bool linked = true);
+    // Opens the record's file as the part file of its type now and reads what
+    // it tells, but not its modification time (the caller has it). Returns
+    // the error of GetDocumentName (0 when no file was opened).
+    KR::ErrorCode ReadPartFile(std::int32_t i);
+    // Fills record `i` from one read of its file's first bytes, with the
+    // values its part file object would give, and defers the object. Part
+    // data not linked into a chain yet take the own UnID without relinking.
+    void ReadPartFileSummary(std::int32_t i);
     // Gives record `i` new part data (null: none), keeping the chains current.
     void ReplaceSymbolData(std::int32_t i, std::unique_ptr<SymbolData> data);
     void MakeFallbackName(LibElement& record) const;
@@ -283,6 +322,11 @@ private:
     std::vector<std::uint32_t> nameIndex_;
     std::vector<std::uint32_t> unIDIndex_;
     ILibraryErrorHandler& errorHandler_;
+
+    // The ancestry section of the record filled last from its file.
+    std::int32_t ancestryOf_ = -1;
+    AncestryBytes ancestry_ = AncestryBytes::Unknown;
+    std::vector<char> ancestryBytes_;
 
     ChainMap chains_;
     std::vector<std::uint32_t> chainNext_;

@@ -38,6 +38,30 @@ bool IsMetadataName(const IO::Name& name)
 // The longest file name that fits a document name.
 constexpr std::size_t MaxDocumentNameLength = DocumentNameSize - 1;
 
+// The ancestry section of record `i` of `table`; false when it has none.
+bool LoadAncestrySection(PartTable& table, std::int32_t i, AncestryInfo* ancestry)
+{
+    // The bytes that came with filling the record from its file, or else the
+    // section as its part file object hands it out.
+    const char* bytes = nullptr;
+    std::size_t size = 0;
+    switch (table.TakeAncestryBytes(i, &bytes, &size)) {
+    case PartTable::AncestryBytes::None:
+        return false;
+    case PartTable::AncestryBytes::Bytes:
+        (void)ancestry->SetAncestryBytes(bytes, size);
+        return true;
+    case PartTable::AncestryBytes::Unknown:
+        break;
+    }
+    LPF::SymbolFile* file = table.GetPartFile(i);
+    char** section = nullptr;
+    if (file == nullptr || file->GetSectionDataRef(AncestrySectionType, 0, &section) != 0 || section == nullptr)
+        return false;
+    (void)ancestry->SetAncestrySection(section);
+    return true;
+}
+
 }  // namespace
 
 std::int32_t LibrarySet::StoreSymbol(const IO::Location& location, std::int32_t folderIndex, std::int32_t knownIndex)
@@ -96,7 +120,7 @@ std::int32_t LibrarySet::StoreSymbol(const IO::Location& location, std::int32_t 
 
         LibElement* record = partTable_->Get(i);
         SymbolData* data = record->GetSymbolData();
-        if (record->fileType == state.firstPartFileType && data != nullptr && data->partFile != nullptr)
+        if (record->fileType == state.firstPartFileType && data != nullptr && data->HasFileObject())
             ReadAncestry(i);
 
         if (enumerated_) {
@@ -196,9 +220,8 @@ void LibrarySet::ReadAncestry(std::int32_t i)
     std::uint32_t pathId = 0;
     bool isTemplate = false;
     try {
-        char** section = nullptr;
-        if (data->partFile->GetSectionDataRef(AncestrySectionType, 0, &section) == 0 && section != nullptr) {
-            AncestryInfo ancestry(section);
+        AncestryInfo ancestry;
+        if (LoadAncestrySection(*partTable_, i, &ancestry)) {
             const KR::UnID own = data->GetOwnUnID();
             ancestry.CheckAndFix(own);
             isTemplate = ancestry.IsTemplate();

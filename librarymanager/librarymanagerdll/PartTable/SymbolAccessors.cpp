@@ -95,20 +95,14 @@ std::int32_t LibrarySet::GetSymbolDocumentName(std::int32_t i, char* name) const
 LPF::SymbolFile* LibrarySet::GetSymbolFile(std::int32_t i)
 {
     return Guard(static_cast<LPF::SymbolFile*>(nullptr), [&]() -> LPF::SymbolFile* {
-        LibElement* record = partTable_->Get(i);
-        if (record == nullptr || record->GetSymbolData() == nullptr)
-            return nullptr;
-        return record->GetSymbolData()->partFile.get();
+        return partTable_->GetPartFile(i);
     });
 }
 
 LPF::ScriptFile* LibrarySet::GetScriptFile(std::int32_t i)
 {
     return Guard(static_cast<LPF::ScriptFile*>(nullptr), [&]() -> LPF::ScriptFile* {
-        LibElement* record = partTable_->Get(i);
-        if (record == nullptr || record->GetSymbolData() == nullptr)
-            return nullptr;
-        return record->GetSymbolData()->scriptFile.get();
+        return partTable_->GetScriptFile(i);
     });
 }
 
@@ -187,7 +181,7 @@ std::int32_t LibrarySet::GetSymbolPscGlobalsBits(std::int32_t i, std::int16_t sc
             }
             const int slot = SymbolData::GlobalsSlot(scriptType);
             if (slot >= 0)
-                std::memcpy(bits, data->globalsBits[slot], sizeof data->globalsBits[slot]);
+                std::memcpy(bits, data->GetGlobalsBits(slot), SymbolData::GlobalsWordCount * sizeof bits[0]);
             return KR::NoError;
         });
     });
@@ -201,7 +195,7 @@ std::int32_t LibrarySet::SetSymbolPscGlobalsBits(std::int32_t i, std::int16_t sc
                 return KR::ErrParam;
             const int slot = SymbolData::GlobalsSlot(scriptType);
             if (SymbolData* data = record.GetSymbolData(); data != nullptr && slot >= 0)
-                std::memcpy(data->globalsBits[slot], bits, sizeof data->globalsBits[slot]);
+                std::memcpy(data->GetWritableGlobalsBits(slot), bits, SymbolData::GlobalsWordCount * sizeof bits[0]);
             return KR::NoError;
         });
     });
@@ -217,9 +211,9 @@ std::int32_t LibrarySet::ResetSymbolPscGlobalsBits(std::int32_t i)
             for (std::int32_t& word : data->commandBits)
                 word = 0;
             // Script types 1 to 10; the blocks of 11 and 12 keep their values.
-            for (std::int16_t scriptType = 1; scriptType <= 10; ++scriptType) {
-                std::int32_t* block = data->globalsBits[SymbolData::GlobalsSlot(scriptType)];
-                std::memset(block, 0, sizeof data->globalsBits[0]);
+            for (std::int16_t scriptType = 1; scriptType <= 10 && data->HasGlobalsBits(); ++scriptType) {
+                std::int32_t* block = data->GetWritableGlobalsBits(SymbolData::GlobalsSlot(scriptType));
+                std::memset(block, 0, SymbolData::GlobalsWordCount * sizeof block[0]);
             }
             return KR::NoError;
         });

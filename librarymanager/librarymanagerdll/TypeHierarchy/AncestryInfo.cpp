@@ -186,10 +186,15 @@ KR::ErrorCode AncestryInfo::SetAncestrySection(char** section)
 {
     if (section == nullptr || !KR::bmManager.IsHandle(section) || *section == nullptr)
         return KR::ErrParam;
-    const std::size_t size = KR::bmManager.GetHandleSize(section);
+    return SetAncestryBytes(*section, KR::bmManager.GetHandleSize(section));
+}
+
+KR::ErrorCode AncestryInfo::SetAncestryBytes(const char* block, std::size_t size)
+{
+    if (block == nullptr)
+        return KR::ErrParam;
     if (size < SectionRecordSize)
         return ErrDamagedData;
-    const char* block = *section;
     const std::uint32_t count = ReadCount(block);
     if (SectionSize(count) > size)
         return ErrDamagedData;
