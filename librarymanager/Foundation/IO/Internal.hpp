@@ -6,6 +6,9 @@
 #include "IO/FixedVFS.hpp"
 #include "IO/Location.hpp"
 
+#include <dirent.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -85,5 +88,22 @@ std::string PercentEncode(std::string_view text);
 
 // Foundation time of a Unix time.
 std::int32_t FoundationTime(std::int64_t unixTime) noexcept;
+
+// What a folder entry is to a tree walk; links are never followed.
+enum class EntryKind : std::uint8_t { File, Folder, Link, Other };
+
+// Identity of a real folder, to recognise a folder met again through a link.
+struct FolderId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const FolderId&, const FolderId&) = default;
+};
+
+EntryKind KindOfMode(mode_t mode) noexcept;
+
+// The kind of a listed entry of the folder open as `dirFd`: from the
+// listing's type, or, where the file system gives none, from an fstatat
+// that does not follow links.
+EntryKind KindOfEntry(int dirFd, const dirent& entry) noexcept;
 
 }  // namespace IO::Internal

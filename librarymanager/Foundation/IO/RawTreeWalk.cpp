@@ -19,7 +19,8 @@ namespace IO {
 
 namespace {
 
-enum class Kind : std::uint8_t { File, Folder, Link, Other };
+using Internal::FolderId;
+using Kind = Internal::EntryKind;
 
 struct Entry {
     std::uint32_t offset = 0;  // of the name in the listing's name buffer
@@ -34,23 +35,6 @@ struct Listing {
 
     const char* NameOf(const Entry& entry) const noexcept { return names.data() + entry.offset; }
 };
-
-struct FolderId {
-    dev_t device = 0;
-    ino_t inode = 0;
-    friend bool operator==(const FolderId&, const FolderId&) = default;
-};
-
-Kind KindOfMode(mode_t mode) noexcept
-{
-    if (S_ISDIR(mode))
-        return Kind::Folder;
-    if (S_ISREG(mode))
-        return Kind::File;
-    if (S_ISLNK(mode))
-        return Kind::Link;
-    return Kind::Other;
-}
 
 // Closes a listed folder when the walk leaves it, also when a callback throws.
 class OpenFolder {
@@ -94,26 +78,7 @@ KR::ErrorCode List(int fd, Listing& listing, FolderId* id, OpenFolder& open)
             errno = 0;
             continue;
         }
-        Kind kind = Kind::Other;
-        switch (entry->d_type) {
-        case DT_DIR:
-            kind = Kind::Folder;
-            break;
-        case DT_REG:
-            kind = Kind::File;
-            break;
-        case DT_LNK:
-            kind = Kind::Link;
-            break;
-        case DT_UNKNOWN: {
-            struct stat entrySt {};
-            if (Sys().FStatAt(open.Fd(), name, &entrySt, AT_SYMLINK_NOFOLLOW) == 0)
-                kind = KindOfMode(entrySt.st_mode);
-            break;
-        }
-        default:
-            break;
-        }
+        const Kind kind = Internal::KindOfEntry(open.Fd(), *entry);
         const std::size_t length = std::strlen(name);
         listing.entries.push_back(Entry{static_cast<std::uint32_t>(listing.names.size()),
                                         static_cast<std::uint32_t>(length), kind});

@@ -62,36 +62,50 @@ int WalkedFolderOf(const std::string& path, const char** name) noexcept
     return folder.fd;
 }
 
+EntryKind KindOfMode(mode_t mode) noexcept
+{
+    if (S_ISDIR(mode))
+        return EntryKind::Folder;
+    if (S_ISREG(mode))
+        return EntryKind::File;
+    if (S_ISLNK(mode))
+        return EntryKind::Link;
+    return EntryKind::Other;
+}
+
+EntryKind KindOfEntry(int dirFd, const dirent& entry) noexcept
+{
+    switch (entry.d_type) {
+    case DT_DIR:
+        return EntryKind::Folder;
+    case DT_REG:
+        return EntryKind::File;
+    case DT_LNK:
+        return EntryKind::Link;
+    case DT_UNKNOWN: {
+        struct stat st {};
+        if (Sys().FStatAt(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return KindOfMode(st.st_mode);
+        return EntryKind::Other;
+    }
+    default:
+        return EntryKind::Other;
+    }
+}
+
 }  // namespace Internal
 
 namespace {
 
 using Internal::ErrorFromErrno;
-
-enum class Kind : std::uint8_t { File, Folder, Link, Other };
+using Internal::FolderId;
+using Internal::KindOfMode;
+using Kind = Internal::EntryKind;
 
 struct Item {
     Name name;
     Kind kind;
 };
-
-// Identity of a real folder, to recognise a folder met again through a link.
-struct FolderId {
-    dev_t device = 0;
-    ino_t inode = 0;
-    friend bool operator==(const FolderId&, const FolderId&) = default;
-};
-
-Kind KindOfMode(mode_t mode) noexcept
-{
-    if (S_ISDIR(mode))
-        return Kind::Folder;
-    if (S_ISREG(mode))
-        return Kind::File;
-    if (S_ISLNK(mode))
-        return Kind::Link;
-    return Kind::Other;
-}
 
 // When a folder's entries last changed, in nanoseconds.
 std::int64_t ChangeStamp(const struct stat& st) noexcept
@@ -152,26 +166,7 @@ KR::ErrorCode ListFolder(const Location& location, std::vector<Item>* items, Fol
                 errno = 0;
                 continue;
             }
-            Kind kind = Kind::Other;
-            switch (entry->d_type) {
-            case DT_DIR:
-                kind = Kind::Folder;
-                break;
-            case DT_REG:
-                kind = Kind::File;
-                break;
-            case DT_LNK:
-                kind = Kind::Link;
-                break;
-            case DT_UNKNOWN: {
-                struct stat entrySt {};
-                if (Sys().FStatAt(::dirfd(dir), entry->d_name, &entrySt, AT_SYMLINK_NOFOLLOW) == 0)
-                    kind = KindOfMode(entrySt.st_mode);
-                break;
-            }
-            default:
-                break;
-            }
+            Kind kind = Internal::KindOfEntry(::dirfd(dir), *entry);
             // A mount point is a folder to the walk, whatever is stored there.
             if (kind != Kind::Folder && anyMount && Internal::IsMountPath(Location(location, name).GetText()))
                 kind = Kind::Folder;
