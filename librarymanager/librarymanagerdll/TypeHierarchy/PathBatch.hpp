@@ -6,8 +6,8 @@
 
 #include "AncestryHierarchy.hpp"
 #include "KR/GUID.hpp"
+#include "KR/ProbingTable.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -65,41 +65,46 @@ private:
         const std::size_t bytes = std::size_t{n} * sizeof(KR::UnID);
         const std::size_t hash =
             std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(ancestors), bytes));
-        if (2 * (lists_.size() + 1) > slots_.size()) {
-            std::vector<std::uint32_t> bigger(std::max<std::size_t>(64, 2 * slots_.size()), 0);
-            for (std::uint32_t list = 0; list < lists_.size(); ++list) {
-                std::size_t h = hashes_[list] & (bigger.size() - 1);
-                while (bigger[h] != 0)
-                    h = (h + 1) & (bigger.size() - 1);
-                bigger[h] = list + 1;
-            }
-            slots_.swap(bigger);
-        }
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t h = hash & mask;
-        for (; slots_[h] != 0; h = (h + 1) & mask) {
-            const std::uint32_t list = slots_[h] - 1;
-            const Range& r = lists_[list];
-            if (hashes_[list] == hash && r.count == n &&
-                (n == 0 || std::memcmp(nodes_.data() + r.first, ancestors, bytes) == 0))
-                return list;
-        }
+        auto isList = [&](const Slot& slot) {
+            const Range& r = lists_[slot.list - 1];
+            return slot.hash == hash && r.count == n &&
+                   (n == 0 || std::memcmp(nodes_.data() + r.first, ancestors, bytes) == 0);
+        };
+        if (const std::size_t k = table_.Find(hash, isList); k != Table::None)
+            return table_.At(k).list - 1;
+        // A new list: every array has room before anything is recorded, so a
+        // failed allocation leaves the batch as it was.
         const auto first = static_cast<std::uint32_t>(nodes_.size());
-        hashes_.reserve(hashes_.size() + 1);
         lists_.reserve(lists_.size() + 1);
-        if (n > 0)
-            nodes_.insert(nodes_.end(), ancestors, ancestors + n);
+        nodes_.insert(nodes_.end(), ancestors, ancestors + n);
+        std::size_t k = 0;
+        try {
+            k = table_.FindOrClaim(hash, isList).first;
+        } catch (...) {
+            nodes_.resize(first);
+            throw;
+        }
         const auto list = static_cast<std::uint32_t>(lists_.size());
         lists_.push_back({first, n});
-        hashes_.push_back(hash);
-        slots_[h] = list + 1;
+        table_.At(k) = Slot{hash, list + 1};
         return list;
     }
 
+    struct Slot {
+        std::size_t hash = 0;
+        std::uint32_t list = 0;  // list + 1, 0 for a free slot
+    };
+    struct SlotTraits {
+        static bool IsFree(const Slot& slot) noexcept { return slot.list == 0; }
+        static std::size_t Hash(const Slot& slot) noexcept { return slot.hash; }
+        static constexpr std::size_t InitialSize = 64;
+        static constexpr std::size_t MaxLoadPercent = 50;
+    };
+    using Table = KR::ProbingTable<Slot, SlotTraits>;
+
     std::vector<KR::UnID> nodes_;      // the distinct ancestor lists, one after another
     std::vector<Range> lists_;         // each list's place in nodes_
-    std::vector<std::size_t> hashes_;  // each list's hash
-    std::vector<std::uint32_t> slots_; // open-addressed: list + 1, 0 for empty
+    Table table_;                      // the lists by their bytes
     std::vector<AncestryHierarchy::PathEnd> ends_;
     std::vector<std::int32_t> records_;
 };

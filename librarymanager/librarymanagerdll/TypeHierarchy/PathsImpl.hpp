@@ -4,6 +4,7 @@
 
 #include "LibraryManagerModule.hpp"
 #include "Paths.hpp"
+#include "KR/ProbingTable.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -91,6 +92,24 @@ inline void Paths<NodeData, Comparision>::EntryStore::Check(std::uint32_t id) co
 // TreeEntry
 
 namespace PathsDetail {
+
+// The bulk build's table of nodes by (parent id, sort key).
+struct BuildSlot {
+    std::uint32_t parent = 0;
+    SiblingIndex::Key key = 0;
+    std::uint32_t id = 0;  // 0: free
+};
+struct BuildSlotTraits {
+    static bool IsFree(const BuildSlot& s) noexcept { return s.id == 0; }
+    static std::size_t Hash(const BuildSlot& s) noexcept { return HashOf(s.parent, s.key); }
+    static std::size_t HashOf(std::uint32_t parent, SiblingIndex::Key key) noexcept
+    {
+        return static_cast<std::size_t>(((std::uint64_t{parent} << 32 | key) * 0x9E3779B97F4A7C15ull) >> 32);
+    }
+    static constexpr std::size_t InitialSize = 64;
+    static constexpr std::size_t MaxLoadPercent = 50;
+};
+
 
 // Moves an entry's fields in their channel order, stopping at the first
 // error: `number` for the links and the reference count, `bytes` for the
@@ -678,11 +697,6 @@ void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const P
                                                   std::size_t listCount, const PathEnd* paths, std::size_t count,
                                                   std::uint32_t* ids)
 {
-    struct Slot {
-        std::uint32_t parent;
-        SiblingIndex::Key key;
-        std::uint32_t id;  // 0: empty
-    };
     EntryStore built(100);
     TreeEntry root = entries.Get(rootId);
     root.firstChild = 0;
@@ -692,48 +706,26 @@ void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const P
     std::vector<std::uint32_t> refs{0, 0};
     keyOf.reserve(count + 2);
     refs.reserve(count + 2);
-    std::vector<Slot> table(std::bit_ceil(2 * count + 64));
-    std::size_t used = 0;
-    auto slotOf = [](std::uint32_t parent, SiblingIndex::Key key, std::size_t mask) {
-        const std::uint64_t h = (std::uint64_t{parent} << 32 | key) * 0x9E3779B97F4A7C15ull;
-        return static_cast<std::size_t>(h >> 32) & mask;
-    };
-    auto grow = [&] {
-        std::vector<Slot> bigger(table.size() * 2);
-        const std::size_t mask = bigger.size() - 1;
-        for (const Slot& s : table) {
-            if (s.id == 0)
-                continue;
-            std::size_t h = slotOf(s.parent, s.key, mask);
-            while (bigger[h].id != 0)
-                h = (h + 1) & mask;
-            bigger[h] = s;
-        }
-        table.swap(bigger);
-    };
+    auto table = std::make_unique<ProbingTable<PathsDetail::BuildSlot, PathsDetail::BuildSlotTraits>>();
     // The child of `parent` with `value`, made when there is none.
     auto child = [&](std::uint32_t parent, const NodeData& value) {
         const SiblingIndex::Key key = KeyOf(value);
-        const std::size_t mask = table.size() - 1;
-        for (std::size_t h = slotOf(parent, key, mask);; h = (h + 1) & mask) {
-            Slot& s = table[h];
-            if (s.id == 0) {
-                if (built.GetSize() >= FreeMark - 1)
-                    throw OutOfMemoryException(ErrMemFull, "Paths");
-                TreeEntry e;
-                e.parent = parent;
-                e.data = value;
-                const std::uint32_t id = built.Push(e);
-                keyOf.push_back(key);
-                refs.push_back(0);
-                s = Slot{parent, key, id};
-                if (++used * 2 > table.size())
-                    grow();
-                return id;
-            }
-            if (s.parent == parent && s.key == key && cmp_value.Compare(built[s.id].data, value) == 0)
-                return s.id;
-        }
+        const auto [k, made] = table->FindOrClaim(PathsDetail::BuildSlotTraits::HashOf(parent, key), [&](const PathsDetail::BuildSlot& s) {
+            return s.parent == parent && s.key == key && cmp_value.Compare(built[s.id].data, value) == 0;
+        });
+        if (!made)
+            return table->At(k).id;
+        // A failure from here on ends the build, and the table with it.
+        if (built.GetSize() >= FreeMark - 1)
+            throw OutOfMemoryException(ErrMemFull, "Paths");
+        TreeEntry e;
+        e.parent = parent;
+        e.data = value;
+        const std::uint32_t id = built.Push(e);
+        keyOf.push_back(key);
+        refs.push_back(0);
+        table->At(k) = PathsDetail::BuildSlot{parent, key, id};
+        return id;
     };
 
     std::vector<std::uint32_t> listEnd(listCount, 0);
@@ -755,7 +747,7 @@ void Paths<NodeData, Comparision>::BuildFromPaths(const NodeData* nodes, const P
         ++refs[end];
         ids[k] = end;
     }
-    table = std::vector<Slot>();
+    table.reset();
     listEnd = std::vector<std::uint32_t>();
 
     const std::uint32_t n = built.GetSize();
