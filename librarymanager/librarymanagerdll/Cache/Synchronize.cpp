@@ -22,6 +22,8 @@
 #include "IO/File.hpp"
 #include "IO/FileSystem.hpp"
 #include "IO/Folder.hpp"
+#include "IO/Platform.hpp"
+#include "IO/RawTreeWalk.hpp"
 #include "IO/Replace.hpp"
 #include "KR/Time.hpp"
 #include "KRUtils/Progress.hpp"
@@ -32,10 +34,15 @@
 #include "LibrarySet/ProgressWindow.hpp"
 #include "PartTable/PartTable.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <future>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -136,6 +143,56 @@ KR::ErrorCode Walk(SyncMap& map)
     map.RemoveAbandonedScratch();
     return err;
 }
+
+// The walk of a library's cache copy, run on a second thread while the
+// library itself is walked, where that cannot change what either walk sees
+// or does: both trees lie on the disk (no mounted file system, whose reader
+// is not shared between threads), the cache copy exists already (otherwise
+// it is made only once the library's walk succeeded), and the system's own
+// calls are in use (a test's platform counts and fails calls in the order a
+// single thread makes them). The walk only reads; its abandoned scratch
+// copies are removed after it, on the calling thread, as before.
+class AsideWalk {
+public:
+    AsideWalk(const IO::Location& libraryFolder, const IO::Location& cacheFolder)
+    {
+        IO::Platform& sys = IO::Sys();
+        struct stat st {};
+        if (&sys != &IO::SystemPlatform() || !IO::RawTreeWalk::CanWalk(libraryFolder) ||
+            !IO::RawTreeWalk::CanWalk(cacheFolder) || sys.Stat(cacheFolder.GetText().c_str(), &st) != 0 ||
+            !S_ISDIR(st.st_mode))
+            return;
+        map_.emplace(IO::Folder(cacheFolder));
+        try {
+            result_ = std::async(std::launch::async, [map = &*map_] { return map->Build(); });
+        } catch (const std::system_error&) {
+            map_.reset();  // no thread to be had: the copy is walked after the library
+        }
+    }
+    AsideWalk(const AsideWalk&) = delete;
+    AsideWalk& operator=(const AsideWalk&) = delete;
+    // Waits for the walk, whose map it owns.
+    ~AsideWalk()
+    {
+        if (result_.valid())
+            result_.wait();
+    }
+
+    bool Started() const noexcept { return map_.has_value(); }
+    SyncMap& Map() noexcept { return *map_; }
+    // The walk's result, as Walk gives it; an exception of the walk is
+    // raised here.
+    KR::ErrorCode Finish()
+    {
+        const KR::ErrorCode err = result_.get();
+        map_->RemoveAbandonedScratch();
+        return err;
+    }
+
+private:
+    std::optional<SyncMap> map_;
+    std::future<KR::ErrorCode> result_;
+};
 
 bool IsLibraryFile(const ActiveLibrary& library)
 {
@@ -434,6 +491,10 @@ void LibrarySet::SynchronizeLibrary(std::int32_t index, bool upload, bool downlo
         ActiveLibrary& library;
         ~Holder() { library.sourceMap.reset(); }
     } holder{library};
+    // The cache copy's walk runs beside the library's where it can.
+    std::optional<AsideWalk> aside;
+    if (!isFile)
+        aside.emplace(libraryFolder, cacheFolder);
     auto sourceMap = std::make_unique<SyncMap>(IO::Folder(libraryFolder));
     SyncMap& source = *sourceMap;
     library.sourceMap = std::move(sourceMap);
@@ -453,10 +514,12 @@ void LibrarySet::SynchronizeLibrary(std::int32_t index, bool upload, bool downlo
         errorHandler_.ApplicationReport(cacheRoot.GetStatus(), cacheFolder);
         return;
     }
-    SyncMap cache(cacheRoot);
+    std::optional<SyncMap> ownCache;
+    SyncMap& cache = aside && aside->Started() ? aside->Map() : ownCache.emplace(cacheRoot);
     if (isFile) {
         cache.AddSingleFile(copy);
-    } else if (const KR::ErrorCode err = Walk(cache); err != KR::NoError) {
+    } else if (const KR::ErrorCode err = aside && aside->Started() ? aside->Finish() : Walk(cache);
+               err != KR::NoError) {
         errorHandler_.ApplicationReport(err, cacheFolder);
         return;
     }

@@ -225,6 +225,17 @@ TEST_F(Synchronize, UnreadableFolderSkipsTheLibrary)
         EXPECT_EQ("a", Get("lan/Lib/a.txt"));
         EXPECT_EQ("b", Get("libs/Lib/sub/b.txt"));
     }
+    // The same through the system's own calls, where the cache copy is
+    // walked beside the library: a copy deeper than a walk enters.
+    std::string deep = "lan/Lib/sub";
+    for (int level = 0; level < 260; ++level)
+        deep += "/d";
+    std::filesystem::create_directories(dir / deep);
+    handler.calls.clear();
+    EXPECT_FALSE(set->SynchronizeCachedSymbols(true, true));
+    EXPECT_EQ(Calls{"Report " + (dir / "lan/Lib")}, handler.calls);
+    EXPECT_EQ("a", Get("lan/Lib/a.txt"));
+    EXPECT_EQ("b", Get("libs/Lib/sub/b.txt"));
 }
 
 TEST_F(Synchronize, FailedCopiesAreRetriedAndLoseNothing)
