@@ -28,12 +28,13 @@ constexpr std::size_t DirectReadThreshold = 4096;
 constexpr std::size_t FirstBlockSize = 4096;
 
 // Reads up to `size` bytes at `offset`; fewer only at the end of the file.
-KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t* done)
+KR::ErrorCode ReadAt(Platform& platform, int fd, char* buffer, std::size_t size, std::int64_t offset,
+                     std::size_t* done)
 {
     *done = 0;
     while (*done < size) {
         const std::size_t want = size - *done;
-        const ssize_t n = Sys().PRead(fd, buffer + *done, want, static_cast<off_t>(offset) + *done);
+        const ssize_t n = platform.PRead(fd, buffer + *done, want, static_cast<off_t>(offset) + *done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -46,6 +47,11 @@ KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset
             break;
     }
     return KR::NoError;
+}
+
+KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t* done)
+{
+    return ReadAt(Sys(), fd, buffer, size, offset, done);
 }
 
 KR::ErrorCode WriteAt(int fd, const char* data, std::size_t size, std::int64_t offset, std::size_t* done)
@@ -577,6 +583,10 @@ KR::ErrorCode File::GetModificationTime(std::int32_t* time) const
 // ---------------------------------------------------------------------------
 // FileHead
 
+FileHead::FileHead(Platform& platform) : platform_(&platform) {}
+
+FileHead::FileHead() : platform_(&Sys()) {}
+
 KR::ErrorCode FileHead::Read(const Location& location, void* buffer, std::size_t capacity, bool wantTime)
 {
     Close();
@@ -615,8 +625,8 @@ KR::ErrorCode FileHead::Read(const Location& location, void* buffer, std::size_t
     // relative to the walk's open folder.
     const char* name = nullptr;
     const int folderFd = Internal::WalkedFolderOf(path, &name);
-    const int fd = folderFd >= 0 ? Sys().OpenAt(folderFd, name, O_RDONLY | O_CLOEXEC, 0666)
-                                 : Sys().Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0666);
+    const int fd = folderFd >= 0 ? platform_->OpenAt(folderFd, name, O_RDONLY | O_CLOEXEC, 0666)
+                                 : platform_->Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0666);
     if (fd < 0)
         return ErrorFromErrno(errno);
     return ReadOpen(fd, buffer, capacity, wantTime);
@@ -626,7 +636,7 @@ KR::ErrorCode FileHead::ReadAt(int folderFd, const char* name, void* buffer, std
 {
     Close();
     opened = false;
-    const int fd = Sys().OpenAt(folderFd, name, O_RDONLY | O_CLOEXEC, 0666);
+    const int fd = platform_->OpenAt(folderFd, name, O_RDONLY | O_CLOEXEC, 0666);
     if (fd < 0)
         return ErrorFromErrno(errno);
     return ReadOpen(fd, buffer, capacity, wantTime);
@@ -640,7 +650,7 @@ KR::ErrorCode FileHead::ReadOpen(int fd, void* buffer, std::size_t capacity, boo
     timeKnown = false;
     timeError = KR::NoError;
     // A folder opens for reading too; its read fails, as File::Open's does.
-    KR::ErrorCode err = IO::ReadAt(fd, static_cast<char*>(buffer), capacity, 0, &got);
+    KR::ErrorCode err = IO::ReadAt(*platform_, fd, static_cast<char*>(buffer), capacity, 0, &got);
     if (err != KR::NoError) {
         Close();
         return err;
@@ -650,7 +660,7 @@ KR::ErrorCode FileHead::ReadOpen(int fd, void* buffer, std::size_t capacity, boo
         return KR::NoError;
     }
     struct stat st {};
-    if (Sys().FStat(fd, &st) != 0) {
+    if (platform_->FStat(fd, &st) != 0) {
         err = ErrorFromErrno(errno);
         if (got == capacity) {
             Close();
@@ -677,7 +687,7 @@ KR::ErrorCode FileHead::ReadMore(std::int64_t offset, void* buffer, std::size_t 
     }
     if (fd_ < 0)
         return ErrNotOpen;
-    const KR::ErrorCode err = IO::ReadAt(fd_, static_cast<char*>(buffer), size, offset, done);
+    const KR::ErrorCode err = IO::ReadAt(*platform_, fd_, static_cast<char*>(buffer), size, offset, done);
     if (err != KR::NoError)
         return err;
     return *done < size ? KR::ErrEndOfChannel : KR::NoError;
@@ -686,7 +696,7 @@ KR::ErrorCode FileHead::ReadMore(std::int64_t offset, void* buffer, std::size_t 
 void FileHead::Close() noexcept
 {
     if (fd_ >= 0)
-        Sys().Close(fd_);
+        platform_->Close(fd_);
     fd_ = -1;
     file_.reset();
 }

@@ -18,6 +18,8 @@
 
 namespace IO {
 
+class Platform;
+
 enum class OpenMode : std::int32_t {
     Read = 0,       // read from the start
     WriteNew = 1,   // the file's content is replaced by what is written (created when missing)
@@ -81,7 +83,10 @@ private:
 // same file. A file of a mounted file system is read through a File.
 class FileHead {
 public:
-    FileHead() = default;
+    // The calls go through `platform`: the active one, or one named for a
+    // thread that must not follow a change of the active one.
+    explicit FileHead(Platform& platform);
+    FileHead();
     FileHead(const FileHead&) = delete;
     FileHead& operator=(const FileHead&) = delete;
     ~FileHead() { Close(); }
@@ -110,6 +115,7 @@ public:
 private:
     KR::ErrorCode ReadOpen(int fd, void* buffer, std::size_t capacity, bool wantTime);
 
+    Platform* platform_;
     int fd_ = -1;
     std::unique_ptr<File> file_;  // a file of a mounted file system
 };

@@ -209,8 +209,9 @@ struct FirstRead {
 
 // Parses and checks the header and directory that the first read gave;
 // `head` is the file, still open, for the rest of a long directory.
-Refusal ParseHead(PartKind expected, const FirstRead& read, IO::FileHead& head, Layout* layout,
-                  std::vector<SectionState>* directory)
+// Without `head`, a long directory is not read: `*cut` tells it.
+Refusal ParseHead(PartKind expected, const FirstRead& read, IO::FileHead* head, Layout* layout,
+                  std::vector<SectionState>* directory, bool* cut = nullptr)
 {
     Refusal r = ParseHeader(read.bytes, read.got, read.fileSize, layout);
     if (r.code != KR::NoError)
@@ -222,10 +223,14 @@ Refusal ParseHead(PartKind expected, const FirstRead& read, IO::FileHead& head, 
     if (layout->directoryEnd <= read.got)
         return ParseDirectory(read.bytes + layout->directoryOffset, *layout, read.fileSize, directory);
     // A long directory: read the rest of it.
+    if (head == nullptr) {
+        *cut = true;
+        return {KR::NoError, nullptr};
+    }
     std::string whole(static_cast<std::size_t>(layout->directoryEnd), '\0');
     std::memcpy(whole.data(), read.bytes, read.got);
     std::size_t more = 0;
-    const KR::ErrorCode err = head.ReadMore(static_cast<std::int64_t>(read.got), whole.data() + read.got,
+    const KR::ErrorCode err = head->ReadMore(static_cast<std::int64_t>(read.got), whole.data() + read.got,
                                             whole.size() - read.got, &more);
     if (err == KR::ErrEndOfChannel)
         return {ErrChanged, "became shorter while being read"};
@@ -252,7 +257,7 @@ Refusal ReadHead(const IO::Location& location, PartKind expected, ModificationTi
     read->timeKnown = head.timeKnown;
     read->time = head.time;
     read->timeError = head.timeError;
-    return ParseHead(expected, *read, head, layout, directory);
+    return ParseHead(expected, *read, &head, layout, directory);
 }
 
 // The first 31 bytes of a document name at most, not cutting a UTF-8
@@ -740,7 +745,7 @@ std::unique_ptr<PartFile> OpenPartFile(const IO::Location& location, KR::ErrorCo
 }
 
 KR::ErrorCode ReadPartFileSummary(const IO::Location& location, PartKind expected, std::uint32_t sectionType,
-                                  std::uint8_t subIdent, PartFileSummary* summary) noexcept
+                                  std::uint8_t subIdent, PartFileSummary* summary, const PartFileHead* head) noexcept
 {
     if (summary == nullptr)
         return KR::ErrParam;
@@ -750,7 +755,23 @@ KR::ErrorCode ReadPartFileSummary(const IO::Location& location, PartKind expecte
     try {
         FirstRead read{first};
         Layout layout;
-        const Refusal r = ReadHead(location, expected, ModificationTime::ReadAtOpen, &read, &layout, &directory);
+        bool cut = false;
+        Refusal r{KR::NoError, nullptr};
+        if (head != nullptr) {
+            if (head->error != KR::NoError)
+                return head->error;
+            read.got = std::min(head->got, FirstReadSize);
+            std::memcpy(first, head->bytes, read.got);
+            read.fileSize = head->fileSize;
+            read.timeKnown = head->timeKnown;
+            read.time = head->time;
+            read.timeError = head->timeError;
+            r = ParseHead(expected, read, nullptr, &layout, &directory, &cut);
+        }
+        // Without a head read ahead, or with one that did not hold the whole
+        // directory, the file is read now.
+        if (head == nullptr || cut)
+            r = ReadHead(location, expected, ModificationTime::ReadAtOpen, &read, &layout, &directory);
         if (r.code != KR::NoError)
             return r.code;
         summary->ownUnID = layout.ownUnID;
