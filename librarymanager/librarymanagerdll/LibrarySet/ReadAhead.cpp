@@ -5,8 +5,9 @@
 #include "IO/Platform.hpp"
 
 #include <algorithm>
-#include <limits>
 #include <atomic>
+#include <chrono>
+#include <limits>
 #include <new>
 
 namespace LM {
@@ -15,6 +16,14 @@ namespace {
 
 std::atomic<ReadAheadMode> readAheadMode{ReadAheadMode::Auto};
 std::atomic<std::uint64_t> takenCount{0};
+
+// Spinning politely: lets the other hardware thread of the core run.
+inline void Pause() noexcept
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
 
 // Names of this form are never stored (see StoreSymbol): not read ahead.
 bool IsMetadataName(const char* name) noexcept
@@ -65,6 +74,7 @@ ReadAhead::~ReadAhead()
         {
             const std::lock_guard lock(mutex_);
             stop_ = true;
+            changes_.fetch_add(1, std::memory_order_relaxed);
             readerWakes_.notify_one();
         }
         thread_.join();
@@ -133,17 +143,15 @@ const ReadAhead::Slot* ReadAhead::Take(std::uint32_t batch, std::uint32_t index,
         return nullptr;
     // Files that the walk passed without taking them are of no use any more.
     FreeSlotsOf(batch, index);
+    b->walked = std::max(b->walked, index + 1);
     Slot* found = nullptr;
     for (Slot& slot : slots_)
         if (slot.state != Slot::State::Free && slot.batch == batch && slot.index == index)
             found = &slot;
     if (found == nullptr || found->state == Slot::State::Reading) {
         // The walk reads this file itself rather than wait (a wait costs
-        // more than the read on this scale); the reader goes on after it,
-        // and when the walk has caught up with the file being read, one
-        // file further, so that the two do not meet again at the next one.
-        b->next = std::max(b->next, index + (found == nullptr ? 1 : 2));
-        WakeReader(false);
+        // more than the read on this scale); the reader goes on Lead files
+        // ahead of it.
         return nullptr;
     }
     if (index >= b->starts.size() || name.Std() != b->Name(index)) {
@@ -166,6 +174,7 @@ void ReadAhead::Release(const Slot* slot) noexcept
 
 void ReadAhead::WakeReader(bool slotFreed) noexcept
 {
+    changes_.fetch_add(1, std::memory_order_relaxed);
     if (!readerWaiting_)
         return;
     // A reader that waits for free slots is woken when a quarter of them
@@ -200,7 +209,7 @@ ReadAhead::Batch* ReadAhead::NextBatch() noexcept
     // Runs under the mutex on the reader's thread, between two reads: no
     // descriptor closed here is in use.
     for (const auto& batch : batches_)
-        if ((batch->retired || batch->next >= batch->starts.size()) && batch->fd >= 0) {
+        if ((batch->retired || batch->FirstToRead() >= batch->starts.size()) && batch->fd >= 0) {
             IO::SystemPlatform().Close(batch->fd);
             batch->fd = -1;
         }
@@ -230,11 +239,24 @@ void ReadAhead::Run() noexcept
                 }
             if (batch != nullptr && slot != nullptr)
                 break;
+            // The walk posts the next folder or frees slots within
+            // microseconds as a rule: watch for that for a moment before
+            // sleeping, since being woken costs the walk a system call and
+            // the reader the time until it runs again.
+            const std::uint64_t seen = changes_.load(std::memory_order_relaxed);
+            lock.unlock();
+            const auto until = std::chrono::steady_clock::now() + SpinTime;
+            while (changes_.load(std::memory_order_relaxed) == seen && std::chrono::steady_clock::now() < until)
+                Pause();
+            lock.lock();
+            if (changes_.load(std::memory_order_relaxed) != seen)
+                continue;
             readerWaiting_ = true;
             readerWakes_.wait(lock);
             readerWaiting_ = false;
         }
-        const std::uint32_t index = batch->next++;
+        const std::uint32_t index = batch->FirstToRead();
+        batch->next = index + 1;
         const char* name = batch->Name(index);
         if (IsMetadataName(name))
             continue;

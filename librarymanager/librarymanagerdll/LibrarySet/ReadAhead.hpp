@@ -20,7 +20,10 @@
 #include "IO/Location.hpp"
 #include "LPF/PartFile.hpp"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -42,6 +45,11 @@ std::uint64_t ReadAheadTakenCount() noexcept;
 class ReadAhead {
 public:
     static constexpr std::size_t SlotCount = 32;
+    // The reader starts no read of a file fewer than Lead files after the
+    // one the walk is at.
+    static constexpr std::uint32_t Lead = 3;
+    // How long the reader watches for work before it sleeps.
+    static constexpr std::chrono::microseconds SpinTime{200};
 
     // A read made ahead; valid from Take until Release.
     struct Slot {
@@ -82,9 +90,13 @@ private:
         int fd = -1;              // a descriptor of its own of the folder; -1 once done with
         std::string names;        // the names, each followed by a zero byte
         std::vector<std::uint32_t> starts;
-        std::uint32_t next = 0;   // the first file not claimed by the reader or the walk
+        std::uint32_t next = 0;   // the first file the reader has not passed
+        std::uint32_t walked = 0;  // the files the walk has come to
         bool retired = false;
         const char* Name(std::uint32_t i) const noexcept { return names.c_str() + starts[i]; }
+        // Files closer to the walk than Lead are left to it: it would come
+        // to them before their read is done and read them itself.
+        std::uint32_t FirstToRead() const noexcept { return std::max(next, walked + Lead - 1); }
     };
 
     void Run() noexcept;
@@ -98,6 +110,9 @@ private:
     std::mutex mutex_;
     std::condition_variable readerWakes_;  // work, free slots or the stop
     bool readerWaiting_ = false;
+    // Counts the changes that may give the reader work (posts, retirements,
+    // freed slots, the stop), so that it can watch for one without the mutex.
+    std::atomic<std::uint64_t> changes_{0};
     bool stop_ = false;
     std::uint32_t lastId_ = 0;
     std::vector<std::unique_ptr<Batch>> batches_;
