@@ -59,6 +59,7 @@ std::unique_ptr<ReadAhead> ReadAhead::Start()
         return nullptr;
     try {
         auto reader = std::make_unique<ReadAhead>();
+        reader->waitForReader_ = mode == ReadAheadMode::Every;
         reader->thread_ = std::thread(&ReadAhead::Run, reader.get());
         return reader;
     } catch (...) {
@@ -115,6 +116,11 @@ std::uint32_t ReadAhead::Post(int folderFd, const std::vector<const IO::Name*>& 
         }
         id = ++lastId_;
         batches_.back()->id = id;
+        // The walk comes back to the folders it is in only after this one:
+        // slots they hold would keep the reader from this one.
+        for (Slot& slot : slots_)
+            if (slot.state == Slot::State::Filled)
+                slot.state = Slot::State::Free;
         WakeReader(false);
     }
     return id;
@@ -137,7 +143,7 @@ const ReadAhead::Slot* ReadAhead::Take(std::uint32_t batch, std::uint32_t index,
 {
     if (batch == 0)
         return nullptr;
-    const std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex_);
     Batch* b = Find(batch);
     if (b == nullptr)
         return nullptr;
@@ -145,15 +151,24 @@ const ReadAhead::Slot* ReadAhead::Take(std::uint32_t batch, std::uint32_t index,
     FreeSlotsOf(batch, index);
     b->walked = std::max(b->walked, index + 1);
     Slot* found = nullptr;
-    for (Slot& slot : slots_)
-        if (slot.state != Slot::State::Free && slot.batch == batch && slot.index == index)
-            found = &slot;
-    if (found == nullptr || found->state == Slot::State::Reading) {
-        // The walk reads this file itself rather than wait (a wait costs
-        // more than the read on this scale); the reader goes on Lead files
-        // ahead of it.
-        return nullptr;
+    for (;;) {
+        found = nullptr;
+        for (Slot& slot : slots_)
+            if (slot.state != Slot::State::Free && slot.batch == batch && slot.index == index)
+                found = &slot;
+        // Otherwise the walk reads this file itself rather than wait (a
+        // wait costs more than the read on this scale); the reader goes on
+        // Lead files ahead of it.
+        const bool pending = found != nullptr ? found->state == Slot::State::Reading : b->next <= index;
+        if (!waitForReader_ || !pending)
+            break;
+        WakeReader(false);
+        walkWaiting_ = true;
+        slotDone_.wait(lock);
+        walkWaiting_ = false;
     }
+    if (found == nullptr || found->state == Slot::State::Reading)
+        return nullptr;
     if (index >= b->starts.size() || name.Std() != b->Name(index)) {
         found->state = Slot::State::Free;
         return nullptr;
@@ -209,7 +224,7 @@ ReadAhead::Batch* ReadAhead::NextBatch() noexcept
     // Runs under the mutex on the reader's thread, between two reads: no
     // descriptor closed here is in use.
     for (const auto& batch : batches_)
-        if ((batch->retired || batch->FirstToRead() >= batch->starts.size()) && batch->fd >= 0) {
+        if ((batch->retired || batch->FirstToRead(waitForReader_) >= batch->starts.size()) && batch->fd >= 0) {
             IO::SystemPlatform().Close(batch->fd);
             batch->fd = -1;
         }
@@ -255,11 +270,14 @@ void ReadAhead::Run() noexcept
             readerWakes_.wait(lock);
             readerWaiting_ = false;
         }
-        const std::uint32_t index = batch->FirstToRead();
+        const std::uint32_t index = batch->FirstToRead(waitForReader_);
         batch->next = index + 1;
         const char* name = batch->Name(index);
-        if (IsMetadataName(name))
+        if (IsMetadataName(name)) {
+            if (walkWaiting_)
+                slotDone_.notify_one();
             continue;
+        }
         slot->state = Slot::State::Reading;
         slot->batch = batch->id;
         slot->index = index;
@@ -280,8 +298,15 @@ void ReadAhead::Run() noexcept
         head.timeError = file.timeError;
         file.Close();
 
+        // A failed call is left to the walk, which makes it again: the
+        // failure may be this thread's (its descriptors count against the
+        // process's limit) and the walk must see what it would have seen.
+        const bool failed = head.error != KR::NoError || head.timeError != KR::NoError;
+
         lock.lock();
-        slot->state = batch->retired ? Slot::State::Free : Slot::State::Filled;
+        slot->state = batch->retired || failed ? Slot::State::Free : Slot::State::Filled;
+        if (walkWaiting_)
+            slotDone_.notify_one();
     }
 }
 

@@ -35,8 +35,10 @@
 namespace LM {
 
 // Whether enumerations read ahead. Auto: where it is safe and a second
-// processor is there. For tests: Off and On (On: also on one processor).
-enum class ReadAheadMode : std::uint8_t { Auto, Off, On };
+// processor is there. For tests: Off; On (also on one processor); Every, as
+// On, but the walk waits for the reader to read each file instead of
+// reading the files it comes to first itself.
+enum class ReadAheadMode : std::uint8_t { Auto, Off, On, Every };
 void SetReadAheadMode(ReadAheadMode mode) noexcept;
 ReadAheadMode GetReadAheadMode() noexcept;
 // How many files' first bytes the walks of this process took from a reader.
@@ -96,7 +98,10 @@ private:
         const char* Name(std::uint32_t i) const noexcept { return names.c_str() + starts[i]; }
         // Files closer to the walk than Lead are left to it: it would come
         // to them before their read is done and read them itself.
-        std::uint32_t FirstToRead() const noexcept { return std::max(next, walked + Lead - 1); }
+        std::uint32_t FirstToRead(bool noLead) const noexcept
+        {
+            return noLead ? std::max(next, walked - (walked > 0 ? 1 : 0)) : std::max(next, walked + Lead - 1);
+        }
     };
 
     void Run() noexcept;
@@ -110,6 +115,9 @@ private:
     std::mutex mutex_;
     std::condition_variable readerWakes_;  // work, free slots or the stop
     bool readerWaiting_ = false;
+    bool waitForReader_ = false;  // ReadAheadMode::Every
+    std::condition_variable slotDone_;  // the walk waits for the reader (Every)
+    bool walkWaiting_ = false;
     // Counts the changes that may give the reader work (posts, retirements,
     // freed slots, the stop), so that it can watch for one without the mutex.
     std::atomic<std::uint64_t> changes_{0};
