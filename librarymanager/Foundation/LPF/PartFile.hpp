@@ -173,8 +173,8 @@ struct PartFileHead {
 
 // Fills `summary` from the file at `location` and returns 0 when a part file
 // object of kind `expected` could be made from the file as it is now;
-// otherwise the error code its constructor would throw, and `summary` is
-// unspecified. With `head`, the file's first bytes are those read ahead
+// otherwise the error code its constructor would throw, and `summary` may
+// be partly filled. With `head`, the file's first bytes are those read ahead
 // (the file is read again only when its directory runs past them). Throws
 // nothing.
 KR::ErrorCode ReadPartFileSummary(const IO::Location& location, PartKind expected, std::uint32_t sectionType,
