@@ -28,12 +28,13 @@ constexpr std::size_t DirectReadThreshold = 4096;
 constexpr std::size_t FirstBlockSize = 4096;
 
 // Reads up to `size` bytes at `offset`; fewer only at the end of the file.
-KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t* done)
+KR::ErrorCode ReadAt(Platform& platform, int fd, char* buffer, std::size_t size, std::int64_t offset,
+                     std::size_t* done)
 {
     *done = 0;
     while (*done < size) {
         const std::size_t want = size - *done;
-        const ssize_t n = Sys().PRead(fd, buffer + *done, want, static_cast<off_t>(offset) + *done);
+        const ssize_t n = platform.PRead(fd, buffer + *done, want, static_cast<off_t>(offset) + *done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -46,6 +47,11 @@ KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset
             break;
     }
     return KR::NoError;
+}
+
+KR::ErrorCode ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t* done)
+{
+    return ReadAt(Sys(), fd, buffer, size, offset, done);
 }
 
 KR::ErrorCode WriteAt(int fd, const char* data, std::size_t size, std::int64_t offset, std::size_t* done)
@@ -572,6 +578,127 @@ KR::ErrorCode File::GetModificationTime(std::int32_t* time) const
         return KR::NoError;
     }
     return LookUpFile(location_, nullptr, time);
+}
+
+// ---------------------------------------------------------------------------
+// FileHead
+
+FileHead::FileHead(Platform& platform) : platform_(&platform) {}
+
+FileHead::FileHead() : platform_(&Sys()) {}
+
+KR::ErrorCode FileHead::Read(const Location& location, void* buffer, std::size_t capacity, bool wantTime)
+{
+    Close();
+    opened = false;
+    KR::ErrorCode err = Internal::CheckLocal(location);
+    if (err != KR::NoError)
+        return err;
+    const std::string& path = location.GetText();
+    RelativeLocation inside;
+    if (Internal::FindEntryMount(path, &inside) != nullptr) {
+        // A mounted file system answers through a File, as it always did.
+        file_ = std::make_unique<File>(location);
+        err = file_->Open(OpenMode::Read);
+        opened = err == KR::NoError;
+        got = 0;
+        timeKnown = false;
+        timeError = KR::NoError;
+        if (err == KR::NoError) {
+            err = file_->ReadBin(buffer, capacity, &got);
+            if (err == KR::ErrEndOfChannel) {
+                size = static_cast<std::int64_t>(got);
+                err = KR::NoError;
+            } else if (err == KR::NoError) {
+                err = file_->GetSize(&size);
+            }
+        }
+        if (err == KR::NoError && (wantTime || got == capacity)) {
+            timeError = file_->GetModificationTime(&time);
+            timeKnown = true;
+        }
+        if (err != KR::NoError)
+            Close();
+        return err;
+    }
+    // A file of the folder a walk is reading is opened by its name alone,
+    // relative to the walk's open folder.
+    const char* name = nullptr;
+    const int folderFd = Internal::WalkedFolderOf(path, &name);
+    const int fd = folderFd >= 0 ? platform_->OpenAt(folderFd, name, O_RDONLY | O_CLOEXEC, 0666)
+                                 : platform_->Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return ErrorFromErrno(errno);
+    return ReadOpen(fd, buffer, capacity, wantTime);
+}
+
+KR::ErrorCode FileHead::ReadAt(int folderFd, const char* name, void* buffer, std::size_t capacity, bool wantTime)
+{
+    Close();
+    opened = false;
+    const int fd = platform_->OpenAt(folderFd, name, O_RDONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return ErrorFromErrno(errno);
+    return ReadOpen(fd, buffer, capacity, wantTime);
+}
+
+KR::ErrorCode FileHead::ReadOpen(int fd, void* buffer, std::size_t capacity, bool wantTime)
+{
+    fd_ = fd;
+    opened = true;
+    got = 0;
+    timeKnown = false;
+    timeError = KR::NoError;
+    // A folder opens for reading too; its read fails, as File::Open's does.
+    KR::ErrorCode err = IO::ReadAt(*platform_, fd, static_cast<char*>(buffer), capacity, 0, &got);
+    if (err != KR::NoError) {
+        Close();
+        return err;
+    }
+    if (got < capacity && !wantTime) {
+        size = static_cast<std::int64_t>(got);
+        return KR::NoError;
+    }
+    struct stat st {};
+    if (platform_->FStat(fd, &st) != 0) {
+        err = ErrorFromErrno(errno);
+        if (got == capacity) {
+            Close();
+            return err;  // the size is needed: as GetSize's failure
+        }
+        size = static_cast<std::int64_t>(got);
+        timeError = err;
+        timeKnown = true;
+        return KR::NoError;
+    }
+    // A short first read reached the end: that is the size File gives.
+    size = got < capacity ? static_cast<std::int64_t>(got) : static_cast<std::int64_t>(st.st_size);
+    time = Internal::FoundationTime(st.st_mtim.tv_sec);
+    timeKnown = true;
+    return KR::NoError;
+}
+
+KR::ErrorCode FileHead::ReadMore(std::int64_t offset, void* buffer, std::size_t size, std::size_t* done)
+{
+    *done = 0;
+    if (file_ != nullptr) {
+        KR::ErrorCode err = file_->SetPosition(offset);
+        return err != KR::NoError ? err : file_->ReadBin(buffer, size, done);
+    }
+    if (fd_ < 0)
+        return ErrNotOpen;
+    const KR::ErrorCode err = IO::ReadAt(*platform_, fd_, static_cast<char*>(buffer), size, offset, done);
+    if (err != KR::NoError)
+        return err;
+    return *done < size ? KR::ErrEndOfChannel : KR::NoError;
+}
+
+void FileHead::Close() noexcept
+{
+    if (fd_ >= 0)
+        platform_->Close(fd_);
+    fd_ = -1;
+    file_.reset();
 }
 
 }  // namespace IO

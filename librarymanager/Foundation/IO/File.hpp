@@ -18,6 +18,8 @@
 
 namespace IO {
 
+class Platform;
+
 enum class OpenMode : std::int32_t {
     Read = 0,       // read from the start
     WriteNew = 1,   // the file's content is replaced by what is written (created when missing)
@@ -72,6 +74,50 @@ protected:
 private:
     Location location_;
     std::unique_ptr<Impl> impl_;
+};
+
+// The first bytes of a file, read with plain system calls and no File object:
+// for a walk that reads the start of each of many files (open, read, the
+// size and time from one fstat, close). The values and error codes are those
+// that File's Open, ReadBin, GetSize and GetModificationTime give for the
+// same file. A file of a mounted file system is read through a File.
+class FileHead {
+public:
+    // The calls go through `platform`: the active one, or one named for a
+    // thread that must not follow a change of the active one.
+    explicit FileHead(Platform& platform);
+    FileHead();
+    FileHead(const FileHead&) = delete;
+    FileHead& operator=(const FileHead&) = delete;
+    ~FileHead() { Close(); }
+
+    // Opens the file at `location` and reads up to `capacity` bytes from its
+    // start into `buffer`; when they did not reach its end, also its size.
+    // With `wantTime`, or when the size was read, also its modification
+    // time; a failure to read the time alone is in timeError, not the
+    // result. The file stays open for ReadMore until Close (on an error it
+    // is closed already).
+    KR::ErrorCode Read(const Location& location, void* buffer, std::size_t capacity, bool wantTime);
+    // The same for the file `name` of the real folder open as `folderFd`.
+    KR::ErrorCode ReadAt(int folderFd, const char* name, void* buffer, std::size_t capacity, bool wantTime);
+    // Reads `size` bytes at `offset` of the open file; ErrEndOfChannel when
+    // fewer were left.
+    KR::ErrorCode ReadMore(std::int64_t offset, void* buffer, std::size_t size, std::size_t* done);
+    void Close() noexcept;
+
+    bool opened = false;     // the file could be opened (the error came after)
+    std::size_t got = 0;     // bytes read from the start
+    std::int64_t size = 0;   // the file's size
+    bool timeKnown = false;  // time or timeError was read
+    std::int32_t time = 0;
+    KR::ErrorCode timeError = KR::NoError;
+
+private:
+    KR::ErrorCode ReadOpen(int fd, void* buffer, std::size_t capacity, bool wantTime);
+
+    Platform* platform_;
+    int fd_ = -1;
+    std::unique_ptr<File> file_;  // a file of a mounted file system
 };
 
 }  // namespace IO

@@ -137,6 +137,13 @@ inline Platform& Sys() noexcept
     return *Internal::activePlatform;
 }
 
+// True when the active platform is the system's own: its calls may then be
+// made from several threads at once, and their order is no test's concern.
+inline bool IsSystemPlatformActive() noexcept
+{
+    return Internal::activePlatform == &SystemPlatform();
+}
+
 // Makes `platform` the active one (null: the system's again) and returns the
 // one that was active. The caller keeps ownership and must install the
 // previous one again before destroying it.

@@ -336,6 +336,15 @@ struct TreeEnumerator::Walk {
         }
     }
 
+    void ListFiles(int fd, const std::vector<Item>& items)
+    {
+        std::vector<const Name*> files;
+        for (const Item& item : items)
+            if (item.kind == Kind::File)
+                files.push_back(&item.name);
+        self.FilesListed(fd, files);
+    }
+
     void Enter(Folder& parent, const Name& name, const Location& location, std::uint32_t depth)
     {
         std::vector<Item> items;
@@ -363,7 +372,9 @@ struct TreeEnumerator::Walk {
             const HeldFolder held(folder.GetLocation().GetText(), fd);
             const int outerFd = self.heldFd_;
             self.heldFd_ = fd;
+            ListFiles(fd, items);
             WalkItems(folder, items, depth);
+            self.FilesWalked();
             self.heldFd_ = outerFd;
         }
         self.current_ = &parent;
@@ -405,7 +416,9 @@ KR::ErrorCode TreeEnumerator::Do()
     {
         const HeldFolder held(root_.GetLocation().GetText(), fd);
         heldFd_ = fd;
+        walk.ListFiles(fd, items);
         walk.WalkItems(root_, items, 0);
+        FilesWalked();
         heldFd_ = -1;
     }
     current_ = nullptr;
@@ -451,5 +464,9 @@ bool TreeEnumerator::LinkFound(const Name&)
 void TreeEnumerator::FolderEntered(const Name&, Folder&) {}
 
 void TreeEnumerator::FolderExited(const Name&, Folder&) {}
+
+void TreeEnumerator::FilesListed(int, const std::vector<const Name*>&) {}
+
+void TreeEnumerator::FilesWalked() {}
 
 }  // namespace IO

@@ -23,6 +23,7 @@
 #include "IO/Folder.hpp"
 
 #include <memory>
+#include <vector>
 
 namespace IO {
 
@@ -62,6 +63,14 @@ protected:
     virtual bool LinkFound(const Name& name);                  // default: false
     virtual void FolderEntered(const Name& name, Folder& folder);
     virtual void FolderExited(const Name& name, Folder& folder);
+    // Around the visit of every folder's entries, the root's included:
+    // FilesListed gives the names of its files (entries that are files, not
+    // links), in the order in which they will be met, and the descriptor of
+    // the real folder that the walk holds (-1: none, such as a folder of a
+    // mounted file system), valid until FilesWalked. FilesWalked follows
+    // the visit, also when it was stopped. Default: nothing.
+    virtual void FilesListed(int folderFd, const std::vector<const Name*>& files);
+    virtual void FilesWalked();
 
     // The modification time of the file `name` of the folder being walked,
     // as File::GetModificationTime gives it. Read relative to the folder

@@ -207,60 +207,57 @@ struct FirstRead {
     KR::ErrorCode timeError = KR::NoError;
 };
 
-// Opens the file, reads its first bytes, and parses and checks its header
-// and directory (reading the rest of a long directory). The file is closed
-// again on return, whatever the outcome.
-Refusal ReadHead(const IO::Location& location, PartKind expected, ModificationTime when, FirstRead* read,
-                 Layout* layout, std::vector<SectionState>* directory)
+// Parses and checks the header and directory that the first read gave;
+// `head` is the file, still open, for the rest of a long directory.
+// Without `head`, a long directory is not read: `*cut` tells it.
+Refusal ParseHead(PartKind expected, const FirstRead& read, IO::FileHead* head, Layout* layout,
+                  std::vector<SectionState>* directory, bool* cut = nullptr)
 {
-    // Open reports a missing or unusable file itself; asking GetStatus first
-    // would cost a system call per file.
-    IO::File file(location);
-    KR::ErrorCode err = file.Open(IO::OpenMode::Read);
-    if (err != KR::NoError)
-        return {err, "cannot be opened"};
-
-    err = file.ReadBin(read->bytes, FirstReadSize, &read->got);
-    if (err == KR::ErrEndOfChannel) {
-        read->fileSize = read->got;  // the whole file came with the first read
-    } else if (err != KR::NoError) {
-        return {err, "cannot be read"};
-    } else {
-        // A larger file: its size comes from the system, and its time with it.
-        std::int64_t size = 0;
-        err = file.GetSize(&size);
-        if (err != KR::NoError)
-            return {err, "cannot be read"};
-        read->fileSize = static_cast<std::uint64_t>(size);
-    }
-    // The open file answers at the cost of one call, none when its size was
-    // asked for already.
-    if (when == ModificationTime::ReadAtOpen || read->fileSize >= FirstReadSize) {
-        read->timeError = file.GetModificationTime(&read->time);
-        read->timeKnown = true;
-    }
-
-    Refusal r = ParseHeader(read->bytes, read->got, read->fileSize, layout);
+    Refusal r = ParseHeader(read.bytes, read.got, read.fileSize, layout);
     if (r.code != KR::NoError)
         return r;
     if (layout->kind != expected)
         return {ErrWrongKind, expected == PartKind::Symbol ? "is a script file, not a symbol file"
                                                            : "is a symbol file, not a script file"};
 
-    if (layout->directoryEnd <= read->got)
-        return ParseDirectory(read->bytes + layout->directoryOffset, *layout, read->fileSize, directory);
-    // A long directory: read the rest of it (the file is still open and
-    // positioned just after the first read).
+    if (layout->directoryEnd <= read.got)
+        return ParseDirectory(read.bytes + layout->directoryOffset, *layout, read.fileSize, directory);
+    // A long directory: read the rest of it.
+    if (head == nullptr) {
+        *cut = true;
+        return {KR::NoError, nullptr};
+    }
     std::string whole(static_cast<std::size_t>(layout->directoryEnd), '\0');
-    std::memcpy(whole.data(), read->bytes, read->got);
+    std::memcpy(whole.data(), read.bytes, read.got);
     std::size_t more = 0;
-    err = file.ReadBin(whole.data() + read->got, whole.size() - read->got, &more);
+    const KR::ErrorCode err = head->ReadMore(static_cast<std::int64_t>(read.got), whole.data() + read.got,
+                                            whole.size() - read.got, &more);
     if (err == KR::ErrEndOfChannel)
         return {ErrChanged, "became shorter while being read"};
     if (err != KR::NoError)
         return {err, "cannot be read"};
     return ParseDirectory(reinterpret_cast<const unsigned char*>(whole.data()) + layout->directoryOffset, *layout,
-                          read->fileSize, directory);
+                          read.fileSize, directory);
+}
+
+// Opens the file, reads its first bytes, and parses and checks its header
+// and directory (reading the rest of a long directory). The file is closed
+// again on return, whatever the outcome.
+Refusal ReadHead(const IO::Location& location, PartKind expected, ModificationTime when, FirstRead* read,
+                 Layout* layout, std::vector<SectionState>* directory)
+{
+    // The size comes with the time from one call, so the time is read
+    // whenever the size is needed.
+    IO::FileHead head;
+    const KR::ErrorCode err = head.Read(location, read->bytes, FirstReadSize, when == ModificationTime::ReadAtOpen);
+    if (err != KR::NoError)
+        return {err, head.opened ? "cannot be read" : "cannot be opened"};
+    read->got = head.got;
+    read->fileSize = static_cast<std::uint64_t>(head.size);
+    read->timeKnown = head.timeKnown;
+    read->time = head.time;
+    read->timeError = head.timeError;
+    return ParseHead(expected, *read, &head, layout, directory);
 }
 
 // The first 31 bytes of a document name at most, not cutting a UTF-8
@@ -748,7 +745,7 @@ std::unique_ptr<PartFile> OpenPartFile(const IO::Location& location, KR::ErrorCo
 }
 
 KR::ErrorCode ReadPartFileSummary(const IO::Location& location, PartKind expected, std::uint32_t sectionType,
-                                  std::uint8_t subIdent, PartFileSummary* summary) noexcept
+                                  std::uint8_t subIdent, PartFileSummary* summary, const PartFileHead* head) noexcept
 {
     if (summary == nullptr)
         return KR::ErrParam;
@@ -758,7 +755,23 @@ KR::ErrorCode ReadPartFileSummary(const IO::Location& location, PartKind expecte
     try {
         FirstRead read{first};
         Layout layout;
-        const Refusal r = ReadHead(location, expected, ModificationTime::ReadAtOpen, &read, &layout, &directory);
+        bool cut = false;
+        Refusal r{KR::NoError, nullptr};
+        if (head != nullptr) {
+            if (head->error != KR::NoError)
+                return head->error;
+            read.got = std::min(head->got, FirstReadSize);
+            std::memcpy(first, head->bytes, read.got);
+            read.fileSize = head->fileSize;
+            read.timeKnown = head->timeKnown;
+            read.time = head->time;
+            read.timeError = head->timeError;
+            r = ParseHead(expected, read, nullptr, &layout, &directory, &cut);
+        }
+        // Without a head read ahead, or with one that did not hold the whole
+        // directory, the file is read now.
+        if (head == nullptr || cut)
+            r = ReadHead(location, expected, ModificationTime::ReadAtOpen, &read, &layout, &directory);
         if (r.code != KR::NoError)
             return r.code;
         summary->ownUnID = layout.ownUnID;

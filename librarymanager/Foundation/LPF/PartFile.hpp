@@ -158,12 +158,28 @@ struct PartFileSummary {
     std::uint32_t sectionSize = 0;
 };
 
+// The first bytes of a part file, read (by another thread) ahead of their
+// use with IO::FileHead, with its values: what ReadPartFileSummary would read.
+inline constexpr std::size_t PartFileHeadSize = 4096;
+struct PartFileHead {
+    KR::ErrorCode error = KR::NoError;  // of opening or reading the file
+    const unsigned char* bytes = nullptr;  // `got` bytes of the file's start
+    std::size_t got = 0;
+    std::uint64_t fileSize = 0;
+    bool timeKnown = false;
+    std::int32_t time = 0;
+    KR::ErrorCode timeError = KR::NoError;
+};
+
 // Fills `summary` from the file at `location` and returns 0 when a part file
 // object of kind `expected` could be made from the file as it is now;
-// otherwise the error code its constructor would throw, and `summary` is
-// unspecified. Throws nothing.
+// otherwise the error code its constructor would throw, and `summary` may
+// be partly filled. With `head`, the file's first bytes are those read ahead
+// (the file is read again only when its directory runs past them). Throws
+// nothing.
 KR::ErrorCode ReadPartFileSummary(const IO::Location& location, PartKind expected, std::uint32_t sectionType,
-                                  std::uint8_t subIdent, PartFileSummary* summary) noexcept;
+                                  std::uint8_t subIdent, PartFileSummary* summary,
+                                  const PartFileHead* head = nullptr) noexcept;
 
 // Builds a part file.
 class PartFileWriter {

@@ -5,10 +5,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace LM {
 
 class LibrarySet;
+class ReadAhead;
 
 // Walks one active library: adds a folder item for the library's root and
 // for every folder it enters, stores every file it meets as a library part
@@ -23,6 +26,8 @@ public:
     static constexpr std::uint32_t ProgressStep = 50;
 
     LibraryEnumerator(const IO::Folder& root, LibrarySet* set, std::int32_t libraryIndex);
+    // Stops and waits for the reader of this walk, if it has one.
+    ~LibraryEnumerator() override;
 
     std::uint32_t GetFileCounter() const noexcept { return fileCounter_; }
     // True when the user cancelled during this library (never for a vital one).
@@ -33,14 +38,28 @@ protected:
     bool FolderFound(const IO::Name& name) override;
     void FolderEntered(const IO::Name& name, IO::Folder& folder) override;
     void FolderExited(const IO::Name& name, IO::Folder& folder) override;
+    void FilesListed(int folderFd, const std::vector<const IO::Name*>& files) override;
+    void FilesWalked() override;
 
 private:
+    // A folder whose files are being walked: its batch at the reader (0:
+    // none) and how many of its files the walk has come to.
+    struct Listed {
+        std::uint32_t batch = 0;
+        std::uint32_t filesMet = 0;
+    };
+
     LibrarySet* set_;
     std::int32_t libraryIndex_;
     std::uint32_t fileCounter_ = 0;
     bool stopped_ = false;
     std::int32_t depth_ = 0;
     std::array<std::int32_t, StackSize> folderStack_{};
+    // The files' first bytes are read ahead on a second thread where that
+    // is safe (see ReadAhead); started with the first real folder.
+    std::unique_ptr<ReadAhead> readAhead_;
+    bool readAheadTried_ = false;
+    std::vector<Listed> listed_;
 };
 
 // Counts the files below a root, mount points included, for the progress

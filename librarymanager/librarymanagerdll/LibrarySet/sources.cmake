@@ -10,4 +10,5 @@ target_sources(LibraryManagerObjects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LibrarySet.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LibrarySetObserver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModuleState.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/OtherObjectList.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/OtherObjectList.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ReadAhead.cpp)

@@ -12,6 +12,7 @@
 #include "TypeHierarchy/AncestrySectionHandler.hpp"
 
 #include <cstring>
+#include <utility>
 #include <limits>
 
 namespace LM {
@@ -210,8 +211,9 @@ void PartTable::ReadPartFileSummary(std::int32_t i)
     ancestry_ = AncestryBytes::Unknown;
 
     LPF::PartFileSummary summary;
+    const LPF::PartFileHead* head = std::exchange(offeredHead_, nullptr);
     if (LPF::ReadPartFileSummary(record.location, symbol ? LPF::PartKind::Symbol : LPF::PartKind::Script,
-                                 AncestrySectionType, 0, &summary) != KR::NoError)
+                                 AncestrySectionType, 0, &summary, head) != KR::NoError)
         return;  // as a part file object that cannot be made: none, and nothing read
     data->fileDeferred_ = true;
     if (summary.modificationTimeError == KR::NoError)

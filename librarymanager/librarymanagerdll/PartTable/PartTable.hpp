@@ -33,6 +33,7 @@
 namespace LPF {
 class SymbolFile;
 class ScriptFile;
+struct PartFileHead;
 }  // namespace LPF
 
 namespace LM {
@@ -162,6 +163,11 @@ public:
     // its index.
     std::int32_t AppendFromFile(const IO::Location& location, std::int32_t folderIndex, FTM::GeneralID type,
                                 std::uint32_t flags);
+    // The first bytes of the file of the next record filled from its file,
+    // read ahead of it (null: none); the record takes them instead of
+    // reading them itself, once. The caller withdraws them (null) when the
+    // record is made or not.
+    void OfferHead(const LPF::PartFileHead* head) noexcept { offeredHead_ = head; }
     // Appends a placeholder of a missing part and returns its index.
     std::int32_t AppendPlaceholder(const char* name, const KR::UnID& id, std::int32_t folderIndex,
                                    FTM::GeneralID type, std::uint32_t flags);
@@ -323,6 +329,7 @@ private:
     std::vector<std::uint32_t> unIDIndex_;
     ILibraryErrorHandler& errorHandler_;
 
+    const LPF::PartFileHead* offeredHead_ = nullptr;
     // The ancestry section of the record filled last from its file.
     std::int32_t ancestryOf_ = -1;
     AncestryBytes ancestry_ = AncestryBytes::Unknown;
