@@ -43,6 +43,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -145,22 +146,22 @@ KR::ErrorCode Walk(SyncMap& map)
 }
 
 // The walk of a library's cache copy, run on a second thread while the
-// library itself is walked, where that cannot change what either walk sees
-// or does: both trees lie on the disk (no mounted file system, whose reader
-// is not shared between threads), the cache copy exists already (otherwise
-// it is made only once the library's walk succeeded), and the system's own
-// calls are in use (a test's platform counts and fails calls in the order a
-// single thread makes them). The walk only reads; its abandoned scratch
-// copies are removed after it, on the calling thread, as before.
+// library itself is walked, where a second processor is there and where
+// that cannot change what either walk sees or does: both trees lie on the
+// disk (no mounted file system, whose reader is not shared between
+// threads), the cache copy exists already (otherwise it is made only once
+// the library's walk succeeded), and the system's own calls are in use (a
+// test's platform counts and fails calls in the order a single thread makes
+// them). The walk only reads; its abandoned scratch copies are removed after
+// it, on the calling thread, as before.
 class AsideWalk {
 public:
     AsideWalk(const IO::Location& libraryFolder, const IO::Location& cacheFolder)
     {
-        IO::Platform& sys = IO::Sys();
         struct stat st {};
-        if (&sys != &IO::SystemPlatform() || !IO::RawTreeWalk::CanWalk(libraryFolder) ||
-            !IO::RawTreeWalk::CanWalk(cacheFolder) || sys.Stat(cacheFolder.GetText().c_str(), &st) != 0 ||
-            !S_ISDIR(st.st_mode))
+        if (std::thread::hardware_concurrency() < 2 || !IO::IsSystemPlatformActive() ||
+            !IO::RawTreeWalk::CanWalk(libraryFolder) || !IO::RawTreeWalk::CanWalk(cacheFolder) ||
+            IO::Sys().Stat(cacheFolder.GetText().c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return;
         map_.emplace(IO::Folder(cacheFolder));
         try {
