@@ -14,14 +14,13 @@
 //                  plain system calls, as durably as a synchronisation
 //                  does: written beside, flushed, renamed, folder flushed.
 //
-// Measured (CPU time, shared 2-core VM at a load average of 6 to 12, three
-// or four repetitions per run; see docs/decisions.md): Floor 575 / 641 ms,
-// NoChange 707 / 754 ms (1.23 / 1.18, means of two runs); Rsync 750-768 ms
-// of CPU time in its three processes (NoChange takes 0.93 / 1.00 of that)
-// and NoChange 0.86 / 1.6 times its wall time (the second run had a build of
-// ours beside it, where a three-process rsync gets the larger share of the
-// cores).
-// OnePercent (earlier): 2.27 s against NoChange + CopyOnly 0.78 + 0.95 s.
+// CPU times are the process's (the cache copy is walked on a second thread);
+// the files written outside the timing are flushed before it. Measured on
+// this 2-core VM when quiet (means of three repetitions, two runs; see
+// docs/decisions.md): Floor 513 / 525 ms, NoChange 351 / 434 ms wall (0.68 /
+// 0.83) and 634 / 779 ms CPU; Rsync 816 / 926 ms wall (NoChange takes 0.43 /
+// 0.47 of it); OnePercent 2,174 ms against NoChange + CopyOnly 351 + 1,275 ms
+// (1.34).
 #include "Cache/LibraryMap.hpp"
 #include "LibraryManagerModule.hpp"
 #include "LibrarySet.hpp"
