@@ -3,6 +3,7 @@
 
 #include "IO/File.hpp"
 #include "IO/Platform.hpp"
+#include "PartTable/PartTable.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -23,12 +24,6 @@ inline void Pause() noexcept
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
-}
-
-// Names of this form are never stored (see StoreSymbol): not read ahead.
-bool IsMetadataName(const char* name) noexcept
-{
-    return name[0] == '.' && name[1] == '_';
 }
 
 }  // namespace
@@ -273,7 +268,8 @@ void ReadAhead::Run() noexcept
         const std::uint32_t index = batch->FirstToRead(waitForReader_);
         batch->next = index + 1;
         const char* name = batch->Name(index);
-        if (IsMetadataName(name)) {
+        // Never stored, so not read ahead.
+        if (IsMetadataFileName(name)) {
             if (walkWaiting_)
                 slotDone_.notify_one();
             continue;

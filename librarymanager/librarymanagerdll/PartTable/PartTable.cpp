@@ -12,8 +12,8 @@
 #include "TypeHierarchy/AncestrySectionHandler.hpp"
 
 #include <cstring>
-#include <utility>
 #include <limits>
+#include <utility>
 
 namespace LM {
 

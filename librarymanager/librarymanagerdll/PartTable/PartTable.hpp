@@ -38,6 +38,14 @@ struct PartFileHead;
 
 namespace LM {
 
+// Whether the file name `name` (zero-terminated) has the form of the
+// resource forks and metadata that some file systems leave beside a file
+// ("._" first): such files are never library parts and are not stored.
+inline bool IsMetadataFileName(const char* name) noexcept
+{
+    return name[0] == '.' && name[1] == '_';
+}
+
 // Size of a document name field, terminator included.
 inline constexpr std::size_t DocumentNameSize = 32;
 // The one flag bit the module sets itself: the parent's parameters have been

@@ -27,14 +27,6 @@ namespace LM {
 
 namespace {
 
-// Names of this form are the resource forks and metadata that some file
-// systems leave beside a file; they are never library parts.
-bool IsMetadataName(const IO::Name& name)
-{
-    const char* text = name.ToCStr();
-    return !name.IsEmpty() && text[0] == '.' && text[1] == '_';
-}
-
 // The longest file name that fits a document name.
 constexpr std::size_t MaxDocumentNameLength = DocumentNameSize - 1;
 
@@ -73,7 +65,7 @@ std::int32_t LibrarySet::StoreSymbol(const IO::Location& location, std::int32_t 
         IO::Name lastName;
         if (location.GetLastLocalName(&lastName) != 0)
             lastName = IO::Name();
-        if (IsMetadataName(lastName))
+        if (!lastName.IsEmpty() && IsMetadataFileName(lastName.ToCStr()))
             return 0;
 
         std::int32_t i = -1;
